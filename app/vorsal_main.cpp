@@ -1,0 +1,8 @@
+#include <QApplication>
+#include <QLabel>
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QLabel label("Vorsal");
+  label.show();
+  return app.exec();
+}

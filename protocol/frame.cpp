@@ -1,0 +1,113 @@
+#include "protocol/frame.h"
+
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+namespace vorsal {
+namespace {
+
+constexpr std::uint32_t CrcInit = 0xB704CE;
+constexpr std::uint32_t CrcPoly = 0x1864CFB;
+
+// Table-driven form of the bitwise CRC: entry b is the register after eight
+// shifts of (b << 16). The receive path tests a checksum at every byte
+// position, so the table keeps it cheap.
+constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
+  std::array<std::uint32_t, 256> table{};
+  for (std::uint32_t b = 0; b < 256; ++b) {
+    std::uint32_t r = b << 16;
+    for (int i = 0; i < 8; ++i) {
+      r <<= 1;
+      if (r & 0x1000000) r ^= CrcPoly;
+    }
+    table[b] = r & 0xFFFFFF;
+  }
+  return table;
+}
+constexpr auto CrcTable = MakeCrcTable();
+
+ConnectionTypeSource& Source() {
+  static ConnectionTypeSource source;
+  return source;
+}
+
+}  // namespace
+
+void SetConnectionTypeSource(ConnectionTypeSource source) { Source() = std::move(source); }
+
+int CurrentConnectionType() {
+  const auto& source = Source();
+  return source ? source() : 0;
+}
+
+std::uint32_t ComputeCrc24(const std::uint8_t* data, std::size_t length, int connectionType) {
+  std::uint32_t r = CrcInit;
+  for (std::size_t i = 0; i < length; ++i)
+    r = ((r << 8) & 0xFFFFFF) ^ CrcTable[((r >> 16) ^ data[i]) & 0xFF];
+  if (connectionType == 1) r = ~r;
+  return r & 0xFFFFFF;
+}
+
+std::uint32_t ComputeCrc24(const std::uint8_t* data, std::size_t length) {
+  return ComputeCrc24(data, length, CurrentConnectionType());
+}
+
+void PutFrameCrc(std::uint8_t* frame, int connectionType) {
+  const std::uint32_t crc = ComputeCrc24(frame + 3, 5, connectionType);
+  frame[0] = static_cast<std::uint8_t>(crc);
+  frame[1] = static_cast<std::uint8_t>(crc >> 8);
+  frame[2] = static_cast<std::uint8_t>(crc >> 16);
+}
+
+void PutFrameCrc(std::uint8_t* frame) { PutFrameCrc(frame, CurrentConnectionType()); }
+
+bool CheckFrameCrc(const std::uint8_t* frame, int connectionType) {
+  const std::uint32_t crc = ComputeCrc24(frame + 3, 5, connectionType);
+  return frame[0] == static_cast<std::uint8_t>(crc) &&
+         frame[1] == static_cast<std::uint8_t>(crc >> 8) &&
+         frame[2] == static_cast<std::uint8_t>(crc >> 16);
+}
+
+bool CheckFrameCrc(const std::uint8_t* frame) { return CheckFrameCrc(frame, CurrentConnectionType()); }
+
+namespace {
+ModemFrame Request(std::uint8_t command, std::uint8_t d4, std::uint8_t d5, std::uint8_t d6,
+                   std::uint8_t d7) {
+  return ModemFrame{0, 0, 0, command, d4, d5, d6, d7};
+}
+}  // namespace
+
+ModemFrame BuildReadParams() { return Request(CmdReadParams, 0, 0, 0, 0); }
+
+ModemFrame BuildReadFootprint() { return Request(CmdReadFootprint, 0, 0, 0, 0); }
+
+ModemFrame BuildSetAddress(std::uint16_t oldWord, std::uint16_t newWord) {
+  return Request(CmdSetAddress, oldWord & 0xFF, (oldWord >> 8) & 0xFF, newWord & 0xFF,
+                 (newWord >> 8) & 0xFF);
+}
+
+ModemFrame BuildKeyPart(int part, const std::uint8_t* key32) {
+  const std::uint8_t* k = key32 + 4 * part;
+  return Request(static_cast<std::uint8_t>(CmdKeyPart + part), k[0], k[1], k[2], k[3]);
+}
+
+ParamsReply DecodeParamsReply(const std::uint8_t* frame) {
+  return ParamsReply{((frame[5] & 0x0F) << 8) + frame[4], (frame[5] >> 4) == 0, frame[6], frame[7]};
+}
+
+AddressReply DecodeSetAddressReply(const std::uint8_t* frame) {
+  return AddressReply{((frame[7] & 0x0F) << 8) + frame[6], (frame[7] & 0xF0) == 0};
+}
+
+std::string FormatFootprint(const std::uint8_t* frame) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02X.%02X.%02X.%02X", frame[7], frame[6], frame[5], frame[4]);
+  return text;
+}
+
+bool EchoMatches(const std::uint8_t* reply, const std::uint8_t* request) {
+  return std::memcmp(reply + 4, request + 4, 4) == 0;
+}
+
+}  // namespace vorsal

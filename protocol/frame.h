@@ -1,0 +1,80 @@
+// The modem frame: 8 bytes in both directions. Bytes 0..2 hold the CRC-24 of
+// bytes 3..7 (low byte first), byte 3 the command, bytes 4..7 the data.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace vorsal {
+
+constexpr std::size_t FrameSize = 8;
+using ModemFrame = std::array<std::uint8_t, FrameSize>;
+
+// Command bytes.
+constexpr std::uint8_t CmdSetAddress = 0xE0;
+constexpr std::uint8_t CmdReadParams = 0xE2;
+constexpr std::uint8_t CmdReadParamsAlt = 0xE3;  // a second reply form, handled like 0xE2
+constexpr std::uint8_t CmdReadFootprint = 0xE4;
+constexpr std::uint8_t CmdKeyPart = 0xE8;        // 0xE8 + part index 0..7
+constexpr int KeyPartCount = 8;
+
+// Network codes of the address word.
+constexpr int NetworkService = 0;  // "Технологическая"
+constexpr int NetworkWorking = 1;  // "Рабочая"
+
+// ConnectionType 0: 600 baud link, plain CRC-24. ConnectionType 1: 9600 baud
+// adapters, CRC-24 complemented within 24 bits. The program reads the type
+// from its connection-type selector at every checksum, never caching it; the
+// source is installed by the main window (default: always 0).
+using ConnectionTypeSource = std::function<int()>;
+void SetConnectionTypeSource(ConnectionTypeSource source);
+int CurrentConnectionType();
+
+// OpenPGP CRC-24 (init 0xB704CE, polynomial 0x1864CFB, MSB first) over
+// `length` bytes, complemented for connection type 1. Bits 24..31 are zero.
+std::uint32_t ComputeCrc24(const std::uint8_t* data, std::size_t length, int connectionType);
+std::uint32_t ComputeCrc24(const std::uint8_t* data, std::size_t length);
+
+// Stamps the checksum of bytes 3..7 into bytes 0..2.
+void PutFrameCrc(std::uint8_t* frame, int connectionType);
+void PutFrameCrc(std::uint8_t* frame);
+// True when bytes 0..2 equal the checksum of bytes 3..7.
+bool CheckFrameCrc(const std::uint8_t* frame, int connectionType);
+bool CheckFrameCrc(const std::uint8_t* frame);
+
+// Address word: bits 0..11 address, bits 12..15 network code.
+constexpr std::uint16_t AddressWord(int address, int network) {
+  return static_cast<std::uint16_t>((address & 0x0FFF) + 0x1000 * (network & 0x0F));
+}
+
+// Request builders: bytes 0..2 stay zero (SendFrame stamps the checksum).
+ModemFrame BuildReadParams();
+ModemFrame BuildReadFootprint();
+ModemFrame BuildSetAddress(std::uint16_t oldWord, std::uint16_t newWord);
+ModemFrame BuildKeyPart(int part, const std::uint8_t* key32);
+
+// Reply decoding. `frame` is a checksum-valid 8-byte reply.
+struct ParamsReply {
+  int address;          // 0..4095
+  bool serviceNetwork;  // high nibble of byte 5 is zero
+  int firmwareMinor;    // byte 6
+  int firmwareMajor;    // byte 7
+};
+ParamsReply DecodeParamsReply(const std::uint8_t* frame);
+
+struct AddressReply {
+  int address;          // from the echoed new word, bytes 6..7
+  bool serviceNetwork;  // (byte 7 AND 0xF0) is zero
+};
+AddressReply DecodeSetAddressReply(const std::uint8_t* frame);
+
+// "%0.2X.%0.2X.%0.2X.%0.2X" of bytes 7, 6, 5, 4.
+std::string FormatFootprint(const std::uint8_t* frame);
+
+// True when bytes 4..7 of both frames are equal (the echo rule).
+bool EchoMatches(const std::uint8_t* reply, const std::uint8_t* request);
+
+}  // namespace vorsal
