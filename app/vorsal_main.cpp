@@ -1,8 +1,50 @@
+// Program entry: the serial port component, the program's identity, the main
+// window and the message loop; at the end the window goes first (closing the
+// port) and the port component last.
+#include "ui/main_form.h"
+#include "ui/modules.h"
+
 #include <QApplication>
-#include <QLabel>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+// A termination signal closes the main window like the user would, so the
+// port is closed before the process ends.
+int signalPipe[2] = {-1, -1};
+
+void OnTerminationSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+void CloseOnTerminationSignals(QWidget& window) {
+  if (::pipe(signalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &window);
+  QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window, notifier] {
+    notifier->setEnabled(false);
+    window.close();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QLabel label("Vorsal");
-  label.show();
-  return app.exec();
+  QApplication application(argc, argv);
+  vorsal::TComPort comPort;
+  int result = 0;
+  {
+    vorsal::TFormMain formMain(comPort);
+    CloseOnTerminationSignals(formMain);
+    formMain.show();
+    result = application.exec();
+  }
+  return result;
 }

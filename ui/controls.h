@@ -1,0 +1,59 @@
+// Small controls of the main window that Qt has no exact counterpart for.
+#pragma once
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QStatusBar>
+
+#include <array>
+#include <functional>
+
+class QButtonGroup;
+class QRadioButton;
+
+namespace vorsal {
+
+// A drop-down list that asks for its items to be refreshed each time it is
+// about to open.
+class TDropDownComboBox : public QComboBox {
+  Q_OBJECT
+ public:
+  using QComboBox::QComboBox;
+  std::function<void()> OnDropDown;
+  void showPopup() override;
+};
+
+// A group box of radio buttons in one column, one of them selected.
+class TRadioGroup : public QGroupBox {
+  Q_OBJECT
+ public:
+  TRadioGroup(const QString& caption, const QStringList& items, QWidget* parent = nullptr);
+  int ItemIndex() const;
+  void SetItemIndex(int index);
+  QRadioButton* Item(int index) const;
+  int Count() const;
+  // Called whenever another item becomes selected, by the user or by code.
+  std::function<void()> OnClick;
+
+ private:
+  QButtonGroup* group_;
+};
+
+// A status bar of three fixed-width text panels that reports double clicks
+// anywhere on it.
+class TPanelStatusBar : public QStatusBar {
+  Q_OBJECT
+ public:
+  TPanelStatusBar(std::array<int, 3> widths, QWidget* parent = nullptr);
+  QLabel* Panel(int index) const { return panels_.at(static_cast<std::size_t>(index)); }
+  std::function<void()> OnDblClick;
+
+ protected:
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+ private:
+  std::array<QLabel*, 3> panels_{};
+};
+
+}  // namespace vorsal

@@ -1,0 +1,645 @@
+#include "ui/main_form.h"
+
+#include "ui/port_failure.h"
+#include "ui/program_context.h"
+#include "ui/texts.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <chrono>
+
+namespace vorsal {
+
+namespace {
+
+QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
+QString Text(std::string_view utf8) {
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+QFrame* MakePanel(QWidget* parent, int height, QFrame::Shadow shadow) {
+  auto* panel = new QFrame(parent);
+  panel->setFrameShape(QFrame::Panel);
+  panel->setFrameShadow(shadow);
+  panel->setFixedHeight(height);
+  return panel;
+}
+
+QLabel* MakeLabel(QWidget* parent, const QString& text, int left, int top) {
+  auto* label = new QLabel(text, parent);
+  label->move(left, top);
+  label->adjustSize();
+  return label;
+}
+
+// Places a control at its designed geometry, widening it when the text of
+// the current style would not fit.
+template <class W>
+W* Place(W* widget, int left, int top, int width, int height) {
+  widget->setGeometry(left, top, std::max(width, widget->sizeHint().width()), height);
+  return widget;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* caption, int left, int top, int width, int height) {
+  auto* button = new QPushButton(Text(caption), parent);
+  button->setAutoDefault(false);
+  return Place(button, left, top, width, height);
+}
+
+QGroupBox* MakeGroup(QWidget* parent, const char* caption, int left, int top, int width, int height) {
+  auto* group = new QGroupBox(Text(caption), parent);
+  group->setGeometry(left, top, width, height);
+  return group;
+}
+
+// A bold font 16 pixels high, for the address display and input.
+QFont LargeBold(QFont font) {
+  font.setBold(true);
+  font.setPixelSize(16);
+  return font;
+}
+
+// Restores the cursor shown before an hourglass, however the scope is left.
+class HourglassCursor {
+ public:
+  HourglassCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~HourglassCursor() { QGuiApplication::restoreOverrideCursor(); }
+  HourglassCursor(const HourglassCursor&) = delete;
+  HourglassCursor& operator=(const HourglassCursor&) = delete;
+};
+
+// Key-name characters that the keypad plus key appends.
+bool IsKeyNameChar(int code) {
+  return (code >= '0' && code <= '9') || (code >= 'A' && code <= 'Z') || (code >= 'a' && code <= 'z');
+}
+
+}  // namespace
+
+TFormMain::TFormMain(TComPort& comPort, TFormMainHooks hooks, QWidget* parent)
+    : QMainWindow(parent),
+      Engine(*this, *this, [this](int ms) { hooks_.Sleep(ms); }),
+      comPort_(comPort),
+      hooks_(std::move(hooks)) {
+  if (!hooks_.Sleep) hooks_.Sleep = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
+  if (!hooks_.ShowError) {
+    hooks_.ShowError = [this](const QString& text, const QString& detail) {
+      QMessageBox box(QMessageBox::Critical, Text(texts::ErrorBoxTitle), text, QMessageBox::Ok, this);
+      if (!detail.isEmpty()) box.setDetailedText(detail);
+      box.exec();
+    };
+  }
+  if (!hooks_.OpenDocument) {
+    hooks_.OpenDocument = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
+  }
+  if (!hooks_.KeyNames) {
+    hooks_.KeyNames = [] { return StoredKeyNames(ProgramDir() + "Keys.ini"); };
+  }
+
+  setWindowTitle(QStringLiteral("Vorsal"));
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  QFont font = this->font();
+  font.setPixelSize(11);
+  setFont(font);
+
+  BuildControls();
+  BuildMenu();
+  SetTabOrder();
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+  SetConnectionTypeSource([this] { return ComboBoxConnType->currentIndex(); });
+  qApp->installEventFilter(this);
+  FormMain = this;
+  Engine.InitGauge();
+  FormCreate();
+  TimerRX->start();
+}
+
+TFormMain::~TFormMain() {
+  qApp->removeEventFilter(this);
+  TimerRX->stop();
+  TimerGauge->stop();
+  FormDestroy();
+  comPort_.OnRxChar = nullptr;
+  comPort_.OnError = nullptr;
+  SetConnectionTypeSource({});
+  if (FormMain == this) FormMain = nullptr;
+}
+
+void TFormMain::BuildControls() {
+  client_ = new QWidget(this);
+  setCentralWidget(client_);
+  client_->setFixedWidth(FixedClientWidth);
+  auto* stack = new QVBoxLayout(client_);
+  stack->setContentsMargins(0, 0, 0, 0);
+  stack->setSpacing(0);
+
+  // Tool strip: the port choice and the (never shown) connection type.
+  PanelTools = MakePanel(client_, 32, QFrame::Raised);
+  Label5 = MakeLabel(PanelTools, Text(texts::CaptionPort), 8, 8);
+  ComboBoxPortName = new TDropDownComboBox(PanelTools);
+  ComboBoxPortName->setGeometry(40, 5, 200, 21);
+  ComboBoxPortName->setSizeAdjustPolicy(QComboBox::AdjustToContentsOnFirstShow);
+  ComboBoxPortName->OnDropDown = [this] { Guarded([this] { ComboBoxPortNameDropDown(); }); };
+  connect(ComboBoxPortName, &QComboBox::activated, this,
+          [this](int) { Guarded([this] { ComboBoxPortNameSelect(); }); });
+  Bevel2 = new QFrame(PanelTools);
+  Bevel2->setFrameShape(QFrame::VLine);
+  Bevel2->setGeometry(110, 4, 11, 24);
+  Bevel2->hide();
+  LabelConnType = MakeLabel(PanelTools, Text(texts::CaptionConnType), 116, 8);
+  LabelConnType->hide();
+  ComboBoxConnType = new QComboBox(PanelTools);
+  ComboBoxConnType->addItems({Text(texts::ConnTypeModem), Text(texts::ConnTypeAdapters)});
+  ComboBoxConnType->setCurrentIndex(0);
+  ComboBoxConnType->setGeometry(156, 5, 161, 21);
+  ComboBoxConnType->hide();
+  connect(ComboBoxConnType, &QComboBox::activated, this,
+          [this](int) { Guarded([this] { ComboBoxConnTypeSelect(); }); });
+
+  // Current parameters, read-only.
+  PanelTop = MakePanel(client_, 116, QFrame::Plain);
+  PanelTop->setFrameShape(QFrame::NoFrame);
+  GroupBoxCurrentSettings = MakeGroup(PanelTop, texts::CaptionCurrentSettings, 4, 4, 329, 109);
+  Label1 = MakeLabel(GroupBoxCurrentSettings, Text(texts::CaptionFirmware), 12, 24);
+  LabelVersion = MakeLabel(GroupBoxCurrentSettings, Text(texts::DesignPlaceholder), 74, 24);
+  LabelVersion->setFixedWidth(329 - 74 - 4);
+  GroupBoxOldID = MakeGroup(GroupBoxCurrentSettings, texts::CaptionAddress, 8, 44, 89, 53);
+  LabelAold = MakeLabel(GroupBoxOldID, Text(texts::NotReadPlaceholder), 12, 20);
+  LabelAold->setFont(LargeBold(font()));
+  LabelAold->setFixedWidth(89 - 12 - 4);
+  QPalette darkGrey = LabelAold->palette();
+  darkGrey.setColor(QPalette::WindowText, QColor(64, 64, 64));
+  LabelAold->setPalette(darkGrey);
+  GroupBox1 = MakeGroup(GroupBoxCurrentSettings, texts::CaptionNetwork, 104, 44, 129, 53);
+  CheckBoxNetIdle = Place(new QCheckBox(Text(texts::NetworkServiceName), GroupBox1), 8, 14, 113, 17);
+  CheckBoxNetActive = Place(new QCheckBox(Text(texts::NetworkWorkingName), GroupBox1), 8, 30, 113, 17);
+  CheckBoxNetIdle->setEnabled(false);
+  CheckBoxNetActive->setEnabled(false);
+  ButtonGetAddress = MakeButton(GroupBoxCurrentSettings, texts::CaptionRead, 243, 48, 75, 49);
+  connect(ButtonGetAddress, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonGetAddressClick(); }); });
+
+  // New address and network.
+  PanelMiddle = MakePanel(client_, 116, QFrame::Plain);
+  PanelMiddle->setFrameShape(QFrame::NoFrame);
+  GroupBoxModemNewAddress = MakeGroup(PanelMiddle, texts::CaptionNewSettings, 4, 4, 329, 105);
+  GroupBoxNewID = MakeGroup(GroupBoxModemNewAddress, texts::CaptionAddress, 8, 20, 89, 53);
+  SpinEditAnew = new QSpinBox(GroupBoxNewID);
+  SpinEditAnew->setRange(0, 4095);
+  SpinEditAnew->setValue(0);
+  SpinEditAnew->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+  SpinEditAnew->setFont(LargeBold(font()));
+  SpinEditAnew->setGeometry(8, 16, 69, 30);
+  RadioGroupNewNET = new TRadioGroup(Text(texts::CaptionNetwork),
+                                     {Text(texts::NetworkServiceName), Text(texts::NetworkWorkingName)},
+                                     GroupBoxModemNewAddress);
+  RadioGroupNewNET->setGeometry(104, 20, 129, 53);
+  RadioGroupNewNET->SetItemIndex(0);
+  RadioGroupNewNET->OnClick = [this] { Guarded([this] { RadioGroupNewNETClick(); }); };
+  ButtonSetAddress = MakeButton(GroupBoxModemNewAddress, texts::CaptionWrite, 244, 24, 75, 49);
+  connect(ButtonSetAddress, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonSetAddressClick(); }); });
+  CheckBoxAutoInc = Place(new QCheckBox(Text(texts::CaptionAutoInc), GroupBoxModemNewAddress), 16, 82, 273, 17);
+
+  // Key footprint and key.
+  PanelBottom = MakePanel(client_, 97, QFrame::Plain);
+  PanelBottom->setFrameShape(QFrame::NoFrame);
+  GroupBoxSKey = MakeGroup(PanelBottom, texts::CaptionKeyGroup, 4, 4, 329, 85);
+  Label7 = MakeLabel(GroupBoxSKey, Text(texts::CaptionFootprint), 12, 20);
+  LabelFP = MakeLabel(GroupBoxSKey, Text(texts::DesignPlaceholder), 80, 20);
+  LabelFP->setFixedWidth(232 - 80 - 4);
+  ButtonGetFP = MakeButton(GroupBoxSKey, texts::CaptionRead, 232, 16, 89, 25);
+  connect(ButtonGetFP, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonGetFootprintClick(); }); });
+  Label18 = MakeLabel(GroupBoxSKey, Text(texts::CaptionKey), 12, 54);
+  ComboBoxKey = new QComboBox(GroupBoxSKey);
+  ComboBoxKey->setEditable(true);
+  ComboBoxKey->setInsertPolicy(QComboBox::NoInsert);
+  ComboBoxKey->setGeometry(48, 50, 177, 21);
+  ButtonSetKey = MakeButton(GroupBoxSKey, texts::CaptionWrite, 232, 48, 89, 25);
+  connect(ButtonSetKey, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonSetKeyClick(); }); });
+
+  // Reply gauge and status bar, at the bottom edge.
+  PanelProgressBar = MakePanel(client_, 9, QFrame::Sunken);
+  PanelProgressBar->setLineWidth(1);
+  auto* gaugeLayout = new QVBoxLayout(PanelProgressBar);
+  gaugeLayout->setContentsMargins(1, 1, 1, 1);
+  GaugeTimeout = new TBarGauge(PanelProgressBar);
+  gaugeLayout->addWidget(GaugeTimeout);
+  StatusBar = new TPanelStatusBar({130, 130, 50}, client_);
+  StatusBar->setFixedHeight(19);
+  StatusBar->setToolTip(Text(texts::HintStatusBar));
+  StatusBar->OnDblClick = [this] { Guarded([this] { StatusBarDblClick(); }); };
+
+  stack->addWidget(PanelTools);
+  stack->addWidget(PanelTop);
+  stack->addWidget(PanelMiddle);
+  stack->addWidget(PanelBottom);
+  stack->addStretch(1);
+  stack->addWidget(PanelProgressBar);
+  stack->addWidget(StatusBar);
+  PanelTop->hide();
+  PanelMiddle->hide();
+  PanelBottom->hide();
+
+  TimerRX = new QTimer(this);
+  TimerRX->setInterval(100);
+  connect(TimerRX, &QTimer::timeout, this, [this] { Guarded([this] { TimerRXTimer(); }); });
+  TimerGauge = new QTimer(this);
+  TimerGauge->setInterval(100);
+  connect(TimerGauge, &QTimer::timeout, this, [this] { Guarded([this] { TimerGaugeTimer(); }); });
+}
+
+void TFormMain::BuildMenu() {
+  NMainFile = menuBar()->addMenu(Text(texts::MenuFile));
+  MainNFileExit = NMainFile->addAction(Text(texts::MenuFileExit));
+  connect(MainNFileExit, &QAction::triggered, this, [this] { Guarded([this] { MainNFileExitClick(); }); });
+  NMainHelp = menuBar()->addMenu(Text(texts::MenuHelp));
+  NMainHelpGetHelp = NMainHelp->addAction(Text(texts::MenuHelpGetHelp));
+  connect(NMainHelpGetHelp, &QAction::triggered, this, [this] { Guarded([this] { NMainHelpGetHelpClick(); }); });
+}
+
+// Tab order: the port box, then the new parameters, the key group, and last
+// the current parameters' read button. Hidden controls are skipped.
+void TFormMain::SetTabOrder() {
+  const QList<QWidget*> order = {ComboBoxPortName, SpinEditAnew, CheckBoxAutoInc, RadioGroupNewNET->Item(0),
+                                 RadioGroupNewNET->Item(1), ButtonSetAddress, ButtonGetFP, ButtonSetKey,
+                                 ComboBoxKey, ButtonGetAddress};
+  for (qsizetype i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
+  for (QWidget* passive : {static_cast<QWidget*>(CheckBoxNetIdle), static_cast<QWidget*>(CheckBoxNetActive),
+                           static_cast<QWidget*>(ComboBoxConnType)}) {
+    passive->setFocusPolicy(Qt::NoFocus);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Creation, closing, destruction.
+
+void TFormMain::FormCreate() {
+  RadioGroupNewNETClick();
+  helpFile_ = QString::fromLatin1(HelpFileName);
+  Engine.SetExchangeState(0);
+  Engine.ShowStatus();
+  ShowTitle();
+  ComboBoxKey->clear();
+  for (const std::string& name : hooks_.KeyNames()) ComboBoxKey->addItem(QString::fromStdString(name));
+  ClearModemDisplays();
+  SetClientHeight(IdleClientHeight());
+  ComboBoxPortName->setFocus();
+  random_.seed(static_cast<std::mt19937::result_type>(
+      std::chrono::high_resolution_clock::now().time_since_epoch().count()));
+}
+
+void TFormMain::closeEvent(QCloseEvent* event) {
+  Guarded([this] { FormClose(); });
+  event->accept();
+}
+
+// Centred on the screen when first shown.
+void TFormMain::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (shownBefore_) return;
+  shownBefore_ = true;
+  if (const QScreen* screen = this->screen()) {
+    const QRect frame = frameGeometry();
+    move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
+  }
+}
+
+void TFormMain::FormClose() { CloseModemPort(); }
+
+void TFormMain::FormDestroy() {
+  Guarded([this] { CloseModemPort(); });
+}
+
+void TFormMain::MainNFileExitClick() { close(); }
+
+// ---------------------------------------------------------------------------
+// Port choice, opening and closing.
+
+void TFormMain::ComboBoxPortNameDropDown() {
+  comPort_.UpdatePortList();
+  const auto& ports = comPort_.PortList();
+  ComboBoxPortName->clear();
+  for (const std::string& port : ports) ComboBoxPortName->addItem(QString::fromStdString(port));
+  ComboBoxPortName->setCurrentIndex(-1);
+}
+
+void TFormMain::ComboBoxPortNameSelect() {
+  CloseModemPort();
+  OpenModemPort();
+}
+
+void TFormMain::ComboBoxConnTypeSelect() { ComboBoxPortNameSelect(); }
+
+void TFormMain::OpenModemPort() {
+  HourglassCursor hourglass;
+  try {
+    comPort_.SetPort(ComboBoxPortName->currentText().toStdString());
+    comPort_.SetBaudRate(ComboBoxConnType->currentIndex() == 1 ? br9600 : br600);
+    comPort_.Parity().SetBits(prNone);
+    comPort_.SetStopBits(sbOneStopBit);
+    comPort_.SetDataBits(dbEight);
+    comPort_.OnRxChar = [this](TCustomComPort*, int) { Guarded([this] { CommPortRxChar(); }); };
+    comPort_.OnError = [this](TCustomComPort*, TComErrors errors) { CommPortError(errors); };
+    comPort_.Open();
+    ++openGeneration_;
+    ShowTitle();
+    SetClientHeight(PanelTools->height() + PanelTop->height() + PanelProgressBar->height() + StatusBar->height());
+    PanelBottom->hide();
+    PanelMiddle->hide();
+    PanelTop->show();
+    ClearModemDisplays();
+  } catch (...) {
+    const std::string port = comPort_.Port();
+    QString detail;
+    try {
+      throw;
+    } catch (const EComPort& e) {
+      detail = DescribePortOpenFailure(port, e.SystemCode(), e.what());
+    } catch (const std::exception& e) {
+      detail = QString::fromUtf8(e.what());
+    } catch (...) {
+    }
+    ShowError(Text(texts::PortOpenFailedPrefix) + QString::fromStdString(port) + ")", detail);
+    ComboBoxPortName->setCurrentIndex(-1);
+    PanelBottom->hide();
+    PanelMiddle->hide();
+    PanelTop->hide();
+    SetClientHeight(IdleClientHeight());
+  }
+  Engine.ReceivedByteCount = 0;
+  Engine.SetExchangeState(0);
+  Engine.ShowStatus();
+}
+
+void TFormMain::CloseModemPort() {
+  comPort_.Close();
+  Engine.ShowStatus();
+  hooks_.Sleep(PortCloseWaitMs);
+}
+
+// The port component reports a lost device (adapter unplugged): the port is
+// closed once the report's hand-over has returned, unless it has been
+// reopened in the meantime.
+void TFormMain::CommPortError(unsigned errors) {
+  if ((errors & (1u << ceIO)) == 0) return;
+  const unsigned generation = openGeneration_;
+  QMetaObject::invokeMethod(
+      this,
+      [this, generation] {
+        if (generation == openGeneration_) Guarded([this] { CloseModemPort(); });
+      },
+      Qt::QueuedConnection);
+}
+
+void TFormMain::ShowTitle() {
+  const QString title = QString::fromStdString(ProgramTitle()) + " [" + QString::fromStdString(comPort_.Port()) + "]";
+  QGuiApplication::setApplicationDisplayName(title);
+  setWindowTitle(QGuiApplication::applicationDisplayName());
+}
+
+void TFormMain::ClearModemDisplays() {
+  LabelVersion->setText(Text(texts::NotReadPlaceholder));
+  LabelAold->setText(Text(texts::NotReadPlaceholder));
+  CheckBoxNetIdle->setChecked(false);
+  CheckBoxNetActive->setChecked(false);
+  LabelFP->setText(Text(texts::NotReadPlaceholder));
+  ComboBoxKey->setCurrentIndex(-1);
+  ComboBoxKey->setEditText(QString());
+}
+
+void TFormMain::StatusBarDblClick() {
+  Engine.ReceivedByteCount = 0;
+  Engine.ShowByteCount();
+}
+
+// ---------------------------------------------------------------------------
+// Commands.
+
+void TFormMain::ButtonGetAddressClick() {
+  const ModemFrame request = BuildReadParams();
+  ClearModemDisplays();
+  Engine.SendFrame(request, RequestPauseMs);
+}
+
+void TFormMain::ButtonSetAddressClick() {
+  QString detail;
+  try {
+    const int currentNetwork = CheckBoxNetIdle->isChecked() ? NetworkService : NetworkWorking;
+    bool isNumber = false;
+    const int currentAddress = LabelAold->text().toInt(&isNumber, 10);
+    if (isNumber) {
+      const int newAddress = SpinEditAnew->value();
+      const int newNetwork = RadioGroupNewNET->ItemIndex();
+      const ModemFrame request =
+          BuildSetAddress(AddressWord(currentAddress, currentNetwork), AddressWord(newAddress, newNetwork));
+      Engine.SendFrame(request, RequestPauseMs);
+      return;
+    }
+  } catch (const std::exception& e) {
+    detail = QString::fromUtf8(e.what());
+  } catch (...) {
+  }
+  ShowError(Text(texts::CurrentParamsInvalid), detail);
+}
+
+void TFormMain::RadioGroupNewNETClick() {
+  // QSpinBox raises a value below the new minimum to it and leaves others.
+  SpinEditAnew->setMinimum(RadioGroupNewNET->ItemIndex() == 0 ? 0 : 1);
+}
+
+void TFormMain::ButtonGetFootprintClick() {
+  const ModemFrame request = BuildReadFootprint();
+  LabelFP->setText(Text(texts::NotReadPlaceholder));
+  Engine.SendFrame(request, RequestPauseMs);
+}
+
+void TFormMain::ButtonSetKeyClick() {
+  if (hooks_.SetKey) hooks_.SetKey();
+}
+
+void TFormMain::NMainHelpGetHelpClick() {
+  hooks_.OpenDocument(QString::fromStdString(ProgramDir()) + helpFile_);
+}
+
+// ---------------------------------------------------------------------------
+// Keyboard.
+
+bool TFormMain::KeyBoxActive() const {
+  const QWidget* focus = focusWidget();
+  return focus != nullptr && (focus == ComboBoxKey || focus == ComboBoxKey->lineEdit());
+}
+
+bool TFormMain::FormKeyDown(QKeyEvent* event) {
+  discardCurrentKey_ = false;
+  const Qt::KeyboardModifiers modifiers = event->modifiers();
+  const bool keypad = modifiers.testFlag(Qt::KeypadModifier);
+  switch (event->key()) {
+    case Qt::Key_Plus:
+      if (keypad && KeyBoxActive()) {
+        AppendRandomKeyChar();
+        DiscardPendingKeyMessages();
+      }
+      break;
+    case Qt::Key_F1:
+      NMainHelpGetHelpClick();
+      break;
+    case Qt::Key_Equal:
+      if (!keypad && !(modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) &&
+          KeyBoxActive()) {
+        DiscardPendingKeyMessages();
+      }
+      break;
+    default:
+      break;
+  }
+  return discardCurrentKey_;
+}
+
+void TFormMain::AppendRandomKeyChar() {
+  std::uniform_int_distribution<int> draw(0, 127);
+  int code = draw(random_);
+  while (!IsKeyNameChar(code)) code = draw(random_);
+  const QString text = ComboBoxKey->currentText() + QChar(code);
+  ComboBoxKey->setEditText(text);
+  ComboBoxKey->lineEdit()->setCursorPosition(static_cast<int>(text.size()));
+  ComboBoxKey->lineEdit()->deselect();
+}
+
+// Drops the key press being handled (so its character never reaches the
+// control) and every key event still waiting in the queue.
+void TFormMain::DiscardPendingKeyMessages() {
+  discardCurrentKey_ = true;
+  QCoreApplication::removePostedEvents(nullptr, QEvent::KeyPress);
+  QCoreApplication::removePostedEvents(nullptr, QEvent::KeyRelease);
+}
+
+// Sees every key press of this window before its control does. A key event
+// that a control ignores travels up through its parents, passing here again;
+// only its first receiver (the focused control, or the window) counts.
+bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
+  QWidget* first = focusWidget() != nullptr ? focusWidget() : this;
+  if (watched != first || static_cast<QWidget*>(watched)->window() != this) return false;
+  bool discard = false;
+  Guarded([&] { discard = FormKeyDown(static_cast<QKeyEvent*>(event)); });
+  return discard;
+}
+
+// ---------------------------------------------------------------------------
+// Receive path and timers: the engine's rules.
+
+void TFormMain::CommPortRxChar() { Engine.CommPortRxChar(); }
+void TFormMain::TimerRXTimer() { Engine.TimerRXTimer(); }
+void TFormMain::TimerGaugeTimer() { Engine.TimerGaugeTimer(); }
+
+// ---------------------------------------------------------------------------
+// Sizes and errors.
+
+int TFormMain::ClientWidth() const { return client_->width(); }
+int TFormMain::ClientHeight() const { return client_->height(); }
+
+void TFormMain::SetClientHeight(int height) { client_->setFixedHeight(height); }
+
+int TFormMain::IdleClientHeight() const {
+  return PanelTools->height() + PanelProgressBar->height() + StatusBar->height() + IdleHeightReserve;
+}
+
+void TFormMain::ShowError(const QString& text, const QString& detail) { hooks_.ShowError(text, detail); }
+
+void TFormMain::Guarded(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const std::exception& e) {
+    ShowError(QString::fromUtf8(e.what()));
+  } catch (...) {
+    ShowError(QStringLiteral("Unknown error"));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// ExchangeView.
+
+void TFormMain::SetAddressText(std::string_view text) { LabelAold->setText(Text(text)); }
+
+void TFormMain::SetNetworkBoxes(bool serviceNetwork) {
+  CheckBoxNetIdle->setChecked(serviceNetwork);
+  CheckBoxNetActive->setChecked(!serviceNetwork);
+}
+
+void TFormMain::SetVersionText(std::string_view text) { LabelVersion->setText(Text(text)); }
+void TFormMain::SetFootprintText(std::string_view text) { LabelFP->setText(Text(text)); }
+bool TFormMain::AutoIncrementChecked() const { return CheckBoxAutoInc->isChecked(); }
+int TFormMain::NewAddress() const { return SpinEditAnew->value(); }
+void TFormMain::SetNewAddress(int value) { SpinEditAnew->setValue(value); }
+
+void TFormMain::ShowParametersPanels(bool keyPanel) {
+  PanelMiddle->show();
+  PanelBottom->setVisible(keyPanel);
+  int height = PanelTools->height() + PanelTop->height() + PanelMiddle->height() + PanelProgressBar->height() +
+               StatusBar->height();
+  if (keyPanel) height += PanelBottom->height();
+  SetClientHeight(height);
+}
+
+void TFormMain::SetGaugeMaximum(int maximum) { GaugeTimeout->SetMaxValue(maximum); }
+int TFormMain::GaugeMaximum() const { return GaugeTimeout->MaxValue(); }
+void TFormMain::SetGaugeProgress(int progress) { GaugeTimeout->SetProgress(progress); }
+int TFormMain::GaugeProgress() const { return GaugeTimeout->Progress(); }
+
+QColor TFormMain::ColorOf(GaugeColor color) const {
+  switch (color) {
+    case GaugeColor::White: return QColor(255, 255, 255);
+    case GaugeColor::Black: return QColor(0, 0, 0);
+    case GaugeColor::Yellow: return QColor(255, 255, 0);
+    case GaugeColor::Green: return QColor(0, 128, 0);
+    case GaugeColor::Maroon: return QColor(128, 0, 0);
+    case GaugeColor::BtnFace: return palette().color(QPalette::Button);
+  }
+  return {};
+}
+
+void TFormMain::SetGaugeColors(GaugeColor background, GaugeColor foreground) {
+  GaugeTimeout->SetColors(ColorOf(background), ColorOf(foreground));
+}
+
+void TFormMain::SetGaugeTimerEnabled(bool enabled) {
+  if (enabled) {
+    TimerGauge->start();
+  } else {
+    TimerGauge->stop();
+  }
+}
+
+void TFormMain::SetStatusText(int panel, std::string_view text) {
+  if (panel >= 0 && panel < 3) StatusBar->Panel(panel)->setText(Text(text));
+}
+
+// ---------------------------------------------------------------------------
+// ModemPort.
+
+bool TFormMain::Connected() const { return comPort_.Connected(); }
+int TFormMain::Read(std::uint8_t* buffer, int count) { return comPort_.Read(buffer, count); }
+int TFormMain::InputCount() const { return comPort_.InputCount(); }
+int TFormMain::Write(const std::uint8_t* buffer, int count) { return comPort_.Write(buffer, count); }
+
+}  // namespace vorsal

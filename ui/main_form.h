@@ -1,0 +1,203 @@
+// The program's main window: the port choice, the panels that appear as the
+// modem is opened and read, the commands and the keyboard rules. It owns the
+// exchange engine and lends it its controls (ExchangeView) and the serial
+// port (ModemPort).
+#pragma once
+
+#include "protocol/exchange_view.h"
+#include "protocol/frame.h"
+#include "ui/bar_gauge.h"
+#include "ui/controls.h"
+#include "ui/modules.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QKeyEvent;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QSpinBox;
+class QTimer;
+
+namespace vorsal {
+
+// What the window asks of its surroundings; every empty member gets the
+// program's default (the tests replace them so that nothing blocks).
+struct TFormMainHooks {
+  // Blocks the GUI thread (the 500 ms port-close wait, the pause after a
+  // request). Default: QThread::msleep.
+  std::function<void(int ms)> Sleep;
+  // A modal error box titled "Error" with one OK button; `detail` (may be
+  // empty) is its detailed text. Default: QMessageBox.
+  std::function<void(const QString& text, const QString& detail)> ShowError;
+  // Opens a document with the desktop's viewer. Default: QDesktopServices.
+  std::function<void(const QString& path)> OpenDocument;
+  // Names of the stored keys for the key box. Default: section "Keys" of
+  // ProgramDir() + "Keys.ini".
+  std::function<std::vector<std::string>()> KeyNames;
+  // The key group's write command. Default: nothing.
+  std::function<void()> SetKey;
+};
+
+class TFormMain : public QMainWindow, public ExchangeView, public ModemPort {
+  Q_OBJECT
+ public:
+  static constexpr int FixedClientWidth = 338;
+  static constexpr int IdleHeightReserve = 90;
+  static constexpr int RequestPauseMs = 8;
+  static constexpr int PortCloseWaitMs = 500;
+  static inline const char* const HelpFileName = "Vorsal.chm";
+
+  explicit TFormMain(TComPort& comPort, TFormMainHooks hooks = {}, QWidget* parent = nullptr);
+  ~TFormMain() override;
+
+  // Handlers, named after the control and its event.
+  void FormCreate();
+  void FormClose();
+  void FormDestroy();
+  bool FormKeyDown(QKeyEvent* event);  // true: the key's character is discarded
+  void ComboBoxPortNameDropDown();
+  void ComboBoxPortNameSelect();
+  void ComboBoxConnTypeSelect();
+  void StatusBarDblClick();
+  void MainNFileExitClick();
+  void NMainHelpGetHelpClick();
+  void ButtonGetAddressClick();
+  void ButtonSetAddressClick();
+  void RadioGroupNewNETClick();
+  void ButtonGetFootprintClick();
+  void ButtonSetKeyClick();
+  void CommPortRxChar();
+  void TimerRXTimer();
+  void TimerGaugeTimer();
+
+  // Operations.
+  void OpenModemPort();
+  void CloseModemPort();
+  void ShowTitle();
+  void ClearModemDisplays();
+  void DiscardPendingKeyMessages();
+
+  int ClientWidth() const;
+  int ClientHeight() const;
+  QString HelpFile() const { return helpFile_; }
+  TComPort& ComPort() { return comPort_; }
+
+  // ExchangeView.
+  void SetAddressText(std::string_view text) override;
+  void SetNetworkBoxes(bool serviceNetwork) override;
+  void SetVersionText(std::string_view text) override;
+  void SetFootprintText(std::string_view text) override;
+  bool AutoIncrementChecked() const override;
+  int NewAddress() const override;
+  void SetNewAddress(int value) override;
+  void ShowParametersPanels(bool keyPanel) override;
+  void SetGaugeMaximum(int maximum) override;
+  int GaugeMaximum() const override;
+  void SetGaugeProgress(int progress) override;
+  int GaugeProgress() const override;
+  void SetGaugeColors(GaugeColor background, GaugeColor foreground) override;
+  void SetGaugeTimerEnabled(bool enabled) override;
+  void SetStatusText(int panel, std::string_view text) override;
+
+  // ModemPort: forwards to the serial port component.
+  bool Connected() const override;
+  int Read(std::uint8_t* buffer, int count) override;
+  int InputCount() const override;
+  int Write(const std::uint8_t* buffer, int count) override;
+
+  QColor ColorOf(GaugeColor color) const;
+
+  // Controls, top to bottom.
+  QFrame* PanelTools;
+  QLabel* Label5;
+  TDropDownComboBox* ComboBoxPortName;
+  QFrame* Bevel2;
+  QLabel* LabelConnType;
+  QComboBox* ComboBoxConnType;
+
+  QFrame* PanelTop;
+  QGroupBox* GroupBoxCurrentSettings;
+  QLabel* Label1;
+  QLabel* LabelVersion;
+  QGroupBox* GroupBoxOldID;
+  QLabel* LabelAold;
+  QGroupBox* GroupBox1;
+  QCheckBox* CheckBoxNetIdle;
+  QCheckBox* CheckBoxNetActive;
+  QPushButton* ButtonGetAddress;
+
+  QFrame* PanelMiddle;
+  QGroupBox* GroupBoxModemNewAddress;
+  QGroupBox* GroupBoxNewID;
+  QSpinBox* SpinEditAnew;
+  TRadioGroup* RadioGroupNewNET;
+  QPushButton* ButtonSetAddress;
+  QCheckBox* CheckBoxAutoInc;
+
+  QFrame* PanelBottom;
+  QGroupBox* GroupBoxSKey;
+  QLabel* Label7;
+  QLabel* LabelFP;
+  QPushButton* ButtonGetFP;
+  QLabel* Label18;
+  QComboBox* ComboBoxKey;
+  QPushButton* ButtonSetKey;
+
+  QFrame* PanelProgressBar;
+  TBarGauge* GaugeTimeout;
+  TPanelStatusBar* StatusBar;
+
+  QMenu* NMainFile;
+  QAction* MainNFileExit;
+  QMenu* NMainHelp;
+  QAction* NMainHelpGetHelp;
+
+  QTimer* TimerRX;
+  QTimer* TimerGauge;
+
+  // The protocol state and rules; declared after the controls it draws on.
+  ExchangeEngine Engine;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildControls();
+  void BuildMenu();
+  void SetTabOrder();
+  void SetClientHeight(int height);
+  int IdleClientHeight() const;
+  void ShowError(const QString& text, const QString& detail = {});
+  // Runs a handler body; any exception ends in an error box instead of
+  // leaving through Qt's event dispatch.
+  void Guarded(const std::function<void()>& body);
+  void CommPortError(unsigned errors);
+  bool KeyBoxActive() const;
+  void AppendRandomKeyChar();
+
+  TComPort& comPort_;
+  TFormMainHooks hooks_;
+  QWidget* client_ = nullptr;
+  QString helpFile_;
+  std::mt19937 random_;
+  bool discardCurrentKey_ = false;
+  bool shownBefore_ = false;
+  unsigned openGeneration_ = 0;  // counts opens, so a stale device-lost report is ignored
+};
+
+// The one main window, set before its creation handler runs.
+inline TFormMain* FormMain = nullptr;
+
+}  // namespace vorsal

@@ -1,0 +1,34 @@
+// User-interface texts of the main window, exactly as the program shows them.
+#pragma once
+
+namespace vorsal::texts {
+
+inline constexpr char CaptionCurrentSettings[] = "Текущие параметры модема ";
+inline constexpr char CaptionNewSettings[] = "Новые параметры модема ";
+inline constexpr char CaptionKeyGroup[] = " Ключ шифрования для 'закрытой' сети ";
+inline constexpr char CaptionPort[] = "Порт:";
+inline constexpr char CaptionConnType[] = "Связь:";
+inline constexpr char ConnTypeModem[] = "Зефтар";
+inline constexpr char ConnTypeAdapters[] = "Оптопорт, RS-485, CAN";
+inline constexpr char CaptionFirmware[] = "Прошивка:";
+inline constexpr char DesignPlaceholder[] = "***";
+inline constexpr char NotReadPlaceholder[] = "****";
+inline constexpr char CaptionAddress[] = " Адрес ";
+inline constexpr char CaptionNetwork[] = " Сетка ";
+inline constexpr char NetworkServiceName[] = "Технологическая";
+inline constexpr char NetworkWorkingName[] = "Рабочая";
+inline constexpr char CaptionRead[] = "Прочитать";
+inline constexpr char CaptionWrite[] = "Записать";
+inline constexpr char CaptionAutoInc[] = "Автоинкремент адреса после успешной записи";
+inline constexpr char CaptionFootprint[] = "'Отпечаток':";
+inline constexpr char CaptionKey[] = "Ключ:";
+inline constexpr char HintStatusBar[] = "Двойной щелчок обнуляет";
+inline constexpr char MenuFile[] = "Файл";
+inline constexpr char MenuFileExit[] = "Выход";
+inline constexpr char MenuHelp[] = "Помощь";
+inline constexpr char MenuHelpGetHelp[] = "Чтобы получить помощь нажмите F1";
+inline constexpr char ErrorBoxTitle[] = "Error";
+inline constexpr char PortOpenFailedPrefix[] = "Ошибка открытия COM-порта! (";
+inline constexpr char CurrentParamsInvalid[] = "Внимание! Текущие параметры модема неверны!";
+
+}  // namespace vorsal::texts
