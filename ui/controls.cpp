@@ -15,7 +15,7 @@ void TDropDownComboBox::showPopup() {
 TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, QWidget* parent)
     : QGroupBox(caption, parent), group_(new QButtonGroup(this)) {
   auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(8, 2, 4, 2);
+  layout->setContentsMargins(4, 0, 2, 0);
   layout->setSpacing(0);
   for (int i = 0; i < items.size(); ++i) {
     auto* button = new QRadioButton(items[i], this);

@@ -60,6 +60,12 @@ W* Place(W* widget, int left, int top, int width, int height) {
   return widget;
 }
 
+// Left edge for a display that follows `label`: its designed place, or
+// further right when the label's text is wider in the current font.
+int RightOf(const QLabel* label, int designedLeft) {
+  return std::max(designedLeft, label->x() + label->width() + 6);
+}
+
 QPushButton* MakeButton(QWidget* parent, const char* caption, int left, int top, int width, int height) {
   auto* button = new QPushButton(Text(caption), parent);
   button->setAutoDefault(false);
@@ -182,8 +188,8 @@ void TFormMain::BuildControls() {
   PanelTop->setFrameShape(QFrame::NoFrame);
   GroupBoxCurrentSettings = MakeGroup(PanelTop, texts::CaptionCurrentSettings, 4, 4, 329, 109);
   Label1 = MakeLabel(GroupBoxCurrentSettings, Text(texts::CaptionFirmware), 12, 24);
-  LabelVersion = MakeLabel(GroupBoxCurrentSettings, Text(texts::DesignPlaceholder), 74, 24);
-  LabelVersion->setFixedWidth(329 - 74 - 4);
+  LabelVersion = MakeLabel(GroupBoxCurrentSettings, Text(texts::DesignPlaceholder), RightOf(Label1, 74), 24);
+  LabelVersion->setFixedWidth(329 - LabelVersion->x() - 4);
   GroupBoxOldID = MakeGroup(GroupBoxCurrentSettings, texts::CaptionAddress, 8, 44, 89, 53);
   LabelAold = MakeLabel(GroupBoxOldID, Text(texts::NotReadPlaceholder), 12, 20);
   LabelAold->setFont(LargeBold(font()));
@@ -191,9 +197,9 @@ void TFormMain::BuildControls() {
   QPalette darkGrey = LabelAold->palette();
   darkGrey.setColor(QPalette::WindowText, QColor(64, 64, 64));
   LabelAold->setPalette(darkGrey);
-  GroupBox1 = MakeGroup(GroupBoxCurrentSettings, texts::CaptionNetwork, 104, 44, 129, 53);
-  CheckBoxNetIdle = Place(new QCheckBox(Text(texts::NetworkServiceName), GroupBox1), 8, 14, 113, 17);
-  CheckBoxNetActive = Place(new QCheckBox(Text(texts::NetworkWorkingName), GroupBox1), 8, 30, 113, 17);
+  GroupBox1 = MakeGroup(GroupBoxCurrentSettings, texts::CaptionNetwork, 104, 44, 135, 53);
+  CheckBoxNetIdle = Place(new QCheckBox(Text(texts::NetworkServiceName), GroupBox1), 4, 14, 113, 17);
+  CheckBoxNetActive = Place(new QCheckBox(Text(texts::NetworkWorkingName), GroupBox1), 4, 30, 113, 17);
   CheckBoxNetIdle->setEnabled(false);
   CheckBoxNetActive->setEnabled(false);
   ButtonGetAddress = MakeButton(GroupBoxCurrentSettings, texts::CaptionRead, 243, 48, 75, 49);
@@ -213,7 +219,7 @@ void TFormMain::BuildControls() {
   RadioGroupNewNET = new TRadioGroup(Text(texts::CaptionNetwork),
                                      {Text(texts::NetworkServiceName), Text(texts::NetworkWorkingName)},
                                      GroupBoxModemNewAddress);
-  RadioGroupNewNET->setGeometry(104, 20, 129, 53);
+  RadioGroupNewNET->setGeometry(104, 20, 135, 55);
   RadioGroupNewNET->SetItemIndex(0);
   RadioGroupNewNET->OnClick = [this] { Guarded([this] { RadioGroupNewNETClick(); }); };
   ButtonSetAddress = MakeButton(GroupBoxModemNewAddress, texts::CaptionWrite, 244, 24, 75, 49);
@@ -225,8 +231,8 @@ void TFormMain::BuildControls() {
   PanelBottom->setFrameShape(QFrame::NoFrame);
   GroupBoxSKey = MakeGroup(PanelBottom, texts::CaptionKeyGroup, 4, 4, 329, 85);
   Label7 = MakeLabel(GroupBoxSKey, Text(texts::CaptionFootprint), 12, 20);
-  LabelFP = MakeLabel(GroupBoxSKey, Text(texts::DesignPlaceholder), 80, 20);
-  LabelFP->setFixedWidth(232 - 80 - 4);
+  LabelFP = MakeLabel(GroupBoxSKey, Text(texts::DesignPlaceholder), RightOf(Label7, 80), 20);
+  LabelFP->setFixedWidth(232 - LabelFP->x() - 4);
   ButtonGetFP = MakeButton(GroupBoxSKey, texts::CaptionRead, 232, 16, 89, 25);
   connect(ButtonGetFP, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonGetFootprintClick(); }); });
   Label18 = MakeLabel(GroupBoxSKey, Text(texts::CaptionKey), 12, 54);
