@@ -7,8 +7,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <string_view>
 
 namespace vorsal {
+
+inline constexpr std::string_view ByteCountText = " Байт принятo = ";
+inline constexpr std::string_view PortOpenText = "COM-порт открыт.";
+inline constexpr std::string_view PortClosedText = "COM-порт не открыт!";
+inline constexpr std::string_view ExchangeOkText = "OK";
+inline constexpr std::string_view ExchangeErrorText = "Ошибка!";
 
 class ExchangeEngine {
  public:
@@ -26,6 +33,7 @@ class ExchangeEngine {
   int KeyAckIndex = 0;
   void CommPortRxChar() {}
   void TimerRXTimer() {}
+  void StatusBarDblClick() { ReceivedByteCount = 0; }
   void SendFrame(const ModemFrame& frame, int) {
     LastSentFrame = frame;
     port_.Write(LastSentFrame.data(), 8);

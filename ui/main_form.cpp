@@ -433,10 +433,7 @@ void TFormMain::ClearModemDisplays() {
   ComboBoxKey->setEditText(QString());
 }
 
-void TFormMain::StatusBarDblClick() {
-  Engine.ReceivedByteCount = 0;
-  Engine.ShowByteCount();
-}
+void TFormMain::StatusBarDblClick() { Engine.StatusBarDblClick(); }
 
 // ---------------------------------------------------------------------------
 // Commands.

@@ -1,0 +1,495 @@
+// The main window on the offscreen platform: start state, port opening and
+// closing, panels and heights, commands, keyboard rules and error boxes.
+#include "tests/ui/main_form_fixture.h"
+
+#include "ui/port_failure.h"
+#include "ui/program_context.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTimer>
+
+#include <grp.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+namespace vorsal::testing {
+namespace {
+
+class MainFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    recorder.keyNames = {"first key", "second key"};
+    form = std::make_unique<TFormMain>(port, recorder.Hooks());
+  }
+  void TearDown() override {
+    form.reset();
+    qunsetenv("VORSAL_EXTRA_PORTS");
+  }
+
+  // Shows the window and makes it the active one, so focus and keys behave
+  // as on a desktop.
+  void Activate() {
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  }
+  void OpenLine() {
+    PickPort(*form, line.Path());
+    ASSERT_TRUE(port.Connected());
+    line.Drain();
+    recorder.sleeps.clear();
+  }
+  // A parameters reply: address, network, firmware major.minor.
+  void ReadParameters(int address, bool service, int major, int minor) {
+    form->ButtonGetAddressClick();
+    ASSERT_EQ(line.Receive(8).size(), 8u);
+    Deliver(*form, line,
+            Reply(CmdReadParams, static_cast<std::uint8_t>(address & 0xFF),
+                  static_cast<std::uint8_t>((address >> 8) | (service ? 0 : 0x10)), static_cast<std::uint8_t>(minor),
+                  static_cast<std::uint8_t>(major)));
+  }
+  QString Status(int panel) const { return form->StatusBar->Panel(panel)->text(); }
+  int Height(std::initializer_list<QWidget*> panels) const {
+    int sum = 0;
+    for (QWidget* panel : panels) sum += panel->height();
+    return sum;
+  }
+
+  TComPort port;
+  PtyLine line;
+  FormRecorder recorder;
+  std::unique_ptr<TFormMain> form;
+};
+
+TEST_F(MainFormTest, StartsWithTitleOnlyToolStripAndStatus) {
+  EXPECT_EQ(form->windowTitle(), QString::fromStdString(ProgramTitle()) + " []");
+  EXPECT_EQ(form->ClientWidth(), 338);
+  EXPECT_EQ(form->ClientHeight(), 150);
+  EXPECT_FALSE(Shown(form->PanelTop));
+  EXPECT_FALSE(Shown(form->PanelMiddle));
+  EXPECT_FALSE(Shown(form->PanelBottom));
+  EXPECT_TRUE(Shown(form->PanelTools));
+  EXPECT_TRUE(Shown(form->PanelProgressBar));
+  EXPECT_TRUE(Shown(form->StatusBar));
+
+  // The port list is empty until first opened; the connection type stays
+  // hidden at index 0.
+  EXPECT_EQ(form->ComboBoxPortName->count(), 0);
+  EXPECT_EQ(form->focusWidget(), form->ComboBoxPortName);
+  EXPECT_FALSE(Shown(form->ComboBoxConnType));
+  EXPECT_EQ(form->ComboBoxConnType->currentIndex(), 0);
+  EXPECT_EQ(CurrentConnectionType(), 0);
+
+  // Key names listed, key box empty, displays not read yet.
+  ASSERT_EQ(form->ComboBoxKey->count(), 2);
+  EXPECT_EQ(form->ComboBoxKey->itemText(1), "second key");
+  EXPECT_TRUE(form->ComboBoxKey->currentText().isEmpty());
+  for (QLabel* display : {form->LabelVersion, form->LabelAold, form->LabelFP}) EXPECT_EQ(display->text(), "****");
+
+  EXPECT_EQ(Status(0), Q(ByteCountText) + "0");
+  EXPECT_EQ(Status(1), Q(PortClosedText));
+  EXPECT_EQ(Status(2), "");
+  EXPECT_TRUE(form->TimerRX->isActive());
+  EXPECT_FALSE(form->TimerGauge->isActive());
+  EXPECT_EQ(form->SpinEditAnew->minimum(), 0);
+  EXPECT_EQ(FormMain, form.get());
+}
+
+TEST_F(MainFormTest, PanelsStackInOrderWithHeightSums) {
+  OpenLine();
+  form->ShowParametersPanels(true);
+  form->show();
+  QApplication::processEvents();
+  const QList<QWidget*> order = {form->PanelTools, form->PanelTop, form->PanelMiddle, form->PanelBottom};
+  for (qsizetype i = 1; i < order.size(); ++i) EXPECT_EQ(order[i]->y(), order[i - 1]->geometry().bottom() + 1);
+  EXPECT_EQ(form->StatusBar->geometry().bottom() + 1, form->ClientHeight());
+  EXPECT_EQ(form->PanelProgressBar->geometry().bottom() + 1, form->StatusBar->y());
+  EXPECT_EQ(form->ClientHeight(), 389);
+
+  form->ShowParametersPanels(false);
+  EXPECT_EQ(form->ClientHeight(), 292);
+  EXPECT_FALSE(Shown(form->PanelBottom));
+  EXPECT_EQ(form->ClientWidth(), 338);
+}
+
+TEST_F(MainFormTest, FailedOpenShowsBoxClearsChoiceAndHidesPanels) {
+  OpenLine();
+  const QString openTitle = form->windowTitle();
+  form->ShowParametersPanels(true);
+  form->Engine.ReceivedByteCount = 99;
+  const std::string missing = "/nonexistent/vorsal-tty";
+
+  PickPort(*form, missing, {line.Path(), missing});
+
+  ASSERT_EQ(recorder.errors.size(), 1u);
+  EXPECT_EQ(recorder.errors[0].first, QString::fromUtf8("Ошибка открытия COM-порта! (") +
+                                          QString::fromStdString(missing) + ")");
+  EXPECT_TRUE(recorder.errors[0].second.contains(QString::fromLocal8Bit(std::strerror(ENOENT))))
+      << recorder.errors[0].second.toStdString();
+  EXPECT_EQ(form->ComboBoxPortName->currentIndex(), -1);
+  EXPECT_FALSE(Shown(form->PanelTop));
+  EXPECT_FALSE(Shown(form->PanelMiddle));
+  EXPECT_FALSE(Shown(form->PanelBottom));
+  EXPECT_EQ(form->ClientHeight(), 150);
+  EXPECT_EQ(form->windowTitle(), openTitle);
+  EXPECT_FALSE(port.Connected());
+  EXPECT_EQ(Status(0), Q(ByteCountText) + "0");
+  EXPECT_EQ(Status(1), Q(PortClosedText));
+  // The earlier port was closed first, with its wait.
+  EXPECT_EQ(recorder.sleeps, std::vector<int>{500});
+}
+
+TEST_F(MainFormTest, OpenShowsCurrentPanelAndResetsEarlierReading) {
+  OpenLine();
+  EXPECT_EQ(form->windowTitle(), QString::fromStdString(ProgramTitle() + " [" + line.Path() + "]"));
+  EXPECT_EQ(form->ClientHeight(), 176);
+  EXPECT_TRUE(Shown(form->PanelTop));
+  EXPECT_EQ(Status(1), Q(PortOpenText));
+
+  ReadParameters(300, false, 2, 31);
+  ASSERT_EQ(form->LabelAold->text(), "300");
+  form->ComboBoxKey->setEditText("typed");
+
+  // Picking the port again closes and reopens it and starts over.
+  PickPort(*form, line.Path());
+  EXPECT_TRUE(port.Connected());
+  EXPECT_EQ(recorder.sleeps, std::vector<int>{8, 500});
+  EXPECT_EQ(form->ClientHeight(), 176);
+  EXPECT_FALSE(Shown(form->PanelMiddle));
+  EXPECT_FALSE(Shown(form->PanelBottom));
+  for (QLabel* display : {form->LabelVersion, form->LabelAold, form->LabelFP}) EXPECT_EQ(display->text(), "****");
+  EXPECT_FALSE(form->CheckBoxNetIdle->isChecked());
+  EXPECT_FALSE(form->CheckBoxNetActive->isChecked());
+  EXPECT_TRUE(form->ComboBoxKey->currentText().isEmpty());
+  EXPECT_EQ(form->ComboBoxKey->count(), 2);
+}
+
+TEST_F(MainFormTest, PortListRefreshesOnEveryDropDownWithoutSelection) {
+  OpenLine();
+  qputenv("VORSAL_EXTRA_PORTS", QByteArray::fromStdString(line.Path() + ":/tmp/another-port"));
+  form->show();
+  form->ComboBoxPortName->showPopup();
+  EXPECT_NE(form->ComboBoxPortName->findText("/tmp/another-port"), -1);
+  EXPECT_EQ(form->ComboBoxPortName->currentIndex(), -1);
+  form->ComboBoxPortName->hidePopup();
+  EXPECT_TRUE(port.Connected());
+}
+
+TEST_F(MainFormTest, ReadRepliesFillDisplaysAndPanelsByFirmware) {
+  OpenLine();
+  ReadParameters(0x123, true, 2, 29);
+  EXPECT_EQ(form->LabelAold->text(), "291");
+  EXPECT_EQ(form->LabelVersion->text(), QString::fromUtf8("2.29 -- 'Ирвен-2 (MSP430F155)'"));
+  EXPECT_TRUE(form->CheckBoxNetIdle->isChecked());
+  EXPECT_FALSE(form->CheckBoxNetActive->isChecked());
+  EXPECT_TRUE(Shown(form->PanelMiddle));
+  EXPECT_FALSE(Shown(form->PanelBottom));
+  EXPECT_EQ(form->ClientHeight(), 292);
+  EXPECT_EQ(Status(2), "OK");
+  EXPECT_EQ(form->GaugeTimeout->ForeColor(), QColor(0, 128, 0));
+  EXPECT_EQ(form->GaugeTimeout->BackColor(), form->palette().color(QPalette::Button));
+
+  ReadParameters(7, false, 8, 30);
+  EXPECT_TRUE(Shown(form->PanelBottom));
+  EXPECT_EQ(form->ClientHeight(), 389);
+  EXPECT_TRUE(form->CheckBoxNetActive->isChecked());
+}
+
+TEST_F(MainFormTest, ReadClearsDisplaysBeforeTheRequestLeaves) {
+  OpenLine();
+  ReadParameters(5, true, 2, 31);
+  form->LabelFP->setText("01.02.03.04");
+  form->ComboBoxKey->setEditText("name");
+
+  form->ButtonGetAddress->click();
+  EXPECT_EQ(line.Receive(8), std::vector<std::uint8_t>(form->Engine.LastSentFrame, form->Engine.LastSentFrame + 8));
+  EXPECT_EQ(form->Engine.LastSentFrame[3], CmdReadParams);
+  for (QLabel* display : {form->LabelVersion, form->LabelAold, form->LabelFP}) EXPECT_EQ(display->text(), "****");
+  EXPECT_TRUE(form->ComboBoxKey->currentText().isEmpty());
+  EXPECT_FALSE(form->CheckBoxNetIdle->isChecked());
+  EXPECT_EQ(form->GaugeTimeout->BackColor(), QColor(255, 255, 0));
+  EXPECT_EQ(form->GaugeTimeout->ForeColor(), QColor(0, 0, 0));
+  EXPECT_TRUE(form->TimerGauge->isActive());
+  // The panels and the height wait for the reply.
+  EXPECT_TRUE(Shown(form->PanelMiddle));
+  EXPECT_EQ(form->ClientHeight(), 292);
+
+  // No reply: the 50th gauge tick fails the exchange with a full maroon bar.
+  for (int tick = 0; tick < 50; ++tick) form->TimerGaugeTimer();
+  EXPECT_EQ(Status(2), QString::fromUtf8("Ошибка!"));
+  EXPECT_EQ(form->GaugeTimeout->ForeColor(), QColor(128, 0, 0));
+  EXPECT_EQ(form->GaugeTimeout->Progress(), form->GaugeTimeout->MaxValue());
+  EXPECT_FALSE(form->TimerGauge->isActive());
+}
+
+TEST_F(MainFormTest, WriteSendsOldAndNewWordsAndStepsTheAddress) {
+  OpenLine();
+  ReadParameters(17, true, 2, 31);
+  form->SpinEditAnew->setValue(4094);
+  form->RadioGroupNewNET->SetItemIndex(1);
+  form->CheckBoxAutoInc->setChecked(true);
+
+  form->ButtonSetAddress->click();
+  const std::vector<std::uint8_t> sent = line.Receive(8);
+  ModemFrame expected = BuildSetAddress(AddressWord(17, 0), AddressWord(4094, 1));
+  PutFrameCrc(expected.data(), 0);
+  EXPECT_EQ(sent, std::vector<std::uint8_t>(expected.begin(), expected.end()));
+
+  // The modem echoes the words: the new address is shown and stepped.
+  Deliver(*form, line, Reply(CmdSetAddress, sent[4], sent[5], sent[6], sent[7]));
+  EXPECT_EQ(form->LabelAold->text(), "4094");
+  EXPECT_TRUE(form->CheckBoxNetActive->isChecked());
+  EXPECT_EQ(form->SpinEditAnew->value(), 4095);
+
+  // The next write starts from what the modem now reports; 4095 stays.
+  form->ButtonSetAddress->click();
+  const std::vector<std::uint8_t> again = line.Receive(8);
+  Deliver(*form, line, Reply(CmdSetAddress, again[4], again[5], again[6], again[7]));
+  EXPECT_EQ(form->SpinEditAnew->value(), 4095);
+  EXPECT_TRUE(recorder.errors.empty());
+}
+
+TEST_F(MainFormTest, WriteWithoutValidCurrentAddressShowsWarningAndSendsNothing) {
+  OpenLine();
+  ReadParameters(17, true, 2, 31);
+  form->ButtonGetAddressClick();  // read again; the modem stays silent
+  line.Receive(8);
+
+  form->ButtonSetAddress->click();
+  ASSERT_EQ(recorder.errors.size(), 1u);
+  EXPECT_EQ(recorder.errors[0].first, QString::fromUtf8("Внимание! Текущие параметры модема неверны!"));
+  EXPECT_TRUE(line.Drain().empty());
+
+  // A write that fails at the port ends in the same box, with the port's reason.
+  form->LabelAold->setText("17");
+  port.Close();
+  form->ButtonSetAddress->click();
+  ASSERT_EQ(recorder.errors.size(), 2u);
+  EXPECT_EQ(recorder.errors[1].first, recorder.errors[0].first);
+  EXPECT_FALSE(recorder.errors[1].second.isEmpty());
+}
+
+TEST_F(MainFormTest, FootprintReadResetsOnlyTheFootprint) {
+  OpenLine();
+  ReadParameters(17, true, 2, 31);
+  form->LabelFP->setText("old");
+  form->ComboBoxKey->setEditText("kept");
+
+  form->ButtonGetFP->click();
+  EXPECT_EQ(form->LabelFP->text(), "****");
+  EXPECT_EQ(form->LabelAold->text(), "17");
+  EXPECT_EQ(form->ComboBoxKey->currentText(), "kept");
+  EXPECT_EQ(line.Receive(8).at(3), CmdReadFootprint);
+
+  Deliver(*form, line, Reply(CmdReadFootprint, 0x04, 0x03, 0x02, 0xA1));
+  EXPECT_EQ(form->LabelFP->text(), "A1.02.03.04");
+}
+
+TEST_F(MainFormTest, FailedWriteInReadCommandsEndsInErrorBox) {
+  // Never opened: the port refuses the write; the handler shows the port's
+  // message instead of letting the exception out.
+  form->ButtonGetAddress->click();
+  form->ButtonGetFP->click();
+  ASSERT_EQ(recorder.errors.size(), 2u);
+  EXPECT_FALSE(recorder.errors[0].first.isEmpty());
+  EXPECT_EQ(form->LabelAold->text(), "****");
+}
+
+TEST_F(MainFormTest, NetworkChoiceSetsAddressMinimum) {
+  Activate();
+  OpenLine();
+  ReadParameters(1, true, 2, 31);
+  QSpinBox* spin = form->SpinEditAnew;
+  spin->setValue(0);
+  form->RadioGroupNewNET->Item(1)->click();
+  EXPECT_EQ(spin->minimum(), 1);
+  EXPECT_EQ(spin->value(), 1);
+  form->RadioGroupNewNET->Item(0)->click();
+  EXPECT_EQ(spin->minimum(), 0);
+  EXPECT_EQ(spin->value(), 1);
+  EXPECT_EQ(spin->maximum(), 4095);
+
+  // Typing 0 for the working network is pulled back when focus leaves.
+  form->RadioGroupNewNET->Item(1)->click();
+  spin->setFocus();
+  spin->selectAll();
+  QTest::keyClicks(spin, "0");
+  form->ButtonSetAddress->setFocus();
+  EXPECT_EQ(spin->value(), 1);
+  EXPECT_EQ(spin->text(), "1");
+}
+
+TEST_F(MainFormTest, KeyBoxKeyboardRules) {
+  Activate();
+  OpenLine();
+  ReadParameters(1, true, 2, 31);
+  form->ComboBoxKey->setFocus();
+  ASSERT_TRUE(form->focusWidget() == form->ComboBoxKey || form->focusWidget() == form->ComboBoxKey->lineEdit());
+  QWidget* keyBox = form->focusWidget();
+
+  for (int i = 0; i < 5; ++i) QTest::keyClick(keyBox, Qt::Key_Plus, Qt::KeypadModifier);
+  const QString text = form->ComboBoxKey->currentText();
+  ASSERT_EQ(text.size(), 5);
+  for (QChar c : text) EXPECT_TRUE(c.isDigit() || (c.toLatin1() >= 'A' && c.toLatin1() <= 'Z') ||
+                                   (c.toLatin1() >= 'a' && c.toLatin1() <= 'z')) << c.unicode();
+  EXPECT_EQ(form->ComboBoxKey->lineEdit()->cursorPosition(), 5);
+
+  QTest::keyClick(keyBox, Qt::Key_Equal);
+  EXPECT_EQ(form->ComboBoxKey->currentText(), text);
+  QTest::keyClick(keyBox, Qt::Key_Plus, Qt::ShiftModifier);
+  EXPECT_EQ(form->ComboBoxKey->currentText(), text + "+");
+  QTest::keyClick(keyBox, Qt::Key_A);
+  EXPECT_EQ(form->ComboBoxKey->currentText(), text + "+a");
+
+  // Elsewhere the keypad plus key adds nothing to the key box.
+  form->SpinEditAnew->setFocus();
+  QTest::keyClick(form->focusWidget(), Qt::Key_Plus, Qt::KeypadModifier);
+  EXPECT_EQ(form->ComboBoxKey->currentText(), text + "+a");
+}
+
+TEST_F(MainFormTest, F1OpensHelpFromAnyControlAndEscapeDoesNothing) {
+  Activate();
+  OpenLine();
+  ReadParameters(1, true, 2, 31);
+  const QString help = QString::fromStdString(ProgramDir()) + "Vorsal.chm";
+  for (QWidget* control : {static_cast<QWidget*>(form->ComboBoxPortName), static_cast<QWidget*>(form->SpinEditAnew),
+                           static_cast<QWidget*>(form->ComboBoxKey), static_cast<QWidget*>(form->ButtonGetAddress)}) {
+    control->setFocus();
+    QTest::keyClick(form->focusWidget(), Qt::Key_F1);
+  }
+  EXPECT_EQ(recorder.documents, std::vector<QString>(4, help));
+  form->NMainHelpGetHelp->trigger();
+  EXPECT_EQ(recorder.documents.size(), 5u);
+
+  QTest::keyClick(form->focusWidget(), Qt::Key_Escape);
+  QApplication::processEvents();
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_TRUE(port.Connected());
+  EXPECT_TRUE(recorder.errors.empty());
+}
+
+TEST_F(MainFormTest, TabOrderFollowsVisiblePanels) {
+  Activate();
+  OpenLine();
+  ReadParameters(1, true, 2, 31);
+  form->ComboBoxPortName->setFocus();
+  std::vector<QWidget*> visited;
+  for (int i = 0; i < 10 && visited.size() < 12; ++i) {
+    visited.push_back(form->focusWidget());
+    QTest::keyClick(form->focusWidget(), Qt::Key_Tab);
+  }
+  const auto position = [&](QWidget* w) {
+    return std::find(visited.begin(), visited.end(), w) - visited.begin();
+  };
+  EXPECT_LT(position(form->ComboBoxPortName), position(form->SpinEditAnew));
+  EXPECT_LT(position(form->SpinEditAnew), position(form->CheckBoxAutoInc));
+  EXPECT_LT(position(form->CheckBoxAutoInc), position(form->ButtonSetAddress));
+  EXPECT_LT(position(form->ButtonSetAddress), position(form->ButtonGetFP));
+  EXPECT_LT(position(form->ButtonGetFP), position(form->ButtonSetKey));
+  EXPECT_LT(position(form->ButtonSetKey), position(form->ButtonGetAddress));
+}
+
+TEST_F(MainFormTest, StatusBarDoubleClickResetsOnlyTheByteCount) {
+  OpenLine();
+  ReadParameters(1, true, 2, 31);
+  ASSERT_EQ(Status(0), Q(ByteCountText) + "8");
+  const QString port = Status(1);
+  const QString result = Status(2);
+  QTest::mouseDClick(form->StatusBar->Panel(1), Qt::LeftButton);
+  EXPECT_EQ(Status(0), Q(ByteCountText) + "0");
+  EXPECT_EQ(form->Engine.ReceivedByteCount, 0);
+  EXPECT_EQ(Status(1), port);
+  EXPECT_EQ(Status(2), result);
+}
+
+TEST_F(MainFormTest, UnpluggedAdapterClosesThePortAndKeepsPanels) {
+  OpenLine();
+  ReadParameters(1, true, 2, 31);
+  const QString title = form->windowTitle();
+  line.CloseMaster();
+  ASSERT_TRUE(PumpUntil([&] { return !port.Connected(); }));
+  EXPECT_EQ(Status(1), Q(PortClosedText));
+  EXPECT_TRUE(Shown(form->PanelTop));
+  EXPECT_TRUE(Shown(form->PanelMiddle));
+  EXPECT_EQ(form->ClientHeight(), 292);
+  EXPECT_EQ(form->windowTitle(), title);
+  EXPECT_TRUE(recorder.errors.empty());
+}
+
+TEST_F(MainFormTest, DeviceLostReportForAnEarlierOpenIsIgnored) {
+  OpenLine();
+  port.OnError(&port, 1u << ceIO);
+  PickPort(*form, line.Path());  // reopened before the report is handled
+  QApplication::processEvents();
+  EXPECT_TRUE(port.Connected());
+  port.OnError(&port, 1u << ceFrame);
+  QApplication::processEvents();
+  EXPECT_TRUE(port.Connected());
+}
+
+TEST_F(MainFormTest, ClosingTheWindowClosesThePortAndWaitsTwice) {
+  OpenLine();
+  form->show();
+  form->MainNFileExit->trigger();
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_FALSE(port.Connected());
+  EXPECT_EQ(recorder.sleeps, std::vector<int>{500});
+  form.reset();
+  EXPECT_EQ(recorder.sleeps, (std::vector<int>{500, 500}));
+  EXPECT_EQ(FormMain, nullptr);
+  EXPECT_FALSE(static_cast<bool>(port.OnRxChar));
+  EXPECT_EQ(CurrentConnectionType(), 0);
+}
+
+TEST_F(MainFormTest, SetKeyButtonRunsItsCommand) {
+  form->ButtonSetKey->click();
+  EXPECT_EQ(recorder.setKeyCalls, 1);
+}
+
+TEST(BarGaugeTest, PaintsBarOverBackground) {
+  TBarGauge gauge;
+  gauge.resize(100, 7);
+  gauge.SetMaxValue(50);
+  gauge.SetProgress(20);
+  gauge.SetColors(QColor(255, 255, 0), QColor(0, 128, 0));
+  const QImage image = gauge.grab().toImage();
+  EXPECT_EQ(image.pixelColor(0, 3), QColor(0, 128, 0));
+  EXPECT_EQ(image.pixelColor(39, 3), QColor(0, 128, 0));
+  EXPECT_EQ(image.pixelColor(40, 3), QColor(255, 255, 0));
+  EXPECT_EQ(image.pixelColor(99, 3), QColor(255, 255, 0));
+
+  gauge.SetProgress(80);  // beyond the maximum: full
+  EXPECT_EQ(gauge.Progress(), 50);
+  EXPECT_EQ(gauge.grab().toImage().pixelColor(99, 3), QColor(0, 128, 0));
+  gauge.SetMaxValue(0);
+  EXPECT_EQ(gauge.BarWidth(100), 0);
+}
+
+TEST(PortFailureTest, PermissionFailureNamesTheOwningGroup) {
+  const std::string path = (std::filesystem::temp_directory_path() / "vorsal-port-failure-test").string();
+  { std::FILE* file = std::fopen(path.c_str(), "w"); ASSERT_NE(file, nullptr); std::fclose(file); }
+  const group* own = ::getgrgid(::getegid());
+  ASSERT_NE(own, nullptr);
+  const QString detail = DescribePortOpenFailure(path, EACCES, "Unable to open com port (Error: 13)");
+  EXPECT_TRUE(detail.contains(QString::fromLocal8Bit(std::strerror(EACCES))));
+  EXPECT_TRUE(detail.contains(QString::fromLocal8Bit(own->gr_name)));
+  EXPECT_TRUE(detail.contains(QString::fromStdString(path)));
+  EXPECT_TRUE(detail.contains("Unable to open com port (Error: 13)"));
+  std::filesystem::remove(path);
+
+  EXPECT_EQ(PortDevicePath("ttyUSB0"), "/dev/ttyUSB0");
+  EXPECT_EQ(PortDevicePath("/tmp/vorsal-modem"), "/tmp/vorsal-modem");
+  EXPECT_FALSE(DescribePortOpenFailure("ttyS0", ENOENT, "").contains("usermod"));
+}
+
+}  // namespace
+}  // namespace vorsal::testing
