@@ -44,16 +44,16 @@ class TQSVersionInfo {
 
   // Fills all fifteen properties from the named file. A file without version
   // information (or one that cannot be read) sets the ten values and the
-  // four parts to kInfoNotAvailable and leaves FileShortVersion empty.
+  // four parts to kInfoNotAvailable and FileShortVersion to "".
   // Reports nothing and raises nothing.
   void GetInfo(const std::string& file);
 
-#define VORSAL_QSV_PROPERTY(Name)                              \
- public:                                                       \
-  const std::string& Name() const { return Name##_; }          \
+#define VORSAL_QSV_PROPERTY(Name)                                   \
+ public:                                                            \
+  const std::string& Name() const { return Name##_; }               \
   void Set##Name(std::string value) { Name##_ = std::move(value); } \
-                                                               \
- private:                                                      \
+                                                                    \
+ private:                                                           \
   std::string Name##_;
 
   VORSAL_QSV_PROPERTY(CompanyName)

@@ -21,11 +21,6 @@ class TempDir {
   }
   ~TempDir() {
     std::error_code error;
-    // Undo modes a test set, so that everything can be removed.
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, error)) {
-      if (!entry.is_symlink()) std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
-                                                            std::filesystem::perm_options::add, error);
-    }
     std::filesystem::remove_all(path_, error);
   }
   TempDir(const TempDir&) = delete;
