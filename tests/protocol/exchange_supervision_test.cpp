@@ -70,16 +70,13 @@ TEST_F(Exchange, SendFrameStampsWritesStartsTheGaugeThenPauses) {
   EXPECT_TRUE(view.gaugeTimerEnabled);
   EXPECT_EQ(view.status[2], "");
 
+  // No pause asked, none made; the checksum follows the connection type.
   rig.sleeps.clear();
-  paused.SendFrame(BuildReadFootprint(), 0);
-  EXPECT_TRUE(rig.sleeps.empty());
-}
-
-TEST_F(Exchange, SendFrameUsesTheConnectionTypeInForce) {
   SetConnectionTypeSource([] { return 1; });
-  engine.SendFrame(BuildReadParams(), 8);
+  paused.SendFrame(BuildReadParams(), 0);
   SetConnectionTypeSource(nullptr);
-  EXPECT_EQ(rig.port.written, (std::vector<std::uint8_t>{0x4F, 0x2E, 0x49, 0xE2, 0, 0, 0, 0}));
+  EXPECT_TRUE(rig.sleeps.empty());
+  EXPECT_EQ(Bytes(paused.LastSentFrame), (std::vector<std::uint8_t>{0x4F, 0x2E, 0x49, 0xE2, 0, 0, 0, 0}));
 }
 
 TEST_F(Exchange, FailedWritePropagatesAndLeavesGaugeAndStatusAlone) {
@@ -141,7 +138,10 @@ TEST_F(Exchange, WrongEchoIsIgnoredAndTheExchangeTimesOut) {
 }
 
 TEST_F(Exchange, UnsolicitedParamsReplyFillsTheDisplays) {
-  engine.InitGauge();
+  view.gaugeMaximum = 50;
+  view.gaugeProgress = 50;
+  engine.InitGauge();  // maximum 100, white background, black bar, empty
+  EXPECT_EQ(view.log[1], "colors White Black");
   Reply(ValidReply(CmdReadParams, 0x2B, 0x1A, 29, 8));
   EXPECT_EQ(view.addressText, "2603");
   EXPECT_EQ(view.serviceNetwork, false);
@@ -182,30 +182,32 @@ TEST_F(Exchange, ParamsReplyVersionNetworkAndKeyPanel) {
 }
 
 TEST_F(Exchange, SetAddressReplyShowsTheNewAddressAndStepsTheInput) {
-  view.autoIncrement = true;
-  view.newAddress = 6;
-  engine.SendFrame(BuildSetAddress(AddressWord(5, NetworkWorking), AddressWord(6, NetworkService)), 8);
-  Reply(ValidReply(CmdSetAddress, 0x05, 0x10, 0x06, 0x00));
-  EXPECT_EQ(view.addressText, "6");
-  EXPECT_EQ(view.serviceNetwork, true);
-  EXPECT_EQ(view.newAddress, 7);
-  ExpectOutcome(true, 5);
-
-  // 4095 stays 4095 (the input holds its bounds).
-  view.newAddress = 4095;
-  engine.SendFrame(BuildSetAddress(AddressWord(6, NetworkService), AddressWord(4095, NetworkWorking)), 8);
-  Reply(ValidReply(CmdSetAddress, 0x06, 0x00, 0xFF, 0x1F));
-  EXPECT_EQ(view.addressText, "4095");
-  EXPECT_EQ(view.serviceNetwork, false);
-  EXPECT_EQ(view.newAddress, 4095);
-
-  // Without auto-increment the input is left alone.
-  view.autoIncrement = false;
-  engine.SendFrame(BuildSetAddress(AddressWord(4095, NetworkWorking), AddressWord(1, NetworkService)), 8);
-  view.log.clear();
-  Reply(ValidReply(CmdSetAddress, 0xFF, 0x1F, 0x01, 0x00));
-  EXPECT_EQ(view.addressText, "1");
-  EXPECT_TRUE(view.Logged("newAddress").empty());
+  struct Case {
+    std::uint16_t oldWord, newWord;
+    bool autoIncrement;
+    int inputBefore;
+    const char* address;
+    bool service;
+    int inputAfter;
+  };
+  const Case cases[] = {
+      {AddressWord(5, NetworkWorking), AddressWord(6, NetworkService), true, 6, "6", true, 7},
+      // The input holds its bounds: 4095 stays 4095.
+      {AddressWord(6, NetworkService), AddressWord(4095, NetworkWorking), true, 4095, "4095", false, 4095},
+      {AddressWord(4095, NetworkWorking), AddressWord(1, NetworkService), false, 9, "1", true, 9},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.address);
+    view.autoIncrement = c.autoIncrement;
+    view.newAddress = c.inputBefore;
+    const ModemFrame request = BuildSetAddress(c.oldWord, c.newWord);
+    engine.SendFrame(request, 8);
+    Reply(ValidReply(CmdSetAddress, request[4], request[5], request[6], request[7]));
+    EXPECT_EQ(view.addressText, c.address);
+    EXPECT_EQ(view.serviceNetwork, c.service);
+    EXPECT_EQ(view.newAddress, c.inputAfter);
+    ExpectOutcome(true, 5);
+  }
 }
 
 TEST_F(Exchange, KeyPartAcknowledgementNamesThePartByItsOwnCommand) {
@@ -252,17 +254,4 @@ TEST(StatusBar, PanelsShowPortByteCountAndOutcomeInThatOrder) {
     rig.engine.ShowExchangeState();
     EXPECT_EQ(rig.view.status[2], text) << state;
   }
-}
-
-TEST(StatusBar, InitialGauge) {
-  EngineRig rig;
-  rig.view.gaugeMaximum = 50;
-  rig.view.gaugeProgress = 50;
-  rig.view.gaugeTimerEnabled = true;
-  rig.engine.InitGauge();
-  EXPECT_EQ(rig.view.gaugeMaximum, 100);
-  EXPECT_EQ(rig.view.gaugeProgress, 0);
-  EXPECT_EQ(rig.view.gaugeBackground, GaugeColor::White);
-  EXPECT_EQ(rig.view.gaugeForeground, GaugeColor::Black);
-  EXPECT_FALSE(rig.view.gaugeTimerEnabled);
 }
