@@ -118,6 +118,9 @@ std::filesystem::path WriteTarget(const std::filesystem::path& path) {
 }
 
 bool ReplaceFile(const std::filesystem::path& target, std::string_view bytes) {
+  // A file its owner made read-only stays unwritten, as an in-place write
+  // would; the rename alone would not stop at its permission bits.
+  if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0) return false;
   const std::filesystem::path dir = DirectoryOf(target);
   std::string temp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
   Fd file(::mkostemp(temp.data(), O_CLOEXEC));  // created with mode 0600

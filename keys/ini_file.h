@@ -86,8 +86,9 @@ std::string IniWriteErrorText(const std::filesystem::path& path);
 // Replaces the file's content atomically: the bytes go to a temporary file in
 // the same directory, which is flushed to disk and renamed over the file, so
 // the file holds either its old or its new content, never a mix. A new file
-// gets mode 0600; an existing file keeps its mode. A symbolic link is followed
-// and stays a link. On failure the old file is untouched, the temporary file
+// gets mode 0600; an existing file keeps its mode, and one that is read-only
+// to this process is not replaced. A symbolic link is followed and stays a
+// link. On failure the old file is untouched, the temporary file
 // is removed, and `error` (when given) receives IniWriteErrorText(path).
 bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes, std::string* error);
 

@@ -193,6 +193,11 @@ TEST_F(IniDisk, ReadOnlyDirectoryOrDirectoryInThePlaceOfTheFile) {
   EXPECT_EQ(error, "Unable to write to " + (sub / "Keys.ini").string());
   fs::permissions(sub, fs::perms::owner_all);
   EXPECT_EQ(Read(sub / "Keys.ini"), "[Keys]\nold=1\n");
+
+  // A read-only file in a writable directory is not replaced either.
+  fs::permissions(sub / "Keys.ini", fs::perms::owner_read);
+  EXPECT_FALSE(WriteFileAtomically(sub / "Keys.ini", "new", &error));
+  EXPECT_EQ(Read(sub / "Keys.ini"), "[Keys]\nold=1\n");
 }
 
 TEST_F(IniDisk, UpdateNeverReplacesAFileItCannotRead) {
