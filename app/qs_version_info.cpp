@@ -1,0 +1,97 @@
+#include "app/qs_version_info.h"
+
+#include "app/version_block.h"
+
+#include <array>
+#include <filesystem>
+#include <system_error>
+
+namespace vorsal {
+
+std::string ShortVersion(std::string_view fileVersion) {
+  std::string_view rest = fileVersion.substr(0, 255);
+  std::array<std::string_view, 3> cut;
+  for (std::string_view& part : cut) {
+    const std::size_t dot = rest.find('.');
+    if (dot == std::string_view::npos) continue;  // part stays empty, rest unchanged
+    part = rest.substr(0, dot);
+    rest.remove_prefix(dot + 1);
+  }
+  std::string result = std::string(cut[0]) + "." + std::string(cut[1]);
+  if (cut[2] != "0") result += "." + std::string(cut[2]);
+  if (rest != "0") result += ".rc." + std::string(rest);
+  return result;
+}
+
+VersionParts SplitFileVersion(std::string_view fileVersion) {
+  const std::string none(kInfoNotAvailable);
+  char separator = '.';
+  if (fileVersion.find('.') == std::string_view::npos) {
+    if (fileVersion.find(',') == std::string_view::npos) return {none, none, none, none};
+    separator = ',';
+  }
+  // Text before the first separator (empty when there is none); `rest`
+  // keeps what follows it (all of it when there is none).
+  auto take = [separator](std::string_view& rest) {
+    const std::size_t at = rest.find(separator);
+    if (at == std::string_view::npos) return std::string();
+    std::string head(rest.substr(0, at));
+    rest.remove_prefix(at + 1);
+    return head;
+  };
+  std::string_view rest = fileVersion;
+  VersionParts parts;
+  parts.MajorVersion = take(rest);
+  parts.MinorVersion = take(rest);
+  parts.Release = take(rest);
+  parts.Build = std::string(rest);
+  return parts;
+}
+
+std::string RunningExecutablePath() {
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string() : path.string();
+}
+
+TQSVersionInfo::TQSVersionInfo() : TQSVersionInfo(RunningExecutablePath()) {}
+
+TQSVersionInfo::TQSVersionInfo(const std::string& file) { GetInfo(file); }
+
+void TQSVersionInfo::GetInfo(const std::string& file) {
+  // The ten string values, looked up in this order.
+  static constexpr std::array<std::pair<std::string_view, std::string TQSVersionInfo::*>, 10> kValues{{
+      {"CompanyName", &TQSVersionInfo::CompanyName_},
+      {"FileDescription", &TQSVersionInfo::FileDescription_},
+      {"FileVersion", &TQSVersionInfo::FileVersion_},
+      {"InternalName", &TQSVersionInfo::Internalname_},
+      {"LegalCopyright", &TQSVersionInfo::LegalCopyright_},
+      {"LegalTradeMarks", &TQSVersionInfo::LegalTradeMarks_},
+      {"OriginalFilename", &TQSVersionInfo::OriginalFilename_},
+      {"ProductName", &TQSVersionInfo::ProductName_},
+      {"ProductVersion", &TQSVersionInfo::ProductVersion_},
+      {"Comments", &TQSVersionInfo::Comments_},
+  }};
+
+  const std::optional<version_block::Block> block = version_block::FindInFile(file);
+  if (!block) {
+    for (const auto& [name, member] : kValues) this->*member = kInfoNotAvailable;
+    MajorVersion_ = MinorVersion_ = Release_ = Build_ = kInfoNotAvailable;
+    // A reader used on an earlier file must not keep that file's short
+    // version beside the placeholders; a fresh reader holds "" here anyway.
+    FileShortVersion_.clear();
+    return;
+  }
+  for (const auto& [name, member] : kValues) {
+    const std::string* value = block->Find(name);
+    this->*member = value ? *value : std::string();
+  }
+  FileShortVersion_ = ShortVersion(FileVersion_);
+  VersionParts parts = SplitFileVersion(FileVersion_);
+  MajorVersion_ = std::move(parts.MajorVersion);
+  MinorVersion_ = std::move(parts.MinorVersion);
+  Release_ = std::move(parts.Release);
+  Build_ = std::move(parts.Build);
+}
+
+}  // namespace vorsal

@@ -1,0 +1,73 @@
+#include "keys/key_store.h"
+
+#include "keys/ini_file.h"
+
+#include <system_error>
+
+#include <unistd.h>
+
+namespace vorsal {
+namespace {
+
+bool DirectoryWritable(const std::filesystem::path& dir) {
+  std::error_code ec;
+  return std::filesystem::is_directory(dir, ec) && ::access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+IniFile LoadStore(const std::filesystem::path& file) {
+  IniFile ini;
+  IniFile::Load(file, ini);  // missing or unreadable: an empty store
+  return ini;
+}
+
+}  // namespace
+
+std::filesystem::path KeyStoreLocation(const std::filesystem::path& appDir,
+                                       const std::filesystem::path& userDataDir) {
+  const std::filesystem::path inAppDir = appDir / KeyStoreFileName;
+  std::error_code ec;
+  if (userDataDir.empty() || std::filesystem::exists(inAppDir, ec) || DirectoryWritable(appDir)) {
+    return inAppDir;
+  }
+  return userDataDir / KeyStoreFileName;
+}
+
+std::string KeyStoreLookup(const std::filesystem::path& file, std::string_view keyName) {
+  return LoadStore(file).Value(KeyStoreSection, keyName).value_or(std::string());
+}
+
+bool KeyStoreSave(const std::filesystem::path& file, std::string_view keyName, std::string_view hexText,
+                  std::string* error) {
+  if (!KeyNameStorable(keyName) || hexText.find_first_of("\r\n") != std::string_view::npos) {
+    if (error) *error = "The key name cannot be stored in " + file.string();
+    return false;
+  }
+  std::error_code ec;
+  const std::filesystem::path dir = file.parent_path();
+  if (!dir.empty()) std::filesystem::create_directories(dir, ec);
+
+  return UpdateIniFile(
+      file,
+      [&](IniFile& ini) {
+        const auto stored = ini.Value(KeyStoreSection, keyName);
+        if (stored && !stored->empty()) return false;
+        return ini.SetValue(KeyStoreSection, keyName, hexText);
+      },
+      error);
+}
+
+std::vector<std::string> KeyStoreNames(const std::filesystem::path& file) {
+  std::vector<std::string> names;
+  std::size_t used = 0;
+  for (std::string& name : LoadStore(file).EntryNames(KeyStoreSection)) {
+    if (name.empty()) continue;
+    used += name.size() + 1;
+    if (used > KeyStoreNamesByteLimit) break;
+    names.push_back(std::move(name));
+  }
+  return names;
+}
+
+bool KeyNameStorable(std::string_view keyName) { return IniNameStorable(keyName); }
+
+}  // namespace vorsal

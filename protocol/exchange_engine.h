@@ -1,0 +1,121 @@
+// Receive assembly and exchange supervision of the modem link.
+//
+// The engine holds the receive ring, the 8-byte frame window and the state of
+// the current request/reply exchange. The main window owns one engine, calls
+// CommPortRxChar from the port's received-characters event and binds its two
+// 100 ms timers to TimerRXTimer and TimerGaugeTimer; everything the engine
+// shows goes through ExchangeView, everything it sends or reads through
+// ModemPort. All members run on the GUI thread and take no lock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+#include "protocol/exchange_view.h"
+#include "protocol/frame.h"
+
+namespace vorsal {
+
+constexpr int RxRingSize = 256;         // holds at most RxRingSize - 1 unread bytes
+constexpr int RxReadChunk = 256;        // most bytes taken from the port per event
+constexpr int ReplyTimeoutSeconds = 5;  // the gauge counts 10 ticks per second
+constexpr int GaugeTicksPerSecond = 10;
+constexpr int IdleGaugeMaximum = 100;   // the gauge's setting before any request
+
+// ExchangeState values.
+constexpr std::uint8_t ExchangeNone = 0;
+constexpr std::uint8_t ExchangeOk = 1;
+constexpr std::uint8_t ExchangeError = 2;
+
+// Status bar texts. In the byte-count text the letter before the equals sign
+// is the Latin o; the displays depend on that exact text.
+inline constexpr std::string_view ByteCountText = " Байт принятo = ";
+inline constexpr std::string_view PortOpenText = "COM-порт открыт.";
+inline constexpr std::string_view PortClosedText = "COM-порт не открыт!";
+inline constexpr std::string_view ExchangeOkText = "OK";
+inline constexpr std::string_view ExchangeErrorText = "Ошибка!";
+
+// Hardware platform of the firmware, indexed by its major number.
+constexpr int FirmwarePlatformCount = 9;
+inline constexpr std::string_view FirmwarePlatformNames[FirmwarePlatformCount] = {
+    "не поддерживается",
+    "Ирвен-1 (MSP430F1232)",
+    "Ирвен-2 (MSP430F155)",
+    "Стагер-1 (MSP430F155)",
+    "Стагер-2 (MSP430F155)",
+    "Ирвен-3 (MSP430F155)",
+    "Стагер-3 (MSP430F155)",
+    "Стагер-4 (MSP430F449)",
+    "Ирвен-4/Л (MSP430F2616)",
+};
+
+// Minimum firmware minor number of modems that take the key commands.
+constexpr int KeyFunctionsMinorVersion = 30;
+
+class ExchangeEngine {
+ public:
+  // `sleep` blocks the calling thread for the given milliseconds; by default
+  // the thread really sleeps. Tests pass a recorder.
+  ExchangeEngine(ExchangeView& view, ModemPort& port, std::function<void(int ms)> sleep = {});
+  ExchangeEngine(const ExchangeEngine&) = delete;
+  ExchangeEngine& operator=(const ExchangeEngine&) = delete;
+
+  // Receive assembly. The ring, its indices and the frame window are never
+  // reset: a partial frame survives a close and reopen of the port.
+  std::uint8_t RxRing[RxRingSize] = {};
+  int RxWriteIndex = 0;  // slot of the next received byte, 0..255
+  int RxReadIndex = 0;   // slot of the next byte not yet in FrameWindow; equal: empty
+  std::uint8_t FrameWindow[FrameSize] = {};
+  int FrameWindowCount = 0;   // 0..7 between ticks
+  int ReceivedByteCount = 0;  // bytes read from the port since the last reset
+
+  // Exchange supervision.
+  std::uint8_t LastSentFrame[FrameSize] = {};  // as written, checksum included
+  int GaugeTicksLeft = 0;
+  std::uint8_t ExchangeState = ExchangeNone;
+  int KeyAckIndex = 0;  // last acknowledged key part; the key transfer sets -2 while waiting
+
+  // Received-characters handler: moves what the port holds into the ring,
+  // never more than the ring can take, so no unread byte is overwritten.
+  // Bytes left behind stay queued in the port for the next event or tick.
+  void CommPortRxChar();
+  // 100 ms receive tick: drains the whole ring through the frame window and
+  // dispatches every frame whose checksum fits, in order of arrival.
+  void TimerRXTimer();
+  // Status bar double click: the byte count starts again from 0.
+  void StatusBarDblClick();
+
+  // Stamps the checksum, writes the frame, starts the reply supervision and
+  // pauses `pauseMs`. A failed write propagates the port's exception and
+  // leaves the gauge and the status bar as they were.
+  void SendFrame(const ModemFrame& frame, int pauseMs);
+  void StartReplyTimeout();
+  void TimerGaugeTimer();
+  void FinishExchange(bool success);
+  void SetExchangeState(std::uint8_t value);  // stores only; the status bar is not redrawn
+  // Acts on the checksum-valid reply in FrameWindow.
+  void HandleReply();
+
+  void ShowByteCount();      // status panel 0
+  void ShowPortState();      // status panel 1
+  void ShowExchangeState();  // status panel 2
+  void ShowStatus();         // all three, in that order
+  // The gauge's settings before any request: maximum 100, white background,
+  // black bar, progress 0, its timer stopped. Called by the window once its
+  // controls exist (the constructor never touches the view).
+  void InitGauge();
+
+ private:
+  int TakeFromPort();
+  void DrainRing();
+
+  ExchangeView& view_;
+  ModemPort& port_;
+  std::function<void(int)> sleep_;
+  // Set when the last read filled every free slot of the ring, so the port may
+  // still hold bytes that no further event announces.
+  bool portBacklog_ = false;
+};
+
+}  // namespace vorsal

@@ -1,0 +1,212 @@
+#include "keys/ini_file.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace vorsal;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Windows-1251 spellings of Cyrillic names.
+const std::string KeyLower = "\xEA\xEB\xFE\xF7";  // ключ
+const std::string KeyUpper = "\xCA\xCB\xDE\xD7";  // КЛЮЧ
+const std::string YoLower = "\xB8\xBF";           // ёї
+const std::string YoUpper = "\xA8\xAF";           // ЁЇ
+
+class IniDisk : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "vorsal-ini-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
+    fs::remove_all(dir_);
+  }
+  static std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  static void Write(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  std::size_t FilesInDir() const { return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {})); }
+
+  fs::path dir_;
+};
+
+}  // namespace
+
+TEST(IniParse, KeepsEveryByteOfAnyFile) {
+  const std::string text =
+      "; comment\r\n[Keys]\r\nA = 1 \nB=2\r\n\r\njunk line\n[Other\nC=3\r\r\n  =4\nlast=5";
+  EXPECT_EQ(IniFile::Parse(text).Text(), text);
+  EXPECT_EQ(IniFile::Parse("").Text(), "");
+}
+
+TEST(IniParse, LookupsMatchCaseAndTrimAndLineEndings) {
+  const std::string text = "top=0\r\n[KEYS]\r\n  Alpha  =  AB CD  \r\n" + KeyLower + "=k\n" + YoLower +
+                           "=yo\nalpha=second\n;beta=c\nnoequals\n[ Other ]\nx=1\n[keys]\ngamma=dup\n[Open\ny=2";
+  const IniFile ini = IniFile::Parse(text);
+  EXPECT_TRUE(ini.HasSection("keys"));
+  EXPECT_EQ(ini.Value("Keys", "ALPHA"), "AB CD");  // first of two, blanks cut at both ends
+  EXPECT_EQ(ini.Value("keys", KeyUpper), "k");
+  EXPECT_EQ(ini.Value("Keys", YoUpper), "yo");
+  EXPECT_EQ(ini.Value("Keys", "top"), std::nullopt);     // outside any section
+  EXPECT_EQ(ini.Value("Keys", ";beta"), std::nullopt);   // a comment
+  EXPECT_EQ(ini.Value("Keys", "noequals"), std::nullopt);
+  EXPECT_EQ(ini.Value("Keys", "x"), std::nullopt);       // in another section
+  EXPECT_EQ(ini.Value("Keys", "gamma"), std::nullopt);   // a second [keys] does not count
+  EXPECT_EQ(ini.Value("OTHER", "X"), "1");
+  EXPECT_EQ(ini.Value("open", "y"), "2");                 // header without ']'
+  EXPECT_EQ(ini.EntryNames("Keys"), (std::vector<std::string>{"Alpha", KeyLower, YoLower, "alpha"}));
+  EXPECT_FALSE(IniNamesEqual(KeyLower, "\xEA\xEB\xFE"));
+  EXPECT_FALSE(IniNamesEqual("a", "b"));
+}
+
+TEST(IniParse, ValueReadAsAtMost2047Characters) {
+  const std::string longValue(3000, 'F');
+  const IniFile ini = IniFile::Parse("[Keys]\nk=" + longValue + "\nempty=   \n");
+  EXPECT_EQ(ini.Value("Keys", "k"), longValue.substr(0, 2047));
+  EXPECT_EQ(ini.Value("Keys", "empty"), "");
+  // Reading does not shorten the stored line.
+  EXPECT_NE(ini.Text().find(longValue), std::string::npos);
+}
+
+TEST(IniSetValue, AppendsAtEndOfSectionLeavingTheRestAlone) {
+  IniFile ini = IniFile::Parse("; top\n[Keys]\nA=1\n; note\nB=2\n\n[Other]\nB=x\n");
+  ASSERT_TRUE(ini.SetValue("KEYS", "C", "3"));
+  EXPECT_EQ(ini.Text(), "; top\n[Keys]\nA=1\n; note\nB=2\nC=3\n\n[Other]\nB=x\n");
+
+  // An existing entry keeps its own spelling up to '='.
+  ini = IniFile::Parse("[Keys]\r\n " + KeyLower + " =\r\nZ=9");
+  ASSERT_TRUE(ini.SetValue("Keys", KeyUpper, "AA"));
+  EXPECT_EQ(ini.Text(), "[Keys]\r\n " + KeyLower + " =AA\r\nZ=9");
+
+  // Empty section: right after its header; a last line without ending gets one.
+  ini = IniFile::Parse("[Keys]\r\n[B]\r\nq=1");
+  ASSERT_TRUE(ini.SetValue("Keys", "n", "v"));
+  ASSERT_TRUE(ini.SetValue("B", "r", "2"));
+  EXPECT_EQ(ini.Text(), "[Keys]\r\nn=v\r\n[B]\r\nq=1\r\nr=2\r\n");
+}
+
+TEST(IniSetValue, CreatesSectionWithTheFilesLineEnding) {
+  IniFile ini;
+  ASSERT_TRUE(ini.SetValue("Keys", "a", "1"));
+  EXPECT_EQ(ini.Text(), "[Keys]\r\na=1\r\n");
+
+  ini = IniFile::Parse("[Other]\nx=1");
+  ASSERT_TRUE(ini.SetValue("Keys", "a", "1"));
+  EXPECT_EQ(ini.Text(), "[Other]\nx=1\n[Keys]\na=1\n");
+}
+
+TEST(IniSetValue, RefusesNamesThatWouldNotReadBack) {
+  for (const std::string name : {"", "a=b", "[a", ";a", " a", "a ", "a\nb", "a\rb", "a\tb\t"}) {
+    IniFile ini = IniFile::Parse("[Keys]\n");
+    EXPECT_FALSE(IniNameStorable(name)) << name;
+    EXPECT_FALSE(ini.SetValue("Keys", name, "1")) << name;
+    EXPECT_EQ(ini.Text(), "[Keys]\n");
+  }
+  IniFile ini;
+  EXPECT_FALSE(ini.SetValue("Keys", "a", "1\n[x]"));
+  for (const std::string& name : {std::string("a"), std::string("a b"), std::string("a]"), std::string("x["), KeyUpper + " " + YoLower}) {
+    EXPECT_TRUE(IniNameStorable(name)) << name;
+  }
+}
+
+TEST_F(IniDisk, MissingUnreadableAndLoadedFiles) {
+  IniFile ini;
+  EXPECT_EQ(IniFile::Load(dir_ / "none.ini", ini), IniLoadStatus::Missing);
+  EXPECT_EQ(IniFile::Load(dir_ / "none" / "deeper.ini", ini), IniLoadStatus::Missing);
+  EXPECT_EQ(IniFile::Load(dir_, ini), IniLoadStatus::Unreadable);
+  Write(dir_ / "a.ini", "[Keys]\nk=v\n");
+  ASSERT_EQ(IniFile::Load(dir_ / "a.ini", ini), IniLoadStatus::Loaded);
+  EXPECT_EQ(ini.Value("keys", "K"), "v");
+}
+
+TEST_F(IniDisk, AtomicWriteModesAndSymlinks) {
+  const fs::path file = dir_ / "Keys.ini";
+  ASSERT_TRUE(WriteFileAtomically(file, "one", nullptr));
+  EXPECT_EQ(Read(file), "one");
+  EXPECT_EQ(fs::status(file).permissions() & fs::perms::mask, fs::perms::owner_read | fs::perms::owner_write);
+
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  ASSERT_TRUE(WriteFileAtomically(file, "two", nullptr));
+  EXPECT_EQ(Read(file), "two");
+  EXPECT_EQ(fs::status(file).permissions() & fs::perms::mask,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+  fs::create_symlink(file, dir_ / "link.ini");
+  ASSERT_TRUE(WriteFileAtomically(dir_ / "link.ini", "three", nullptr));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.ini"));
+  EXPECT_EQ(Read(file), "three");
+  EXPECT_EQ(FilesInDir(), 2u);  // no temporary files left behind
+}
+
+TEST_F(IniDisk, FailedWriteKeepsOldFileAndNamesFullPath) {
+  const fs::path file = dir_ / "Keys.ini";
+  Write(file, "[Keys]\nold=1\n");
+  // A file size limit makes the write itself fail, also for root.
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit tight = saved;
+  tight.rlim_cur = 64;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+  std::string error;
+  const bool written = WriteFileAtomically(file, std::string(1000, 'x'), &error);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+
+  EXPECT_FALSE(written);
+  EXPECT_EQ(error, "Unable to write to " + file.string());
+  EXPECT_EQ(Read(file), "[Keys]\nold=1\n");
+  EXPECT_EQ(FilesInDir(), 1u);
+}
+
+TEST_F(IniDisk, ReadOnlyDirectoryOrDirectoryInThePlaceOfTheFile) {
+  fs::create_directory(dir_ / "Keys.ini");
+  std::string error;
+  EXPECT_FALSE(WriteFileAtomically(dir_ / "Keys.ini", "x", &error));
+  EXPECT_EQ(error, "Unable to write to " + (dir_ / "Keys.ini").string());
+  EXPECT_FALSE(UpdateIniFile(dir_ / "Keys.ini", [](IniFile& ini) { return ini.SetValue("K", "a", "1"); }, &error));
+  EXPECT_TRUE(fs::is_directory(dir_ / "Keys.ini"));
+  EXPECT_EQ(FilesInDir(), 1u);
+
+  if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root";
+  const fs::path sub = dir_ / "ro";
+  fs::create_directory(sub);
+  Write(sub / "Keys.ini", "[Keys]\nold=1\n");
+  fs::permissions(sub, fs::perms::owner_read | fs::perms::owner_exec);
+  EXPECT_FALSE(UpdateIniFile(sub / "Keys.ini", [](IniFile& ini) { return ini.SetValue("Keys", "a", "1"); }, &error));
+  EXPECT_EQ(error, "Unable to write to " + (sub / "Keys.ini").string());
+  fs::permissions(sub, fs::perms::owner_all);
+  EXPECT_EQ(Read(sub / "Keys.ini"), "[Keys]\nold=1\n");
+
+  // A read-only file in a writable directory is not replaced either.
+  fs::permissions(sub / "Keys.ini", fs::perms::owner_read);
+  EXPECT_FALSE(WriteFileAtomically(sub / "Keys.ini", "new", &error));
+  EXPECT_EQ(Read(sub / "Keys.ini"), "[Keys]\nold=1\n");
+}
+
+TEST_F(IniDisk, UpdateNeverReplacesAFileItCannotRead) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root";
+  const fs::path file = dir_ / "Keys.ini";
+  Write(file, "[Keys]\nold=1\n");
+  fs::permissions(file, fs::perms::owner_write);
+  std::string error;
+  EXPECT_FALSE(UpdateIniFile(file, [](IniFile& ini) { return ini.SetValue("Keys", "a", "1"); }, &error));
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(Read(file), "[Keys]\nold=1\n");
+}

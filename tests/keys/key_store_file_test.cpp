@@ -1,0 +1,142 @@
+#include "keys/key_store.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include <unistd.h>
+
+using namespace vorsal;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string HexA = "00112233445566778899AABBCCDDEEFF00112233445566778899AABBCCDDEEFF";
+const std::string HexB = "FFEEDDCCBBAA99887766554433221100FFEEDDCCBBAA99887766554433221100";
+const std::string CyrName = "\xCA\xEB\xFE\xF7 \xB9" "1";  // "Ключ №1" in Windows-1251
+
+class KeyStoreFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "vorsal-keys-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    file_ = dir_ / KeyStoreFileName;
+  }
+  void TearDown() override {
+    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
+    fs::remove_all(dir_);
+  }
+  std::string Contents() const {
+    std::ifstream in(file_, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  void SetContents(const std::string& bytes) const { std::ofstream(file_, std::ios::binary) << bytes; }
+
+  fs::path dir_;
+  fs::path file_;
+};
+
+}  // namespace
+
+TEST_F(KeyStoreFile, LocationFollowsAppDirWritableOrHoldingTheFile) {
+  const fs::path user = dir_ / "user";
+  EXPECT_EQ(KeyStoreLocation(dir_, user), file_);
+  EXPECT_EQ(KeyStoreLocation(dir_ / "missing", user), user / "Keys.ini");
+  EXPECT_EQ(KeyStoreLocation(dir_ / "missing", ""), dir_ / "missing" / "Keys.ini");
+
+  if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root";
+  const fs::path installed = dir_ / "installed";
+  fs::create_directory(installed);
+  fs::permissions(installed, fs::perms::owner_read | fs::perms::owner_exec);
+  EXPECT_EQ(KeyStoreLocation(installed, user), user / "Keys.ini");
+  fs::permissions(installed, fs::perms::owner_all);
+  std::ofstream(installed / "Keys.ini") << "[Keys]\n";
+  fs::permissions(installed, fs::perms::owner_read | fs::perms::owner_exec);
+  EXPECT_EQ(KeyStoreLocation(installed, user), installed / "Keys.ini");
+  fs::permissions(installed, fs::perms::owner_all);
+}
+
+TEST_F(KeyStoreFile, SaveCreatesDirectoryAndPrivateFile) {
+  const fs::path file = dir_ / "data" / "Vorsal" / "Keys.ini";
+  EXPECT_EQ(KeyStoreLookup(file, "a"), "");
+  std::string error;
+  ASSERT_TRUE(KeyStoreSave(file, CyrName, HexA, &error)) << error;
+  EXPECT_EQ(fs::status(file).permissions() & fs::perms::mask, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(KeyStoreLookup(file, "\xEA\xCB\xDE\xD7 \xB9" "1"), HexA);  // other letter case
+  EXPECT_EQ(KeyStoreNames(file), std::vector<std::string>{CyrName});
+}
+
+TEST_F(KeyStoreFile, SaveAppendsToKeysAndLeavesEverythingElse) {
+  SetContents("; keys of site 4\r\n[keys]\r\nOld=" + HexB + "\r\nblank=\r\n\r\n[Other]\r\nNew=x\r\n");
+  std::string error;
+  ASSERT_TRUE(KeyStoreSave(file_, "New", HexA, &error)) << error;
+  ASSERT_TRUE(KeyStoreSave(file_, "BLANK", HexA, &error)) << error;
+  ASSERT_TRUE(KeyStoreSave(file_, "OLD", HexA, &error)) << error;  // stored already: left alone
+  EXPECT_EQ(Contents(), "; keys of site 4\r\n[keys]\r\nOld=" + HexB + "\r\nblank=" + HexA + "\r\nNew=" + HexA +
+                            "\r\n\r\n[Other]\r\nNew=x\r\n");
+  EXPECT_EQ(KeyStoreNames(file_), (std::vector<std::string>{"Old", "blank", "New"}));
+  EXPECT_EQ(KeyStoreLookup(file_, "old"), HexB);
+}
+
+TEST_F(KeyStoreFile, NamesThatWouldNotReadBackAreNotStored) {
+  for (const std::string name : {"a=b", "[a]", ";a", " a", "a\nb", ""}) {
+    EXPECT_FALSE(KeyNameStorable(name)) << name;
+    std::string error;
+    EXPECT_FALSE(KeyStoreSave(file_, name, HexA, &error)) << name;
+    EXPECT_FALSE(error.empty());
+  }
+  EXPECT_FALSE(KeyStoreSave(file_, "a", HexA + "\n[x]", nullptr));
+  EXPECT_FALSE(fs::exists(file_));
+  EXPECT_TRUE(KeyNameStorable(CyrName));
+}
+
+TEST_F(KeyStoreFile, FailedSaveNamesFullPathAndKeepsFile) {
+  // The parent is a regular file, so neither the directory nor the file can be made.
+  SetContents("[Keys]\r\nA=" + HexA + "\r\n");
+  const fs::path file = file_ / "Keys.ini";
+  std::string error;
+  EXPECT_FALSE(KeyStoreSave(file, "B", HexB, &error));
+  EXPECT_EQ(error, "Unable to write to " + file.string());
+  EXPECT_EQ(KeyStoreLookup(file_, "A"), HexA);
+}
+
+TEST_F(KeyStoreFile, NamesListStopsBeforeTheByteLimit) {
+  // 100 bytes per name with its zero byte: 163 whole names fit in 16384.
+  std::string text = "[Keys]\n=empty name\n";
+  for (int i = 0; i < 200; ++i) text += std::string(95, 'n') + std::to_string(1000 + i) + "=" + HexA + "\n";
+  SetContents(text);
+  const auto names = KeyStoreNames(file_);
+  ASSERT_EQ(names.size(), 163u);
+  EXPECT_EQ(names.back(), std::string(95, 'n') + "1162");
+
+  // Exactly at the limit every name is listed.
+  SetContents("[Keys]\n" + std::string(16383, 'x') + "=1\n");
+  EXPECT_EQ(KeyStoreNames(file_).size(), 1u);
+  SetContents("[Keys]\n" + std::string(16384, 'x') + "=1\n");
+  EXPECT_TRUE(KeyStoreNames(file_).empty());
+}
+
+TEST_F(KeyStoreFile, TwoWritersNeverLoseEachOthersEntries) {
+  // Two copies of the program save at the same time; each re-reads under the
+  // lock, so the last rename carries every entry.
+  constexpr int PerWriter = 40;
+  auto writer = [&](char prefix) {
+    for (int i = 0; i < PerWriter; ++i) {
+      std::string error;
+      EXPECT_TRUE(KeyStoreSave(file_, prefix + std::to_string(i), HexA, &error)) << error;
+    }
+  };
+  std::thread first(writer, 'a');
+  std::thread second(writer, 'b');
+  first.join();
+  second.join();
+  EXPECT_EQ(KeyStoreNames(file_).size(), 2u * PerWriter);
+  for (int i = 0; i < PerWriter; ++i) {
+    EXPECT_EQ(KeyStoreLookup(file_, "A" + std::to_string(i)), HexA);
+    EXPECT_EQ(KeyStoreLookup(file_, "B" + std::to_string(i)), HexA);
+  }
+}

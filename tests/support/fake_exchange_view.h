@@ -1,0 +1,129 @@
+// Recording stand-ins for the main window and the serial port as the
+// exchange engine sees them, plus a builder of checksum-valid replies.
+// FakeExchangeView keeps the current state of every display and a log of
+// every call in order; FakeModemPort queues bytes "from the modem" and keeps
+// every byte written. EngineRig wires them to an engine.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <initializer_list>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "protocol/exchange_engine.h"
+#include "protocol/exchange_view.h"
+#include "protocol/frame.h"
+
+namespace vorsal::testing {
+
+// A reply with the given command and data bytes and a valid checksum for
+// the connection type in force.
+ModemFrame ValidReply(std::uint8_t command, std::uint8_t d4 = 0, std::uint8_t d5 = 0,
+                      std::uint8_t d6 = 0, std::uint8_t d7 = 0);
+
+const char* GaugeColorName(GaugeColor color);
+
+class FakeExchangeView : public ExchangeView {
+ public:
+  // Displays, as ClearModemDisplays leaves them.
+  std::string addressText = "****";
+  std::string versionText = "****";
+  std::string footprintText = "****";
+  std::optional<bool> serviceNetwork;  // empty: neither network box ticked
+
+  // Inputs. SetNewAddress clamps to [newAddressMin, newAddressMax] like the
+  // spin edit.
+  bool autoIncrement = false;
+  int newAddress = 0;
+  int newAddressMin = 0;
+  int newAddressMax = 4095;
+
+  // Panels: the parameter panel, and the key panel with it.
+  bool middlePanelShown = false;
+  bool keyPanelShown = false;
+
+  // Gauge and its timer, as a freshly created window has them.
+  int gaugeMaximum = 100;
+  int gaugeProgress = 0;
+  GaugeColor gaugeBackground = GaugeColor::White;
+  GaugeColor gaugeForeground = GaugeColor::Black;
+  bool gaugeTimerEnabled = false;
+
+  std::string status[3];
+
+  // Every call, e.g. "address 2603", "status 2 OK", "colors BtnFace Green".
+  std::vector<std::string> log;
+
+  void SetAddressText(std::string_view text) override;
+  void SetNetworkBoxes(bool service) override;
+  void SetVersionText(std::string_view text) override;
+  void SetFootprintText(std::string_view text) override;
+  bool AutoIncrementChecked() const override { return autoIncrement; }
+  int NewAddress() const override { return newAddress; }
+  void SetNewAddress(int value) override;
+  void ShowParametersPanels(bool keyPanel) override;
+  void SetGaugeMaximum(int maximum) override;
+  int GaugeMaximum() const override { return gaugeMaximum; }
+  void SetGaugeProgress(int progress) override;
+  int GaugeProgress() const override { return gaugeProgress; }
+  void SetGaugeColors(GaugeColor background, GaugeColor foreground) override;
+  void SetGaugeTimerEnabled(bool enabled) override;
+  void SetStatusText(int panel, std::string_view text) override;
+
+  // Log entries that start with `prefix`, in order.
+  std::vector<std::string> Logged(std::string_view prefix) const;
+};
+
+// What FakeModemPort throws when told to fail, like the port's own error.
+struct FakePortError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+class FakeModemPort : public ModemPort {
+ public:
+  bool connected = true;
+  std::deque<std::uint8_t> input;    // bytes waiting to be read
+  std::vector<std::uint8_t> written; // every byte written, in order
+  int readLimit = std::numeric_limits<int>::max();  // most bytes one Read delivers
+  bool failReads = false;
+  bool failWrites = false;
+  std::vector<int> readRequests;     // `count` of every Read call
+
+  // Queues bytes as if the modem had sent them.
+  void Receive(const std::uint8_t* data, std::size_t length);
+  void Receive(const ModemFrame& frame) { Receive(frame.data(), frame.size()); }
+  void Receive(const std::vector<std::uint8_t>& bytes) { Receive(bytes.data(), bytes.size()); }
+  void Receive(std::initializer_list<std::uint8_t> bytes) { Receive(bytes.begin(), bytes.size()); }
+
+  bool Connected() const override { return connected; }
+  int Read(std::uint8_t* buffer, int count) override;
+  int InputCount() const override { return connected ? static_cast<int>(input.size()) : 0; }
+  int Write(const std::uint8_t* buffer, int count) override;
+};
+
+// An engine wired to a fake view and port; its pauses are recorded, not slept.
+struct EngineRig {
+  FakeExchangeView view;
+  FakeModemPort port;
+  std::vector<int> sleeps;
+  ExchangeEngine engine{view, port, [this](int ms) { sleeps.push_back(ms); }};
+
+  // Bytes arrive from the modem and the port raises its event.
+  template <typename... Bytes>
+  void Arrive(const Bytes&... bytes) {
+    (port.Receive(bytes), ...);
+    engine.CommPortRxChar();
+  }
+  // Bytes arrive and the next receive tick runs.
+  template <typename... Bytes>
+  void ArriveAndTick(const Bytes&... bytes) {
+    Arrive(bytes...);
+    engine.TimerRXTimer();
+  }
+};
+
+}  // namespace vorsal::testing
