@@ -1,6 +1,7 @@
 // Program entry: the serial port component, the program's identity, the main
 // window and the message loop; at the end the window goes first (closing the
 // port) and the port component last.
+#include "app/identity.h"
 #include "ui/main_form.h"
 #include "ui/modules.h"
 
@@ -38,7 +39,8 @@ void CloseOnTerminationSignals(QWidget& window) {
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
-  vorsal::TComPort comPort;
+  vorsal::TComPort comPort;  // the one serial port component; outlives every window
+  vorsal::InitIdentity();
   int result = 0;
   {
     vorsal::TFormMain formMain(comPort);

@@ -1,7 +1,8 @@
 #include "ui/main_form.h"
 
+#include "app/identity.h"
+#include "keys/key_store.h"
 #include "ui/port_failure.h"
-#include "ui/program_context.h"
 #include "ui/texts.h"
 
 #include <QAction>
@@ -20,6 +21,8 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSpinBox>
+#include <QStandardPaths>
+#include <QStringDecoder>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -117,8 +120,10 @@ TFormMain::TFormMain(TComPort& comPort, TFormMainHooks hooks, QWidget* parent)
   if (!hooks_.OpenDocument) {
     hooks_.OpenDocument = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
   }
+  keyFile_ = KeyStoreLocation(
+      AppDir, QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString());
   if (!hooks_.KeyNames) {
-    hooks_.KeyNames = [] { return StoredKeyNames(ProgramDir() + "Keys.ini"); };
+    hooks_.KeyNames = [this] { return KeyStoreNames(keyFile_); };
   }
 
   setWindowTitle(QStringLiteral("Vorsal"));
@@ -306,7 +311,8 @@ void TFormMain::FormCreate() {
   Engine.ShowStatus();
   ShowTitle();
   ComboBoxKey->clear();
-  for (const std::string& name : hooks_.KeyNames()) ComboBoxKey->addItem(QString::fromStdString(name));
+  QStringDecoder fromWindows1251("windows-1251");
+  for (const std::string& name : hooks_.KeyNames()) ComboBoxKey->addItem(fromWindows1251(name));
   ClearModemDisplays();
   SetClientHeight(IdleClientHeight());
   ComboBoxPortName->setFocus();
@@ -418,7 +424,7 @@ void TFormMain::CommPortError(unsigned errors) {
 }
 
 void TFormMain::ShowTitle() {
-  const QString title = QString::fromStdString(ProgramTitle()) + " [" + QString::fromStdString(comPort_.Port()) + "]";
+  const QString title = QString::fromStdString(AppTitle) + " [" + QString::fromStdString(comPort_.Port()) + "]";
   QGuiApplication::setApplicationDisplayName(title);
   setWindowTitle(QGuiApplication::applicationDisplayName());
 }
@@ -481,7 +487,7 @@ void TFormMain::ButtonSetKeyClick() {
 }
 
 void TFormMain::NMainHelpGetHelpClick() {
-  hooks_.OpenDocument(QString::fromStdString(ProgramDir()) + helpFile_);
+  hooks_.OpenDocument(QString::fromStdString(AppDir) + helpFile_);
 }
 
 // ---------------------------------------------------------------------------

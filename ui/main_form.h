@@ -13,6 +13,7 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <string>
@@ -41,8 +42,8 @@ struct TFormMainHooks {
   std::function<void(const QString& text, const QString& detail)> ShowError;
   // Opens a document with the desktop's viewer. Default: QDesktopServices.
   std::function<void(const QString& path)> OpenDocument;
-  // Names of the stored keys for the key box. Default: section "Keys" of
-  // ProgramDir() + "Keys.ini".
+  // Names of the stored keys for the key box, as Windows-1251 bytes.
+  // Default: the names of the key file (see KeyFile).
   std::function<std::vector<std::string>()> KeyNames;
   // The key group's write command. Default: nothing.
   std::function<void()> SetKey;
@@ -90,6 +91,9 @@ class TFormMain : public QMainWindow, public ExchangeView, public ModemPort {
   int ClientWidth() const;
   int ClientHeight() const;
   QString HelpFile() const { return helpFile_; }
+  // The key file Keys.ini, chosen once at creation: in AppDir, or in the
+  // user's data directory when AppDir cannot hold it.
+  const std::filesystem::path& KeyFile() const { return keyFile_; }
   TComPort& ComPort() { return comPort_; }
 
   // ExchangeView.
@@ -191,6 +195,7 @@ class TFormMain : public QMainWindow, public ExchangeView, public ModemPort {
   TFormMainHooks hooks_;
   QWidget* client_ = nullptr;
   QString helpFile_;
+  std::filesystem::path keyFile_;
   std::mt19937 random_;
   bool discardCurrentKey_ = false;
   bool shownBefore_ = false;

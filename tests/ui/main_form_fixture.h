@@ -3,12 +3,14 @@
 // that pick a port and wait for received bytes.
 #pragma once
 
+#include "support/fake_exchange_view.h"
 #include "ui/main_form.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QTest>
+#include <QKeyEvent>
+#include <QMouseEvent>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -133,13 +135,6 @@ inline void PickPort(TFormMain& form, const std::string& path, const std::vector
   emit form.ComboBoxPortName->activated(index);
 }
 
-// A reply frame with its checksum.
-inline ModemFrame Reply(std::uint8_t command, std::uint8_t b4, std::uint8_t b5, std::uint8_t b6, std::uint8_t b7) {
-  ModemFrame frame{0, 0, 0, command, b4, b5, b6, b7};
-  PutFrameCrc(frame.data(), 0);
-  return frame;
-}
-
 // Delivers `frame` from the modem side and runs receive ticks until it has
 // been read from the port and dispatched.
 inline void Deliver(TFormMain& form, const PtyLine& line, const ModemFrame& frame) {
@@ -150,5 +145,29 @@ inline void Deliver(TFormMain& form, const PtyLine& line, const ModemFrame& fram
 }
 
 inline bool Shown(const QWidget* panel) { return !panel->isHidden(); }
+
+// A key pressed and released on `receiver`, as the platform delivers it.
+inline void KeyClick(QWidget* receiver, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
+                     const QString& text = {}) {
+  QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+  QApplication::sendEvent(receiver, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
+  QApplication::sendEvent(receiver, &release);
+}
+
+inline void DoubleClick(QWidget* receiver) {
+  const QPointF at(receiver->width() / 2.0, receiver->height() / 2.0);
+  QMouseEvent click(QEvent::MouseButtonDblClick, at, receiver->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QApplication::sendEvent(receiver, &click);
+}
+
+// Shows the window and waits until it is the active one, so that focus and
+// keys behave as on a desktop.
+inline bool ShowActive(QWidget& window) {
+  window.show();
+  window.activateWindow();
+  return PumpUntil([&] { return window.isActiveWindow(); });
+}
 
 }  // namespace vorsal::testing

@@ -2,8 +2,8 @@
 // closing, panels and heights, commands, keyboard rules and error boxes.
 #include "tests/ui/main_form_fixture.h"
 
+#include "app/identity.h"
 #include "ui/port_failure.h"
-#include "ui/program_context.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -27,6 +27,8 @@ namespace {
 class MainFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    AppTitle = "Vorsal v.3.2";
+    AppDir = "/opt/vorsal/";
     recorder.keyNames = {"first key", "second key"};
     form = std::make_unique<TFormMain>(port, recorder.Hooks());
   }
@@ -37,11 +39,7 @@ class MainFormTest : public ::testing::Test {
 
   // Shows the window and makes it the active one, so focus and keys behave
   // as on a desktop.
-  void Activate() {
-    form->show();
-    form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
-  }
+  void Activate() { ASSERT_TRUE(ShowActive(*form)); }
   void OpenLine() {
     PickPort(*form, line.Path());
     ASSERT_TRUE(port.Connected());
@@ -53,7 +51,7 @@ class MainFormTest : public ::testing::Test {
     form->ButtonGetAddressClick();
     ASSERT_EQ(line.Receive(8).size(), 8u);
     Deliver(*form, line,
-            Reply(CmdReadParams, static_cast<std::uint8_t>(address & 0xFF),
+            ValidReply(CmdReadParams, static_cast<std::uint8_t>(address & 0xFF),
                   static_cast<std::uint8_t>((address >> 8) | (service ? 0 : 0x10)), static_cast<std::uint8_t>(minor),
                   static_cast<std::uint8_t>(major)));
   }
@@ -71,7 +69,7 @@ class MainFormTest : public ::testing::Test {
 };
 
 TEST_F(MainFormTest, StartsWithTitleOnlyToolStripAndStatus) {
-  EXPECT_EQ(form->windowTitle(), QString::fromStdString(ProgramTitle()) + " []");
+  EXPECT_EQ(form->windowTitle(), QString::fromUtf8("Vorsal v.3.2 []"));
   EXPECT_EQ(form->ClientWidth(), 338);
   EXPECT_EQ(form->ClientHeight(), 150);
   EXPECT_FALSE(Shown(form->PanelTop));
@@ -150,7 +148,7 @@ TEST_F(MainFormTest, FailedOpenShowsBoxClearsChoiceAndHidesPanels) {
 
 TEST_F(MainFormTest, OpenShowsCurrentPanelAndResetsEarlierReading) {
   OpenLine();
-  EXPECT_EQ(form->windowTitle(), QString::fromStdString(ProgramTitle() + " [" + line.Path() + "]"));
+  EXPECT_EQ(form->windowTitle(), QString::fromStdString("Vorsal v.3.2 [" + line.Path() + "]"));
   EXPECT_EQ(form->ClientHeight(), 176);
   EXPECT_TRUE(Shown(form->PanelTop));
   EXPECT_EQ(Status(1), Q(PortOpenText));
@@ -162,7 +160,7 @@ TEST_F(MainFormTest, OpenShowsCurrentPanelAndResetsEarlierReading) {
   // Picking the port again closes and reopens it and starts over.
   PickPort(*form, line.Path());
   EXPECT_TRUE(port.Connected());
-  EXPECT_EQ(recorder.sleeps, std::vector<int>{8, 500});
+  EXPECT_EQ(recorder.sleeps, (std::vector<int>{8, 500}));
   EXPECT_EQ(form->ClientHeight(), 176);
   EXPECT_FALSE(Shown(form->PanelMiddle));
   EXPECT_FALSE(Shown(form->PanelBottom));
@@ -245,7 +243,7 @@ TEST_F(MainFormTest, WriteSendsOldAndNewWordsAndStepsTheAddress) {
   EXPECT_EQ(sent, std::vector<std::uint8_t>(expected.begin(), expected.end()));
 
   // The modem echoes the words: the new address is shown and stepped.
-  Deliver(*form, line, Reply(CmdSetAddress, sent[4], sent[5], sent[6], sent[7]));
+  Deliver(*form, line, ValidReply(CmdSetAddress, sent[4], sent[5], sent[6], sent[7]));
   EXPECT_EQ(form->LabelAold->text(), "4094");
   EXPECT_TRUE(form->CheckBoxNetActive->isChecked());
   EXPECT_EQ(form->SpinEditAnew->value(), 4095);
@@ -253,7 +251,7 @@ TEST_F(MainFormTest, WriteSendsOldAndNewWordsAndStepsTheAddress) {
   // The next write starts from what the modem now reports; 4095 stays.
   form->ButtonSetAddress->click();
   const std::vector<std::uint8_t> again = line.Receive(8);
-  Deliver(*form, line, Reply(CmdSetAddress, again[4], again[5], again[6], again[7]));
+  Deliver(*form, line, ValidReply(CmdSetAddress, again[4], again[5], again[6], again[7]));
   EXPECT_EQ(form->SpinEditAnew->value(), 4095);
   EXPECT_TRUE(recorder.errors.empty());
 }
@@ -290,7 +288,7 @@ TEST_F(MainFormTest, FootprintReadResetsOnlyTheFootprint) {
   EXPECT_EQ(form->ComboBoxKey->currentText(), "kept");
   EXPECT_EQ(line.Receive(8).at(3), CmdReadFootprint);
 
-  Deliver(*form, line, Reply(CmdReadFootprint, 0x04, 0x03, 0x02, 0xA1));
+  Deliver(*form, line, ValidReply(CmdReadFootprint, 0x04, 0x03, 0x02, 0xA1));
   EXPECT_EQ(form->LabelFP->text(), "A1.02.03.04");
 }
 
@@ -322,7 +320,7 @@ TEST_F(MainFormTest, NetworkChoiceSetsAddressMinimum) {
   form->RadioGroupNewNET->Item(1)->click();
   spin->setFocus();
   spin->selectAll();
-  QTest::keyClicks(spin, "0");
+  KeyClick(spin, Qt::Key_0, Qt::NoModifier, "0");
   form->ButtonSetAddress->setFocus();
   EXPECT_EQ(spin->value(), 1);
   EXPECT_EQ(spin->text(), "1");
@@ -336,23 +334,23 @@ TEST_F(MainFormTest, KeyBoxKeyboardRules) {
   ASSERT_TRUE(form->focusWidget() == form->ComboBoxKey || form->focusWidget() == form->ComboBoxKey->lineEdit());
   QWidget* keyBox = form->focusWidget();
 
-  for (int i = 0; i < 5; ++i) QTest::keyClick(keyBox, Qt::Key_Plus, Qt::KeypadModifier);
+  for (int i = 0; i < 5; ++i) KeyClick(keyBox, Qt::Key_Plus, Qt::KeypadModifier, "+");
   const QString text = form->ComboBoxKey->currentText();
   ASSERT_EQ(text.size(), 5);
   for (QChar c : text) EXPECT_TRUE(c.isDigit() || (c.toLatin1() >= 'A' && c.toLatin1() <= 'Z') ||
-                                   (c.toLatin1() >= 'a' && c.toLatin1() <= 'z')) << c.unicode();
+                                   (c.toLatin1() >= 'a' && c.toLatin1() <= 'z')) << int(c.unicode());
   EXPECT_EQ(form->ComboBoxKey->lineEdit()->cursorPosition(), 5);
 
-  QTest::keyClick(keyBox, Qt::Key_Equal);
+  KeyClick(keyBox, Qt::Key_Equal, Qt::NoModifier, "=");
   EXPECT_EQ(form->ComboBoxKey->currentText(), text);
-  QTest::keyClick(keyBox, Qt::Key_Plus, Qt::ShiftModifier);
+  KeyClick(keyBox, Qt::Key_Plus, Qt::ShiftModifier, "+");
   EXPECT_EQ(form->ComboBoxKey->currentText(), text + "+");
-  QTest::keyClick(keyBox, Qt::Key_A);
+  KeyClick(keyBox, Qt::Key_A, Qt::NoModifier, "a");
   EXPECT_EQ(form->ComboBoxKey->currentText(), text + "+a");
 
   // Elsewhere the keypad plus key adds nothing to the key box.
   form->SpinEditAnew->setFocus();
-  QTest::keyClick(form->focusWidget(), Qt::Key_Plus, Qt::KeypadModifier);
+  KeyClick(form->focusWidget(), Qt::Key_Plus, Qt::KeypadModifier, "+");
   EXPECT_EQ(form->ComboBoxKey->currentText(), text + "+a");
 }
 
@@ -360,17 +358,17 @@ TEST_F(MainFormTest, F1OpensHelpFromAnyControlAndEscapeDoesNothing) {
   Activate();
   OpenLine();
   ReadParameters(1, true, 2, 31);
-  const QString help = QString::fromStdString(ProgramDir()) + "Vorsal.chm";
+  const QString help = QStringLiteral("/opt/vorsal/Vorsal.chm");
   for (QWidget* control : {static_cast<QWidget*>(form->ComboBoxPortName), static_cast<QWidget*>(form->SpinEditAnew),
                            static_cast<QWidget*>(form->ComboBoxKey), static_cast<QWidget*>(form->ButtonGetAddress)}) {
     control->setFocus();
-    QTest::keyClick(form->focusWidget(), Qt::Key_F1);
+    KeyClick(form->focusWidget(), Qt::Key_F1);
   }
   EXPECT_EQ(recorder.documents, std::vector<QString>(4, help));
   form->NMainHelpGetHelp->trigger();
   EXPECT_EQ(recorder.documents.size(), 5u);
 
-  QTest::keyClick(form->focusWidget(), Qt::Key_Escape);
+  KeyClick(form->focusWidget(), Qt::Key_Escape);
   QApplication::processEvents();
   EXPECT_TRUE(form->isVisible());
   EXPECT_TRUE(port.Connected());
@@ -385,7 +383,7 @@ TEST_F(MainFormTest, TabOrderFollowsVisiblePanels) {
   std::vector<QWidget*> visited;
   for (int i = 0; i < 10 && visited.size() < 12; ++i) {
     visited.push_back(form->focusWidget());
-    QTest::keyClick(form->focusWidget(), Qt::Key_Tab);
+    KeyClick(form->focusWidget(), Qt::Key_Tab);
   }
   const auto position = [&](QWidget* w) {
     return std::find(visited.begin(), visited.end(), w) - visited.begin();
@@ -404,7 +402,7 @@ TEST_F(MainFormTest, StatusBarDoubleClickResetsOnlyTheByteCount) {
   ASSERT_EQ(Status(0), Q(ByteCountText) + "8");
   const QString port = Status(1);
   const QString result = Status(2);
-  QTest::mouseDClick(form->StatusBar->Panel(1), Qt::LeftButton);
+  DoubleClick(form->StatusBar->Panel(1));
   EXPECT_EQ(Status(0), Q(ByteCountText) + "0");
   EXPECT_EQ(form->Engine.ReceivedByteCount, 0);
   EXPECT_EQ(Status(1), port);
