@@ -218,8 +218,8 @@ TEST_F(MainFormTest, ReadClearsDisplaysBeforeTheRequestLeaves) {
   EXPECT_EQ(form->GaugeTimeout->ForeColor(), QColor(0, 0, 0));
   EXPECT_TRUE(form->TimerGauge->isActive());
   // The panels and the height wait for the reply.
-  EXPECT_TRUE(Shown(form->PanelMiddle));
-  EXPECT_EQ(form->ClientHeight(), 292);
+  EXPECT_TRUE(Shown(form->PanelBottom));
+  EXPECT_EQ(form->ClientHeight(), 389);
 
   // No reply: the 50th gauge tick fails the exchange with a full maroon bar.
   for (int tick = 0; tick < 50; ++tick) form->TimerGaugeTimer();
@@ -417,8 +417,8 @@ TEST_F(MainFormTest, UnpluggedAdapterClosesThePortAndKeepsPanels) {
   ASSERT_TRUE(PumpUntil([&] { return !port.Connected(); }));
   EXPECT_EQ(Status(1), Q(PortClosedText));
   EXPECT_TRUE(Shown(form->PanelTop));
-  EXPECT_TRUE(Shown(form->PanelMiddle));
-  EXPECT_EQ(form->ClientHeight(), 292);
+  EXPECT_TRUE(Shown(form->PanelBottom));
+  EXPECT_EQ(form->ClientHeight(), 389);
   EXPECT_EQ(form->windowTitle(), title);
   EXPECT_TRUE(recorder.errors.empty());
 }
