@@ -1,0 +1,225 @@
+// The main window against the modem simulator over a pseudo-terminal, the
+// port chosen from the list as a user would: reading, writing with address
+// stepping, the footprint, and the failure paths (silence, noise, a wrong
+// echo, the adapter pulled out).
+#include "tests/ui/main_form_fixture.h"
+
+#include "app/identity.h"
+#include "sim/sim_process.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+
+#include <unistd.h>
+
+#include <memory>
+#include <optional>
+#include <sstream>
+
+namespace vorsal::testing {
+namespace {
+
+class ModemSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    AppTitle = "Vorsal v.3.2";
+    link = "/tmp/vorsal-e2e-" + std::to_string(::getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    form = std::make_unique<TFormMain>(port, recorder.Hooks());
+  }
+  void TearDown() override {
+    form.reset();
+    sim.Stop();
+    qunsetenv("VORSAL_EXTRA_PORTS");
+  }
+
+  void StartModem(std::vector<std::string> args = {}) {
+    args.insert(args.end(), {"--link", link, "--log"});
+    ASSERT_TRUE(sim.Start(VORSAL_SIM_EXE, args)) << sim.Error();
+  }
+  void Connect() {
+    PickPort(*form, link);
+    ASSERT_TRUE(port.Connected());
+    ASSERT_TRUE(recorder.errors.empty());
+  }
+
+  QString Result() const { return form->StatusBar->Panel(2)->text(); }
+  // Runs the window until the exchange has an outcome.
+  bool AwaitResult() {
+    return PumpUntil([&] { return form->Engine.ExchangeState != ExchangeNone; });
+  }
+  // Runs the window until `count` more bytes have come in and been handled.
+  bool AwaitBytes(int count) {
+    const int target = form->Engine.ReceivedByteCount + count;
+    if (!PumpUntil([&] { return form->Engine.ReceivedByteCount >= target; })) return false;
+    form->TimerRXTimer();
+    return true;
+  }
+  // The reply time-out, without waiting five seconds.
+  void ExpireReply() {
+    for (int tick = 0; tick < 50; ++tick) form->TimerGaugeTimer();
+  }
+  // Command byte of the next request the modem logged.
+  std::optional<int> NextRequestCommand() {
+    while (std::optional<std::string> line = sim.ReadLine(10000)) {
+      if (line->rfind("rx ", 0) != 0) continue;
+      std::istringstream bytes(line->substr(3));
+      std::string hex;
+      for (int i = 0; i <= 3 && bytes >> hex; ++i) {
+      }
+      return std::stoi(hex, nullptr, 16);
+    }
+    return std::nullopt;
+  }
+
+  std::string link;
+  SimProcess sim;
+  TComPort port;
+  FormRecorder recorder;
+  std::unique_ptr<TFormMain> form;
+};
+
+TEST_F(ModemSessionTest, ReadWriteWithSteppingAndFootprint) {
+  StartModem({"--address", "1", "--firmware", "2.31"});
+  Connect();
+  EXPECT_EQ(form->ClientHeight(), 176);
+
+  form->ButtonGetAddress->click();
+  ASSERT_TRUE(AwaitResult());
+  EXPECT_EQ(Result(), "OK");
+  EXPECT_EQ(form->LabelAold->text(), "1");
+  EXPECT_EQ(form->LabelVersion->text(), QString::fromUtf8("2.31 -- 'Ирвен-2 (MSP430F155)'"));
+  EXPECT_TRUE(form->CheckBoxNetIdle->isChecked());
+  EXPECT_TRUE(Shown(form->PanelBottom));
+  EXPECT_EQ(form->ClientHeight(), 389);
+
+  // Two modems' worth of writes: the address steps after each.
+  form->SpinEditAnew->setValue(40);
+  form->RadioGroupNewNET->SetItemIndex(1);
+  form->CheckBoxAutoInc->setChecked(true);
+  for (int expected : {40, 41}) {
+    form->ButtonSetAddress->click();
+    ASSERT_TRUE(AwaitResult());
+    EXPECT_EQ(Result(), "OK");
+    EXPECT_EQ(form->LabelAold->text(), QString::number(expected));
+    EXPECT_TRUE(form->CheckBoxNetActive->isChecked());
+    EXPECT_EQ(form->SpinEditAnew->value(), expected + 1);
+  }
+
+  // The modem keeps what was written.
+  form->ButtonGetAddress->click();
+  ASSERT_TRUE(AwaitResult());
+  EXPECT_EQ(form->LabelAold->text(), "41");
+  EXPECT_FALSE(form->CheckBoxNetIdle->isChecked());
+
+  form->ButtonGetFP->click();
+  ASSERT_TRUE(AwaitResult());
+  EXPECT_EQ(form->LabelFP->text(), "0B.2A.E4.45");
+  EXPECT_EQ(form->Engine.ReceivedByteCount, 5 * 8);
+  EXPECT_TRUE(recorder.errors.empty());
+}
+
+TEST_F(ModemSessionTest, FirmwareWithoutKeysShowsNoKeyPanel) {
+  StartModem({"--firmware", "5.29", "--reply-e3", "--network", "1", "--address", "4095"});
+  Connect();
+  form->ButtonGetAddress->click();
+  ASSERT_TRUE(AwaitResult());
+  EXPECT_EQ(form->LabelVersion->text(), QString::fromUtf8("5.29 -- 'Ирвен-3 (MSP430F155)'"));
+  EXPECT_EQ(form->LabelAold->text(), "4095");
+  EXPECT_TRUE(form->CheckBoxNetActive->isChecked());
+  EXPECT_TRUE(Shown(form->PanelMiddle));
+  EXPECT_FALSE(Shown(form->PanelBottom));
+  EXPECT_EQ(form->ClientHeight(), 292);
+}
+
+TEST_F(ModemSessionTest, SilentModemFailsAndBlocksTheNextWrite) {
+  StartModem({"--drop-every", "2"});
+  Connect();
+  form->ButtonGetAddress->click();
+  ASSERT_TRUE(AwaitResult());
+  ASSERT_EQ(form->LabelAold->text(), "1");
+
+  // The second read goes unanswered: failure after the time-out, and the
+  // address display no longer holds a number.
+  form->ButtonGetAddress->click();
+  ExpireReply();
+  EXPECT_EQ(Result(), QString::fromUtf8("Ошибка!"));
+  EXPECT_EQ(form->GaugeTimeout->ForeColor(), QColor(128, 0, 0));
+
+  form->ButtonSetAddress->click();
+  ASSERT_EQ(recorder.errors.size(), 1u);
+  EXPECT_EQ(recorder.errors[0].first, QString::fromUtf8("Внимание! Текущие параметры модема неверны!"));
+
+  // Nothing went out for the refused write: the modem's next request after
+  // the two reads is the third read.
+  form->ButtonGetAddress->click();
+  ASSERT_TRUE(AwaitResult());
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(NextRequestCommand(), std::optional<int>(CmdReadParams));
+}
+
+TEST_F(ModemSessionTest, NoiseAndSplitRepliesAreReassembled) {
+  StartModem({"--stray-bytes", "5", "--split-reply", "3:40", "--corrupt-every", "2"});
+  Connect();
+  form->ButtonGetAddress->click();
+  ASSERT_TRUE(AwaitResult());
+  EXPECT_EQ(Result(), "OK");
+  EXPECT_EQ(form->LabelAold->text(), "1");
+
+  // A spoiled checksum is no reply at all.
+  form->ButtonGetFP->click();
+  ASSERT_TRUE(AwaitBytes(13));
+  EXPECT_EQ(form->Engine.ExchangeState, ExchangeNone);
+  ExpireReply();
+  EXPECT_EQ(Result(), QString::fromUtf8("Ошибка!"));
+  EXPECT_EQ(form->LabelFP->text(), "****");
+
+  form->ButtonGetFP->click();
+  ASSERT_TRUE(AwaitResult());
+  EXPECT_EQ(form->LabelFP->text(), "0B.2A.E4.45");
+}
+
+TEST_F(ModemSessionTest, WrongEchoIsNotTakenAsSuccess) {
+  StartModem({"--wrong-echo"});
+  Connect();
+  form->ButtonGetAddress->click();
+  ASSERT_TRUE(AwaitResult());
+  form->SpinEditAnew->setValue(9);
+  form->CheckBoxAutoInc->setChecked(true);
+
+  form->ButtonSetAddress->click();
+  ASSERT_TRUE(AwaitBytes(8));
+  EXPECT_EQ(form->Engine.ExchangeState, ExchangeNone);
+  ExpireReply();
+  EXPECT_EQ(Result(), QString::fromUtf8("Ошибка!"));
+  EXPECT_EQ(form->LabelAold->text(), "1");
+  EXPECT_EQ(form->SpinEditAnew->value(), 9);
+}
+
+TEST_F(ModemSessionTest, PulledAdapterClosesThePortUntilPickedAgain) {
+  StartModem();
+  Connect();
+  form->ButtonGetAddress->click();
+  ASSERT_TRUE(AwaitResult());
+
+  sim.Stop();
+  ASSERT_TRUE(PumpUntil([&] { return !port.Connected(); }));
+  EXPECT_EQ(form->StatusBar->Panel(1)->text(), Q(PortClosedText));
+  EXPECT_TRUE(Shown(form->PanelBottom));
+  EXPECT_EQ(form->LabelAold->text(), "1");
+
+  // A command meanwhile reports the closed port instead of failing silently.
+  form->ButtonGetAddress->click();
+  EXPECT_EQ(recorder.errors.size(), 1u);
+
+  // The adapter is back: picking the port again works as before.
+  StartModem({"--address", "77"});
+  Connect();
+  form->ButtonGetAddress->click();
+  ASSERT_TRUE(AwaitResult());
+  EXPECT_EQ(form->LabelAold->text(), "77");
+}
+
+}  // namespace
+}  // namespace vorsal::testing
