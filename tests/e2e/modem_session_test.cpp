@@ -212,6 +212,7 @@ TEST_F(ModemSessionTest, PulledAdapterClosesThePortUntilPickedAgain) {
   // A command meanwhile reports the closed port instead of failing silently.
   form->ButtonGetAddress->click();
   EXPECT_EQ(recorder.errors.size(), 1u);
+  recorder.errors.clear();
 
   // The adapter is back: picking the port again works as before.
   StartModem({"--address", "77"});
