@@ -94,6 +94,8 @@ TEST_F(ModemSessionTest, ReadWriteWithSteppingAndFootprint) {
   EXPECT_TRUE(form->CheckBoxNetIdle->isChecked());
   EXPECT_TRUE(Shown(form->PanelBottom));
   EXPECT_EQ(form->ClientHeight(), 389);
+  EXPECT_EQ(form->GaugeTimeout->ForeColor(), QColor(0, 128, 0));
+  EXPECT_EQ(form->GaugeTimeout->BackColor(), form->palette().color(QPalette::Button));
 
   // Two modems' worth of writes: the address steps after each.
   form->SpinEditAnew->setValue(40);
