@@ -358,12 +358,15 @@ void TCustomComPort::Close() {
   if (OnRLSDChange) OnRLSDChange(this, false);
   if (OnBeforeClose) OnBeforeClose(this);
   if (!Connected()) return;  // a handler closed it
-  // A device that is gone can't be purged, but it must still be released.
-  if (tcflush(fd_, TCIOFLUSH) != 0 && !DeviceGone(errno)) throw EComPort(CE_PurgeFailed, errno);
+  // Unsent output is dropped; received bytes stay for a delivery that the
+  // event thread may be waiting for. A device that is gone can't be purged,
+  // but it must still be released.
+  if (tcflush(fd_, TCOFLUSH) != 0 && !DeviceGone(errno)) throw EComPort(CE_PurgeFailed, errno);
   const unsigned long opening = openings_;
   StopThread();
   // A delivery run by StopThread may have closed (or even reopened) the port.
   if (!Connected() || openings_ != opening) return;
+  tcflush(fd_, TCIFLUSH);
   CloseDevice();
   if (OnAfterClose) OnAfterClose(this);
 }
