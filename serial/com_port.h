@@ -259,9 +259,10 @@ class TCustomComPort : public QObject {
   std::function<void(TCustomComPort* sender, TComErrors errors)> OnError;
   TNotifyEvent OnTxEmpty;
   TNotifyEvent OnBreak;
+  // Ring and line changes can't wake a waiter here: they are sampled every
+  // 100 ms, on devices that count them, and only when OnRing, OnCTSChange,
+  // OnDSRChange or OnRLSDChange is set at Open (an idle port never wakes).
   TNotifyEvent OnRing;
-  // Line changes are sampled every 100 ms, and only on devices that count
-  // them and when one of these four handlers is set at Open.
   TLineEvent OnCTSChange;
   TLineEvent OnDSRChange;
   TLineEvent OnRLSDChange;

@@ -34,7 +34,9 @@ class TComThread {
   // Creates the stop signal and the wait set and starts the thread.
   // Raises EComPort code 1 with the system code when the system refuses.
   TComThread(TCustomComPort* port, int fd, TComEvents events, int inputSize, bool sampleLines);
-  ~TComThread();  // requires Stop() first
+  // Stops and joins the thread. A delivery it waits for must have been run
+  // first (TCustomComPort::StopThread does), or this never returns.
+  ~TComThread();
   TComThread(const TComThread&) = delete;
   TComThread& operator=(const TComThread&) = delete;
 
