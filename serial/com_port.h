@@ -9,7 +9,6 @@
 
 #include <QObject>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -173,7 +172,7 @@ class TComTimeouts {
 };
 
 // Queue sizes in bytes. The system's queues have fixed sizes here, so these
-// are kept for the XON/XOFF limits and the 80 % input event only. A positive
+// are stored; InputSize sets the level of the 80 % input event. A positive
 // odd size is stored one smaller.
 class TComBuffer {
  public:
