@@ -1,0 +1,372 @@
+#include "serial/com_port.h"
+#include "serial/line_rate.h"
+#include "support/pty_pair.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <numeric>
+
+namespace vorsal {
+namespace {
+
+using test::PtyPair;
+using test::PumpFor;
+using test::WaitUntil;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Sequence(std::size_t count) {
+  Bytes bytes(count);
+  std::iota(bytes.begin(), bytes.end(), std::uint8_t{1});
+  return bytes;
+}
+
+// Runs `action` and returns the EComPort it raised.
+template <class Action>
+EComPort Raised(Action action) {
+  try {
+    action();
+  } catch (const EComPort& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no EComPort raised";
+  return EComPort(0);
+}
+
+class ComPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override { port_.SetPort(pty_.SlavePath()); }
+
+  PtyPair pty_;
+  TComPort port_;
+};
+
+TEST_F(ComPortTest, OpensAt600Baud8N1RawWithoutFlowControl) {
+  int beforeOpen = 0;
+  port_.OnBeforeOpen = [&](TCustomComPort*) { ++beforeOpen; };
+  port_.SetBaudRate(br600);
+  port_.Open();
+  port_.Open();  // already open: nothing happens
+  ASSERT_TRUE(port_.Connected());
+  EXPECT_EQ(beforeOpen, 1);
+
+  const termios tio = pty_.SlaveSettings();
+  EXPECT_EQ(cfgetospeed(&tio), B600);
+  EXPECT_EQ(cfgetispeed(&tio), B600);
+  EXPECT_EQ(tio.c_cflag & CSIZE, tcflag_t{CS8});
+  EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS | HUPCL), 0u);
+  EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), tcflag_t{CLOCAL | CREAD});
+  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL | INPCK | ISTRIP), 0u);
+  EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+
+  int afterClose = 0;
+  port_.OnAfterClose = [&](TCustomComPort*) { ++afterClose; };
+  port_.Close();
+  port_.Close();  // already closed: nothing happens
+  EXPECT_FALSE(port_.Connected());
+  EXPECT_EQ(afterClose, 1);
+}
+
+TEST_F(ComPortTest, SettersApplyAtOnceWhileOpen) {
+  port_.Open();
+  port_.SetBaudRate(br9600);  // the default: nothing to do
+  port_.SetBaudRate(br600);
+  const termios slow = pty_.SlaveSettings();
+  EXPECT_EQ(cfgetospeed(&slow), B600);
+  port_.SetBaudRate(br14400);  // no fixed constant for this one
+  EXPECT_EQ(LineRate(pty_.Master()), 14400u);
+
+  port_.SetStopBits(sbTwoStopBits);
+  port_.FlowControl().SetXonXoffIn(true);
+  termios tio = pty_.SlaveSettings();
+  EXPECT_NE(tio.c_cflag & CSTOPB, 0u);
+  EXPECT_NE(tio.c_iflag & IXOFF, 0u);
+  EXPECT_EQ(tio.c_iflag & IXON, 0u);
+  EXPECT_EQ(LineRate(pty_.Master()), 14400u);  // the other settings kept the odd rate
+
+  // Refused by the system (a pseudo-terminal has no parity): the value stays
+  // stored, the port stays open with the line as it was.
+  const EComPort refused = Raised([&] { port_.Parity().SetBits(prEven); });
+  EXPECT_EQ(refused.Code(), CE_SetStateFailed);
+  EXPECT_EQ(refused.SystemCode(), EINVAL);
+  EXPECT_EQ(port_.Parity().Bits(), prEven);
+  EXPECT_TRUE(port_.Connected());
+  EXPECT_EQ(Raised([&] { port_.SetStopBits(sbOne5StopBits); }).Code(), CE_SetStateFailed);
+  tio = pty_.SlaveSettings();
+  EXPECT_EQ(tio.c_cflag & PARENB, 0u);
+  EXPECT_NE(tio.c_cflag & CSTOPB, 0u);
+}
+
+TEST_F(ComPortTest, MissingDeviceFailsWithTheSystemCodeAndOpenTriesAgain) {
+  const std::filesystem::path link =
+      std::filesystem::temp_directory_path() / ("vorsal-port-" + std::to_string(::getpid()));
+  std::filesystem::remove(link);
+  port_.SetPort(link.string());
+  const EComPort missing = Raised([&] { port_.Open(); });
+  EXPECT_EQ(missing.Code(), CE_OpenFailed);
+  EXPECT_EQ(missing.SystemCode(), ENOENT);
+  EXPECT_STREQ(missing.what(), "Unable to open com port (Error: 2)");
+  EXPECT_FALSE(port_.Connected());
+  EXPECT_EQ(Raised([&] { port_.Write("x", 1); }).Code(), CEPortNotOpen);
+
+  std::filesystem::create_symlink(pty_.SlavePath(), link);
+  port_.Open();
+  EXPECT_TRUE(port_.Connected());
+  port_.Close();
+  std::filesystem::remove(link);
+}
+
+TEST_F(ComPortTest, DeviceIsOpenedExclusively) {
+  port_.Open();
+  TComPort second;
+  second.SetPort(pty_.SlavePath());
+  const EComPort busy = Raised([&] { second.Open(); });
+  EXPECT_EQ(busy.Code(), CE_OpenFailed);
+  EXPECT_TRUE(busy.SystemCode() == EWOULDBLOCK || busy.SystemCode() == EBUSY) << busy.what();
+  EXPECT_FALSE(second.Connected());
+
+  // Any other opener that asks for the device, this process or another.
+  const int other = ::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (other >= 0) {  // refused outright without privileges
+    EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
+    ::close(other);
+  }
+
+  port_.Close();
+  second.Open();
+  EXPECT_TRUE(second.Connected());
+}
+
+TEST_F(ComPortTest, ClosedPortRefusesReadAndWrite) {
+  const EComPort read = Raised([&] {
+    char buffer[4];
+    port_.Read(buffer, 4);
+  });
+  const EComPort write = Raised([&] { port_.Write("abc", 3); });
+  for (const EComPort& e : {read, write}) {
+    EXPECT_EQ(e.Code(), CEPortNotOpen);
+    EXPECT_EQ(e.SystemCode(), -1);
+    EXPECT_STREQ(e.what(), "Port Not Open");
+  }
+  EXPECT_EQ(port_.InputCount(), 0);
+}
+
+TEST_F(ComPortTest, SyncMethodCannotChangeWhileOpen) {
+  port_.SetSyncMethod(smNone);
+  port_.SetSyncMethod(smThreadSync);
+  port_.Open();
+  const EComPort e = Raised([&] { port_.SetSyncMethod(smWindowSync); });
+  EXPECT_EQ(e.Code(), CE_ConnChangeProp);
+  EXPECT_STREQ(e.what(), "Cannot set property while connected");
+  EXPECT_EQ(port_.SyncMethod(), smThreadSync);
+}
+
+TEST_F(ComPortTest, ReadNeverWaitsAndTakesAtMostCount) {
+  port_.Open();
+  std::uint8_t buffer[256];
+  EXPECT_EQ(port_.Read(buffer, 256), 0);
+
+  const Bytes sent = Sequence(300);
+  pty_.WriteMaster(sent);
+  ASSERT_TRUE(WaitUntil([&] { return port_.InputCount() == 300; }, false));
+  ASSERT_EQ(port_.Read(buffer, 256), 256);
+  EXPECT_EQ(Bytes(buffer, buffer + 256), Bytes(sent.begin(), sent.begin() + 256));
+  EXPECT_EQ(port_.InputCount(), 44);
+  ASSERT_EQ(port_.Read(buffer, 256), 44);
+  EXPECT_EQ(Bytes(buffer, buffer + 44), Bytes(sent.begin() + 256, sent.end()));
+}
+
+TEST_F(ComPortTest, WriteSendsEveryByteAndReportsTheEmptyQueue) {
+  int txEmpty = 0;
+  port_.OnTxEmpty = [&](TCustomComPort*) { ++txEmpty; };
+  port_.SetBaudRate(br600);
+  port_.Open();
+  const Bytes frame{0x12, 0x34, 0x56, 0xE2, 0x00, 0xFF, 0x0D, 0x0A};
+  EXPECT_EQ(port_.Write(frame.data(), 8), 8);
+  EXPECT_EQ(pty_.ReadMaster(8), frame);
+  EXPECT_TRUE(WaitUntil([&] { return txEmpty == 1; }));
+}
+
+TEST_F(ComPortTest, WriteStopsWhenItsTimeOutRunsOut) {
+  port_.Timeouts().SetWriteTotalMultiplier(0);
+  port_.Timeouts().SetWriteTotalConstant(50);
+  port_.Open();
+  // Nobody reads the master, so its queue fills up.
+  const Bytes big(1 << 20, 0x55);
+  const int written = port_.Write(big.data(), static_cast<int>(big.size()));
+  EXPECT_GT(written, 0);
+  EXPECT_LT(written, static_cast<int>(big.size()));
+}
+
+TEST_F(ComPortTest, DtrAndRtsStayOffWhereTheDriverHasModemLines) {
+  port_.Open();
+  int lines = 0;
+  if (ioctl(pty_.Slave(), TIOCMGET, &lines) != 0) {
+    GTEST_SKIP() << "no modem lines on this device";
+  }
+  EXPECT_EQ(lines & (TIOCM_DTR | TIOCM_RTS), 0);
+}
+
+TEST_F(ComPortTest, PortNameChangeWhileOpenReopensElsewhere) {
+  int closes = 0;
+  port_.OnAfterClose = [&](TCustomComPort*) { ++closes; };
+  port_.Open();
+  port_.SetPort(pty_.SlavePath());  // same name: nothing happens
+  EXPECT_EQ(closes, 0);
+
+  PtyPair other;
+  port_.SetPort(other.SlavePath());
+  EXPECT_EQ(closes, 1);
+  ASSERT_TRUE(port_.Connected());
+  port_.Write("hi", 2);
+  EXPECT_EQ(other.ReadMaster(2), (Bytes{'h', 'i'}));
+
+  TComPort first;  // the first device was released
+  first.SetPort(pty_.SlavePath());
+  first.Open();
+  EXPECT_TRUE(first.Connected());
+}
+
+// ---- the event thread and the hand-over ----
+
+TEST_F(ComPortTest, IdlePortNeverWakesItsThread) {
+  port_.Open();
+  PumpFor(100);
+  EXPECT_EQ(port_.EventWakeups(), 0u);
+}
+
+TEST_F(ComPortTest, ReceivedCharactersAreDeliveredOnTheGuiThread) {
+  Bytes received;
+  bool onGuiThread = true;
+  port_.OnRxChar = [&](TCustomComPort* sender, int count) {
+    EXPECT_EQ(sender, &port_);
+    EXPECT_GE(count, 1);
+    onGuiThread = onGuiThread && QThread::currentThread() == QCoreApplication::instance()->thread();
+    std::uint8_t buffer[256];
+    const int n = sender->Read(buffer, 256);
+    received.insert(received.end(), buffer, buffer + n);
+  };
+  port_.Open();
+  pty_.WriteMaster(Sequence(5));
+  ASSERT_TRUE(WaitUntil([&] { return received.size() == 5; }));
+  pty_.WriteMaster(Sequence(3));
+  ASSERT_TRUE(WaitUntil([&] { return received.size() == 8; }));
+  EXPECT_TRUE(onGuiThread);
+}
+
+TEST_F(ComPortTest, DeliveryOfBytesAlreadyTakenCallsNoHandler) {
+  int calls = 0;
+  port_.OnRxChar = [&](TCustomComPort*, int) { ++calls; };
+  port_.Open();
+  pty_.WriteMaster(Sequence(4));
+  ASSERT_TRUE(WaitUntil([&] { return port_.DeliveryWaiting(); }, false));
+  std::uint8_t buffer[8];
+  ASSERT_EQ(port_.Read(buffer, 8), 4);
+  ASSERT_TRUE(WaitUntil([&] { return !port_.DeliveryWaiting(); }));
+  EXPECT_EQ(calls, 0);
+}
+
+TEST_F(ComPortTest, CloseRunsTheDeliveryItsThreadWaitsFor) {
+  int calls = 0;
+  port_.OnRxChar = [&](TCustomComPort* sender, int count) {
+    ++calls;
+    std::uint8_t buffer[16];
+    EXPECT_EQ(sender->Read(buffer, 16), count);
+  };
+  port_.Open();
+  pty_.WriteMaster(Sequence(6));
+  ASSERT_TRUE(WaitUntil([&] { return port_.DeliveryWaiting(); }, false));
+  port_.Close();
+  EXPECT_EQ(calls, 1);
+  EXPECT_FALSE(port_.Connected());
+  PumpFor(20);  // the queued call that Close pre-empted finds nothing to do
+  EXPECT_EQ(calls, 1);
+}
+
+TEST_F(ComPortTest, DestroyingAPortWhoseThreadWaitsReturns) {
+  auto port = std::make_unique<TComPort>();
+  port->SetPort(pty_.SlavePath());
+  port->Open();
+  pty_.WriteMaster(Sequence(2));
+  ASSERT_TRUE(WaitUntil([&] { return port->DeliveryWaiting(); }, false));
+  port.reset();
+  PumpFor(20);
+}
+
+TEST_F(ComPortTest, HandlerMayCloseThePort) {
+  int calls = 0;
+  port_.OnRxChar = [&](TCustomComPort* sender, int) {
+    ++calls;
+    sender->Close();
+  };
+  port_.Open();
+  pty_.WriteMaster(Sequence(3));
+  ASSERT_TRUE(WaitUntil([&] { return !port_.Connected(); }));
+  EXPECT_EQ(calls, 1);
+  port_.Open();  // and the port opens again afterwards
+  pty_.WriteMaster(Sequence(1));
+  EXPECT_TRUE(WaitUntil([&] { return calls == 2; }));
+}
+
+TEST_F(ComPortTest, RaisingHandlerLeavesThePortDeafUntilReopened) {
+  int calls = 0;
+  port_.OnRxChar = [&](TCustomComPort* sender, int) {
+    ++calls;
+    std::uint8_t buffer[16];
+    sender->Read(buffer, 16);
+    throw std::runtime_error("handler failed");
+  };
+  port_.Open();
+  pty_.WriteMaster(Sequence(2));
+  ASSERT_TRUE(WaitUntil([&] { return calls == 1; }));
+
+  const unsigned long wakeups = port_.EventWakeups();
+  pty_.WriteMaster(Sequence(2));
+  ASSERT_TRUE(WaitUntil([&] { return port_.EventWakeups() > wakeups; }));
+  PumpFor(50);
+  EXPECT_EQ(calls, 1);
+  EXPECT_TRUE(port_.Connected());
+  EXPECT_EQ(port_.InputCount(), 2);
+
+  port_.Close();
+  port_.Open();
+  pty_.WriteMaster(Sequence(1));
+  EXPECT_TRUE(WaitUntil([&] { return calls == 2; }));
+}
+
+TEST_F(ComPortTest, HangUpIsReportedOnceAndNotSpunOn) {
+  std::vector<TComErrors> errors;
+  port_.OnError = [&](TCustomComPort*, TComErrors e) { errors.push_back(e); };
+  port_.Open();
+  pty_.CloseMaster();
+  ASSERT_TRUE(WaitUntil([&] { return !errors.empty(); }));
+  EXPECT_EQ(errors.front(), ErrorBit(ceIO));
+
+  const unsigned long wakeups = port_.EventWakeups();
+  PumpFor(100);
+  EXPECT_EQ(errors.size(), 1u);
+  EXPECT_EQ(port_.EventWakeups(), wakeups);
+  EXPECT_TRUE(port_.Connected());
+  port_.Close();  // a device that is gone still closes
+  EXPECT_FALSE(port_.Connected());
+}
+
+TEST_F(ComPortTest, HangUpHandlerMayCloseThePort) {
+  port_.OnError = [&](TCustomComPort* sender, TComErrors) { sender->Close(); };
+  port_.Open();
+  pty_.CloseMaster();
+  EXPECT_TRUE(WaitUntil([&] { return !port_.Connected(); }));
+}
+
+}  // namespace
+}  // namespace vorsal
