@@ -3,7 +3,6 @@
 // port) and the port component last.
 #include "app/identity.h"
 #include "ui/main_form.h"
-#include "ui/modules.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

@@ -8,7 +8,8 @@
 #include "protocol/frame.h"
 #include "ui/bar_gauge.h"
 #include "ui/controls.h"
-#include "ui/modules.h"
+#include "protocol/exchange_engine.h"
+#include "serial/com_port.h"
 
 #include <QMainWindow>
 #include <QString>

@@ -1,24 +1,15 @@
 // Shared pieces of the main window suites: hooks that record instead of
-// blocking, a pseudo-terminal pair standing in for a modem line, and helpers
-// that pick a port and wait for received bytes.
+// blocking, and helpers that pick a port, deliver replies and send input.
 #pragma once
 
 #include "support/fake_exchange_view.h"
+#include "support/pty_pair.h"
 #include "ui/main_form.h"
 
 #include <QApplication>
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,76 +40,8 @@ inline QString Q(std::string_view utf8) {
   return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
-// Pumps the event loop until `done` holds; false when the generous deadline
-// passes first.
-inline bool PumpUntil(const std::function<bool()>& done, int deadlineMs = 10000) {
-  QDeadlineTimer deadline(deadlineMs);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
-}
-
-// A pseudo-terminal pair: the window opens the slave by its path, the test
-// plays the modem on the master.
-class PtyLine {
- public:
-  PtyLine() {
-    char name[256] = {};
-    if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) return;
-    termios raw{};
-    ::tcgetattr(slave_, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(slave_, TCSANOW, &raw);
-    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-    path_ = name;
-  }
-  ~PtyLine() {
-    CloseMaster();
-    if (slave_ >= 0) ::close(slave_);
-  }
-  PtyLine(const PtyLine&) = delete;
-  PtyLine& operator=(const PtyLine&) = delete;
-
-  const std::string& Path() const { return path_; }
-
-  void Send(const std::vector<std::uint8_t>& bytes) const {
-    ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-  void Send(const std::uint8_t* frame, std::size_t size) const { Send({frame, frame + size}); }
-
-  // Reads `count` bytes written by the window, pumping events meanwhile.
-  std::vector<std::uint8_t> Receive(std::size_t count, int deadlineMs = 5000) const {
-    std::vector<std::uint8_t> bytes;
-    PumpUntil(
-        [&] {
-          std::uint8_t buffer[64];
-          const ssize_t n = ::read(master_, buffer, std::min(sizeof buffer, count - bytes.size()));
-          if (n > 0) bytes.insert(bytes.end(), buffer, buffer + n);
-          return bytes.size() >= count;
-        },
-        deadlineMs);
-    return bytes;
-  }
-  // Everything waiting on the master right now.
-  std::vector<std::uint8_t> Drain() const {
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t buffer[64];
-    for (ssize_t n; (n = ::read(master_, buffer, sizeof buffer)) > 0;) bytes.insert(bytes.end(), buffer, buffer + n);
-    return bytes;
-  }
-  // The adapter is pulled: the slave side sees a hang-up.
-  void CloseMaster() {
-    if (master_ >= 0) ::close(master_);
-    master_ = -1;
-  }
-
- private:
-  int master_ = -1;
-  int slave_ = -1;
-  std::string path_;
-};
+using vorsal::test::PtyPair;
+using vorsal::test::WaitUntil;
 
 // Offers `paths` as extra ports, opens the list and picks `path` as a user
 // would.
@@ -137,10 +60,10 @@ inline void PickPort(TFormMain& form, const std::string& path, const std::vector
 
 // Delivers `frame` from the modem side and runs receive ticks until it has
 // been read from the port and dispatched.
-inline void Deliver(TFormMain& form, const PtyLine& line, const ModemFrame& frame) {
+inline void Deliver(TFormMain& form, PtyPair& line, const ModemFrame& frame) {
   const int before = form.Engine.ReceivedByteCount;
-  line.Send(frame.data(), frame.size());
-  ASSERT_TRUE(PumpUntil([&] { return form.Engine.ReceivedByteCount >= before + 8; }));
+  line.WriteMaster({frame.begin(), frame.end()});
+  ASSERT_TRUE(WaitUntil([&] { return form.Engine.ReceivedByteCount >= before + 8; }, true, 10000));
   form.TimerRXTimer();
 }
 
@@ -167,7 +90,7 @@ inline void DoubleClick(QWidget* receiver) {
 inline bool ShowActive(QWidget& window) {
   window.show();
   window.activateWindow();
-  return PumpUntil([&] { return window.isActiveWindow(); });
+  return WaitUntil([&] { return window.isActiveWindow(); }, true, 10000);
 }
 
 }  // namespace vorsal::testing

@@ -41,15 +41,14 @@ class MainFormTest : public ::testing::Test {
   // as on a desktop.
   void Activate() { ASSERT_TRUE(ShowActive(*form)); }
   void OpenLine() {
-    PickPort(*form, line.Path());
+    PickPort(*form, line.SlavePath());
     ASSERT_TRUE(port.Connected());
-    line.Drain();
     recorder.sleeps.clear();
   }
   // A parameters reply: address, network, firmware major.minor.
   void ReadParameters(int address, bool service, int major, int minor) {
     form->ButtonGetAddressClick();
-    ASSERT_EQ(line.Receive(8).size(), 8u);
+    ASSERT_EQ(line.ReadMaster(8).size(), 8u);
     Deliver(*form, line,
             ValidReply(CmdReadParams, static_cast<std::uint8_t>(address & 0xFF),
                   static_cast<std::uint8_t>((address >> 8) | (service ? 0 : 0x10)), static_cast<std::uint8_t>(minor),
@@ -63,7 +62,7 @@ class MainFormTest : public ::testing::Test {
   }
 
   TComPort port;
-  PtyLine line;
+  PtyPair line;
   FormRecorder recorder;
   std::unique_ptr<TFormMain> form;
 };
@@ -126,7 +125,7 @@ TEST_F(MainFormTest, FailedOpenShowsBoxClearsChoiceAndHidesPanels) {
   form->Engine.ReceivedByteCount = 99;
   const std::string missing = "/nonexistent/vorsal-tty";
 
-  PickPort(*form, missing, {line.Path(), missing});
+  PickPort(*form, missing, {line.SlavePath(), missing});
 
   ASSERT_EQ(recorder.errors.size(), 1u);
   EXPECT_EQ(recorder.errors[0].first, QString::fromUtf8("Ошибка открытия COM-порта! (") +
@@ -148,7 +147,7 @@ TEST_F(MainFormTest, FailedOpenShowsBoxClearsChoiceAndHidesPanels) {
 
 TEST_F(MainFormTest, OpenShowsCurrentPanelAndResetsEarlierReading) {
   OpenLine();
-  EXPECT_EQ(form->windowTitle(), QString::fromStdString("Vorsal v.3.2 [" + line.Path() + "]"));
+  EXPECT_EQ(form->windowTitle(), QString::fromStdString("Vorsal v.3.2 [" + line.SlavePath() + "]"));
   EXPECT_EQ(form->ClientHeight(), 176);
   EXPECT_TRUE(Shown(form->PanelTop));
   EXPECT_EQ(Status(1), Q(PortOpenText));
@@ -158,7 +157,7 @@ TEST_F(MainFormTest, OpenShowsCurrentPanelAndResetsEarlierReading) {
   form->ComboBoxKey->setEditText("typed");
 
   // Picking the port again closes and reopens it and starts over.
-  PickPort(*form, line.Path());
+  PickPort(*form, line.SlavePath());
   EXPECT_TRUE(port.Connected());
   EXPECT_EQ(recorder.sleeps, (std::vector<int>{8, 500}));
   EXPECT_EQ(form->ClientHeight(), 176);
@@ -173,7 +172,7 @@ TEST_F(MainFormTest, OpenShowsCurrentPanelAndResetsEarlierReading) {
 
 TEST_F(MainFormTest, PortListRefreshesOnEveryDropDownWithoutSelection) {
   OpenLine();
-  qputenv("VORSAL_EXTRA_PORTS", QByteArray::fromStdString(line.Path() + ":/tmp/another-port"));
+  qputenv("VORSAL_EXTRA_PORTS", QByteArray::fromStdString(line.SlavePath() + ":/tmp/another-port"));
   form->show();
   form->ComboBoxPortName->showPopup();
   EXPECT_NE(form->ComboBoxPortName->findText("/tmp/another-port"), -1);
@@ -189,7 +188,7 @@ TEST_F(MainFormTest, ReadClearsDisplaysBeforeTheRequestLeaves) {
   form->ComboBoxKey->setEditText("name");
 
   form->ButtonGetAddress->click();
-  EXPECT_EQ(line.Receive(8), std::vector<std::uint8_t>(form->Engine.LastSentFrame, form->Engine.LastSentFrame + 8));
+  EXPECT_EQ(line.ReadMaster(8), std::vector<std::uint8_t>(form->Engine.LastSentFrame, form->Engine.LastSentFrame + 8));
   EXPECT_EQ(form->Engine.LastSentFrame[3], CmdReadParams);
   for (QLabel* display : {form->LabelVersion, form->LabelAold, form->LabelFP}) EXPECT_EQ(display->text(), "****");
   EXPECT_TRUE(form->ComboBoxKey->currentText().isEmpty());
@@ -217,7 +216,7 @@ TEST_F(MainFormTest, WriteSendsOldAndNewWordsAndStepsTheAddress) {
   form->CheckBoxAutoInc->setChecked(true);
 
   form->ButtonSetAddress->click();
-  const std::vector<std::uint8_t> sent = line.Receive(8);
+  const std::vector<std::uint8_t> sent = line.ReadMaster(8);
   ModemFrame expected = BuildSetAddress(AddressWord(17, 0), AddressWord(4094, 1));
   PutFrameCrc(expected.data(), 0);
   EXPECT_EQ(sent, std::vector<std::uint8_t>(expected.begin(), expected.end()));
@@ -234,12 +233,12 @@ TEST_F(MainFormTest, WriteWithoutValidCurrentAddressShowsWarningAndSendsNothing)
   OpenLine();
   ReadParameters(17, true, 2, 31);
   form->ButtonGetAddressClick();  // read again; the modem stays silent
-  line.Receive(8);
+  line.ReadMaster(8);
 
   form->ButtonSetAddress->click();
   ASSERT_EQ(recorder.errors.size(), 1u);
   EXPECT_EQ(recorder.errors[0].first, QString::fromUtf8("Внимание! Текущие параметры модема неверны!"));
-  EXPECT_TRUE(line.Drain().empty());
+  EXPECT_TRUE(line.ReadMaster(1, 200).empty());
 
   // A write that fails at the port ends in the same box, with the port's reason.
   form->LabelAold->setText("17");
@@ -260,7 +259,7 @@ TEST_F(MainFormTest, FootprintReadResetsOnlyTheFootprint) {
   EXPECT_EQ(form->LabelFP->text(), "****");
   EXPECT_EQ(form->LabelAold->text(), "17");
   EXPECT_EQ(form->ComboBoxKey->currentText(), "kept");
-  EXPECT_EQ(line.Receive(8).at(3), CmdReadFootprint);
+  EXPECT_EQ(line.ReadMaster(8).at(3), CmdReadFootprint);
 }
 
 TEST_F(MainFormTest, FailedWriteInReadCommandsEndsInErrorBox) {
@@ -383,7 +382,7 @@ TEST_F(MainFormTest, StatusBarDoubleClickResetsOnlyTheByteCount) {
 TEST_F(MainFormTest, DeviceLostReportForAnEarlierOpenIsIgnored) {
   OpenLine();
   port.OnError(&port, 1u << ceIO);
-  PickPort(*form, line.Path());  // reopened before the report is handled
+  PickPort(*form, line.SlavePath());  // reopened before the report is handled
   QApplication::processEvents();
   EXPECT_TRUE(port.Connected());
   port.OnError(&port, 1u << ceFrame);
