@@ -40,9 +40,9 @@ QString Text(std::string_view utf8) {
   return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
-QFrame* MakePanel(QWidget* parent, int height, QFrame::Shadow shadow) {
+QFrame* MakePanel(QWidget* parent, int height, QFrame::Shape shape, QFrame::Shadow shadow = QFrame::Plain) {
   auto* panel = new QFrame(parent);
-  panel->setFrameShape(QFrame::Panel);
+  panel->setFrameShape(shape);
   panel->setFrameShadow(shadow);
   panel->setFixedHeight(height);
   return panel;
@@ -67,6 +67,13 @@ W* Place(W* widget, int left, int top, int width, int height) {
 // further right when the label's text is wider in the current font.
 int RightOf(const QLabel* label, int designedLeft) {
   return std::max(designedLeft, label->x() + label->width() + 6);
+}
+
+// A value display on its caption's line, reaching to `rightEdge`.
+QLabel* MakeDisplay(QWidget* parent, const QLabel* caption, int designedLeft, int rightEdge) {
+  QLabel* display = MakeLabel(parent, Text(texts::DesignPlaceholder), RightOf(caption, designedLeft), caption->y());
+  display->setFixedWidth(rightEdge - display->x());
+  return display;
 }
 
 QPushButton* MakeButton(QWidget* parent, const char* caption, int left, int top, int width, int height) {
@@ -166,7 +173,7 @@ void TFormMain::BuildControls() {
   stack->setSpacing(0);
 
   // Tool strip: the port choice and the (never shown) connection type.
-  PanelTools = MakePanel(client_, 32, QFrame::Raised);
+  PanelTools = MakePanel(client_, 32, QFrame::Panel, QFrame::Raised);
   Label5 = MakeLabel(PanelTools, Text(texts::CaptionPort), 8, 8);
   ComboBoxPortName = new TDropDownComboBox(PanelTools);
   ComboBoxPortName->setGeometry(40, 5, 200, 21);
@@ -189,12 +196,10 @@ void TFormMain::BuildControls() {
           [this](int) { Guarded([this] { ComboBoxConnTypeSelect(); }); });
 
   // Current parameters, read-only.
-  PanelTop = MakePanel(client_, 116, QFrame::Plain);
-  PanelTop->setFrameShape(QFrame::NoFrame);
+  PanelTop = MakePanel(client_, 116, QFrame::NoFrame);
   GroupBoxCurrentSettings = MakeGroup(PanelTop, texts::CaptionCurrentSettings, 4, 4, 329, 109);
   Label1 = MakeLabel(GroupBoxCurrentSettings, Text(texts::CaptionFirmware), 12, 24);
-  LabelVersion = MakeLabel(GroupBoxCurrentSettings, Text(texts::DesignPlaceholder), RightOf(Label1, 74), 24);
-  LabelVersion->setFixedWidth(329 - LabelVersion->x() - 4);
+  LabelVersion = MakeDisplay(GroupBoxCurrentSettings, Label1, 74, 325);
   GroupBoxOldID = MakeGroup(GroupBoxCurrentSettings, texts::CaptionAddress, 8, 44, 89, 53);
   LabelAold = MakeLabel(GroupBoxOldID, Text(texts::NotReadPlaceholder), 12, 20);
   LabelAold->setFont(LargeBold(font()));
@@ -211,8 +216,7 @@ void TFormMain::BuildControls() {
   connect(ButtonGetAddress, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonGetAddressClick(); }); });
 
   // New address and network.
-  PanelMiddle = MakePanel(client_, 116, QFrame::Plain);
-  PanelMiddle->setFrameShape(QFrame::NoFrame);
+  PanelMiddle = MakePanel(client_, 116, QFrame::NoFrame);
   GroupBoxModemNewAddress = MakeGroup(PanelMiddle, texts::CaptionNewSettings, 4, 4, 329, 105);
   GroupBoxNewID = MakeGroup(GroupBoxModemNewAddress, texts::CaptionAddress, 8, 20, 89, 53);
   SpinEditAnew = new QSpinBox(GroupBoxNewID);
@@ -232,12 +236,10 @@ void TFormMain::BuildControls() {
   CheckBoxAutoInc = Place(new QCheckBox(Text(texts::CaptionAutoInc), GroupBoxModemNewAddress), 16, 82, 273, 17);
 
   // Key footprint and key.
-  PanelBottom = MakePanel(client_, 97, QFrame::Plain);
-  PanelBottom->setFrameShape(QFrame::NoFrame);
+  PanelBottom = MakePanel(client_, 97, QFrame::NoFrame);
   GroupBoxSKey = MakeGroup(PanelBottom, texts::CaptionKeyGroup, 4, 4, 329, 85);
   Label7 = MakeLabel(GroupBoxSKey, Text(texts::CaptionFootprint), 12, 20);
-  LabelFP = MakeLabel(GroupBoxSKey, Text(texts::DesignPlaceholder), RightOf(Label7, 80), 20);
-  LabelFP->setFixedWidth(232 - LabelFP->x() - 4);
+  LabelFP = MakeDisplay(GroupBoxSKey, Label7, 80, 228);
   ButtonGetFP = MakeButton(GroupBoxSKey, texts::CaptionRead, 232, 16, 89, 25);
   connect(ButtonGetFP, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonGetFootprintClick(); }); });
   Label18 = MakeLabel(GroupBoxSKey, Text(texts::CaptionKey), 12, 54);
@@ -249,7 +251,7 @@ void TFormMain::BuildControls() {
   connect(ButtonSetKey, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonSetKeyClick(); }); });
 
   // Reply gauge and status bar, at the bottom edge.
-  PanelProgressBar = MakePanel(client_, 9, QFrame::Sunken);
+  PanelProgressBar = MakePanel(client_, 9, QFrame::Panel, QFrame::Sunken);
   PanelProgressBar->setLineWidth(1);
   auto* gaugeLayout = new QVBoxLayout(PanelProgressBar);
   gaugeLayout->setContentsMargins(1, 1, 1, 1);

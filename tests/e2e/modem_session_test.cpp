@@ -62,6 +62,15 @@ class ModemSessionTest : public ::testing::Test {
   void ExpireReply() {
     for (int tick = 0; tick < 50; ++tick) form->TimerGaugeTimer();
   }
+  // `command` gets `lineBytes` back that do not count as its reply: the
+  // exchange stays open and fails at the time-out.
+  void ExpectUnacceptedReply(QPushButton* command, int lineBytes) {
+    command->click();
+    ASSERT_TRUE(AwaitBytes(lineBytes));
+    EXPECT_EQ(form->Engine.ExchangeState, ExchangeNone);
+    ExpireReply();
+    EXPECT_EQ(Result(), QString::fromUtf8("Ошибка!"));
+  }
   // Command byte of the next request the modem logged.
   std::optional<int> NextRequestCommand() {
     while (std::optional<std::string> line = sim.ReadLine(10000)) {
@@ -171,11 +180,7 @@ TEST_F(ModemSessionTest, NoiseAndSplitRepliesAreReassembled) {
   EXPECT_EQ(form->LabelAold->text(), "1");
 
   // A spoiled checksum is no reply at all.
-  form->ButtonGetFP->click();
-  ASSERT_TRUE(AwaitBytes(13));
-  EXPECT_EQ(form->Engine.ExchangeState, ExchangeNone);
-  ExpireReply();
-  EXPECT_EQ(Result(), QString::fromUtf8("Ошибка!"));
+  ExpectUnacceptedReply(form->ButtonGetFP, 13);
   EXPECT_EQ(form->LabelFP->text(), "****");
 
   form->ButtonGetFP->click();
@@ -191,11 +196,7 @@ TEST_F(ModemSessionTest, WrongEchoIsNotTakenAsSuccess) {
   form->SpinEditAnew->setValue(9);
   form->CheckBoxAutoInc->setChecked(true);
 
-  form->ButtonSetAddress->click();
-  ASSERT_TRUE(AwaitBytes(8));
-  EXPECT_EQ(form->Engine.ExchangeState, ExchangeNone);
-  ExpireReply();
-  EXPECT_EQ(Result(), QString::fromUtf8("Ошибка!"));
+  ExpectUnacceptedReply(form->ButtonSetAddress, 8);
   EXPECT_EQ(form->LabelAold->text(), "1");
   EXPECT_EQ(form->SpinEditAnew->value(), 9);
 }
