@@ -459,7 +459,7 @@ void TFormMain::ButtonSetAddressClick() {
     bool isNumber = false;
     const int currentAddress = LabelAold->text().toInt(&isNumber, 10);
     if (isNumber) {
-      const int newAddress = SpinEditAnew->value();
+      const int newAddress = NewAddress();
       const int newNetwork = RadioGroupNewNET->ItemIndex();
       const ModemFrame request =
           BuildSetAddress(AddressWord(currentAddress, currentNetwork), AddressWord(newAddress, newNetwork));
@@ -600,7 +600,14 @@ void TFormMain::SetNetworkBoxes(bool serviceNetwork) {
 void TFormMain::SetVersionText(std::string_view text) { LabelVersion->setText(Text(text)); }
 void TFormMain::SetFootprintText(std::string_view text) { LabelFP->setText(Text(text)); }
 bool TFormMain::AutoIncrementChecked() const { return CheckBoxAutoInc->isChecked(); }
-int TFormMain::NewAddress() const { return SpinEditAnew->value(); }
+// The spin edit's text as typed, even before it loses focus: a number is
+// pulled into the range, anything else reads as the minimum.
+int TFormMain::NewAddress() const {
+  bool isNumber = false;
+  const int typed = SpinEditAnew->cleanText().toInt(&isNumber, 10);
+  if (!isNumber) return SpinEditAnew->minimum();
+  return std::clamp(typed, SpinEditAnew->minimum(), SpinEditAnew->maximum());
+}
 void TFormMain::SetNewAddress(int value) { SpinEditAnew->setValue(value); }
 
 void TFormMain::ShowParametersPanels(bool keyPanel) {

@@ -294,6 +294,13 @@ TEST_F(MainFormTest, NetworkChoiceSetsAddressMinimum) {
   form->ButtonSetAddress->setFocus();
   EXPECT_EQ(spin->value(), 1);
   EXPECT_EQ(spin->text(), "1");
+
+  // Read before focus leaves: empty text is the minimum.
+  spin->setValue(7);
+  spin->setFocus();
+  spin->selectAll();
+  KeyClick(spin, Qt::Key_Backspace);
+  EXPECT_EQ(form->NewAddress(), 1);
 }
 
 TEST_F(MainFormTest, KeyBoxKeyboardRules) {
