@@ -225,10 +225,17 @@ void Frontend::WatchClients() {
         continue;
       }
       if (clients_ < 0) continue;
-      if (event->mask & IN_OPEN) ++clients_;
-      if ((event->mask & IN_CLOSE) && clients_ > 0 && --clients_ == 0) {
-        ioctl(slave_, TIOCNXCL);
-        tcflush(slave_, TCIFLUSH);
+      if (event->mask & IN_OPEN) {
+        ++clients_;
+        if (args_.log) Print("client opened the port (" + std::to_string(clients_) + " open)");
+      }
+      if ((event->mask & IN_CLOSE) && clients_ > 0) {
+        --clients_;
+        if (clients_ == 0) {
+          ioctl(slave_, TIOCNXCL);
+          tcflush(slave_, TCIFLUSH);
+        }
+        if (args_.log) Print("client closed the port (" + std::to_string(clients_) + " open)");
       }
     }
   }
