@@ -18,6 +18,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -78,7 +79,7 @@ void Print(const std::string& line) {
 
 class Frontend {
  public:
-  Frontend(const SimArgs& args) : args_(args), model_(args.modem) {}
+  explicit Frontend(const SimArgs& args) : args_(args), model_(args.modem) {}
   ~Frontend();
   bool Open(std::string& error);
   bool Serve(const sigset_t& waitMask, std::string& error);
@@ -199,12 +200,16 @@ bool Frontend::ReadInput(std::string& error) {
       if (args_.log) {
         for (const auto& line : LogLines(out)) Print(line);
       }
+      const std::size_t size = out.LineBytes().size();
+      if (pendingBytes_ + size > MaxPendingBytes) {
+        if (args_.log) Print("reply not sent: the client reads nothing and its queue is full");
+        continue;
+      }
+      pendingBytes_ += size;
       // Replies keep their order: a reply never overtakes an earlier one.
       auto due = std::max(now, pending_.empty() ? now : pending_.back().due);
       for (const ReplyChunk& chunk : out.chunks) {
         due += std::chrono::milliseconds(chunk.pauseMs);
-        if (pendingBytes_ + chunk.bytes.size() > MaxPendingBytes) break;
-        pendingBytes_ += chunk.bytes.size();
         pending_.push_back(Pending{due, chunk.bytes});
       }
     }

@@ -207,6 +207,34 @@ TEST_F(SimPty, DeliveryFaultsReachTheLine) {
   EXPECT_EQ(client.Waiting(), 0);
 }
 
+TEST_F(SimPty, EchoAndAcknowledgementFaultsReachTheLine) {
+  Start({"--wrong-echo", "--no-ack-part", "1", "--ack-part-with-previous", "2"});
+  Client client(link_.string(), B600);
+  ASSERT_TRUE(client.ok());
+  const ModemFrame write = Stamped(BuildSetAddress(0x0001, 0x0002), 0);
+  client.Write(write);
+  const Bytes echo = client.Read(FrameSize);
+  ASSERT_EQ(echo.size(), FrameSize);
+  EXPECT_FALSE(EchoMatches(echo.data(), write.data()));
+
+  ModemKey key;
+  for (std::size_t i = 0; i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(i + 1);
+  const std::uint8_t expectedCommand[] = {0xE8, 0, 0xE9};  // part 2 acknowledged as part 1
+  for (int part : {0, 1, 2}) {
+    const ModemFrame request = Stamped(BuildKeyPart(part, key.data()), 0);
+    client.Write(request);
+    if (part == 1) {  // received, and no reply follows
+      AwaitLog("rx " + HexBytes(request.data(), request.size()));
+      continue;
+    }
+    const Bytes ack = client.Read(FrameSize);
+    ASSERT_EQ(ack.size(), FrameSize);
+    EXPECT_EQ(ack[3], expectedCommand[part]) << part;
+    EXPECT_TRUE(EchoMatches(ack.data(), request.data())) << part;
+  }
+  EXPECT_EQ(client.Waiting(), 0);
+}
+
 TEST_F(SimPty, ClientsComeAndGo) {
   Start({});
   const ModemFrame params = Stamped(BuildReadParams(), 0);
