@@ -176,8 +176,10 @@ bool Frontend::Serve(const sigset_t& waitMask, std::string& error) {
       error = SystemError("poll");
       return false;
     }
-    // Input first, then the watch: the open of a client whose bytes were just
-    // read is then certain to be counted before its reply is written.
+    // The watch is read again after the input: the open of a client whose
+    // bytes were just read is then certain to be counted before its reply is
+    // written. (Reading it first as well keeps the log in the natural order.)
+    WatchClients();
     if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) && !ReadInput(error)) return false;
     WatchClients();
     WriteDue();
