@@ -5,7 +5,6 @@
 #include "tests/ui/main_form_fixture.h"
 
 #include "app/identity.h"
-#if __has_include("sim/sim_process.h")
 #include "sim/sim_process.h"
 
 #include <QCheckBox>
@@ -228,7 +227,3 @@ TEST_F(ModemSessionTest, PulledAdapterClosesThePortUntilPickedAgain) {
 
 }  // namespace
 }  // namespace vorsal::testing
-
-#else
-TEST(ModemSessionTest, NeedsTheSimulator) { GTEST_SKIP() << "simulator launcher not in the tree yet"; }
-#endif
