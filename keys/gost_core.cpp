@@ -14,6 +14,18 @@ VORSAL_GOST_INLINE void Round4(const std::uint32_t* k, const std::uint32_t (&x)[
   y[3] ^= RoundF(x[3] + k[3 * 16 + slot]);
 }
 
+// Eight rounds with key words 0..7 of a pass (see KeySchedule).
+VORSAL_GOST_INLINE void Pass8(const std::uint32_t* k, std::uint32_t (&n1)[4], std::uint32_t (&n2)[4]) {
+  Round4<0>(k, n1, n2);
+  Round4<1>(k, n2, n1);
+  Round4<2>(k, n1, n2);
+  Round4<3>(k, n2, n1);
+  Round4<4>(k, n1, n2);
+  Round4<5>(k, n2, n1);
+  Round4<6>(k, n1, n2);
+  Round4<7>(k, n2, n1);
+}
+
 }  // namespace
 
 void Encrypt4(const KeySchedule& keys, const Value& h, Value& s) {
@@ -23,19 +35,14 @@ void Encrypt4(const KeySchedule& keys, const Value& h, Value& s) {
     n1[j] = static_cast<std::uint32_t>(h[j]);
     n2[j] = static_cast<std::uint32_t>(h[j] >> 32);
   }
-  // Three passes with the key words in order, one with them backwards; the
-  // loop stays a loop (see KeySchedule).
-  for (int pass = 0; pass < 4; ++pass) {
-    const std::uint32_t* k = &keys.w[0][pass == 3 ? 8 : 0];
-    Round4<0>(k, n1, n2);
-    Round4<1>(k, n2, n1);
-    Round4<2>(k, n1, n2);
-    Round4<3>(k, n2, n1);
-    Round4<4>(k, n1, n2);
-    Round4<5>(k, n2, n1);
-    Round4<6>(k, n1, n2);
-    Round4<7>(k, n2, n1);
-  }
+  // The four passes read the key words through a volatile pointer: the
+  // compiler cannot tell that they read the same words, so it loads each
+  // word where a round needs it instead of holding all 32 in registers.
+  const KeySchedule* volatile laundered = &keys;
+  Pass8(&laundered->w[0][0], n1, n2);
+  Pass8(&laundered->w[0][0], n1, n2);
+  Pass8(&laundered->w[0][0], n1, n2);
+  Pass8(&laundered->w[0][8], n1, n2);
   // The halves change places at the end: N2 becomes the low word.
   for (int j = 0; j < 4; ++j) s[j] = n2[j] | (static_cast<std::uint64_t>(n1[j]) << 32);
 }

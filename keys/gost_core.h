@@ -68,8 +68,7 @@ VORSAL_GOST_INLINE std::uint32_t RoundF(std::uint32_t x) {
 // The four 256-bit keys of one step, each stored twice: words 0..7 for the
 // 24 rounds that take them in order, and again for the last 8 rounds that
 // take them backwards. Round i of a pass reads w[j][KeySlot(i)] forwards and
-// w[j][8 + KeySlot(i)] backwards, so the round code is the same for both
-// and the compiler has no reason to keep 32 key words in registers.
+// w[j][8 + KeySlot(i)] backwards, so all four passes run the same code.
 // KeySlot keeps words i and i+4 side by side, which lets the key generation
 // write each pair with one store.
 struct KeySchedule {
@@ -77,6 +76,13 @@ struct KeySchedule {
 };
 
 constexpr int KeySlot(int i) { return ((i & 1) << 2) | (i & 2) | ((i >> 2) & 1); }
+
+VORSAL_GOST_INLINE void StoreWordPair(std::uint32_t* at, std::uint64_t pair) {
+  at[0] = static_cast<std::uint32_t>(pair);
+  at[1] = static_cast<std::uint32_t>(pair >> 32);
+}
+
+constexpr std::uint64_t SwapHalves(std::uint64_t v) { return (v << 32) | (v >> 32); }
 
 // Byte permutation P: byte t of key word i is byte 8t + i of w, that is
 // byte i of piece t. A 4 x 8 byte transpose done on whole 64-bit pieces.
@@ -88,22 +94,21 @@ VORSAL_GOST_INLINE void StoreKeyP(const Value& w, std::uint32_t* key) {
   const std::uint64_t odd01 = ((w[0] >> 8) & bytes) | (w[1] & ~bytes);
   const std::uint64_t even23 = (w[2] & bytes) | ((w[3] & bytes) << 8);
   const std::uint64_t odd23 = ((w[2] >> 8) & bytes) | (w[3] & ~bytes);
-  // Words (i, i + 4) for i = 0, 2, 1, 3: slots 0, 2, 4, 6 forwards. Read
-  // backwards the same pairs sit in slots 8 + 6, 8 + 4, 8 + 2, 8 + 0 with
+  // Words (i, i + 4) for i = 0, 2, 1, 3 go to slots 0, 2, 4, 6. Read
+  // backwards the same pairs sit in slots 8 + 6, 8 + 4, 8 + 2, 8 + 0, with
   // their halves swapped.
-  const std::uint64_t pairs[4] = {
-      (even01 & halves) | ((even23 & halves) << 16),
-      ((even01 >> 16) & halves) | (even23 & ~halves),
-      (odd01 & halves) | ((odd23 & halves) << 16),
-      ((odd01 >> 16) & halves) | (odd23 & ~halves),
-  };
-  for (int k = 0; k < 4; ++k) {
-    const std::uint64_t p = pairs[k];
-    key[2 * k] = static_cast<std::uint32_t>(p);
-    key[2 * k + 1] = static_cast<std::uint32_t>(p >> 32);
-    key[14 - 2 * k] = static_cast<std::uint32_t>(p >> 32);
-    key[15 - 2 * k] = static_cast<std::uint32_t>(p);
-  }
+  const std::uint64_t words04 = (even01 & halves) | ((even23 & halves) << 16);
+  const std::uint64_t words26 = ((even01 >> 16) & halves) | (even23 & ~halves);
+  const std::uint64_t words15 = (odd01 & halves) | ((odd23 & halves) << 16);
+  const std::uint64_t words37 = ((odd01 >> 16) & halves) | (odd23 & ~halves);
+  StoreWordPair(key + 0, words04);
+  StoreWordPair(key + 2, words26);
+  StoreWordPair(key + 4, words15);
+  StoreWordPair(key + 6, words37);
+  StoreWordPair(key + 8, SwapHalves(words37));
+  StoreWordPair(key + 10, SwapHalves(words15));
+  StoreWordPair(key + 12, SwapHalves(words26));
+  StoreWordPair(key + 14, SwapHalves(words04));
 }
 
 // A(y4 | y3 | y2 | y1) = (y1 ^ y2) | y4 | y3 | y2.
@@ -113,18 +118,25 @@ VORSAL_GOST_INLINE Value TransformAA(const Value& y) { return {y[2], y[3], y[0] 
 inline constexpr Value C3 = {0xFF00FF00FF00FF00ull, 0x00FF00FF00FF00FFull,
                              0xFF0000FF00FFFF00ull, 0xFF00FFFF000000FFull};
 
+VORSAL_GOST_INLINE Value Xor(const Value& a, const Value& b) {
+  return {a[0] ^ b[0], a[1] ^ b[1], a[2] ^ b[2], a[3] ^ b[3]};
+}
+
+// Key j is P(U_j ^ V_j) with U_0 = H, V_0 = M, U_j+1 = A(U_j) (and C3
+// added after the second key), V_j+1 = A(A(V_j)).
 VORSAL_GOST_INLINE void GenerateKeys(const Value& h, const Value& m, KeySchedule& keys) {
   Value u = h;
   Value v = m;
-  for (int j = 0; j < 4; ++j) {
-    StoreKeyP({u[0] ^ v[0], u[1] ^ v[1], u[2] ^ v[2], u[3] ^ v[3]}, keys.w[j]);
-    if (j == 3) break;
-    u = TransformA(u);
-    if (j == 1) {
-      for (int k = 0; k < 4; ++k) u[k] ^= C3[k];
-    }
-    v = TransformAA(v);
-  }
+  StoreKeyP(Xor(u, v), keys.w[0]);
+  u = TransformA(u);
+  v = TransformAA(v);
+  StoreKeyP(Xor(u, v), keys.w[1]);
+  u = Xor(TransformA(u), C3);
+  v = TransformAA(v);
+  StoreKeyP(Xor(u, v), keys.w[2]);
+  u = TransformA(u);
+  v = TransformAA(v);
+  StoreKeyP(Xor(u, v), keys.w[3]);
 }
 
 // Encrypts the four 64-bit pieces of h, piece j under key j, into s. The
@@ -169,9 +181,12 @@ struct PsiTermList {
 constexpr PsiTermList PsiTerms(int n) {
   const PsiRows rows = PsiMatrix(n);
   PsiTermList list;
-  for (int out = 0; out < 4; ++out) {
-    for (int src = 0; src < 4; ++src) {
-      for (int units = -3; units <= 3; ++units) {  // input lane minus output lane
+  // Ordered by input piece and shift, so that each shifted input is made
+  // once, used for every output piece at once and then dropped: the four
+  // outputs and the inputs not yet used are all that stays live.
+  for (int src = 0; src < 4; ++src) {
+    for (int units = -3; units <= 3; ++units) {  // input lane minus output lane
+      for (int out = 0; out < 4; ++out) {
         std::uint64_t mask = 0;
         for (int lane = 0; lane < 4; ++lane) {
           const int inLane = lane + units;
@@ -206,10 +221,6 @@ VORSAL_GOST_INLINE Value PsiPowerTerms(const Value& x, std::index_sequence<I...>
 template <int N>
 VORSAL_GOST_INLINE Value PsiPower(const Value& x) {
   return PsiPowerTerms<N>(x, std::make_index_sequence<PsiTermsOf<N>.count>{});
-}
-
-VORSAL_GOST_INLINE Value Xor(const Value& a, const Value& b) {
-  return {a[0] ^ b[0], a[1] ^ b[1], a[2] ^ b[2], a[3] ^ b[3]};
 }
 
 // The step function H' = psi^61(H ^ psi(M ^ psi^12(S))). psi is linear, so
