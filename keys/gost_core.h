@@ -235,4 +235,12 @@ VORSAL_GOST_INLINE Value GostStep(const Value& h, const Value& m) {
   return Xor(early, PsiPower<74>(s));
 }
 
+// Re-hash loops: `count` times, value = the hash of its own 32 bytes (the
+// block, then L = 256, then the block as control sum). The AVX-512 loop
+// gives the same values on processors that have the instructions; it is
+// null elsewhere.
+using ReHashLoop = Value (*)(Value value, int count);
+Value ReHashPortable(Value value, int count);
+ReHashLoop Avx512ReHashLoop();
+
 }  // namespace vorsal::gost

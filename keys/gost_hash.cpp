@@ -82,13 +82,13 @@ void AbsorbBlock(const std::uint8_t* block, std::uint32_t bits) {
   AddToLength(HashContext.length, bits);
 }
 
-// One re-hash of a 32-byte value: the block, then L = 256, then the control
-// sum, which for a single block added to zero is the block itself.
-inline Value ReHash(const Value& block) {
-  constexpr Value bitLength = {256, 0, 0, 0};
-  const Value h1 = gost::GostStep(Value{}, block);
-  const Value h2 = gost::GostStep(h1, bitLength);
-  return gost::GostStep(h2, block);
+// The fastest re-hash loop this processor runs, chosen once.
+gost::ReHashLoop ChosenReHashLoop() {
+  static const gost::ReHashLoop loop = [] {
+    const gost::ReHashLoop avx512 = gost::Avx512ReHashLoop();
+    return avx512 ? avx512 : gost::ReHashPortable;
+  }();
+  return loop;
 }
 
 }  // namespace
@@ -149,12 +149,28 @@ void HashBuffer(const std::uint8_t* data, std::uint32_t count) {
 
 void GostReHash() {
   Value value = LoadBlock(BinaryKey);
-  for (int i = 1; i < ReHashesPerCall; ++i) value = ReHash(value);
+  value = ChosenReHashLoop()(value, ReHashesPerCall - 1);
   // The last pass takes the ordinary path, which leaves HashContext as a
   // HashBuffer call does; hashing a copy keeps BinaryKey out of the input.
   std::uint8_t block[BlockSize];
   StoreBlock(block, value);
   HashBuffer(block, BlockSize);
 }
+
+namespace gost {
+
+// One re-hash is three steps: the block, then L = 256, then the control sum,
+// which for a single block added to zero is the block itself.
+Value ReHashPortable(Value value, int count) {
+  constexpr Value bitLength = {256, 0, 0, 0};
+  for (int i = 0; i < count; ++i) {
+    const Value h1 = GostStep(Value{}, value);
+    const Value h2 = GostStep(h1, bitLength);
+    value = GostStep(h2, value);
+  }
+  return value;
+}
+
+}  // namespace gost
 
 }  // namespace vorsal
