@@ -8,8 +8,8 @@
 //   position, so one byte permute substitutes all 32 nibbles of a half;
 // - keys: P and the arrangement of the key words by round are one two-table
 //   byte permute for four rounds;
-// - mixing: each psi^n is a few word permutes, one per "layer" of its
-//   matrix, XORed together.
+// - mixing: each psi^n is one masked word permute per "layer" of its
+//   matrix (at most 14), XORed together.
 #include "keys/gost_core.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -99,20 +99,22 @@ VORSAL_AVX512_INLINE __m256i PsiLayer(__m256i x, int l) {
   return _mm256_maskz_permutexvar_epi16(layers.mask[l], index, x);
 }
 
-// The layers XORed three at a time.
-template <int N, std::size_t... L>
-VORSAL_AVX512_INLINE __m256i PsiLayers3(__m256i x, std::index_sequence<L...>) {
+// Layers L, L + 1, ... XORed into acc, three at a time.
+template <int N, int L>
+VORSAL_AVX512_INLINE __m256i XorLayersFrom(__m256i x, __m256i acc) {
   constexpr int count = PsiLayersOf<N>.count;
-  __m256i acc = PsiLayer<N>(x, 0);
-  ((acc = 2 * L + 2 < count ? _mm256_ternarylogic_epi32(acc, PsiLayer<N>(x, 2 * L + 1), PsiLayer<N>(x, 2 * L + 2), 0x96)
-                            : _mm256_xor_si256(acc, PsiLayer<N>(x, 2 * L + 1))),
-   ...);
-  return acc;
+  if constexpr (L + 1 < count) {
+    return XorLayersFrom<N, L + 2>(x, _mm256_ternarylogic_epi32(acc, PsiLayer<N>(x, L), PsiLayer<N>(x, L + 1), 0x96));
+  } else if constexpr (L < count) {
+    return _mm256_xor_si256(acc, PsiLayer<N>(x, L));
+  } else {
+    return acc;
+  }
 }
 
 template <int N>
 VORSAL_AVX512_INLINE __m256i Psi(__m256i x) {
-  return PsiLayers3<N>(x, std::make_index_sequence<PsiLayersOf<N>.count / 2>{});
+  return XorLayersFrom<N, 1>(x, PsiLayer<N>(x, 0));
 }
 
 // A(y) = (y1, y2, y3, y0 ^ y1) and A(A(y)) = (y2, y3, y0 ^ y1, y1 ^ y2) on

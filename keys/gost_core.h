@@ -1,6 +1,6 @@
 // Building blocks of the GOST R 34.11-94 step function, shared by the hash
-// (gost_hash.cpp) and its tests. Not a public interface: callers hash through
-// gost_hash.h.
+// (gost_hash.cpp), its AVX-512 loop (gost_avx512.cpp), its tests and its
+// benchmark. Not a public interface: callers hash through gost_hash.h.
 //
 // Internally a 256-bit value is four 64-bit pieces, piece j holding the
 // 32-bit words 2j (low half) and 2j+1 (high half); piece 0 is the least

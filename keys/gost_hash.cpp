@@ -138,7 +138,14 @@ void HashFinal() {
 }
 
 void HashString(std::string_view bytes) {
-  HashBuffer(reinterpret_cast<const std::uint8_t*>(bytes.data()), static_cast<std::uint32_t>(bytes.size()));
+  // In pieces that fit the 32-bit count, so no length is ever cut short.
+  HashInit();
+  do {
+    const auto piece = static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size(), 0xFFFFFFFFu));
+    HashUpdate(reinterpret_cast<const std::uint8_t*>(bytes.data()), piece);
+    bytes.remove_prefix(piece);
+  } while (!bytes.empty());
+  HashFinal();
 }
 
 void HashBuffer(const std::uint8_t* data, std::uint32_t count) {
