@@ -1,5 +1,7 @@
 #include "keys/ini_file.h"
 
+#include "keys/cp1251.h"
+
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -13,34 +15,6 @@
 namespace vorsal {
 namespace {
 
-// Lower-case form of every Windows-1251 byte: Latin A-Z, Cyrillic А-Я, and
-// the other Cyrillic capitals of the upper half of the code page.
-constexpr std::array<std::uint8_t, 256> MakeFoldTable() {
-  std::array<std::uint8_t, 256> table{};
-  for (int b = 0; b < 256; ++b) table[b] = static_cast<std::uint8_t>(b);
-  for (int b = 'A'; b <= 'Z'; ++b) table[b] = static_cast<std::uint8_t>(b + 32);
-  for (int b = 0xC0; b <= 0xDF; ++b) table[b] = static_cast<std::uint8_t>(b + 32);  // А..Я
-  constexpr std::uint8_t pairs[][2] = {
-      {0x80, 0x90},  // Ђ ђ
-      {0x81, 0x83},  // Ѓ ѓ
-      {0x8A, 0x9A},  // Љ љ
-      {0x8C, 0x9C},  // Њ њ
-      {0x8D, 0x9D},  // Ќ ќ
-      {0x8E, 0x9E},  // Ћ ћ
-      {0x8F, 0x9F},  // Џ џ
-      {0xA1, 0xA2},  // Ў ў
-      {0xA3, 0xBC},  // Ј ј
-      {0xA5, 0xB4},  // Ґ ґ
-      {0xA8, 0xB8},  // Ё ё
-      {0xAA, 0xBA},  // Є є
-      {0xAF, 0xBF},  // Ї ї
-      {0xB2, 0xB3},  // І і
-      {0xBD, 0xBE},  // Ѕ ѕ
-  };
-  for (const auto& pair : pairs) table[pair[0]] = pair[1];
-  return table;
-}
-constexpr auto FoldTable = MakeFoldTable();
 
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
@@ -274,13 +248,7 @@ bool IniNameStorable(std::string_view name) {
          name.find('=') == std::string_view::npos && name.front() != '[' && name.front() != ';';
 }
 
-bool IniNamesEqual(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (FoldTable[static_cast<unsigned char>(a[i])] != FoldTable[static_cast<unsigned char>(b[i])]) return false;
-  }
-  return true;
-}
+bool IniNamesEqual(std::string_view a, std::string_view b) { return Cp1251EqualsIgnoreCase(a, b); }
 
 std::string IniWriteErrorText(const std::filesystem::path& path) {
   std::error_code ec;

@@ -7,7 +7,9 @@
 // Exit status: 0 success, 1 wrong usage, 2 a name that cannot be used (no
 // Windows-1251 form, or no Keys.ini entry form with --keys-ini). Names are
 // all checked before any key is computed, so a refusal prints no keys.
+#include "keys/hex_utils.h"
 #include "keys/key_derivation.h"
+#include "keys/key_store.h"
 
 #include <cstdio>
 #include <string>
@@ -36,24 +38,14 @@ struct Name {
   std::string cp1251;      // the KeyName the key is derived from
 };
 
-std::string Hex(const vorsal::BinaryKeyBytes& key) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string text;
-  for (const std::uint8_t b : key) {
-    text += digits[b >> 4];
-    text += digits[b & 15];
-  }
-  return text;
-}
 
-// Why a name cannot be written as an entry of the key file, or null.
+// Why a name cannot be written as an entry of the key file, or null. The
+// rule is the key store's own, so the tool never offers an entry that the
+// program would not store.
 const char* KeysIniProblem(std::string_view name) {
   if (name.empty()) return "an empty name has no Keys.ini entry (the program uses the all-zero key for it)";
-  if (name.find('=') != std::string_view::npos) return "a Keys.ini entry name cannot contain \"=\"";
-  if (name.front() == '[' || name.front() == ';') return "a Keys.ini entry name cannot begin with \"[\" or \";\"";
-  for (const char c : name) {
-    if (static_cast<unsigned char>(c) < 32) return "a Keys.ini entry name cannot contain control characters";
-  }
+  if (!vorsal::KeyNameStorable(name))
+    return "a Keys.ini entry name cannot contain \"=\" or a line break, nor begin with \"[\" or \";\"";
   return nullptr;
 }
 
@@ -112,7 +104,8 @@ int main(int argc, char** argv) {
   if (refused) return ExitRefused;
 
   for (const Name& name : names) {
-    const std::string hex = Hex(vorsal::KeyForName(name.cp1251));
+    const vorsal::BinaryKeyBytes key = vorsal::KeyForName(name.cp1251);
+    const std::string hex = vorsal::BytesToHex(key.data(), static_cast<int>(key.size()));
     const std::string_view shown = cp1251Output ? std::string_view(name.cp1251) : name.shown;
     const std::string line =
         keysIni ? std::string(shown) + "=" + hex + "\n" : hex + "  " + std::string(shown) + "\n";
