@@ -1,5 +1,123 @@
+// vorsal-key: prints the modem key of key names, computed by the same code
+// the program uses, for technicians who prepare keys ahead of time or check
+// a key outside the window.
+//
+//   vorsal-key [--keys-ini] [--cp1251] [--] NAME...
+//
+// Exit status: 0 success, 1 wrong usage, 2 a name that cannot be used (no
+// Windows-1251 form, or no Keys.ini entry form with --keys-ini). Names are
+// all checked before any key is computed, so a refusal prints no keys.
+#include "keys/key_derivation.h"
+
 #include <cstdio>
-int main() {
-  std::fputs("vorsal-key: not built yet\n", stderr);
-  return 1;
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr int ExitUsage = 1;
+constexpr int ExitRefused = 2;
+
+const char* const Usage =
+    "Usage: vorsal-key [--keys-ini] [--cp1251] [--] NAME...\n"
+    "Prints the 256-bit modem key of each key name: 64 hexadecimal digits,\n"
+    "two spaces and the name, one line per name. A name is trimmed of blanks\n"
+    "at both ends and hashed as Windows-1251 text, as the program does; an\n"
+    "empty name has the all-zero key.\n"
+    "\n"
+    "  --keys-ini  print Keys.ini entries instead: NAME=HEX\n"
+    "  --cp1251    write the names as Windows-1251 bytes, the code page of\n"
+    "              Keys.ini (for redirecting into the file), not as UTF-8\n"
+    "  --help      show this text\n";
+
+struct Name {
+  std::string_view shown;  // trimmed UTF-8 as given
+  std::string cp1251;      // the KeyName the key is derived from
+};
+
+std::string Hex(const vorsal::BinaryKeyBytes& key) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string text;
+  for (const std::uint8_t b : key) {
+    text += digits[b >> 4];
+    text += digits[b & 15];
+  }
+  return text;
+}
+
+// Why a name cannot be written as an entry of the key file, or null.
+const char* KeysIniProblem(std::string_view name) {
+  if (name.empty()) return "an empty name has no Keys.ini entry (the program uses the all-zero key for it)";
+  if (name.find('=') != std::string_view::npos) return "a Keys.ini entry name cannot contain \"=\"";
+  if (name.front() == '[' || name.front() == ';') return "a Keys.ini entry name cannot begin with \"[\" or \";\"";
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) < 32) return "a Keys.ini entry name cannot contain control characters";
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool keysIni = false;
+  bool cp1251Output = false;
+  std::vector<std::string_view> args;
+  bool options = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (options && arg == "--") {
+      options = false;
+    } else if (options && arg == "--keys-ini") {
+      keysIni = true;
+    } else if (options && arg == "--cp1251") {
+      cp1251Output = true;
+    } else if (options && (arg == "--help" || arg == "-h")) {
+      std::fputs(Usage, stdout);
+      return 0;
+    } else if (options && arg.size() > 1 && arg.front() == '-') {
+      std::fprintf(stderr, "vorsal-key: unknown option %s\n%s", argv[i], Usage);
+      return ExitUsage;
+    } else {
+      args.push_back(arg);
+    }
+  }
+  if (args.empty()) {
+    std::fputs(Usage, stderr);
+    return ExitUsage;
+  }
+
+  std::vector<Name> names;
+  bool refused = false;
+  const auto refuse = [&refused](std::string_view shown, const char* why) {
+    std::fprintf(stderr, "vorsal-key: the key name \"%.*s\" cannot be used: %s\n", static_cast<int>(shown.size()),
+                 shown.data(), why);
+    refused = true;
+  };
+  for (const std::string_view arg : args) {
+    Name name{vorsal::TrimKeyName(arg), {}};
+    std::string error;
+    auto converted = vorsal::KeyNameFromUtf8(arg, &error);
+    if (!converted) {
+      refuse(name.shown, error.c_str());
+      continue;
+    }
+    name.cp1251 = std::move(*converted);
+    if (const char* problem = keysIni ? KeysIniProblem(name.cp1251) : nullptr) {
+      refuse(name.shown, problem);
+      continue;
+    }
+    names.push_back(std::move(name));
+  }
+  if (refused) return ExitRefused;
+
+  for (const Name& name : names) {
+    const std::string hex = Hex(vorsal::KeyForName(name.cp1251));
+    const std::string_view shown = cp1251Output ? std::string_view(name.cp1251) : name.shown;
+    const std::string line =
+        keysIni ? std::string(shown) + "=" + hex + "\n" : hex + "  " + std::string(shown) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+  }
+  return 0;
 }

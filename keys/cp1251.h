@@ -1,0 +1,35 @@
+// Windows-1251, the code page of key names and of Keys.ini: conversion from
+// and to UTF-8, and letter case for names that match without regard to case.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vorsal {
+
+// Converts UTF-8 text to Windows-1251 bytes. Text with a character that has
+// no Windows-1251 form, or that is not valid UTF-8, is refused: the result is
+// empty and *error (when given) says which character and where. Nothing is
+// ever replaced by a substitute.
+std::optional<std::string> Utf8ToCp1251(std::string_view utf8, std::string* error = nullptr);
+
+// Converts Windows-1251 bytes to UTF-8. Every byte has a form: the one byte
+// the code page leaves unassigned, 0x98, becomes U+0098 (and converts back to
+// 0x98), so names read from a file survive the round trip unchanged.
+std::string Cp1251ToUtf8(std::string_view bytes);
+
+// The Unicode code point of a Windows-1251 byte.
+char32_t Cp1251CodePoint(std::uint8_t byte);
+
+// Letter case of Windows-1251 bytes: Latin letters and all Cyrillic letters
+// of the code page (Ё/ё, Ў/ў, Ґ/ґ, Є/є, Ї/ї, І/і, Ј/ј, Ѕ/ѕ, Ђ/ђ, ...).
+// Other bytes are returned unchanged.
+std::uint8_t Cp1251ToUpper(std::uint8_t byte);
+std::uint8_t Cp1251ToLower(std::uint8_t byte);
+
+// True when two Windows-1251 strings are equal without regard to letter case.
+bool Cp1251EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+}  // namespace vorsal

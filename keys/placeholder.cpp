@@ -1,1 +1,0 @@
-// Placeholder until the folder's first source file lands; delete it then.
