@@ -1,7 +1,11 @@
 #include "ui/main_form.h"
 
 #include "app/identity.h"
+#include "keys/cp1251.h"
+#include "keys/key_derivation.h"
 #include "keys/key_store.h"
+#include "ui/hash_calculate_form.h"
+#include "ui/key_transfer_form.h"
 #include "ui/port_failure.h"
 #include "ui/texts.h"
 
@@ -22,7 +26,6 @@
 #include <QScreen>
 #include <QSpinBox>
 #include <QStandardPaths>
-#include <QStringDecoder>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -313,8 +316,7 @@ void TFormMain::FormCreate() {
   Engine.ShowStatus();
   ShowTitle();
   ComboBoxKey->clear();
-  QStringDecoder fromWindows1251("windows-1251");
-  for (const std::string& name : hooks_.KeyNames()) ComboBoxKey->addItem(fromWindows1251(name));
+  for (const std::string& name : hooks_.KeyNames()) ComboBoxKey->addItem(Text(Cp1251ToUtf8(name)));
   ClearModemDisplays();
   SetClientHeight(IdleClientHeight());
   ComboBoxPortName->setFocus();
@@ -484,8 +486,17 @@ void TFormMain::ButtonGetFootprintClick() {
   Engine.SendFrame(request, RequestPauseMs);
 }
 
+// Derives (or looks up) the key, then writes it into the modem unless the
+// computation was cancelled. A name that Windows-1251 cannot hold is refused
+// before either dialog opens: it would hash to another key.
 void TFormMain::ButtonSetKeyClick() {
-  if (hooks_.SetKey) hooks_.SetKey();
+  if (FormHashCalculate == nullptr || FormKeyTransfer == nullptr) return;
+  std::string error;
+  if (!KeyNameFromUtf8(ComboBoxKey->currentText().toStdString(), &error)) {
+    ShowError(Text(texts::KeyNameNotCp1251), QString::fromStdString(error));
+    return;
+  }
+  if (FormHashCalculate->exec() == ModalResultOk) FormKeyTransfer->exec();
 }
 
 void TFormMain::NMainHelpGetHelpClick() {
