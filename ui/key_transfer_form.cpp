@@ -2,28 +2,15 @@
 
 #include "keys/gost_hash.h"
 #include "protocol/frame.h"
+#include "ui/controls.h"
 #include "ui/main_form.h"
 #include "ui/texts.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QProgressBar>
 #include <QTimer>
 
 namespace vorsal {
-
-namespace {
-
-// The application-wide busy cursor, removed however the scope is left.
-class BusyCursor {
- public:
-  BusyCursor() { QGuiApplication::setOverrideCursor(Qt::BusyCursor); }
-  ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
-  BusyCursor(const BusyCursor&) = delete;
-  BusyCursor& operator=(const BusyCursor&) = delete;
-};
-
-}  // namespace
 
 TFormKeyTransfer::TFormKeyTransfer(QWidget* parent, std::function<void(int ms)> sleep)
     : TKeyDialog({texts::CaptionKeyTransfer, QSize(227, 69), QRect(12, 12, 205, 14), 0, KeyParts, QPoint(140, 36)},
@@ -47,7 +34,7 @@ void TFormKeyTransfer::TimerStartTimer() {
   TimerStart->stop();
   bool acknowledged = false;
   {
-    BusyCursor busy;
+    OverrideCursor busy(Qt::BusyCursor);  // the whole application, while the parts go out
     acknowledged = SendParts();
     if (acknowledged && !CancelRequested()) Sleep(FinalPauseMs);
   }

@@ -98,15 +98,6 @@ QFont LargeBold(QFont font) {
   return font;
 }
 
-// Restores the cursor shown before an hourglass, however the scope is left.
-class HourglassCursor {
- public:
-  HourglassCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~HourglassCursor() { QGuiApplication::restoreOverrideCursor(); }
-  HourglassCursor(const HourglassCursor&) = delete;
-  HourglassCursor& operator=(const HourglassCursor&) = delete;
-};
-
 // Key-name characters that the keypad plus key appends.
 bool IsKeyNameChar(int code) {
   return (code >= '0' && code <= '9') || (code >= 'A' && code <= 'Z') || (code >= 'a' && code <= 'z');
@@ -367,7 +358,7 @@ void TFormMain::ComboBoxPortNameSelect() {
 void TFormMain::ComboBoxConnTypeSelect() { ComboBoxPortNameSelect(); }
 
 void TFormMain::OpenModemPort() {
-  HourglassCursor hourglass;
+  OverrideCursor hourglass(Qt::WaitCursor);
   try {
     comPort_.SetPort(ComboBoxPortName->currentText().toStdString());
     comPort_.SetBaudRate(ComboBoxConnType->currentIndex() == 1 ? br9600 : br600);
