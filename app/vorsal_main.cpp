@@ -1,7 +1,9 @@
 // Program entry: the serial port component, the program's identity, the main
-// window and the message loop; at the end the window goes first (closing the
-// port) and the port component last.
+// window, the two key dialogs and the message loop; at the end the windows go
+// first (the main window closing the port) and the port component last.
 #include "app/identity.h"
+#include "ui/hash_calculate_form.h"
+#include "ui/key_transfer_form.h"
 #include "ui/main_form.h"
 
 #include <QApplication>
@@ -43,6 +45,10 @@ int main(int argc, char** argv) {
   int result = 0;
   {
     vorsal::TFormMain formMain(comPort);
+    // Created after the main window's creation handler has run, hidden;
+    // destroyed before it.
+    vorsal::TFormHashCalculate formHashCalculate(&formMain);
+    vorsal::TFormKeyTransfer formKeyTransfer(&formMain);
     CloseOnTerminationSignals(formMain);
     formMain.show();
     result = application.exec();

@@ -1,7 +1,9 @@
-// Small controls of the main window that Qt has no exact counterpart for.
+// Small controls of the windows that Qt has no exact counterpart for, and a
+// scoped application-wide cursor.
 #pragma once
 
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QStatusBar>
@@ -13,6 +15,16 @@ class QButtonGroup;
 class QRadioButton;
 
 namespace vorsal {
+
+// Sets the application-wide cursor for as long as it lives, and restores
+// the one shown before however the scope is left.
+class OverrideCursor {
+ public:
+  explicit OverrideCursor(Qt::CursorShape shape) { QGuiApplication::setOverrideCursor(shape); }
+  ~OverrideCursor() { QGuiApplication::restoreOverrideCursor(); }
+  OverrideCursor(const OverrideCursor&) = delete;
+  OverrideCursor& operator=(const OverrideCursor&) = delete;
+};
 
 // A drop-down list that asks for its items to be refreshed each time it is
 // about to open.

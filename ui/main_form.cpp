@@ -1,7 +1,11 @@
 #include "ui/main_form.h"
 
 #include "app/identity.h"
+#include "keys/cp1251.h"
+#include "keys/key_derivation.h"
 #include "keys/key_store.h"
+#include "ui/hash_calculate_form.h"
+#include "ui/key_transfer_form.h"
 #include "ui/port_failure.h"
 #include "ui/texts.h"
 
@@ -22,7 +26,6 @@
 #include <QScreen>
 #include <QSpinBox>
 #include <QStandardPaths>
-#include <QStringDecoder>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -94,15 +97,6 @@ QFont LargeBold(QFont font) {
   font.setPixelSize(16);
   return font;
 }
-
-// Restores the cursor shown before an hourglass, however the scope is left.
-class HourglassCursor {
- public:
-  HourglassCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~HourglassCursor() { QGuiApplication::restoreOverrideCursor(); }
-  HourglassCursor(const HourglassCursor&) = delete;
-  HourglassCursor& operator=(const HourglassCursor&) = delete;
-};
 
 // Key-name characters that the keypad plus key appends.
 bool IsKeyNameChar(int code) {
@@ -313,8 +307,7 @@ void TFormMain::FormCreate() {
   Engine.ShowStatus();
   ShowTitle();
   ComboBoxKey->clear();
-  QStringDecoder fromWindows1251("windows-1251");
-  for (const std::string& name : hooks_.KeyNames()) ComboBoxKey->addItem(fromWindows1251(name));
+  for (const std::string& name : hooks_.KeyNames()) ComboBoxKey->addItem(Text(Cp1251ToUtf8(name)));
   ClearModemDisplays();
   SetClientHeight(IdleClientHeight());
   ComboBoxPortName->setFocus();
@@ -365,7 +358,7 @@ void TFormMain::ComboBoxPortNameSelect() {
 void TFormMain::ComboBoxConnTypeSelect() { ComboBoxPortNameSelect(); }
 
 void TFormMain::OpenModemPort() {
-  HourglassCursor hourglass;
+  OverrideCursor hourglass(Qt::WaitCursor);
   try {
     comPort_.SetPort(ComboBoxPortName->currentText().toStdString());
     comPort_.SetBaudRate(ComboBoxConnType->currentIndex() == 1 ? br9600 : br600);
@@ -484,8 +477,17 @@ void TFormMain::ButtonGetFootprintClick() {
   Engine.SendFrame(request, RequestPauseMs);
 }
 
+// Derives (or looks up) the key, then writes it into the modem unless the
+// computation was cancelled. A name that Windows-1251 cannot hold is refused
+// before either dialog opens: it would hash to another key.
 void TFormMain::ButtonSetKeyClick() {
-  if (hooks_.SetKey) hooks_.SetKey();
+  if (FormHashCalculate == nullptr || FormKeyTransfer == nullptr) return;
+  std::string error;
+  if (!KeyNameFromUtf8(ComboBoxKey->currentText().toStdString(), &error)) {
+    ShowError(Text(texts::KeyNameNotCp1251), QString::fromStdString(error));
+    return;
+  }
+  if (FormHashCalculate->exec() == ModalResultOk) FormKeyTransfer->exec();
 }
 
 void TFormMain::NMainHelpGetHelpClick() {

@@ -46,8 +46,6 @@ struct TFormMainHooks {
   // Names of the stored keys for the key box, as Windows-1251 bytes.
   // Default: the names of the key file (see KeyFile).
   std::function<std::vector<std::string>()> KeyNames;
-  // The key group's write command. Default: nothing.
-  std::function<void()> SetKey;
 };
 
 class TFormMain : public QMainWindow, public ExchangeView, public ModemPort {
@@ -96,6 +94,9 @@ class TFormMain : public QMainWindow, public ExchangeView, public ModemPort {
   // user's data directory when AppDir cannot hold it.
   const std::filesystem::path& KeyFile() const { return keyFile_; }
   TComPort& ComPort() { return comPort_; }
+  // The window's error box (through its ShowError hook); the key dialogs
+  // show their messages here too.
+  void ShowError(const QString& text, const QString& detail = {});
 
   // ExchangeView.
   void SetAddressText(std::string_view text) override;
@@ -184,7 +185,6 @@ class TFormMain : public QMainWindow, public ExchangeView, public ModemPort {
   void SetTabOrder();
   void SetClientHeight(int height);
   int IdleClientHeight() const;
-  void ShowError(const QString& text, const QString& detail = {});
   // Runs a handler body; any exception ends in an error box instead of
   // leaving through Qt's event dispatch.
   void Guarded(const std::function<void()>& body);

@@ -1,4 +1,5 @@
-// User-interface texts of the main window, exactly as the program shows them.
+// User-interface texts of the main window and the key dialogs, exactly as the
+// program shows them.
 #pragma once
 
 namespace vorsal::texts {
@@ -30,5 +31,21 @@ inline constexpr char MenuHelpGetHelp[] = "Чтобы получить помо�
 inline constexpr char ErrorBoxTitle[] = "Error";
 inline constexpr char PortOpenFailedPrefix[] = "Ошибка открытия COM-порта! (";
 inline constexpr char CurrentParamsInvalid[] = "Внимание! Текущие параметры модема неверны!";
+
+// The key dialogs.
+inline constexpr char CaptionHashCalculate[] = "Вычисление бинарного ключа, подождите, пожалуйста ...";
+inline constexpr char CaptionKeyTransfer[] = "Перенос ключа в модем";
+inline constexpr char KeyTransferFailed[] = "Внимание! Перенос ключа в модем не состоялся!";
+inline constexpr char CaptionCancel[] = "Cancel";
+inline constexpr char FontKeyHex[] = "Courier New";
+inline constexpr char NoKeyHex[] = "0000000000000000000000000000000000000000000000000000000000000000";
+
+// Key names that the key file or the hash cannot take as typed.
+inline constexpr char KeyNameNotCp1251[] =
+    "Имя ключа содержит символы, которых нет в кодировке Windows-1251. "
+    "Ключ не вычислен и в модем не перенесён.";
+inline constexpr char KeyNameNotStored[] =
+    "Имя ключа нельзя сохранить в Keys.ini: оно содержит \"=\" или перевод строки либо начинается "
+    "с \"[\" или \";\". Ключ вычислен и будет перенесён в модем, но в Keys.ini не записан.";
 
 }  // namespace vorsal::texts

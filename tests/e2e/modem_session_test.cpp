@@ -2,65 +2,18 @@
 // port chosen from the list as a user would: reading, writing with address
 // stepping, the footprint, and the failure paths (silence, noise, a wrong
 // echo, the adapter pulled out).
-#include "tests/ui/main_form_fixture.h"
-
-#include "app/identity.h"
-#include "sim/sim_process.h"
+#include "tests/e2e/sim_session_fixture.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
 
-#include <unistd.h>
-
-#include <memory>
-#include <optional>
-#include <sstream>
-
 namespace vorsal::testing {
 namespace {
 
-class ModemSessionTest : public ::testing::Test {
+class ModemSessionTest : public SimSessionTest {
  protected:
-  void SetUp() override {
-    AppTitle = "Vorsal v.3.2";
-    link = "/tmp/vorsal-e2e-" + std::to_string(::getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    form = std::make_unique<TFormMain>(port, recorder.Hooks());
-  }
-  void TearDown() override {
-    form.reset();
-    sim.Stop();
-    qunsetenv("VORSAL_EXTRA_PORTS");
-  }
-
-  void StartModem(std::vector<std::string> args = {}) {
-    args.insert(args.end(), {"--link", link, "--log"});
-    ASSERT_TRUE(sim.Start(VORSAL_SIM_EXE, args)) << sim.Error();
-  }
-  void Connect() {
-    PickPort(*form, link);
-    ASSERT_TRUE(port.Connected());
-    ASSERT_TRUE(recorder.errors.empty());
-  }
-
-  QString Result() const { return form->StatusBar->Panel(2)->text(); }
-  // Runs the window until the exchange has an outcome.
-  bool AwaitResult() {
-    return WaitUntil([&] { return form->Engine.ExchangeState != ExchangeNone; }, true, 10000);
-  }
-  // Runs the window until `count` more bytes have come in and been handled.
-  bool AwaitBytes(int count) {
-    const int target = form->Engine.ReceivedByteCount + count;
-    if (!WaitUntil([&] { return form->Engine.ReceivedByteCount >= target; }, true, 10000)) return false;
-    form->TimerRXTimer();
-    return true;
-  }
-  // The reply time-out, without waiting five seconds.
-  void ExpireReply() {
-    for (int tick = 0; tick < 50; ++tick) form->TimerGaugeTimer();
-  }
   // `command` gets `lineBytes` back that do not count as its reply: the
   // exchange stays open and fails at the time-out.
   void ExpectUnacceptedReply(QPushButton* command, int lineBytes) {
@@ -70,24 +23,6 @@ class ModemSessionTest : public ::testing::Test {
     ExpireReply();
     EXPECT_EQ(Result(), QString::fromUtf8("Ошибка!"));
   }
-  // Command byte of the next request the modem logged.
-  std::optional<int> NextRequestCommand() {
-    while (std::optional<std::string> line = sim.ReadLine(10000)) {
-      if (line->rfind("rx ", 0) != 0) continue;
-      std::istringstream bytes(line->substr(3));
-      std::string hex;
-      for (int i = 0; i <= 3 && bytes >> hex; ++i) {
-      }
-      return std::stoi(hex, nullptr, 16);
-    }
-    return std::nullopt;
-  }
-
-  std::string link;
-  SimProcess sim;
-  TComPort port;
-  FormRecorder recorder;
-  std::unique_ptr<TFormMain> form;
 };
 
 TEST_F(ModemSessionTest, ReadWriteWithSteppingAndFootprint) {

@@ -22,7 +22,6 @@ struct FormRecorder {
   std::vector<int> sleeps;
   std::vector<std::pair<QString, QString>> errors;  // text, detail
   std::vector<QString> documents;
-  int setKeyCalls = 0;
   std::vector<std::string> keyNames;
 
   TFormMainHooks Hooks() {
@@ -31,7 +30,6 @@ struct FormRecorder {
     hooks.ShowError = [this](const QString& text, const QString& detail) { errors.emplace_back(text, detail); };
     hooks.OpenDocument = [this](const QString& path) { documents.push_back(path); };
     hooks.KeyNames = [this] { return keyNames; };
-    hooks.SetKey = [this] { ++setKeyCalls; };
     return hooks;
   }
 };

@@ -1,0 +1,88 @@
+// The main window against the modem simulator over a pseudo-terminal: the
+// simulator started with --log on a link of the test's own, the port picked
+// from the list as a user would, and helpers that run the window until the
+// exchange has an outcome or read back what the modem received.
+#pragma once
+
+#include "tests/ui/main_form_fixture.h"
+
+#include "app/identity.h"
+#include "sim/sim_process.h"
+
+#include <unistd.h>
+
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+namespace vorsal::testing {
+
+class SimSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    AppTitle = "Vorsal v.3.2";
+    link = "/tmp/vorsal-e2e-" + std::to_string(::getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    form = std::make_unique<TFormMain>(port, recorder.Hooks());
+  }
+  void TearDown() override {
+    form.reset();
+    sim.Stop();
+    qunsetenv("VORSAL_EXTRA_PORTS");
+  }
+
+  void StartModem(std::vector<std::string> args = {}) {
+    args.insert(args.end(), {"--link", link, "--log"});
+    ASSERT_TRUE(sim.Start(VORSAL_SIM_EXE, args)) << sim.Error();
+  }
+  void Connect() {
+    PickPort(*form, link);
+    ASSERT_TRUE(port.Connected());
+    ASSERT_TRUE(recorder.errors.empty());
+  }
+
+  QString Result() const { return form->StatusBar->Panel(2)->text(); }
+  // Runs the window until the exchange has an outcome.
+  bool AwaitResult() {
+    return WaitUntil([&] { return form->Engine.ExchangeState != ExchangeNone; }, true, 10000);
+  }
+  // Runs the window until `count` more bytes have come in and been handled.
+  bool AwaitBytes(int count) {
+    const int target = form->Engine.ReceivedByteCount + count;
+    if (!WaitUntil([&] { return form->Engine.ReceivedByteCount >= target; }, true, 10000)) return false;
+    form->TimerRXTimer();
+    return true;
+  }
+  // The reply time-out, without waiting five seconds.
+  void ExpireReply() {
+    for (int tick = 0; tick < 50; ++tick) form->TimerGaugeTimer();
+  }
+  // The 8 bytes of the next request the modem logged; empty when none comes
+  // within timeoutMs.
+  std::vector<int> NextRequest(int timeoutMs = 10000) {
+    while (std::optional<std::string> line = sim.ReadLine(timeoutMs)) {
+      if (line->rfind("rx ", 0) != 0) continue;
+      std::istringstream text(line->substr(3));
+      std::vector<int> bytes;
+      std::string hex;
+      while (text >> hex) bytes.push_back(std::stoi(hex, nullptr, 16));
+      return bytes;
+    }
+    return {};
+  }
+  // Command byte of the next request the modem logged.
+  std::optional<int> NextRequestCommand() {
+    const std::vector<int> request = NextRequest();
+    if (request.size() < 4) return std::nullopt;
+    return request[3];
+  }
+
+  std::string link;
+  SimProcess sim;
+  TComPort port;
+  FormRecorder recorder;
+  std::unique_ptr<TFormMain> form;
+};
+
+}  // namespace vorsal::testing

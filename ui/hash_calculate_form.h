@@ -1,0 +1,53 @@
+// The key computation dialog: turns the key name typed in the main window
+// into the 32-byte BinaryKey, from Keys.ini when the name is stored there,
+// otherwise by G^1000000(H(name)) in 100 visible, cancellable chunks, and
+// stores a newly derived key. Its result (OK or Cancel) decides whether the
+// key transfer follows.
+#pragma once
+
+#include "ui/key_dialog.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class QLabel;
+
+namespace vorsal {
+
+// Where the key of the current show comes from.
+enum class KeySourceKind : std::uint8_t {
+  None = 0,        // no key name: the all-zero key
+  Store = 1,       // the value stored in Keys.ini
+  Derivation = 2,  // derived from the name, then stored
+};
+
+class TFormHashCalculate : public TKeyDialog {
+  Q_OBJECT
+ public:
+  static constexpr int PauseMs = 1000;  // before the work and before storing
+
+  explicit TFormHashCalculate(QWidget* parent = nullptr, std::function<void(int ms)> sleep = {});
+  ~TFormHashCalculate() override;
+
+  // Handlers (FormKeyDown and ButtonCancelClick come from TKeyDialog).
+  void FormShow() override;
+  void TimerStartTimer() override;
+
+  KeySourceKind KeySource() const { return keySource_; }
+  // The key name of the current show: trimmed Windows-1251 bytes.
+  const std::string& KeyName() const { return keyName_; }
+
+  QLabel* LabelHash;
+
+ private:
+  void ShowKey();
+
+  KeySourceKind keySource_ = KeySourceKind::None;
+  std::string keyName_;
+};
+
+// The one key computation dialog, set while it exists.
+inline TFormHashCalculate* FormHashCalculate = nullptr;
+
+}  // namespace vorsal

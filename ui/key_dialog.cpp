@@ -1,0 +1,141 @@
+#include "ui/key_dialog.h"
+
+#include "ui/main_form.h"
+#include "ui/texts.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QThread>
+#include <QTimer>
+
+#include <exception>
+
+namespace vorsal {
+
+namespace {
+
+QString DescribeCurrentException() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    return QString::fromUtf8(e.what());
+  } catch (...) {
+    return QStringLiteral("Unknown error");
+  }
+}
+
+}  // namespace
+
+TKeyDialog::TKeyDialog(const Layout& layout, QWidget* parent, std::function<void(int ms)> sleep)
+    : QDialog(parent), sleep_(std::move(sleep)) {
+  if (!sleep_) sleep_ = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
+  setWindowTitle(QString::fromUtf8(layout.caption));
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint);
+  setModal(true);
+  setFixedSize(layout.client);
+  QFont font = this->font();
+  font.setPixelSize(11);
+  setFont(font);
+
+  ProgressBar = new QProgressBar(this);
+  ProgressBar->setGeometry(layout.progressBar);
+  ProgressBar->setRange(layout.progressMinimum, layout.progressMaximum);
+  ProgressBar->setValue(layout.progressMinimum);
+  ProgressBar->setTextVisible(false);
+
+  ButtonCancel = new QPushButton(QString::fromUtf8(texts::CaptionCancel), this);
+  ButtonCancel->setGeometry(QRect(layout.cancelButton, QSize(75, 25)));
+  ButtonCancel->setAutoDefault(false);
+  connect(ButtonCancel, &QPushButton::clicked, this, [this] { ButtonCancelClick(); });
+
+  TimerStart = new QTimer(this);
+  TimerStart->setInterval(StartDelayMs);
+  connect(TimerStart, &QTimer::timeout, this, [this] { StartTimerTick(); });
+
+  // Key presses reach the dialog before its controls.
+  installEventFilter(this);
+  ButtonCancel->installEventFilter(this);
+}
+
+bool TKeyDialog::FormKeyDown(QKeyEvent* event) {
+  if (event->key() != Qt::Key_Escape) return false;
+  cancelRequested_ = true;
+  return true;
+}
+
+void TKeyDialog::ButtonCancelClick() { cancelRequested_ = true; }
+
+void TKeyDialog::done(int result) {
+  TimerStart->stop();
+  QDialog::done(result);
+}
+
+void TKeyDialog::reject() {
+  if (!working_) done(ModalResultCancel);
+}
+
+void TKeyDialog::ShowError(const QString& text, const QString& detail) {
+  if (FormMain != nullptr) {
+    FormMain->ShowError(text, detail);
+    return;
+  }
+  QMessageBox box(QMessageBox::Critical, QString::fromUtf8(texts::ErrorBoxTitle), text, QMessageBox::Ok);
+  if (!detail.isEmpty()) box.setDetailedText(detail);
+  box.exec();
+}
+
+void TKeyDialog::RefuseAtStart(const QString& text, const QString& detail) {
+  refused_ = true;
+  refusal_ = text;
+  refusalDetail_ = detail;
+  TimerStart->start();
+}
+
+// Centred on the screen at every show; then the show handler runs.
+void TKeyDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (const QScreen* screen = this->screen()) {
+    const QRect frame = frameGeometry();
+    move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
+  }
+  refused_ = false;
+  try {
+    FormShow();
+  } catch (...) {
+    RefuseAtStart(DescribeCurrentException());
+  }
+}
+
+// Runs the work of one show. No exception leaves through Qt's event
+// dispatch: one that ends the work is shown in the error box and the dialog
+// ends with Cancel, so nothing follows it.
+void TKeyDialog::StartTimerTick() {
+  if (refused_) {
+    TimerStart->stop();
+    refused_ = false;
+    ShowError(refusal_, refusalDetail_);
+    done(ModalResultCancel);
+    return;
+  }
+  working_ = true;
+  try {
+    TimerStartTimer();
+    working_ = false;
+  } catch (...) {
+    working_ = false;
+    ShowError(DescribeCurrentException());
+    if (isVisible()) done(ModalResultCancel);
+  }
+}
+
+bool TKeyDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress || (watched != this && watched != ButtonCancel)) return false;
+  return FormKeyDown(static_cast<QKeyEvent*>(event));
+}
+
+}  // namespace vorsal

@@ -1,0 +1,87 @@
+// What the two key dialogs share: a fixed-size modal window centred on the
+// screen with a progress bar and a Cancel button, a one-shot start timer that
+// begins the work once the window is on screen, a cancel flag that Cancel and
+// Esc set and the work polls, and the modal results OK and Cancel.
+#pragma once
+
+#include <QDialog>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+
+#include <functional>
+
+class QKeyEvent;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace vorsal {
+
+// Modal results of the key dialogs.
+constexpr int ModalResultOk = 1;
+constexpr int ModalResultCancel = 2;
+
+class TKeyDialog : public QDialog {
+  Q_OBJECT
+ public:
+  static constexpr int StartDelayMs = 100;
+
+  // Handlers.
+  // Esc sets the cancel flag; true when the key was taken.
+  bool FormKeyDown(QKeyEvent* event);
+  void ButtonCancelClick();
+
+  bool CancelRequested() const { return cancelRequested_; }
+  // True while the start timer's work runs.
+  bool Working() const { return working_; }
+
+  // Ends the modal show with `result` (ModalResultOk or ModalResultCancel).
+  void done(int result) override;
+  // The close box: ignored while the work runs (its end decides the
+  // result), otherwise the dialog ends with Cancel.
+  void reject() override;
+
+  QProgressBar* ProgressBar;
+  QPushButton* ButtonCancel;
+  QTimer* TimerStart;
+
+ protected:
+  struct Layout {
+    const char* caption;
+    QSize client;
+    QRect progressBar;
+    int progressMinimum;
+    int progressMaximum;
+    QPoint cancelButton;
+  };
+  // `sleep` blocks the GUI thread for the fixed pauses; empty: QThread::msleep.
+  TKeyDialog(const Layout& layout, QWidget* parent, std::function<void(int ms)> sleep);
+
+  virtual void FormShow() = 0;
+  virtual void TimerStartTimer() = 0;
+
+  void Sleep(int ms) { sleep_(ms); }
+  void SetCancelRequested(bool value) { cancelRequested_ = value; }
+  // From FormShow: the start timer's tick shows `text` in the error box and
+  // ends the dialog with Cancel instead of running the work. (A modal show
+  // cannot end before its event loop runs.)
+  void RefuseAtStart(const QString& text, const QString& detail = {});
+  // Shows `text` in the main window's error box.
+  static void ShowError(const QString& text, const QString& detail = {});
+
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void StartTimerTick();
+
+  std::function<void(int)> sleep_;
+  bool refused_ = false;
+  QString refusal_;
+  QString refusalDetail_;
+  bool cancelRequested_ = false;
+  bool working_ = false;
+};
+
+}  // namespace vorsal
