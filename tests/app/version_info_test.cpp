@@ -1,6 +1,6 @@
 #include "app/qs_version_info.h"
 #include "app/version_block.h"
-#include "tests/app/app_test_files.h"
+#include "tests/support/temp_files.h"
 
 #include <gtest/gtest.h>
 

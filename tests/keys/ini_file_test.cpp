@@ -1,4 +1,5 @@
 #include "keys/ini_file.h"
+#include "tests/support/temp_files.h"
 
 #include <gtest/gtest.h>
 
@@ -25,25 +26,12 @@ const std::string YoUpper = "\xA8\xAF";           // ЁЇ
 
 class IniDisk : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vorsal-ini-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
-    fs::remove_all(dir_);
-  }
-  static std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  static void Write(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-  }
+  static std::string Read(const fs::path& path) { return test::ReadAll(path); }
+  static void Write(const fs::path& path, const std::string& bytes) { test::WriteAll(path, bytes); }
   std::size_t FilesInDir() const { return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {})); }
 
-  fs::path dir_;
+  test::TempDir temp_;
+  const fs::path dir_ = temp_.path();
 };
 
 }  // namespace

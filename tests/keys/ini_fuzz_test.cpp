@@ -2,6 +2,7 @@
 // fails, it gives back the exact bytes, and a set value reads back without
 // disturbing any other entry, in memory and through the file.
 #include "keys/ini_file.h"
+#include "tests/support/temp_files.h"
 
 #include <gtest/gtest.h>
 
@@ -113,9 +114,8 @@ void CheckSetValueKeepsTheRest(const std::string& text, std::mt19937& rng, const
 }  // namespace
 
 TEST(IniFuzz, RandomAndMutatedFilesReadAndWriteBack) {
-  std::string dir = (std::filesystem::temp_directory_path() / "vorsal-inifuzz-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
-  const std::filesystem::path file = std::filesystem::path(dir) / "Keys.ini";
+  const test::TempDir dir;
+  const std::filesystem::path file = dir / "Keys.ini";
 
   std::mt19937 rng(20240607);
   std::string seed = "[Keys]\r\nalpha=00FF\r\n\xC0\xC1=12\r\n[Other]\nx=1\n";
@@ -124,5 +124,4 @@ TEST(IniFuzz, RandomAndMutatedFilesReadAndWriteBack) {
     CheckSetValueKeepsTheRest(text, rng, round % 20 == 0 ? file : std::filesystem::path());
     if (round % 50 == 0) seed = text;  // let mutations wander off
   }
-  std::filesystem::remove_all(dir);
 }

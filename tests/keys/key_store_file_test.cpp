@@ -1,4 +1,5 @@
 #include "keys/key_store.h"
+#include "tests/support/temp_files.h"
 
 #include <gtest/gtest.h>
 
@@ -20,24 +21,12 @@ const std::string CyrName = "\xCA\xEB\xFE\xF7 \xB9" "1";  // "Ключ №1" in 
 
 class KeyStoreFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vorsal-keys-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    file_ = dir_ / KeyStoreFileName;
-  }
-  void TearDown() override {
-    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
-    fs::remove_all(dir_);
-  }
-  std::string Contents() const {
-    std::ifstream in(file_, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  void SetContents(const std::string& bytes) const { std::ofstream(file_, std::ios::binary) << bytes; }
+  std::string Contents() const { return test::ReadAll(file_); }
+  void SetContents(const std::string& bytes) const { test::WriteAll(file_, bytes); }
 
-  fs::path dir_;
-  fs::path file_;
+  test::TempDir temp_;
+  const fs::path dir_ = temp_.path();
+  const fs::path file_ = dir_ / KeyStoreFileName;
 };
 
 }  // namespace

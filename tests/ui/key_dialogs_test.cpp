@@ -10,7 +10,7 @@
 #include "keys/hex_utils.h"
 #include "keys/key_derivation.h"
 #include "keys/key_store.h"
-#include "tests/app/app_test_files.h"
+#include "tests/support/temp_files.h"
 #include "ui/hash_calculate_form.h"
 #include "ui/key_transfer_form.h"
 #include "ui/texts.h"

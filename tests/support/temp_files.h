@@ -1,4 +1,4 @@
-// Files and directories for the identity suites.
+// Temporary directories and whole-file reads and writes for the suites.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,12 +15,15 @@ namespace vorsal::test {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vorsal-app-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "vorsal-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
     path_ = pattern;
   }
   ~TempDir() {
+    // A test may have made the directory read-only; removal needs it writable.
     std::error_code error;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, error);
     std::filesystem::remove_all(path_, error);
   }
   TempDir(const TempDir&) = delete;
