@@ -152,7 +152,7 @@ TEST_F(KeyTransferTest, AcknowledgementWithThePreviousCommandStillCounts) {
   ConnectAndRead();
   SetKey(StoredName);
 
-  // Part 5's wait runs out, yet its position matches: the transfer goes on.
+  // Key part 5's wait runs out, yet its position matches: the transfer goes on.
   EXPECT_TRUE(recorder.errors.empty());
   EXPECT_EQ(slices[5], TFormKeyTransfer::AckWaitSlices);
   EXPECT_LT(slices[4], TFormKeyTransfer::AckWaitSlices);
@@ -184,7 +184,7 @@ TEST_F(KeyTransferTest, EscWhileWaitingEndsWithCancelAndSendsNoMore) {
 
 TEST_F(KeyTransferTest, AdapterPulledWhileSendingShowsThePortErrorAndCancels) {
   ConnectAndRead();
-  // Part 1 is acknowledged, then the adapter goes: the port closes before
+  // Key part 1 is acknowledged, then the adapter goes: the port closes before
   // part 2 is sent.
   onSlice = [&](int part) {
     if (part != 1 || slices[1] != 1) return;
