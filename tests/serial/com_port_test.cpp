@@ -42,9 +42,27 @@ EComPort Raised(Action action) {
   return EComPort(0);
 }
 
+// Drops every handler of `port`.
+void ClearHandlers(TCustomComPort& port) {
+  port.OnRxChar = nullptr;
+  port.OnError = nullptr;
+  for (TCustomComPort::TNotifyEvent* handler :
+       {&port.OnTxEmpty, &port.OnBreak, &port.OnRing, &port.OnRxFlag, &port.OnRx80Full,
+        &port.OnBeforeOpen, &port.OnAfterOpen, &port.OnBeforeClose, &port.OnAfterClose}) {
+    *handler = nullptr;
+  }
+  for (TCustomComPort::TLineEvent* handler : {&port.OnCTSChange, &port.OnDSRChange, &port.OnRLSDChange}) {
+    *handler = nullptr;
+  }
+}
+
 class ComPortTest : public ::testing::Test {
  protected:
   void SetUp() override { port_.SetPort(pty_.SlavePath()); }
+  // Handlers capture the test body's locals by reference, and the port's
+  // destructor closes it (running the close handlers) after those locals are
+  // gone: the handlers go first.
+  void TearDown() override { ClearHandlers(port_); }
 
   PtyPair pty_;
   TComPort port_;
