@@ -57,18 +57,11 @@ void ExchangeEngine::CommPortRxChar() { TakeFromPort(); }
 
 void ExchangeEngine::DrainRing() {
   while (RxReadIndex != RxWriteIndex) {
-    FrameWindow[FrameWindowCount++] = RxRing[RxReadIndex];
+    const std::uint8_t byte = RxRing[RxReadIndex];
     if (++RxReadIndex == RxRingSize) RxReadIndex = 0;
-    if (FrameWindowCount < static_cast<int>(FrameSize)) continue;
-    if (CheckFrameCrc(FrameWindow)) {
-      FrameWindowCount = 0;
+    if (SlideIntoFrameWindow(FrameWindow, FrameWindowCount, byte, CurrentConnectionType())) {
       HandleReply();
       ShowByteCount();
-    } else {
-      // Resynchronise one byte at a time: drop the oldest and test again
-      // once the next byte arrives.
-      std::memmove(FrameWindow, FrameWindow + 1, FrameSize - 1);
-      FrameWindowCount = FrameSize - 1;
     }
   }
 }

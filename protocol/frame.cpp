@@ -71,6 +71,18 @@ bool CheckFrameCrc(const std::uint8_t* frame, int connectionType) {
 
 bool CheckFrameCrc(const std::uint8_t* frame) { return CheckFrameCrc(frame, CurrentConnectionType()); }
 
+bool SlideIntoFrameWindow(std::uint8_t* window, int& count, std::uint8_t byte, int connectionType) {
+  window[count++] = byte;
+  if (count < static_cast<int>(FrameSize)) return false;
+  if (CheckFrameCrc(window, connectionType)) {
+    count = 0;
+    return true;
+  }
+  std::memmove(window, window + 1, FrameSize - 1);
+  count = FrameSize - 1;
+  return false;
+}
+
 namespace {
 ModemFrame Request(std::uint8_t command, std::uint8_t d4, std::uint8_t d5, std::uint8_t d6,
                    std::uint8_t d7) {

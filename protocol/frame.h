@@ -45,6 +45,13 @@ void PutFrameCrc(std::uint8_t* frame);
 bool CheckFrameCrc(const std::uint8_t* frame, int connectionType);
 bool CheckFrameCrc(const std::uint8_t* frame);
 
+// One step of cutting frames from a byte stream. `window` holds `count`
+// (0..7) bytes; `byte` is appended. Once 8 bytes are held, a window whose
+// checksum fits for `connectionType` is a frame: `count` becomes 0, the frame
+// stays in `window` and the result is true. Otherwise the oldest byte is
+// dropped (count 7) and the next byte tests the window shifted by one.
+bool SlideIntoFrameWindow(std::uint8_t* window, int& count, std::uint8_t byte, int connectionType);
+
 // Address word: bits 0..11 address, bits 12..15 network code.
 constexpr std::uint16_t AddressWord(int address, int network) {
   return static_cast<std::uint16_t>((address & 0x0FFF) + 0x1000 * (network & 0x0F));

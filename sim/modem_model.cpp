@@ -17,16 +17,12 @@ ModemFootprintBytes ModemFootprint(const std::uint8_t* key32) {
 }
 
 bool FrameCutter::Push(std::uint8_t b, ModemFrame& frame) {
-  window_[count_++] = b;
-  if (count_ < FrameSize) return false;
-  if (CheckFrameCrc(window_.data(), connectionType_)) {
-    count_ = 0;
+  const bool full = count_ == static_cast<int>(FrameSize) - 1;  // `b` completes a window
+  if (SlideIntoFrameWindow(window_.data(), count_, b, connectionType_)) {
     frame = window_;
     return true;
   }
-  std::memmove(window_.data(), window_.data() + 1, FrameSize - 1);
-  count_ = FrameSize - 1;
-  ++skipped_;
+  if (full) ++skipped_;
   return false;
 }
 

@@ -59,7 +59,7 @@ class FrameCutter {
  private:
   int connectionType_;
   ModemFrame window_{};
-  std::size_t count_ = 0;
+  int count_ = 0;
   long skipped_ = 0;
 };
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 using namespace vorsal;
 
@@ -117,4 +119,38 @@ TEST(Replies, DecodeAddressNetworkFirmwareAndFootprint) {
 
   const ModemFrame footprint{0, 0, 0, 0xE4, 0x01, 0xAB, 0x0C, 0xFF};
   EXPECT_EQ(FormatFootprint(footprint.data()), "FF.0C.AB.01");
+}
+
+TEST(FrameWindow, SlidesOverNoiseByteByByteAndCutsEachFrameOfItsType) {
+  std::vector<std::uint8_t> stream = {0x11, 0x22, 0x33};
+  const ModemFrame first = Stamped(BuildReadParams(), 1);
+  const ModemFrame second = Stamped(BuildSetAddress(0x1005, 0x0006), 1);
+  stream.insert(stream.end(), first.begin(), first.end());
+  stream.insert(stream.end(), second.begin(), second.end());
+
+  for (int type : {0, 1}) {
+    SCOPED_TRACE(type);
+    std::uint8_t window[FrameSize] = {};
+    int count = 0;
+    std::vector<std::size_t> cutAt;
+    std::vector<ModemFrame> frames;
+    for (std::size_t i = 0; i < stream.size(); ++i) {
+      const bool cut = SlideIntoFrameWindow(window, count, stream[i], type);
+      if (cut) {
+        cutAt.push_back(i);
+        frames.push_back(ModemFrame{});
+        std::memcpy(frames.back().data(), window, FrameSize);
+        EXPECT_EQ(count, 0);
+      } else {
+        // Filling up to 7, then held at 7 while the window slides.
+        EXPECT_EQ(count, cutAt.empty() ? std::min<int>(i + 1, 7) : std::min<int>(i - cutAt.back(), 7));
+      }
+    }
+    if (type == 1) {
+      EXPECT_EQ(cutAt, (std::vector<std::size_t>{10, 18}));
+      EXPECT_EQ(frames, (std::vector<ModemFrame>{first, second}));
+    } else {
+      EXPECT_TRUE(cutAt.empty());
+    }
+  }
 }
