@@ -41,7 +41,6 @@ class LoopPort : public ModemPort {
   int pending = 0;
 
   bool Connected() const override { return true; }
-  int InputCount() const override { return pending; }
   int Write(const std::uint8_t*, int count) override { return count; }
   int Read(std::uint8_t* buffer, int count) override {
     const int n = std::min(count, pending);

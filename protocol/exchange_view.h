@@ -27,8 +27,6 @@ class ModemPort {
   // Returns at once with at most `count` bytes already received. Throws the
   // port's exception on failure.
   virtual int Read(std::uint8_t* buffer, int count) = 0;
-  // Number of bytes waiting to be read (0 when unknown or closed).
-  virtual int InputCount() const = 0;
   // Writes all bytes or throws the port's exception.
   virtual int Write(const std::uint8_t* buffer, int count) = 0;
 };

@@ -659,7 +659,6 @@ void TFormMain::SetStatusText(int panel, std::string_view text) {
 
 bool TFormMain::Connected() const { return comPort_.Connected(); }
 int TFormMain::Read(std::uint8_t* buffer, int count) { return comPort_.Read(buffer, count); }
-int TFormMain::InputCount() const { return comPort_.InputCount(); }
 int TFormMain::Write(const std::uint8_t* buffer, int count) { return comPort_.Write(buffer, count); }
 
 }  // namespace vorsal

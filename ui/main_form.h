@@ -118,7 +118,6 @@ class TFormMain : public QMainWindow, public ExchangeView, public ModemPort {
   // ModemPort: forwards to the serial port component.
   bool Connected() const override;
   int Read(std::uint8_t* buffer, int count) override;
-  int InputCount() const override;
   int Write(const std::uint8_t* buffer, int count) override;
 
   QColor ColorOf(GaugeColor color) const;

@@ -101,7 +101,6 @@ class FakeModemPort : public ModemPort {
 
   bool Connected() const override { return connected; }
   int Read(std::uint8_t* buffer, int count) override;
-  int InputCount() const override { return connected ? static_cast<int>(input.size()) : 0; }
   int Write(const std::uint8_t* buffer, int count) override;
 };
 
