@@ -166,7 +166,8 @@ void ExchangeEngine::HandleReply() {
     view_.ShowParametersPanels(params.firmwareMinor >= KeyFunctionsMinorVersion);
     FinishExchange(true);
   } else if (command == CmdReadFootprint) {
-    view_.SetFootprintText(FormatFootprint(reply));
+    char footprint[FootprintTextSize];
+    view_.SetFootprintText(FormatFootprint(reply, footprint));
     FinishExchange(true);
   } else if (command >= CmdKeyPart && command < CmdKeyPart + KeyPartCount) {
     // The part comes from the reply's own command byte; only the data bytes

@@ -1,6 +1,5 @@
 #include "protocol/frame.h"
 
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -112,10 +111,20 @@ AddressReply DecodeSetAddressReply(const std::uint8_t* frame) {
   return AddressReply{((frame[7] & 0x0F) << 8) + frame[6], (frame[7] & 0xF0) == 0};
 }
 
+std::string_view FormatFootprint(const std::uint8_t* frame, char (&out)[FootprintTextSize]) {
+  static constexpr char Digits[] = "0123456789ABCDEF";
+  char* p = out;
+  for (int i = 7; i >= 4; --i) {
+    *p++ = Digits[frame[i] >> 4];
+    *p++ = Digits[frame[i] & 0x0F];
+    *p++ = i > 4 ? '.' : '\0';
+  }
+  return std::string_view(out, FootprintTextSize - 1);
+}
+
 std::string FormatFootprint(const std::uint8_t* frame) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%02X.%02X.%02X.%02X", frame[7], frame[6], frame[5], frame[4]);
-  return text;
+  char text[FootprintTextSize];
+  return std::string(FormatFootprint(frame, text));
 }
 
 bool EchoMatches(const std::uint8_t* reply, const std::uint8_t* request) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace vorsal {
 
@@ -78,7 +79,11 @@ struct AddressReply {
 };
 AddressReply DecodeSetAddressReply(const std::uint8_t* frame);
 
-// "%0.2X.%0.2X.%0.2X.%0.2X" of bytes 7, 6, 5, 4.
+// "%0.2X.%0.2X.%0.2X.%0.2X" of bytes 7, 6, 5, 4, written into `out` (the
+// text and a terminating NUL) without allocating; the result views `out`.
+constexpr std::size_t FootprintTextSize = 12;
+std::string_view FormatFootprint(const std::uint8_t* frame, char (&out)[FootprintTextSize]);
+// The same text as an owned string.
 std::string FormatFootprint(const std::uint8_t* frame);
 
 // True when bytes 4..7 of both frames are equal (the echo rule).

@@ -118,6 +118,12 @@ TEST(Replies, DecodeAddressNetworkFirmwareAndFootprint) {
   EXPECT_FALSE(DecodeSetAddressReply(echo.data()).serviceNetwork);
 
   const ModemFrame footprint{0, 0, 0, 0xE4, 0x01, 0xAB, 0x0C, 0xFF};
+  char text[FootprintTextSize];
+  std::memset(text, '#', sizeof text);
+  const std::string_view shown = FormatFootprint(footprint.data(), text);
+  EXPECT_EQ(shown, "FF.0C.AB.01");
+  EXPECT_EQ(shown.data(), text);
+  EXPECT_STREQ(text, "FF.0C.AB.01");
   EXPECT_EQ(FormatFootprint(footprint.data()), "FF.0C.AB.01");
 }
 
