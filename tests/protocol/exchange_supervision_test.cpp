@@ -72,9 +72,10 @@ TEST_F(Exchange, SendFrameStampsWritesStartsTheGaugeThenPauses) {
 
   // No pause asked, none made; the checksum follows the connection type.
   rig.sleeps.clear();
-  SetConnectionTypeSource([] { return 1; });
-  paused.SendFrame(BuildReadParams(), 0);
-  SetConnectionTypeSource(nullptr);
+  {
+    const ConnectionTypeGuard complemented([] { return 1; });
+    paused.SendFrame(BuildReadParams(), 0);
+  }
   EXPECT_TRUE(rig.sleeps.empty());
   EXPECT_EQ(Bytes(paused.LastSentFrame), (std::vector<std::uint8_t>{0x4F, 0x2E, 0x49, 0xE2, 0, 0, 0, 0}));
 }

@@ -1,4 +1,5 @@
 #include "protocol/frame.h"
+#include "support/fake_exchange_view.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 #include <vector>
 
 using namespace vorsal;
+using vorsal::testing::ConnectionTypeGuard;
 
 namespace {
 
@@ -14,11 +16,6 @@ ModemFrame Stamped(ModemFrame frame, int connectionType) {
   PutFrameCrc(frame.data(), connectionType);
   return frame;
 }
-
-// Restores the default connection-type source after a test changes it.
-struct ConnectionTypeGuard {
-  ~ConnectionTypeGuard() { SetConnectionTypeSource(nullptr); }
-};
 
 }  // namespace
 
@@ -78,7 +75,6 @@ TEST(Requests, BuildersLeaveTheChecksumBytesZero) {
 }
 
 TEST(Checksum, OtherVariantIsRejectedAndTypeIsReadAtEveryCall) {
-  ConnectionTypeGuard guard;
   const ModemFrame plain = Stamped(BuildReadParams(), 0);
   const ModemFrame complemented = Stamped(BuildReadParams(), 1);
   EXPECT_TRUE(CheckFrameCrc(plain.data(), 0));
@@ -87,7 +83,7 @@ TEST(Checksum, OtherVariantIsRejectedAndTypeIsReadAtEveryCall) {
   EXPECT_FALSE(CheckFrameCrc(complemented.data(), 0));
 
   int type = 0;
-  SetConnectionTypeSource([&type] { return type; });
+  const ConnectionTypeGuard guard([&type] { return type; });
   EXPECT_TRUE(CheckFrameCrc(plain.data()));
   type = 1;  // no caching: the very next test uses the new variant
   EXPECT_FALSE(CheckFrameCrc(plain.data()));

@@ -91,12 +91,11 @@ TEST(ReceiveAssembly, ChecksumVariantIsTheOneInForceAtEachTest) {
   EngineRig rig;
   const ModemFrame plain = Footprint(1);
   int connectionType = 1;
-  SetConnectionTypeSource([&] { return connectionType; });
+  const ConnectionTypeGuard guard([&] { return connectionType; });
   const ModemFrame complemented = Footprint(2);
   rig.ArriveAndTick(plain, complemented);
   connectionType = 0;
   rig.ArriveAndTick(plain, complemented);
-  SetConnectionTypeSource(nullptr);
   EXPECT_EQ(rig.view.Logged("footprint"), FootprintEntries({2, 1}));
 }
 

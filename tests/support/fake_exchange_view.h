@@ -2,7 +2,8 @@
 // exchange engine sees them, plus a builder of checksum-valid replies.
 // FakeExchangeView keeps the current state of every display and a log of
 // every call in order; FakeModemPort queues bytes "from the modem" and keeps
-// every byte written. EngineRig wires them to an engine.
+// every byte written. EngineRig wires them to an engine; ConnectionTypeGuard
+// scopes a connection-type source.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "protocol/exchange_engine.h"
@@ -102,6 +104,18 @@ class FakeModemPort : public ModemPort {
   bool Connected() const override { return connected; }
   int Read(std::uint8_t* buffer, int count) override;
   int Write(const std::uint8_t* buffer, int count) override;
+};
+
+// Installs a connection-type source until the end of the scope, then puts
+// back the default (always 0), also when a failed assertion leaves early.
+class ConnectionTypeGuard {
+ public:
+  explicit ConnectionTypeGuard(ConnectionTypeSource source = {}) {
+    SetConnectionTypeSource(std::move(source));
+  }
+  ~ConnectionTypeGuard() { SetConnectionTypeSource(nullptr); }
+  ConnectionTypeGuard(const ConnectionTypeGuard&) = delete;
+  ConnectionTypeGuard& operator=(const ConnectionTypeGuard&) = delete;
 };
 
 // An engine wired to a fake view and port; its pauses are recorded, not slept.
