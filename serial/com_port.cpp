@@ -54,9 +54,6 @@ std::string ErrorMessage(int code, int systemCode) {
   return text;
 }
 
-// The device went away (hang-up, unplugged adapter).
-bool DeviceGone(int error) { return error == EIO || error == ENODEV || error == ENXIO; }
-
 // Pseudo-terminals and some adapters have no modem lines.
 bool NoModemLines(int error) { return error == ENOTTY || error == EINVAL; }
 

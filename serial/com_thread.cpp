@@ -168,7 +168,7 @@ void TComThread::Run() {
 
     int waiting = 0;
     if (!hangUp && data && ioctl(fd_, FIONREAD, &waiting) != 0) {
-      hangUp = errno == EIO || errno == ENODEV || errno == ENXIO;
+      hangUp = DeviceGone(errno);
       waiting = 0;
     }
     if (hangUp) {

@@ -6,6 +6,7 @@
 #include "serial/com_port.h"
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <exception>
 #include <memory>
@@ -13,6 +14,10 @@
 #include <thread>
 
 namespace vorsal {
+
+// True for the system codes of a device that went away (hang-up, unplugged
+// adapter).
+inline bool DeviceGone(int error) { return error == EIO || error == ENODEV || error == ENXIO; }
 
 // The meeting point of one event thread and the port's thread. A fresh one
 // belongs to every thread, so a delivery that outlives its thread (the port
