@@ -51,8 +51,6 @@ class TComThread {
   void Join();
   // Tells the thread that a write left the output queue empty.
   void NotifyTxEmpty();
-  // What a handler raised and ended the deliveries with, if anything.
-  std::exception_ptr Failure() const { return failure_; }
 
  private:
   void Run();
@@ -69,7 +67,7 @@ class TComThread {
   int txFd_ = -1;
   int pollFd_ = -1;
   std::shared_ptr<TCustomComPort::HandOver> hand_;
-  std::exception_ptr failure_;
+  std::exception_ptr failure_;  // what a handler raised; no deliveries after it
   std::thread thread_;
 };
 
