@@ -82,15 +82,17 @@ TComThread::TComThread(TCustomComPort* port, int fd, TComEvents events, int inpu
       error = e.code().value();
     }
   }
-  CloseIfOpen(stopFd_);
-  CloseIfOpen(txFd_);
-  CloseIfOpen(pollFd_);
+  CloseHandles();
   throw EComPort(CE_OpenFailed, error);
 }
 
 TComThread::~TComThread() {
   RequestStop();
   Join();
+  CloseHandles();
+}
+
+void TComThread::CloseHandles() {
   CloseIfOpen(stopFd_);
   CloseIfOpen(txFd_);
   CloseIfOpen(pollFd_);

@@ -53,6 +53,8 @@ class TComThread {
   void NotifyTxEmpty();
 
  private:
+  // Closes the stop signal, the write signal and the wait set.
+  void CloseHandles();
   void Run();
   // Hands `events` over and waits until they were delivered. False when the
   // port is closing and the batch was not delivered or is still running.
