@@ -52,23 +52,41 @@ std::uint32_t ComputeCrc24(const std::uint8_t* data, std::size_t length) {
   return ComputeCrc24(data, length, CurrentConnectionType());
 }
 
-void PutFrameCrc(std::uint8_t* frame, int connectionType) {
-  const std::uint32_t crc = ComputeCrc24(frame + 3, 5, connectionType);
+namespace {
+
+// The checksum of a frame covers bytes 3..7 and sits in bytes 0..2.
+constexpr std::size_t CoveredOffset = 3;
+constexpr std::size_t CoveredLength = FrameSize - CoveredOffset;
+
+void StoreCrc(std::uint8_t* frame, std::uint32_t crc) {
   frame[0] = static_cast<std::uint8_t>(crc);
   frame[1] = static_cast<std::uint8_t>(crc >> 8);
   frame[2] = static_cast<std::uint8_t>(crc >> 16);
 }
 
-void PutFrameCrc(std::uint8_t* frame) { PutFrameCrc(frame, CurrentConnectionType()); }
-
-bool CheckFrameCrc(const std::uint8_t* frame, int connectionType) {
-  const std::uint32_t crc = ComputeCrc24(frame + 3, 5, connectionType);
+bool CrcStored(const std::uint8_t* frame, std::uint32_t crc) {
   return frame[0] == static_cast<std::uint8_t>(crc) &&
          frame[1] == static_cast<std::uint8_t>(crc >> 8) &&
          frame[2] == static_cast<std::uint8_t>(crc >> 16);
 }
 
-bool CheckFrameCrc(const std::uint8_t* frame) { return CheckFrameCrc(frame, CurrentConnectionType()); }
+}  // namespace
+
+void PutFrameCrc(std::uint8_t* frame, int connectionType) {
+  StoreCrc(frame, ComputeCrc24(frame + CoveredOffset, CoveredLength, connectionType));
+}
+
+void PutFrameCrc(std::uint8_t* frame) {
+  StoreCrc(frame, ComputeCrc24(frame + CoveredOffset, CoveredLength));
+}
+
+bool CheckFrameCrc(const std::uint8_t* frame, int connectionType) {
+  return CrcStored(frame, ComputeCrc24(frame + CoveredOffset, CoveredLength, connectionType));
+}
+
+bool CheckFrameCrc(const std::uint8_t* frame) {
+  return CrcStored(frame, ComputeCrc24(frame + CoveredOffset, CoveredLength));
+}
 
 bool SlideIntoFrameWindow(std::uint8_t* window, int& count, std::uint8_t byte, int connectionType) {
   window[count++] = byte;
