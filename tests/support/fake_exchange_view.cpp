@@ -11,6 +11,8 @@ ModemFrame ValidReply(std::uint8_t command, std::uint8_t d4, std::uint8_t d5, st
   return frame;
 }
 
+namespace {
+
 const char* GaugeColorName(GaugeColor color) {
   switch (color) {
     case GaugeColor::White: return "White";
@@ -22,6 +24,8 @@ const char* GaugeColorName(GaugeColor color) {
   }
   return "?";
 }
+
+}  // namespace
 
 void FakeExchangeView::SetAddressText(std::string_view text) {
   addressText = text;

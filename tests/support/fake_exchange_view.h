@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <deque>
-#include <initializer_list>
 #include <limits>
 #include <optional>
 #include <stdexcept>
@@ -26,8 +25,6 @@ namespace vorsal::testing {
 // the connection type in force.
 ModemFrame ValidReply(std::uint8_t command, std::uint8_t d4 = 0, std::uint8_t d5 = 0,
                       std::uint8_t d6 = 0, std::uint8_t d7 = 0);
-
-const char* GaugeColorName(GaugeColor color);
 
 class FakeExchangeView : public ExchangeView {
  public:
@@ -99,7 +96,6 @@ class FakeModemPort : public ModemPort {
   void Receive(const std::uint8_t* data, std::size_t length);
   void Receive(const ModemFrame& frame) { Receive(frame.data(), frame.size()); }
   void Receive(const std::vector<std::uint8_t>& bytes) { Receive(bytes.data(), bytes.size()); }
-  void Receive(std::initializer_list<std::uint8_t> bytes) { Receive(bytes.begin(), bytes.size()); }
 
   bool Connected() const override { return connected; }
   int Read(std::uint8_t* buffer, int count) override;
