@@ -1,6 +1,7 @@
 #include "serial/com_port.h"
 #include "serial/line_rate.h"
 #include "support/pty_pair.h"
+#include "support/temp_files.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -126,9 +127,8 @@ TEST_F(ComPortTest, SettersApplyAtOnceWhileOpen) {
 }
 
 TEST_F(ComPortTest, MissingDeviceFailsWithTheSystemCodeAndOpenTriesAgain) {
-  const std::filesystem::path link =
-      std::filesystem::temp_directory_path() / ("vorsal-port-" + std::to_string(::getpid()));
-  std::filesystem::remove(link);
+  const test::TempDir dir;
+  const std::filesystem::path link = dir / "port";
   port_.SetPort(link.string());
   const EComPort missing = Raised([&] { port_.Open(); });
   EXPECT_EQ(missing.Code(), CE_OpenFailed);
@@ -141,7 +141,6 @@ TEST_F(ComPortTest, MissingDeviceFailsWithTheSystemCodeAndOpenTriesAgain) {
   port_.Open();
   EXPECT_TRUE(port_.Connected());
   port_.Close();
-  std::filesystem::remove(link);
 }
 
 TEST_F(ComPortTest, DeviceIsOpenedExclusively) {

@@ -1,5 +1,6 @@
 #include "serial/com_port.h"
 #include "serial/port_list.h"
+#include "support/temp_files.h"
 
 #include <gtest/gtest.h>
 
@@ -40,17 +41,10 @@ TEST(NaturalLess, ComparesDigitRunsAsNumbers) {
 class FakeSysfs : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("vorsal-sysfs-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
     fs::create_directories(root_ / "devices" / "usb");
     unsetenv("VORSAL_EXTRA_PORTS");
   }
-  void TearDown() override {
-    fs::remove_all(root_);
-    unsetenv("VORSAL_EXTRA_PORTS");
-  }
+  void TearDown() override { unsetenv("VORSAL_EXTRA_PORTS"); }
   // A tty class entry; `device` adds the link to its hardware, `type` the
   // UART type file that serial_core provides.
   void Entry(const std::string& name, bool device, const char* type = nullptr) {
@@ -60,7 +54,8 @@ class FakeSysfs : public ::testing::Test {
     if (type != nullptr) std::ofstream(entry / "type") << type << "\n";
   }
 
-  fs::path root_;
+  test::TempDir temp_;
+  const fs::path root_ = temp_.path();
 };
 
 TEST_F(FakeSysfs, ListsDevicePortsInNaturalOrderWithoutEmptyUartSlots) {
