@@ -161,24 +161,25 @@ TEST_F(Exchange, UnsolicitedParamsReplyFillsTheDisplays) {
 
 TEST_F(Exchange, ParamsReplyVersionNetworkAndKeyPanel) {
   struct Case {
-    std::uint8_t command, d5, minor, major;
+    std::uint8_t command, d4, d5, minor, major;
+    const char* address;
     const char* version;
     bool service, keyPanel;
   };
   const Case cases[] = {
-      {CmdReadParamsAlt, 0x0A, 30, 9, "9.30", true, true},
-      {CmdReadParams, 0x0A, 31, 2, "2.31 -- 'Ирвен-2 (MSP430F155)'", true, true},
-      {CmdReadParams, 0xF0, 5, 0, "0.5 -- 'не поддерживается'", false, false},
-      {CmdReadParams, 0x10, 40, 12, "12.40", false, true},
-      {CmdReadParamsAlt, 0x00, 255, 255, "255.255", true, true},
+      {CmdReadParamsAlt, 0x2B, 0x0A, 30, 9, "2603", "9.30", true, true},
+      {CmdReadParams, 0x00, 0x0A, 31, 2, "2560", "2.31 -- 'Ирвен-2 (MSP430F155)'", true, true},
+      {CmdReadParams, 0xFF, 0xFF, 5, 0, "4095", "0.5 -- 'не поддерживается'", false, false},
+      {CmdReadParams, 0x2B, 0x10, 40, 12, "43", "12.40", false, true},
+      {CmdReadParamsAlt, 0x00, 0x00, 255, 255, "0", "255.255", true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.version);
-    Reply(ValidReply(c.command, 0x2B, c.d5, c.minor, c.major));
+    Reply(ValidReply(c.command, c.d4, c.d5, c.minor, c.major));
+    EXPECT_EQ(view.addressText, c.address);
     EXPECT_EQ(view.versionText, c.version);
     EXPECT_EQ(view.serviceNetwork, c.service);
     EXPECT_EQ(view.keyPanelShown, c.keyPanel);
-    EXPECT_EQ(view.addressText, std::to_string(((c.d5 & 0x0F) << 8) + 0x2B));
   }
 }
 
