@@ -33,15 +33,12 @@ int ExchangeEngine::TakeFromPort() {
   // Unread bytes fill at most RxRingSize - 1 slots: a write index landing on
   // the read index would make the whole ring read as empty. Asking the port
   // for no more than the free slots leaves any excess queued in the port.
+  static_assert(RxReadChunk >= RxRingSize - 1, "one read can fill the ring");
   const int unread = (RxWriteIndex - RxReadIndex + RxRingSize) % RxRingSize;
-  const int room = std::min(RxReadChunk, RxRingSize - 1 - unread);
-  portBacklog_ = false;
-  if (room <= 0) {
-    portBacklog_ = true;
-    return 0;
-  }
+  const int room = RxRingSize - 1 - unread;
+  portBacklog_ = false;  // what a read that throws leaves behind
   std::uint8_t buffer[RxReadChunk];
-  const int n = std::clamp(port_.Read(buffer, room), 0, room);
+  const int n = room > 0 ? std::clamp(port_.Read(buffer, room), 0, room) : 0;
   portBacklog_ = n == room;
   // Wraps instead of overflowing after 2^31 bytes.
   ReceivedByteCount = static_cast<int>(static_cast<std::uint32_t>(ReceivedByteCount) +
