@@ -101,16 +101,26 @@ tcflag_t ParityFlags(TParityBits bits) {
 }
 
 // Raises and lowers modem lines; a device without them is not a failure.
-void SetModemLines(int fd, int raise, int lower) {
-  if (raise != 0 && ioctl(fd, TIOCMBIS, &raise) != 0 && !NoModemLines(errno)) {
+void SetModemLines(int fd, ModemLineMasks lines) {
+  if (lines.raise != 0 && ioctl(fd, TIOCMBIS, &lines.raise) != 0 && !NoModemLines(errno)) {
     throw EComPort(CE_SetStateFailed, errno);
   }
-  if (lower != 0 && ioctl(fd, TIOCMBIC, &lower) != 0 && !NoModemLines(errno)) {
+  if (lines.lower != 0 && ioctl(fd, TIOCMBIC, &lines.lower) != 0 && !NoModemLines(errno)) {
     throw EComPort(CE_SetStateFailed, errno);
   }
 }
 
 }  // namespace
+
+ModemLineMasks ModemLineMasksFor(TDTRFlowControl dtr, TRTSFlowControl rts) {
+  ModemLineMasks lines;
+  (dtr == dtrDisable ? lines.lower : lines.raise) |= TIOCM_DTR;
+  // With handshake the driver drives RTS; toggling isn't available and
+  // leaves RTS at its idle (off) state.
+  if (rts == rtsEnable) lines.raise |= TIOCM_RTS;
+  if (rts == rtsDisable || rts == rtsToggle) lines.lower |= TIOCM_RTS;
+  return lines;
+}
 
 EComPort::EComPort(int code, int systemCode)
     : std::runtime_error(ErrorMessage(code, systemCode)),
@@ -299,15 +309,7 @@ void TCustomComPort::ApplyLineSettings() {
   if (tcsetattr(fd_, TCSANOW, &tio) != 0) throw EComPort(CE_SetStateFailed, errno);
   if (speed == 0 && !SetLineRate(fd_, rate)) throw EComPort(CE_SetStateFailed, errno);
 
-  int raise = 0, lower = 0;
-  (flowControl_.ControlDTR() == dtrDisable ? lower : raise) |= TIOCM_DTR;
-  // With handshake the driver drives RTS; toggling isn't available and
-  // leaves RTS at its idle (off) state.
-  if (flowControl_.ControlRTS() == rtsEnable) raise |= TIOCM_RTS;
-  if (flowControl_.ControlRTS() == rtsDisable || flowControl_.ControlRTS() == rtsToggle) {
-    lower |= TIOCM_RTS;
-  }
-  SetModemLines(fd_, raise, lower);
+  SetModemLines(fd_, ModemLineMasksFor(flowControl_.ControlDTR(), flowControl_.ControlRTS()));
 }
 
 void TCustomComPort::StartThread() {

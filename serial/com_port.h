@@ -145,6 +145,15 @@ class TComFlowControl {
   std::uint8_t xoffChar_ = 19;
 };
 
+// The modem lines that applying the line settings raises (TIOCMBIS) and
+// lowers (TIOCMBIC), as TIOCM_DTR / TIOCM_RTS bits. A line in neither mask is
+// left to the driver.
+struct ModemLineMasks {
+  int raise = 0;
+  int lower = 0;
+};
+ModemLineMasks ModemLineMasksFor(TDTRFlowControl dtr, TRTSFlowControl rts);
+
 // Milliseconds. Reads never wait on this system whatever the read values;
 // a write waits at most WriteTotalMultiplier * count + WriteTotalConstant
 // (both 0: no limit). -1 stands for all 32 bits set.

@@ -225,13 +225,29 @@ TEST_F(ComPortTest, WriteStopsWhenItsTimeOutRunsOut) {
   EXPECT_LT(written, static_cast<int>(big.size()));
 }
 
-TEST_F(ComPortTest, DtrAndRtsStayOffWhereTheDriverHasModemLines) {
-  port_.Open();
-  int lines = 0;
-  if (ioctl(pty_.Slave(), TIOCMGET, &lines) != 0) {
-    GTEST_SKIP() << "no modem lines on this device";
+TEST(ModemLineMasks, EachDtrAndRtsSettingRaisesLowersOrLeavesItsLine) {
+  struct Case {
+    TDTRFlowControl dtr;
+    TRTSFlowControl rts;
+    int raise, lower;
+  };
+  const Case cases[] = {
+      // The defaults: both lines off.
+      {dtrDisable, rtsDisable, 0, TIOCM_DTR | TIOCM_RTS},
+      {dtrEnable, rtsDisable, TIOCM_DTR, TIOCM_RTS},
+      {dtrHandshake, rtsDisable, TIOCM_DTR, TIOCM_RTS},
+      {dtrDisable, rtsEnable, TIOCM_RTS, TIOCM_DTR},
+      {dtrEnable, rtsEnable, TIOCM_DTR | TIOCM_RTS, 0},
+      // Handshake leaves RTS to the driver; toggling keeps it off.
+      {dtrDisable, rtsHandshake, 0, TIOCM_DTR},
+      {dtrDisable, rtsToggle, 0, TIOCM_DTR | TIOCM_RTS},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "dtr " << c.dtr << " rts " << c.rts);
+    const ModemLineMasks lines = ModemLineMasksFor(c.dtr, c.rts);
+    EXPECT_EQ(lines.raise, c.raise);
+    EXPECT_EQ(lines.lower, c.lower);
   }
-  EXPECT_EQ(lines & (TIOCM_DTR | TIOCM_RTS), 0);
 }
 
 TEST_F(ComPortTest, PortNameChangeWhileOpenReopensElsewhere) {
