@@ -170,4 +170,11 @@ bool Cp1251EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+std::string_view TrimBlanks(std::string_view text) {
+  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
 }  // namespace vorsal

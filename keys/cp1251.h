@@ -1,5 +1,6 @@
 // Windows-1251, the code page of key names and of Keys.ini: conversion from
-// and to UTF-8, and letter case for names that match without regard to case.
+// and to UTF-8, letter case for names that match without regard to case, and
+// the blanks cut from the ends of names and values.
 #pragma once
 
 #include <cstdint>
@@ -31,5 +32,10 @@ std::uint8_t Cp1251ToLower(std::uint8_t byte);
 
 // True when two Windows-1251 strings are equal without regard to letter case.
 bool Cp1251EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+// The text with its blanks, characters of codes 0..32, cut from both ends.
+// No byte above 127 is a blank, so this works on UTF-8 and Windows-1251 text
+// alike; the Windows-1251 no-break space 0xA0 stays.
+std::string_view TrimBlanks(std::string_view text);
 
 }  // namespace vorsal

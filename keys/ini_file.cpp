@@ -15,15 +15,6 @@
 namespace vorsal {
 namespace {
 
-
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
 // What one line of the file is.
@@ -36,20 +27,20 @@ struct ParsedLine {
 
 ParsedLine Classify(std::string_view line) {
   ParsedLine parsed;
-  const std::string_view body = Trim(line);
+  const std::string_view body = TrimBlanks(line);
   if (body.empty() || body.front() == ';') return parsed;
   if (body.front() == '[') {
     std::string_view name = body.substr(1);
     name = name.substr(0, name.find(']'));
     parsed.kind = ParsedLine::Section;
-    parsed.name = Trim(name);
+    parsed.name = TrimBlanks(name);
     return parsed;
   }
   const std::size_t equals = line.find('=');
   if (equals == std::string_view::npos) return parsed;
   parsed.kind = ParsedLine::Entry;
-  parsed.name = Trim(line.substr(0, equals));
-  parsed.value = Trim(line.substr(equals + 1));
+  parsed.name = TrimBlanks(line.substr(0, equals));
+  parsed.value = TrimBlanks(line.substr(equals + 1));
   parsed.equals = equals;
   return parsed;
 }
@@ -244,7 +235,7 @@ bool IniFile::SetValue(std::string_view section, std::string_view name, std::str
 }
 
 bool IniNameStorable(std::string_view name) {
-  return !name.empty() && Trim(name).size() == name.size() && !HasLineBreak(name) &&
+  return !name.empty() && TrimBlanks(name).size() == name.size() && !HasLineBreak(name) &&
          name.find('=') == std::string_view::npos && name.front() != '[' && name.front() != ';';
 }
 
