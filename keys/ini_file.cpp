@@ -2,9 +2,7 @@
 
 #include "keys/cp1251.h"
 
-#include <array>
 #include <cerrno>
-#include <cstdint>
 #include <system_error>
 
 #include <fcntl.h>
@@ -165,7 +163,7 @@ std::string IniFile::Text() const {
 std::optional<IniFile::SectionSpan> IniFile::FindSection(std::string_view section) const {
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     const ParsedLine header = Classify(lines_[i].text);
-    if (header.kind != ParsedLine::Section || !IniNamesEqual(header.name, section)) continue;
+    if (header.kind != ParsedLine::Section || !Cp1251EqualsIgnoreCase(header.name, section)) continue;
     std::size_t end = i + 1;
     while (end < lines_.size() && Classify(lines_[end].text).kind != ParsedLine::Section) ++end;
     return SectionSpan{i, end};
@@ -173,14 +171,12 @@ std::optional<IniFile::SectionSpan> IniFile::FindSection(std::string_view sectio
   return std::nullopt;
 }
 
-bool IniFile::HasSection(std::string_view section) const { return FindSection(section).has_value(); }
-
 std::optional<std::string> IniFile::Value(std::string_view section, std::string_view name) const {
   const auto span = FindSection(section);
   if (!span) return std::nullopt;
   for (std::size_t i = span->header + 1; i < span->end; ++i) {
     const ParsedLine entry = Classify(lines_[i].text);
-    if (entry.kind == ParsedLine::Entry && IniNamesEqual(entry.name, name)) {
+    if (entry.kind == ParsedLine::Entry && Cp1251EqualsIgnoreCase(entry.name, name)) {
       return std::string(entry.value.substr(0, IniValueMaxLength));
     }
   }
@@ -222,7 +218,7 @@ bool IniFile::SetValue(std::string_view section, std::string_view name, std::str
   for (std::size_t i = span->header + 1; i < span->end; ++i) {
     const ParsedLine entry = Classify(lines_[i].text);
     if (entry.kind != ParsedLine::Entry) continue;
-    if (IniNamesEqual(entry.name, name)) {
+    if (Cp1251EqualsIgnoreCase(entry.name, name)) {
       Line& line = lines_[i];
       line.text = line.text.substr(0, entry.equals + 1) + std::string(value);
       return true;
@@ -238,8 +234,6 @@ bool IniNameStorable(std::string_view name) {
   return !name.empty() && TrimBlanks(name).size() == name.size() && !HasLineBreak(name) &&
          name.find('=') == std::string_view::npos && name.front() != '[' && name.front() != ';';
 }
-
-bool IniNamesEqual(std::string_view a, std::string_view b) { return Cp1251EqualsIgnoreCase(a, b); }
 
 std::string IniWriteErrorText(const std::filesystem::path& path) {
   std::error_code ec;
