@@ -109,11 +109,9 @@ class ModemModel {
   std::uint32_t noiseState_ = 0x2545F491;
 };
 
-// Hex bytes separated by blanks: "B0 D1 B6 E2 00 00 00 00".
-std::string HexBytes(const std::uint8_t* data, std::size_t size);
-
 // The --log lines for one output: "rx <frame>", then for a reply
-// "tx <frame>" with the faults applied to it noted after the bytes.
+// "tx <frame>" with the faults applied to it noted after the bytes. A frame
+// is its bytes in hex separated by blanks: "B0 D1 B6 E2 00 00 00 00".
 std::vector<std::string> LogLines(const ModemOutput& out);
 
 }  // namespace vorsal

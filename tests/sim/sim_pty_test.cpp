@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "keys/hex_utils.h"
 #include "sim/modem_model.h"
 #include "sim/sim_process.h"
 
@@ -139,7 +140,7 @@ TEST_F(SimPty, ReadParamsRoundTripWithConnectionType0) {
   EXPECT_EQ(params.firmwareMinor, 31);
 
   EXPECT_EQ(AwaitLog("rx"), "rx B0 D1 B6 E2 00 00 00 00");
-  EXPECT_EQ(AwaitLog("tx"), "tx " + HexBytes(reply.data(), reply.size()));
+  EXPECT_EQ(AwaitLog("tx"), "tx " + BytesToHex(reply.data(), FrameSize, " "));
 
   EXPECT_EQ(sim_.Stop(), 0);
   EXPECT_FALSE(fs::exists(fs::symlink_status(link_)));
@@ -224,7 +225,7 @@ TEST_F(SimPty, EchoAndAcknowledgementFaultsReachTheLine) {
     const ModemFrame request = Stamped(BuildKeyPart(part, key.data()), 0);
     client.Write(request);
     if (part == 1) {  // received, and no reply follows
-      AwaitLog("rx " + HexBytes(request.data(), request.size()));
+      AwaitLog("rx " + BytesToHex(request.data(), FrameSize, " "));
       continue;
     }
     const Bytes ack = client.Read(FrameSize);
