@@ -37,6 +37,12 @@ std::vector<std::uint8_t> ModemOutput::LineBytes() const {
   return bytes;
 }
 
+std::size_t ModemOutput::LineSize() const {
+  std::size_t size = 0;
+  for (const auto& chunk : chunks) size += chunk.bytes.size();
+  return size;
+}
+
 ModemModel::ModemModel(const ModemOptions& options)
     : options_(options),
       addressWord_(vorsal::AddressWord(options.address, options.network)),
@@ -145,7 +151,7 @@ std::vector<std::string> LogLines(const ModemOutput& out) {
   std::vector<std::string> lines{"rx " + FrameHex(out.request)};
   if (!out.answered) return lines;
   std::string tx = "tx " + FrameHex(out.reply);
-  const std::size_t stray = out.dropped ? 0 : out.LineBytes().size() - FrameSize;
+  const std::size_t stray = out.dropped ? 0 : out.LineSize() - FrameSize;
   if (out.dropped) tx += " (dropped, not sent)";
   if (out.corrupted) tx += " (corrupted checksum)";
   if (stray) tx += " (after " + std::to_string(stray) + " stray bytes)";

@@ -79,6 +79,7 @@ struct ModemOutput {
   std::vector<ReplyChunk> chunks;  // line output in order; empty when nothing is sent
 
   std::vector<std::uint8_t> LineBytes() const;  // all chunks joined
+  std::size_t LineSize() const;                 // bytes in all chunks
 };
 
 class ModemModel {
@@ -94,7 +95,6 @@ class ModemModel {
   int Address() const { return addressWord_ & 0x0FFF; }
   int Network() const { return addressWord_ >> 12; }
   const ModemKey& Key() const { return key_; }
-  const ModemOptions& Options() const { return options_; }
 
  private:
   bool Answer(const ModemFrame& request, ModemFrame& reply);

@@ -258,6 +258,7 @@ TEST(ModemFaults, SplitAndDelayComeBackAsPauses) {
   ModemModel noisy(options);
   outs = Send(noisy, Request(CmdReadParams));
   EXPECT_EQ(outs[0].chunks.size(), 4u);
+  EXPECT_EQ(outs[0].LineSize(), 4 + FrameSize);  // counted over every chunk
 
   ModemOptions delayOnly;
   delayOnly.delayMs = 30;
