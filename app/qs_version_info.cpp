@@ -8,17 +8,27 @@
 
 namespace vorsal {
 
+namespace {
+
+// The text before the first separator in `rest`, which then keeps what
+// follows it. With no separator the result is empty and `rest` unchanged.
+std::string_view TakePart(std::string_view& rest, char separator) {
+  const std::size_t at = rest.find(separator);
+  if (at == std::string_view::npos) return {};
+  const std::string_view head = rest.substr(0, at);
+  rest.remove_prefix(at + 1);
+  return head;
+}
+
+}  // namespace
+
 std::string ShortVersion(std::string_view fileVersion) {
   std::string_view rest = fileVersion.substr(0, 255);
-  std::array<std::string_view, 3> cut;
-  for (std::string_view& part : cut) {
-    const std::size_t dot = rest.find('.');
-    if (dot == std::string_view::npos) continue;  // part stays empty, rest unchanged
-    part = rest.substr(0, dot);
-    rest.remove_prefix(dot + 1);
-  }
-  std::string result = std::string(cut[0]) + "." + std::string(cut[1]);
-  if (cut[2] != "0") result += "." + std::string(cut[2]);
+  const std::string_view major = TakePart(rest, '.');
+  const std::string_view minor = TakePart(rest, '.');
+  const std::string_view release = TakePart(rest, '.');
+  std::string result = std::string(major) + "." + std::string(minor);
+  if (release != "0") result += "." + std::string(release);
   if (rest != "0") result += ".rc." + std::string(rest);
   return result;
 }
@@ -30,21 +40,12 @@ VersionParts SplitFileVersion(std::string_view fileVersion) {
     if (fileVersion.find(',') == std::string_view::npos) return {none, none, none, none};
     separator = ',';
   }
-  // Text before the first separator (empty when there is none); `rest`
-  // keeps what follows it (all of it when there is none).
-  auto take = [separator](std::string_view& rest) {
-    const std::size_t at = rest.find(separator);
-    if (at == std::string_view::npos) return std::string();
-    std::string head(rest.substr(0, at));
-    rest.remove_prefix(at + 1);
-    return head;
-  };
   std::string_view rest = fileVersion;
   VersionParts parts;
-  parts.MajorVersion = take(rest);
-  parts.MinorVersion = take(rest);
-  parts.Release = take(rest);
-  parts.Build = std::string(rest);
+  parts.MajorVersion = TakePart(rest, separator);
+  parts.MinorVersion = TakePart(rest, separator);
+  parts.Release = TakePart(rest, separator);
+  parts.Build = rest;
   return parts;
 }
 

@@ -116,11 +116,10 @@ BENCHMARK(BM_LibgcryptReHash32)->Unit(benchmark::kNanosecond)->MeasureProcessCPU
 // processor offers.
 BinaryKeyBytes DerivePortable(std::string_view name) {
   HashString(name);
-  gost::Value value{};
-  for (int i = 0; i < 32; ++i) value[i / 8] |= static_cast<std::uint64_t>(BinaryKey[i]) << (8 * (i % 8));
+  gost::Value value = gost::LoadBlock(BinaryKey);
   for (int chunk = 0; chunk < KeyDerivationChunks; ++chunk) value = gost::ReHashPortable(value, ReHashesPerCall);
   BinaryKeyBytes key;
-  for (int i = 0; i < 32; ++i) key[i] = static_cast<std::uint8_t>(value[i / 8] >> (8 * (i % 8)));
+  gost::StoreBlock(key.data(), value);
   return key;
 }
 

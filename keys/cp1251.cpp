@@ -48,30 +48,19 @@ constexpr char32_t UpperCodePoint(char32_t cp) {
   return cp;
 }
 
-struct CaseTables {
+// Upper case of every byte; bytes without a capital in the code page map to
+// themselves.
+constexpr std::array<std::uint8_t, 256> MakeUpperTable() {
   std::array<std::uint8_t, 256> upper{};
-  std::array<std::uint8_t, 256> lower{};
-};
-
-constexpr CaseTables MakeCaseTables() {
-  CaseTables t;
   for (int b = 0; b < 256; ++b) {
-    t.upper[b] = static_cast<std::uint8_t>(b);
-    t.lower[b] = static_cast<std::uint8_t>(b);
+    const int upByte = ByteOf(UpperCodePoint(CodePointOf(b)));
+    // -1: the capital is not in the code page.
+    upper[b] = static_cast<std::uint8_t>(upByte < 0 ? b : upByte);
   }
-  for (int b = 0; b < 256; ++b) {
-    const char32_t cp = CodePointOf(b);
-    const char32_t up = UpperCodePoint(cp);
-    if (up == cp) continue;
-    const int upByte = ByteOf(up);
-    if (upByte < 0) continue;  // the capital is not in the code page
-    t.upper[b] = static_cast<std::uint8_t>(upByte);
-    t.lower[upByte] = static_cast<std::uint8_t>(b);
-  }
-  return t;
+  return upper;
 }
 
-constexpr CaseTables Case = MakeCaseTables();
+constexpr std::array<std::uint8_t, 256> UpperTable = MakeUpperTable();
 
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
@@ -156,18 +145,21 @@ std::string Cp1251ToUtf8(std::string_view bytes) {
   return out;
 }
 
-char32_t Cp1251CodePoint(std::uint8_t byte) { return CodePointOf(byte); }
-
-std::uint8_t Cp1251ToUpper(std::uint8_t byte) { return Case.upper[byte]; }
-
-std::uint8_t Cp1251ToLower(std::uint8_t byte) { return Case.lower[byte]; }
+std::uint8_t Cp1251ToUpper(std::uint8_t byte) { return UpperTable[byte]; }
 
 bool Cp1251EqualsIgnoreCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Case.upper[static_cast<unsigned char>(a[i])] != Case.upper[static_cast<unsigned char>(b[i])]) return false;
+    if (Cp1251ToUpper(static_cast<std::uint8_t>(a[i])) != Cp1251ToUpper(static_cast<std::uint8_t>(b[i]))) return false;
   }
   return true;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
 }
 
 }  // namespace vorsal

@@ -1,5 +1,6 @@
 // Windows-1251, the code page of key names and of Keys.ini: conversion from
-// and to UTF-8, and letter case for names that match without regard to case.
+// and to UTF-8, letter case for names that match without regard to case, and
+// the blanks cut from the ends of names and values.
 #pragma once
 
 #include <cstdint>
@@ -20,16 +21,17 @@ std::optional<std::string> Utf8ToCp1251(std::string_view utf8, std::string* erro
 // 0x98), so names read from a file survive the round trip unchanged.
 std::string Cp1251ToUtf8(std::string_view bytes);
 
-// The Unicode code point of a Windows-1251 byte.
-char32_t Cp1251CodePoint(std::uint8_t byte);
-
-// Letter case of Windows-1251 bytes: Latin letters and all Cyrillic letters
+// Upper case of a Windows-1251 byte: Latin letters and all Cyrillic letters
 // of the code page (Ё/ё, Ў/ў, Ґ/ґ, Є/є, Ї/ї, І/і, Ј/ј, Ѕ/ѕ, Ђ/ђ, ...).
 // Other bytes are returned unchanged.
 std::uint8_t Cp1251ToUpper(std::uint8_t byte);
-std::uint8_t Cp1251ToLower(std::uint8_t byte);
 
 // True when two Windows-1251 strings are equal without regard to letter case.
 bool Cp1251EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+// The text with its blanks, characters of codes 0..32, cut from both ends.
+// No byte above 127 is a blank, so this works on UTF-8 and Windows-1251 text
+// alike; the Windows-1251 no-break space 0xA0 stays.
+std::string_view TrimBlanks(std::string_view text);
 
 }  // namespace vorsal

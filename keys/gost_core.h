@@ -24,6 +24,37 @@ namespace vorsal::gost {
 
 using Value = std::array<std::uint64_t, 4>;
 
+// A 32-byte block as a value and back: byte i is byte i % 8 of piece i / 8.
+inline std::uint64_t Load64(const std::uint8_t* p) {
+  std::uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+inline void Store64(std::uint8_t* p, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+inline Value LoadBlock(const std::uint8_t* p) { return {Load64(p), Load64(p + 8), Load64(p + 16), Load64(p + 24)}; }
+
+inline void StoreBlock(std::uint8_t* p, const Value& v) {
+  for (int j = 0; j < 4; ++j) Store64(p + 8 * j, v[j]);
+}
+
+// Eight 32-bit words, word 0 the least significant, as a value and back.
+inline Value FromWords(const std::uint32_t* w) {
+  Value v;
+  for (int j = 0; j < 4; ++j) v[j] = w[2 * j] | (static_cast<std::uint64_t>(w[2 * j + 1]) << 32);
+  return v;
+}
+
+inline void ToWords(const Value& v, std::uint32_t* w) {
+  for (int j = 0; j < 4; ++j) {
+    w[2 * j] = static_cast<std::uint32_t>(v[j]);
+    w[2 * j + 1] = static_cast<std::uint32_t>(v[j] >> 32);
+  }
+}
+
 // The S-boxes of the standard's test parameter set; row 0 is S1, which acts
 // on bits 0..3 of the round function's input.
 inline constexpr std::uint8_t SBox[8][16] = {

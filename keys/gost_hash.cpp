@@ -12,40 +12,13 @@ std::uint8_t BinaryKey[32]{};
 
 namespace {
 
+using gost::FromWords;
+using gost::LoadBlock;
+using gost::StoreBlock;
+using gost::ToWords;
 using gost::Value;
 
 constexpr std::uint32_t BlockSize = 32;
-
-std::uint64_t Load64(const std::uint8_t* p) {
-  std::uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
-
-void Store64(std::uint8_t* p, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-Value LoadBlock(const std::uint8_t* p) {
-  return {Load64(p), Load64(p + 8), Load64(p + 16), Load64(p + 24)};
-}
-
-void StoreBlock(std::uint8_t* p, const Value& v) {
-  for (int j = 0; j < 4; ++j) Store64(p + 8 * j, v[j]);
-}
-
-Value FromWords(const std::uint32_t* w) {
-  Value v;
-  for (int j = 0; j < 4; ++j) v[j] = w[2 * j] | (static_cast<std::uint64_t>(w[2 * j + 1]) << 32);
-  return v;
-}
-
-void ToWords(const Value& v, std::uint32_t* w) {
-  for (int j = 0; j < 4; ++j) {
-    w[2 * j] = static_cast<std::uint32_t>(v[j]);
-    w[2 * j + 1] = static_cast<std::uint32_t>(v[j] >> 32);
-  }
-}
 
 // Adds a block to the control sum word by word. The carry test looks only at
 // the result and the message word, so a carry into a sum word of 0xFFFFFFFF

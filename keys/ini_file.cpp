@@ -2,9 +2,7 @@
 
 #include "keys/cp1251.h"
 
-#include <array>
 #include <cerrno>
-#include <cstdint>
 #include <system_error>
 
 #include <fcntl.h>
@@ -14,15 +12,6 @@
 
 namespace vorsal {
 namespace {
-
-
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
@@ -36,20 +25,20 @@ struct ParsedLine {
 
 ParsedLine Classify(std::string_view line) {
   ParsedLine parsed;
-  const std::string_view body = Trim(line);
+  const std::string_view body = TrimBlanks(line);
   if (body.empty() || body.front() == ';') return parsed;
   if (body.front() == '[') {
     std::string_view name = body.substr(1);
     name = name.substr(0, name.find(']'));
     parsed.kind = ParsedLine::Section;
-    parsed.name = Trim(name);
+    parsed.name = TrimBlanks(name);
     return parsed;
   }
   const std::size_t equals = line.find('=');
   if (equals == std::string_view::npos) return parsed;
   parsed.kind = ParsedLine::Entry;
-  parsed.name = Trim(line.substr(0, equals));
-  parsed.value = Trim(line.substr(equals + 1));
+  parsed.name = TrimBlanks(line.substr(0, equals));
+  parsed.value = TrimBlanks(line.substr(equals + 1));
   parsed.equals = equals;
   return parsed;
 }
@@ -174,7 +163,7 @@ std::string IniFile::Text() const {
 std::optional<IniFile::SectionSpan> IniFile::FindSection(std::string_view section) const {
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     const ParsedLine header = Classify(lines_[i].text);
-    if (header.kind != ParsedLine::Section || !IniNamesEqual(header.name, section)) continue;
+    if (header.kind != ParsedLine::Section || !Cp1251EqualsIgnoreCase(header.name, section)) continue;
     std::size_t end = i + 1;
     while (end < lines_.size() && Classify(lines_[end].text).kind != ParsedLine::Section) ++end;
     return SectionSpan{i, end};
@@ -182,14 +171,12 @@ std::optional<IniFile::SectionSpan> IniFile::FindSection(std::string_view sectio
   return std::nullopt;
 }
 
-bool IniFile::HasSection(std::string_view section) const { return FindSection(section).has_value(); }
-
 std::optional<std::string> IniFile::Value(std::string_view section, std::string_view name) const {
   const auto span = FindSection(section);
   if (!span) return std::nullopt;
   for (std::size_t i = span->header + 1; i < span->end; ++i) {
     const ParsedLine entry = Classify(lines_[i].text);
-    if (entry.kind == ParsedLine::Entry && IniNamesEqual(entry.name, name)) {
+    if (entry.kind == ParsedLine::Entry && Cp1251EqualsIgnoreCase(entry.name, name)) {
       return std::string(entry.value.substr(0, IniValueMaxLength));
     }
   }
@@ -231,7 +218,7 @@ bool IniFile::SetValue(std::string_view section, std::string_view name, std::str
   for (std::size_t i = span->header + 1; i < span->end; ++i) {
     const ParsedLine entry = Classify(lines_[i].text);
     if (entry.kind != ParsedLine::Entry) continue;
-    if (IniNamesEqual(entry.name, name)) {
+    if (Cp1251EqualsIgnoreCase(entry.name, name)) {
       Line& line = lines_[i];
       line.text = line.text.substr(0, entry.equals + 1) + std::string(value);
       return true;
@@ -244,11 +231,9 @@ bool IniFile::SetValue(std::string_view section, std::string_view name, std::str
 }
 
 bool IniNameStorable(std::string_view name) {
-  return !name.empty() && Trim(name).size() == name.size() && !HasLineBreak(name) &&
+  return !name.empty() && TrimBlanks(name).size() == name.size() && !HasLineBreak(name) &&
          name.find('=') == std::string_view::npos && name.front() != '[' && name.front() != ';';
 }
-
-bool IniNamesEqual(std::string_view a, std::string_view b) { return Cp1251EqualsIgnoreCase(a, b); }
 
 std::string IniWriteErrorText(const std::filesystem::path& path) {
   std::error_code ec;

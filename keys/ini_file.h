@@ -41,7 +41,6 @@ class IniFile {
   // The document as bytes. For an unchanged document, exactly the parsed bytes.
   std::string Text() const;
 
-  bool HasSection(std::string_view section) const;
   // The value of the first entry of that name in the section; nullopt when
   // there is no such entry (an entry with an empty value gives "").
   std::optional<std::string> Value(std::string_view section, std::string_view name) const;
@@ -76,9 +75,6 @@ class IniFile {
 // empty, has no blanks (codes 0..32) at either end, holds no '=' and no line
 // break, and does not start with '[' or ';'.
 bool IniNameStorable(std::string_view name);
-
-// Case-insensitive comparison of Windows-1251 names (Latin and Cyrillic).
-bool IniNamesEqual(std::string_view a, std::string_view b);
 
 // "Unable to write to " followed by the file's full path.
 std::string IniWriteErrorText(const std::filesystem::path& path);

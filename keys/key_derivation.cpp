@@ -7,12 +7,7 @@
 
 namespace vorsal {
 
-std::string_view TrimKeyName(std::string_view text) {
-  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return text;
-}
+std::string_view TrimKeyName(std::string_view text) { return TrimBlanks(text); }
 
 std::optional<std::string> KeyNameFromUtf8(std::string_view text, std::string* error) {
   return Utf8ToCp1251(TrimKeyName(text), error);

@@ -38,22 +38,29 @@ std::string KeyStoreLookup(const std::filesystem::path& file, std::string_view k
 
 bool KeyStoreSave(const std::filesystem::path& file, std::string_view keyName, std::string_view hexText,
                   std::string* error) {
-  if (!KeyNameStorable(keyName) || hexText.find_first_of("\r\n") != std::string_view::npos) {
+  const auto refuse = [&] {
     if (error) *error = "The key name cannot be stored in " + file.string();
     return false;
-  }
+  };
+  // Checked before any directory is made for the file.
+  if (!KeyNameStorable(keyName)) return refuse();
   std::error_code ec;
   const std::filesystem::path dir = file.parent_path();
   if (!dir.empty()) std::filesystem::create_directories(dir, ec);
 
-  return UpdateIniFile(
+  // The document refuses a value it could not store (one with a line break);
+  // to UpdateIniFile that is "nothing to change", so it is told apart here.
+  bool refused = false;
+  const bool updated = UpdateIniFile(
       file,
       [&](IniFile& ini) {
         const auto stored = ini.Value(KeyStoreSection, keyName);
         if (stored && !stored->empty()) return false;
-        return ini.SetValue(KeyStoreSection, keyName, hexText);
+        refused = !ini.SetValue(KeyStoreSection, keyName, hexText);
+        return !refused;
       },
       error);
+  return refused ? refuse() : updated;
 }
 
 std::vector<std::string> KeyStoreNames(const std::filesystem::path& file) {

@@ -37,9 +37,10 @@ std::string KeyStoreLookup(const std::filesystem::path& file, std::string_view k
 // value is left as it is (another copy stored the name first); otherwise a
 // new entry goes at the end of section "Keys", creating the file (mode 0600),
 // its directory and the section as needed. The file is replaced atomically.
-// Returns false with `error` set when the name is not KeyNameStorable or the
-// file cannot be written; a failed write leaves the old file intact, and the
-// error is "Unable to write to " + the file's full path.
+// Returns false with `error` set when the name is not KeyNameStorable, the
+// hex text has a line break (when the entry is to get it) or the file cannot
+// be written; a failed write leaves the old file intact, and its error is
+// "Unable to write to " + the file's full path.
 bool KeyStoreSave(const std::filesystem::path& file, std::string_view keyName, std::string_view hexText,
                   std::string* error);
 

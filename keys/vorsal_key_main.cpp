@@ -7,6 +7,7 @@
 // Exit status: 0 success, 1 wrong usage, 2 a name that cannot be used (no
 // Windows-1251 form, or no Keys.ini entry form with --keys-ini). Names are
 // all checked before any key is computed, so a refusal prints no keys.
+#include "keys/cp1251.h"
 #include "keys/hex_utils.h"
 #include "keys/key_derivation.h"
 #include "keys/key_store.h"
@@ -37,7 +38,6 @@ struct Name {
   std::string_view shown;  // trimmed UTF-8 as given
   std::string cp1251;      // the KeyName the key is derived from
 };
-
 
 // Why a name cannot be written as an entry of the key file, or null. The
 // rule is the key store's own, so the tool never offers an entry that the
@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
   for (const std::string_view arg : args) {
     Name name{vorsal::TrimKeyName(arg), {}};
     std::string error;
-    auto converted = vorsal::KeyNameFromUtf8(arg, &error);
+    auto converted = vorsal::Utf8ToCp1251(name.shown, &error);
     if (!converted) {
       refuse(name.shown, error.c_str());
       continue;

@@ -1,7 +1,8 @@
 #include "sim/modem_model.h"
 
+#include "keys/hex_utils.h"
+
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 namespace vorsal {
@@ -30,6 +31,12 @@ std::vector<std::uint8_t> ModemOutput::LineBytes() const {
   std::vector<std::uint8_t> bytes;
   for (const auto& chunk : chunks) bytes.insert(bytes.end(), chunk.bytes.begin(), chunk.bytes.end());
   return bytes;
+}
+
+std::size_t ModemOutput::LineSize() const {
+  std::size_t size = 0;
+  for (const auto& chunk : chunks) size += chunk.bytes.size();
+  return size;
 }
 
 ModemModel::ModemModel(const ModemOptions& options)
@@ -130,21 +137,17 @@ std::vector<std::uint8_t> ModemModel::StrayBytes(const ModemFrame& reply) {
   return line;
 }
 
-std::string HexBytes(const std::uint8_t* data, std::size_t size) {
-  std::string text;
-  char hex[4];
-  for (std::size_t i = 0; i < size; ++i) {
-    std::snprintf(hex, sizeof hex, i ? " %02X" : "%02X", data[i]);
-    text += hex;
-  }
-  return text;
-}
+namespace {
+
+std::string FrameHex(const ModemFrame& frame) { return BytesToHex(frame.data(), FrameSize, " "); }
+
+}  // namespace
 
 std::vector<std::string> LogLines(const ModemOutput& out) {
-  std::vector<std::string> lines{"rx " + HexBytes(out.request.data(), out.request.size())};
+  std::vector<std::string> lines{"rx " + FrameHex(out.request)};
   if (!out.answered) return lines;
-  std::string tx = "tx " + HexBytes(out.reply.data(), out.reply.size());
-  const std::size_t stray = out.dropped ? 0 : out.LineBytes().size() - FrameSize;
+  std::string tx = "tx " + FrameHex(out.reply);
+  const std::size_t stray = out.dropped ? 0 : out.LineSize() - FrameSize;
   if (out.dropped) tx += " (dropped, not sent)";
   if (out.corrupted) tx += " (corrupted checksum)";
   if (stray) tx += " (after " + std::to_string(stray) + " stray bytes)";

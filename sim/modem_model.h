@@ -79,6 +79,7 @@ struct ModemOutput {
   std::vector<ReplyChunk> chunks;  // line output in order; empty when nothing is sent
 
   std::vector<std::uint8_t> LineBytes() const;  // all chunks joined
+  std::size_t LineSize() const;                 // bytes in all chunks
 };
 
 class ModemModel {
@@ -94,7 +95,6 @@ class ModemModel {
   int Address() const { return addressWord_ & 0x0FFF; }
   int Network() const { return addressWord_ >> 12; }
   const ModemKey& Key() const { return key_; }
-  const ModemOptions& Options() const { return options_; }
 
  private:
   bool Answer(const ModemFrame& request, ModemFrame& reply);
@@ -109,11 +109,9 @@ class ModemModel {
   std::uint32_t noiseState_ = 0x2545F491;
 };
 
-// Hex bytes separated by blanks: "B0 D1 B6 E2 00 00 00 00".
-std::string HexBytes(const std::uint8_t* data, std::size_t size);
-
 // The --log lines for one output: "rx <frame>", then for a reply
-// "tx <frame>" with the faults applied to it noted after the bytes.
+// "tx <frame>" with the faults applied to it noted after the bytes. A frame
+// is its bytes in hex separated by blanks: "B0 D1 B6 E2 00 00 00 00".
 std::vector<std::string> LogLines(const ModemOutput& out);
 
 }  // namespace vorsal

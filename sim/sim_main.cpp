@@ -202,7 +202,7 @@ bool Frontend::ReadInput(std::string& error) {
       if (args_.log) {
         for (const auto& line : LogLines(out)) Print(line);
       }
-      const std::size_t size = out.LineBytes().size();
+      const std::size_t size = out.LineSize();
       if (pendingBytes_ + size > MaxPendingBytes) {
         if (args_.log) Print("reply not sent: the client reads nothing and its queue is full");
         continue;

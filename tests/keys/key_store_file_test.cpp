@@ -78,7 +78,9 @@ TEST_F(KeyStoreFile, NamesThatWouldNotReadBackAreNotStored) {
     EXPECT_FALSE(KeyStoreSave(file_, name, HexA, &error)) << name;
     EXPECT_FALSE(error.empty());
   }
-  EXPECT_FALSE(KeyStoreSave(file_, "a", HexA + "\n[x]", nullptr));
+  std::string error;
+  EXPECT_FALSE(KeyStoreSave(file_, "a", HexA + "\n[x]", &error));
+  EXPECT_EQ(error, "The key name cannot be stored in " + file_.string());
   EXPECT_FALSE(fs::exists(file_));
   EXPECT_TRUE(KeyNameStorable(CyrName));
 }

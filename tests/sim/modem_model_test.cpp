@@ -1,19 +1,16 @@
 #include "sim/modem_model.h"
+#include "tests/sim/stamped_frame.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
 using namespace vorsal;
+using vorsal::test::Stamped;
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-ModemFrame Stamped(ModemFrame frame, int connectionType = 0) {
-  PutFrameCrc(frame.data(), connectionType);
-  return frame;
-}
 
 ModemFrame Request(std::uint8_t command, std::uint8_t d4 = 0, std::uint8_t d5 = 0, std::uint8_t d6 = 0,
                    std::uint8_t d7 = 0, int connectionType = 0) {
@@ -258,6 +255,7 @@ TEST(ModemFaults, SplitAndDelayComeBackAsPauses) {
   ModemModel noisy(options);
   outs = Send(noisy, Request(CmdReadParams));
   EXPECT_EQ(outs[0].chunks.size(), 4u);
+  EXPECT_EQ(outs[0].LineSize(), 4 + FrameSize);  // counted over every chunk
 
   ModemOptions delayOnly;
   delayOnly.delayMs = 30;

@@ -9,14 +9,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
+#include "keys/hex_utils.h"
 #include "sim/modem_model.h"
 #include "sim/sim_process.h"
+#include "tests/sim/stamped_frame.h"
+#include "tests/support/temp_files.h"
 
 using namespace vorsal;
+using vorsal::test::Stamped;
 namespace fs = std::filesystem;
 
 namespace {
@@ -79,23 +81,8 @@ class Client {
   int fd_ = -1;
 };
 
-ModemFrame Stamped(ModemFrame frame, int connectionType) {
-  PutFrameCrc(frame.data(), connectionType);
-  return frame;
-}
-
 class SimPty : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vorsal-sim-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    link_ = dir_ / "modem";
-  }
-  void TearDown() override {
-    sim_.Stop();
-    fs::remove_all(dir_);
-  }
 
   void Start(std::vector<std::string> args) {
     args.insert(args.begin(), {"--link", link_.string(), "--log"});
@@ -112,8 +99,10 @@ class SimPty : public ::testing::Test {
     return {};
   }
 
-  fs::path dir_;
-  fs::path link_;
+  // Declared before the simulator, so the simulator stops before its
+  // directory goes.
+  test::TempDir dir_;
+  const fs::path link_ = dir_ / "modem";
   SimProcess sim_;
 };
 
@@ -139,7 +128,7 @@ TEST_F(SimPty, ReadParamsRoundTripWithConnectionType0) {
   EXPECT_EQ(params.firmwareMinor, 31);
 
   EXPECT_EQ(AwaitLog("rx"), "rx B0 D1 B6 E2 00 00 00 00");
-  EXPECT_EQ(AwaitLog("tx"), "tx " + HexBytes(reply.data(), reply.size()));
+  EXPECT_EQ(AwaitLog("tx"), "tx " + BytesToHex(reply.data(), FrameSize, " "));
 
   EXPECT_EQ(sim_.Stop(), 0);
   EXPECT_FALSE(fs::exists(fs::symlink_status(link_)));
@@ -224,7 +213,7 @@ TEST_F(SimPty, EchoAndAcknowledgementFaultsReachTheLine) {
     const ModemFrame request = Stamped(BuildKeyPart(part, key.data()), 0);
     client.Write(request);
     if (part == 1) {  // received, and no reply follows
-      AwaitLog("rx " + HexBytes(request.data(), request.size()));
+      AwaitLog("rx " + BytesToHex(request.data(), FrameSize, " "));
       continue;
     }
     const Bytes ack = client.Read(FrameSize);
@@ -266,12 +255,9 @@ TEST_F(SimPty, StaleLinkIsReplacedButAFileIsNot) {
   EXPECT_EQ(sim_.Stop(), 0);
   EXPECT_FALSE(fs::exists(fs::symlink_status(link_)));
 
-  std::ofstream(link_) << "keep me";
+  test::WriteAll(link_, "keep me");
   SimProcess refused;
   EXPECT_FALSE(refused.Start(VORSAL_SIM_EXE, {"--link", link_.string()}));
   EXPECT_EQ(refused.Stop(), 1);
-  std::ifstream kept(link_);
-  std::string text;
-  std::getline(kept, text);
-  EXPECT_EQ(text, "keep me");
+  EXPECT_EQ(test::ReadAll(link_), "keep me");
 }
