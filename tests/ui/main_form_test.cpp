@@ -442,8 +442,8 @@ TEST(PortFailureTest, PermissionFailureNamesTheOwningGroup) {
   EXPECT_TRUE(detail.contains("Unable to open com port (Error: 13)"));
   std::filesystem::remove(path);
 
-  EXPECT_EQ(PortDevicePath("ttyUSB0"), "/dev/ttyUSB0");
-  EXPECT_EQ(PortDevicePath("/tmp/vorsal-modem"), "/tmp/vorsal-modem");
+  EXPECT_EQ(ComPortDevicePath("ttyUSB0"), "/dev/ttyUSB0");
+  EXPECT_EQ(ComPortDevicePath("/tmp/vorsal-modem"), "/tmp/vorsal-modem");
   EXPECT_FALSE(DescribePortOpenFailure("ttyS0", ENOENT, "").contains("usermod"));
 }
 
