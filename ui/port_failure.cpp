@@ -26,7 +26,7 @@ QString OwningGroup(const std::string& path) {
 
 QString DescribePortOpenFailure(const std::string& portName, int systemCode, const std::string& message) {
   QStringList lines;
-  if (systemCode != 0) lines << QString::fromLocal8Bit(std::strerror(systemCode));
+  if (systemCode > 0) lines << QString::fromLocal8Bit(std::strerror(systemCode));
   if (systemCode == EACCES || systemCode == EPERM) {
     const std::string path = ComPortDevicePath(portName);
     const QString group = OwningGroup(path);

@@ -8,7 +8,7 @@
 
 namespace vorsal {
 
-// `systemCode` is the errno of the failure (0 when the failure had none);
+// `systemCode` is the errno of the failure (-1 when the failure had none);
 // `message` is the port component's own message.
 QString DescribePortOpenFailure(const std::string& portName, int systemCode, const std::string& message);
 

@@ -447,5 +447,12 @@ TEST(PortFailureTest, PermissionFailureNamesTheOwningGroup) {
   EXPECT_FALSE(DescribePortOpenFailure("ttyS0", ENOENT, "").contains("usermod"));
 }
 
+TEST(PortFailureTest, FailureWithoutSystemCodeShowsOnlyTheMessage) {
+  // The port's exceptions carry -1 when the system gave no reason.
+  const EComPort failure(CE_SetStateFailed);
+  ASSERT_EQ(failure.SystemCode(), -1);
+  EXPECT_EQ(DescribePortOpenFailure("ttyS0", failure.SystemCode(), failure.what()).toStdString(), failure.what());
+}
+
 }  // namespace
 }  // namespace vorsal::testing
