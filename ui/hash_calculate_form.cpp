@@ -77,7 +77,6 @@ void TFormHashCalculate::FormShow() {
 }
 
 void TFormHashCalculate::TimerStartTimer() {
-  TimerStart->stop();
   Sleep(PauseMs);
   if (keySource_ != KeySourceKind::Derivation) {
     done(ModalResultOk);

@@ -54,6 +54,7 @@ TKeyDialog::TKeyDialog(const Layout& layout, QWidget* parent, std::function<void
   connect(ButtonCancel, &QPushButton::clicked, this, [this] { ButtonCancelClick(); });
 
   TimerStart = new QTimer(this);
+  TimerStart->setSingleShot(true);
   TimerStart->setInterval(StartDelayMs);
   connect(TimerStart, &QTimer::timeout, this, [this] { StartTimerTick(); });
 
@@ -116,7 +117,6 @@ void TKeyDialog::showEvent(QShowEvent* event) {
 // ends with Cancel, so nothing follows it.
 void TKeyDialog::StartTimerTick() {
   if (refused_) {
-    TimerStart->stop();
     refused_ = false;
     ShowError(refusal_, refusalDetail_);
     done(ModalResultCancel);

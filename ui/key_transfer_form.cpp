@@ -31,7 +31,6 @@ void TFormKeyTransfer::FormShow() {
 // cursor is removed on the way, and the dialog shows the failure and ends
 // with Cancel.
 void TFormKeyTransfer::TimerStartTimer() {
-  TimerStart->stop();
   bool acknowledged = false;
   {
     OverrideCursor busy(Qt::BusyCursor);  // the whole application, while the parts go out
