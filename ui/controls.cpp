@@ -5,7 +5,19 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <exception>
+
 namespace vorsal {
+
+QString CurrentExceptionText() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    return QString::fromUtf8(e.what());
+  } catch (...) {
+    return QStringLiteral("Unknown error");
+  }
+}
 
 void TDropDownComboBox::showPopup() {
   if (OnDropDown) OnDropDown();

@@ -1,5 +1,6 @@
-// Small controls of the windows that Qt has no exact counterpart for, and a
-// scoped application-wide cursor.
+// Small controls of the windows that Qt has no exact counterpart for, a
+// scoped application-wide cursor, and what the windows share in handling
+// exceptions.
 #pragma once
 
 #include <QComboBox>
@@ -15,6 +16,10 @@ class QButtonGroup;
 class QRadioButton;
 
 namespace vorsal {
+
+// The text of the exception being handled: what() of a std::exception,
+// "Unknown error" for anything else. Call only inside a catch handler.
+QString CurrentExceptionText();
 
 // Sets the application-wide cursor for as long as it lives, and restores
 // the one shown before however the scope is left.

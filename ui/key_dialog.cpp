@@ -1,5 +1,6 @@
 #include "ui/key_dialog.h"
 
+#include "ui/controls.h"
 #include "ui/main_form.h"
 #include "ui/texts.h"
 
@@ -12,23 +13,7 @@
 #include <QThread>
 #include <QTimer>
 
-#include <exception>
-
 namespace vorsal {
-
-namespace {
-
-QString DescribeCurrentException() {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    return QString::fromUtf8(e.what());
-  } catch (...) {
-    return QStringLiteral("Unknown error");
-  }
-}
-
-}  // namespace
 
 TKeyDialog::TKeyDialog(const Layout& layout, QWidget* parent, std::function<void(int ms)> sleep)
     : QDialog(parent), sleep_(std::move(sleep)) {
@@ -108,7 +93,7 @@ void TKeyDialog::showEvent(QShowEvent* event) {
   try {
     FormShow();
   } catch (...) {
-    RefuseAtStart(DescribeCurrentException());
+    RefuseAtStart(CurrentExceptionText());
   }
 }
 
@@ -128,7 +113,7 @@ void TKeyDialog::StartTimerTick() {
     working_ = false;
   } catch (...) {
     working_ = false;
-    ShowError(DescribeCurrentException());
+    ShowError(CurrentExceptionText());
     if (isVisible()) done(ModalResultCancel);
   }
 }

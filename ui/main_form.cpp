@@ -359,6 +359,8 @@ void TFormMain::ComboBoxConnTypeSelect() { ComboBoxPortNameSelect(); }
 
 void TFormMain::OpenModemPort() {
   OverrideCursor hourglass(Qt::WaitCursor);
+  bool opened = false;
+  QString failure;  // the error box's detail when the port did not open
   try {
     comPort_.SetPort(ComboBoxPortName->currentText().toStdString());
     comPort_.SetBaudRate(ComboBoxConnType->currentIndex() == 1 ? br9600 : br600);
@@ -368,31 +370,26 @@ void TFormMain::OpenModemPort() {
     comPort_.OnRxChar = [this](TCustomComPort*, int) { Guarded([this] { CommPortRxChar(); }); };
     comPort_.OnError = [this](TCustomComPort*, TComErrors errors) { CommPortError(errors); };
     comPort_.Open();
+    opened = true;
+  } catch (const EComPort& e) {
+    failure = DescribePortOpenFailure(comPort_.Port(), e.SystemCode(), e.what());
+  } catch (...) {
+    failure = CurrentExceptionText();
+  }
+  if (opened) {
     ++openGeneration_;
     ShowTitle();
-    SetClientHeight(PanelTools->height() + PanelTop->height() + PanelProgressBar->height() + StatusBar->height());
-    PanelBottom->hide();
-    PanelMiddle->hide();
-    PanelTop->show();
     ClearModemDisplays();
-  } catch (...) {
-    const std::string port = comPort_.Port();
-    QString detail;
-    try {
-      throw;
-    } catch (const EComPort& e) {
-      detail = DescribePortOpenFailure(port, e.SystemCode(), e.what());
-    } catch (const std::exception& e) {
-      detail = QString::fromUtf8(e.what());
-    } catch (...) {
-    }
-    ShowError(Text(texts::PortOpenFailedPrefix) + QString::fromStdString(port) + ")", detail);
+  } else {
+    ShowError(Text(texts::PortOpenFailedPrefix) + QString::fromStdString(comPort_.Port()) + ")", failure);
     ComboBoxPortName->setCurrentIndex(-1);
-    PanelBottom->hide();
-    PanelMiddle->hide();
-    PanelTop->hide();
-    SetClientHeight(IdleClientHeight());
   }
+  PanelBottom->hide();
+  PanelMiddle->hide();
+  PanelTop->setVisible(opened);
+  SetClientHeight(opened ? PanelTools->height() + PanelTop->height() + PanelProgressBar->height() +
+                               StatusBar->height()
+                         : IdleClientHeight());
   Engine.ReceivedByteCount = 0;
   Engine.SetExchangeState(0);
   Engine.ShowStatus();
@@ -459,9 +456,8 @@ void TFormMain::ButtonSetAddressClick() {
       Engine.SendFrame(request, RequestPauseMs);
       return;
     }
-  } catch (const std::exception& e) {
-    detail = QString::fromUtf8(e.what());
   } catch (...) {
+    detail = CurrentExceptionText();
   }
   ShowError(Text(texts::CurrentParamsInvalid), detail);
 }
@@ -582,10 +578,8 @@ void TFormMain::ShowError(const QString& text, const QString& detail) { hooks_.S
 void TFormMain::Guarded(const std::function<void()>& body) {
   try {
     body();
-  } catch (const std::exception& e) {
-    ShowError(QString::fromUtf8(e.what()));
   } catch (...) {
-    ShowError(QStringLiteral("Unknown error"));
+    ShowError(CurrentExceptionText());
   }
 }
 
