@@ -6,7 +6,6 @@
 
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -65,16 +64,6 @@ void TKeyDialog::reject() {
   if (!working_) done(ModalResultCancel);
 }
 
-void TKeyDialog::ShowError(const QString& text, const QString& detail) {
-  if (FormMain != nullptr) {
-    FormMain->ShowError(text, detail);
-    return;
-  }
-  QMessageBox box(QMessageBox::Critical, QString::fromUtf8(texts::ErrorBoxTitle), text, QMessageBox::Ok);
-  if (!detail.isEmpty()) box.setDetailedText(detail);
-  box.exec();
-}
-
 void TKeyDialog::RefuseAtStart(const QString& text, const QString& detail) {
   refused_ = true;
   refusal_ = text;
@@ -103,7 +92,7 @@ void TKeyDialog::showEvent(QShowEvent* event) {
 void TKeyDialog::StartTimerTick() {
   if (refused_) {
     refused_ = false;
-    ShowError(refusal_, refusalDetail_);
+    FormMain->ShowError(refusal_, refusalDetail_);
     done(ModalResultCancel);
     return;
   }
@@ -113,7 +102,7 @@ void TKeyDialog::StartTimerTick() {
     working_ = false;
   } catch (...) {
     working_ = false;
-    ShowError(CurrentExceptionText());
+    FormMain->ShowError(CurrentExceptionText());
     if (isVisible()) done(ModalResultCancel);
   }
 }

@@ -37,7 +37,7 @@ void TFormKeyTransfer::TimerStartTimer() {
     acknowledged = SendParts();
     if (acknowledged && !CancelRequested()) Sleep(FinalPauseMs);
   }
-  if (!acknowledged && !CancelRequested()) ShowError(QString::fromUtf8(texts::KeyTransferFailed));
+  if (!acknowledged && !CancelRequested()) FormMain->ShowError(QString::fromUtf8(texts::KeyTransferFailed));
   done(CancelRequested() ? ModalResultCancel : ModalResultOk);
 }
 
