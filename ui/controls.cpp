@@ -3,6 +3,8 @@
 #include <QButtonGroup>
 #include <QMouseEvent>
 #include <QRadioButton>
+#include <QScreen>
+#include <QThread>
 #include <QVBoxLayout>
 
 #include <exception>
@@ -16,6 +18,21 @@ QString CurrentExceptionText() {
     return QString::fromUtf8(e.what());
   } catch (...) {
     return QStringLiteral("Unknown error");
+  }
+}
+
+void BlockingSleep(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
+
+void UseWindowFont(QWidget& window) {
+  QFont font = window.font();
+  font.setPixelSize(11);
+  window.setFont(font);
+}
+
+void CentreOnScreen(QWidget& window) {
+  if (const QScreen* screen = window.screen()) {
+    const QRect frame = window.frameGeometry();
+    window.move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
   }
 }
 

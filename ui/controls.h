@@ -21,6 +21,15 @@ namespace vorsal {
 // "Unknown error" for anything else. Call only inside a catch handler.
 QString CurrentExceptionText();
 
+// The windows' default pause: blocks the calling (GUI) thread for `ms`.
+void BlockingSleep(int ms);
+
+// Gives `window` the windows' font: the default family, 11 pixels high.
+void UseWindowFont(QWidget& window);
+
+// Moves `window` so that its frame is centred on its screen's work area.
+void CentreOnScreen(QWidget& window);
+
 // Sets the application-wide cursor for as long as it lives, and restores
 // the one shown before however the scope is left.
 class OverrideCursor {

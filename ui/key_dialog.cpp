@@ -4,27 +4,22 @@
 #include "ui/main_form.h"
 #include "ui/texts.h"
 
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
-#include <QThread>
 #include <QTimer>
 
 namespace vorsal {
 
 TKeyDialog::TKeyDialog(const Layout& layout, QWidget* parent, std::function<void(int ms)> sleep)
     : QDialog(parent), sleep_(std::move(sleep)) {
-  if (!sleep_) sleep_ = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
+  if (!sleep_) sleep_ = BlockingSleep;
   setWindowTitle(QString::fromUtf8(layout.caption));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   setModal(true);
   setFixedSize(layout.client);
-  QFont font = this->font();
-  font.setPixelSize(11);
-  setFont(font);
+  UseWindowFont(*this);
 
   ProgressBar = new QProgressBar(this);
   ProgressBar->setGeometry(layout.progressBar);
@@ -74,10 +69,7 @@ void TKeyDialog::RefuseAtStart(const QString& text, const QString& detail) {
 // Centred on the screen at every show; then the show handler runs.
 void TKeyDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  if (const QScreen* screen = this->screen()) {
-    const QRect frame = frameGeometry();
-    move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
-  }
+  CentreOnScreen(*this);
   refused_ = false;
   try {
     FormShow();

@@ -23,10 +23,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QSpinBox>
 #include <QStandardPaths>
-#include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -110,7 +108,7 @@ TFormMain::TFormMain(TComPort& comPort, TFormMainHooks hooks, QWidget* parent)
       Engine(*this, *this, [this](int ms) { hooks_.Sleep(ms); }),
       comPort_(comPort),
       hooks_(std::move(hooks)) {
-  if (!hooks_.Sleep) hooks_.Sleep = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
+  if (!hooks_.Sleep) hooks_.Sleep = BlockingSleep;
   if (!hooks_.ShowError) {
     hooks_.ShowError = [this](const QString& text, const QString& detail) {
       QMessageBox box(QMessageBox::Critical, Text(texts::ErrorBoxTitle), text, QMessageBox::Ok, this);
@@ -130,9 +128,7 @@ TFormMain::TFormMain(TComPort& comPort, TFormMainHooks hooks, QWidget* parent)
   setWindowTitle(QStringLiteral("Vorsal"));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-  QFont font = this->font();
-  font.setPixelSize(11);
-  setFont(font);
+  UseWindowFont(*this);
 
   BuildControls();
   BuildMenu();
@@ -325,10 +321,7 @@ void TFormMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (shownBefore_) return;
   shownBefore_ = true;
-  if (const QScreen* screen = this->screen()) {
-    const QRect frame = frameGeometry();
-    move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
-  }
+  CentreOnScreen(*this);
 }
 
 void TFormMain::FormClose() { CloseModemPort(); }
