@@ -305,7 +305,7 @@ void TFormMain::FormCreate() {
   ComboBoxKey->clear();
   for (const std::string& name : hooks_.KeyNames()) ComboBoxKey->addItem(Text(Cp1251ToUtf8(name)));
   ClearModemDisplays();
-  SetClientHeight(IdleClientHeight());
+  FitClientHeight();
   ComboBoxPortName->setFocus();
   random_.seed(static_cast<std::mt19937::result_type>(
       std::chrono::high_resolution_clock::now().time_since_epoch().count()));
@@ -380,9 +380,7 @@ void TFormMain::OpenModemPort() {
   PanelBottom->hide();
   PanelMiddle->hide();
   PanelTop->setVisible(opened);
-  SetClientHeight(opened ? PanelTools->height() + PanelTop->height() + PanelProgressBar->height() +
-                               StatusBar->height()
-                         : IdleClientHeight());
+  FitClientHeight();
   Engine.ReceivedByteCount = 0;
   Engine.SetExchangeState(0);
   Engine.ShowStatus();
@@ -560,10 +558,15 @@ void TFormMain::TimerGaugeTimer() { Engine.TimerGaugeTimer(); }
 int TFormMain::ClientWidth() const { return client_->width(); }
 int TFormMain::ClientHeight() const { return client_->height(); }
 
-void TFormMain::SetClientHeight(int height) { client_->setFixedHeight(height); }
-
-int TFormMain::IdleClientHeight() const {
-  return PanelTools->height() + PanelProgressBar->height() + StatusBar->height() + IdleHeightReserve;
+// The client area holds exactly the shown panels; without the current
+// parameters panel it keeps IdleHeightReserve of empty room as well.
+void TFormMain::FitClientHeight() {
+  int height = PanelTop->isHidden() ? IdleHeightReserve : 0;
+  for (const QWidget* panel : std::initializer_list<const QWidget*>{PanelTools, PanelTop, PanelMiddle, PanelBottom,
+                                                                     PanelProgressBar, StatusBar}) {
+    if (!panel->isHidden()) height += panel->height();
+  }
+  client_->setFixedHeight(height);
 }
 
 void TFormMain::ShowError(const QString& text, const QString& detail) { hooks_.ShowError(text, detail); }
@@ -602,10 +605,7 @@ void TFormMain::SetNewAddress(int value) { SpinEditAnew->setValue(value); }
 void TFormMain::ShowParametersPanels(bool keyPanel) {
   PanelMiddle->show();
   PanelBottom->setVisible(keyPanel);
-  int height = PanelTools->height() + PanelTop->height() + PanelMiddle->height() + PanelProgressBar->height() +
-               StatusBar->height();
-  if (keyPanel) height += PanelBottom->height();
-  SetClientHeight(height);
+  FitClientHeight();
 }
 
 void TFormMain::SetGaugeMaximum(int maximum) { GaugeTimeout->SetMaxValue(maximum); }

@@ -183,8 +183,9 @@ class TFormMain : public QMainWindow, public ExchangeView, public ModemPort {
   void BuildControls();
   void BuildMenu();
   void SetTabOrder();
-  void SetClientHeight(int height);
-  int IdleClientHeight() const;
+  // Sets the client height from the panels shown; call after showing or
+  // hiding one.
+  void FitClientHeight();
   // Runs a handler body; any exception ends in an error box instead of
   // leaving through Qt's event dispatch.
   void Guarded(const std::function<void()>& body);
