@@ -13,7 +13,7 @@
 namespace vorsal {
 
 TFormKeyTransfer::TFormKeyTransfer(QWidget* parent, std::function<void(int ms)> sleep)
-    : TKeyDialog({texts::CaptionKeyTransfer, QSize(227, 69), QRect(12, 12, 205, 14), 0, KeyParts, QPoint(140, 36)},
+    : TKeyDialog({texts::CaptionKeyTransfer, QSize(227, 69), QRect(12, 12, 205, 14), 0, KeyPartCount, QPoint(140, 36)},
                  parent, std::move(sleep)) {
   FormKeyTransfer = this;
 }
@@ -43,7 +43,7 @@ void TFormKeyTransfer::TimerStartTimer() {
 
 bool TFormKeyTransfer::SendParts() {
   ExchangeEngine& engine = FormMain->Engine;
-  for (int part = 0; part < KeyParts; ++part) {
+  for (int part = 0; part < KeyPartCount; ++part) {
     engine.SendFrame(BuildKeyPart(part, BinaryKey), TFormMain::RequestPauseMs);
     SetCancelRequested(false);
     engine.KeyAckIndex = -2;
