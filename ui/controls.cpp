@@ -66,8 +66,6 @@ QRadioButton* TRadioGroup::Item(int index) const {
   return static_cast<QRadioButton*>(group_->button(index));
 }
 
-int TRadioGroup::Count() const { return static_cast<int>(group_->buttons().size()); }
-
 TPanelStatusBar::TPanelStatusBar(std::array<int, 3> widths, QWidget* parent) : QStatusBar(parent) {
   setSizeGripEnabled(false);
   for (std::size_t i = 0; i < panels_.size(); ++i) {

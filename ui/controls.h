@@ -58,7 +58,6 @@ class TRadioGroup : public QGroupBox {
   int ItemIndex() const;
   void SetItemIndex(int index);
   QRadioButton* Item(int index) const;
-  int Count() const;
   // Called whenever another item becomes selected, by the user or by code.
   std::function<void()> OnClick;
 

@@ -298,7 +298,6 @@ void TFormMain::SetTabOrder() {
 
 void TFormMain::FormCreate() {
   RadioGroupNewNETClick();
-  helpFile_ = QString::fromLatin1(HelpFileName);
   Engine.SetExchangeState(0);
   Engine.ShowStatus();
   ShowTitle();
@@ -478,7 +477,7 @@ void TFormMain::ButtonSetKeyClick() {
 }
 
 void TFormMain::NMainHelpGetHelpClick() {
-  hooks_.OpenDocument(QString::fromStdString(AppDir) + helpFile_);
+  hooks_.OpenDocument(QString::fromStdString(AppDir) + QString::fromLatin1(HelpFileName));
 }
 
 // ---------------------------------------------------------------------------
