@@ -168,9 +168,8 @@ void TFormMain::BuildControls() {
   ComboBoxPortName = new TDropDownComboBox(PanelTools);
   ComboBoxPortName->setGeometry(40, 5, 200, 21);
   ComboBoxPortName->setSizeAdjustPolicy(QComboBox::AdjustToContentsOnFirstShow);
-  ComboBoxPortName->OnDropDown = [this] { Guarded([this] { ComboBoxPortNameDropDown(); }); };
-  connect(ComboBoxPortName, &QComboBox::activated, this,
-          [this](int) { Guarded([this] { ComboBoxPortNameSelect(); }); });
+  ComboBoxPortName->OnDropDown = GuardedSlot(&TFormMain::ComboBoxPortNameDropDown);
+  connect(ComboBoxPortName, &QComboBox::activated, this, GuardedSlot(&TFormMain::ComboBoxPortNameSelect));
   Bevel2 = new QFrame(PanelTools);
   Bevel2->setFrameShape(QFrame::VLine);
   Bevel2->setGeometry(110, 4, 11, 24);
@@ -182,8 +181,7 @@ void TFormMain::BuildControls() {
   ComboBoxConnType->setCurrentIndex(0);
   ComboBoxConnType->setGeometry(156, 5, 161, 21);
   ComboBoxConnType->hide();
-  connect(ComboBoxConnType, &QComboBox::activated, this,
-          [this](int) { Guarded([this] { ComboBoxConnTypeSelect(); }); });
+  connect(ComboBoxConnType, &QComboBox::activated, this, GuardedSlot(&TFormMain::ComboBoxConnTypeSelect));
 
   // Current parameters, read-only.
   PanelTop = MakePanel(client_, 116, QFrame::NoFrame);
@@ -203,7 +201,7 @@ void TFormMain::BuildControls() {
   CheckBoxNetIdle->setEnabled(false);
   CheckBoxNetActive->setEnabled(false);
   ButtonGetAddress = MakeButton(GroupBoxCurrentSettings, texts::CaptionRead, 243, 48, 75, 49);
-  connect(ButtonGetAddress, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonGetAddressClick(); }); });
+  connect(ButtonGetAddress, &QPushButton::clicked, this, GuardedSlot(&TFormMain::ButtonGetAddressClick));
 
   // New address and network.
   PanelMiddle = MakePanel(client_, 116, QFrame::NoFrame);
@@ -220,9 +218,9 @@ void TFormMain::BuildControls() {
                                      GroupBoxModemNewAddress);
   RadioGroupNewNET->setGeometry(104, 20, 135, 55);
   RadioGroupNewNET->SetItemIndex(0);
-  RadioGroupNewNET->OnClick = [this] { Guarded([this] { RadioGroupNewNETClick(); }); };
+  RadioGroupNewNET->OnClick = GuardedSlot(&TFormMain::RadioGroupNewNETClick);
   ButtonSetAddress = MakeButton(GroupBoxModemNewAddress, texts::CaptionWrite, 244, 24, 75, 49);
-  connect(ButtonSetAddress, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonSetAddressClick(); }); });
+  connect(ButtonSetAddress, &QPushButton::clicked, this, GuardedSlot(&TFormMain::ButtonSetAddressClick));
   CheckBoxAutoInc = Place(new QCheckBox(Text(texts::CaptionAutoInc), GroupBoxModemNewAddress), 16, 82, 273, 17);
 
   // Key footprint and key.
@@ -231,14 +229,14 @@ void TFormMain::BuildControls() {
   Label7 = MakeLabel(GroupBoxSKey, Text(texts::CaptionFootprint), 12, 20);
   LabelFP = MakeDisplay(GroupBoxSKey, Label7, 80, 228);
   ButtonGetFP = MakeButton(GroupBoxSKey, texts::CaptionRead, 232, 16, 89, 25);
-  connect(ButtonGetFP, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonGetFootprintClick(); }); });
+  connect(ButtonGetFP, &QPushButton::clicked, this, GuardedSlot(&TFormMain::ButtonGetFootprintClick));
   Label18 = MakeLabel(GroupBoxSKey, Text(texts::CaptionKey), 12, 54);
   ComboBoxKey = new QComboBox(GroupBoxSKey);
   ComboBoxKey->setEditable(true);
   ComboBoxKey->setInsertPolicy(QComboBox::NoInsert);
   ComboBoxKey->setGeometry(48, 50, 177, 21);
   ButtonSetKey = MakeButton(GroupBoxSKey, texts::CaptionWrite, 232, 48, 89, 25);
-  connect(ButtonSetKey, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonSetKeyClick(); }); });
+  connect(ButtonSetKey, &QPushButton::clicked, this, GuardedSlot(&TFormMain::ButtonSetKeyClick));
 
   // Reply gauge and status bar, at the bottom edge.
   PanelProgressBar = MakePanel(client_, 9, QFrame::Panel, QFrame::Sunken);
@@ -250,7 +248,7 @@ void TFormMain::BuildControls() {
   StatusBar = new TPanelStatusBar({130, 130, 50}, client_);
   StatusBar->setFixedHeight(19);
   StatusBar->setToolTip(Text(texts::HintStatusBar));
-  StatusBar->OnDblClick = [this] { Guarded([this] { StatusBarDblClick(); }); };
+  StatusBar->OnDblClick = GuardedSlot(&TFormMain::StatusBarDblClick);
 
   stack->addWidget(PanelTools);
   stack->addWidget(PanelTop);
@@ -265,19 +263,19 @@ void TFormMain::BuildControls() {
 
   TimerRX = new QTimer(this);
   TimerRX->setInterval(100);
-  connect(TimerRX, &QTimer::timeout, this, [this] { Guarded([this] { TimerRXTimer(); }); });
+  connect(TimerRX, &QTimer::timeout, this, GuardedSlot(&TFormMain::TimerRXTimer));
   TimerGauge = new QTimer(this);
   TimerGauge->setInterval(100);
-  connect(TimerGauge, &QTimer::timeout, this, [this] { Guarded([this] { TimerGaugeTimer(); }); });
+  connect(TimerGauge, &QTimer::timeout, this, GuardedSlot(&TFormMain::TimerGaugeTimer));
 }
 
 void TFormMain::BuildMenu() {
   NMainFile = menuBar()->addMenu(Text(texts::MenuFile));
   MainNFileExit = NMainFile->addAction(Text(texts::MenuFileExit));
-  connect(MainNFileExit, &QAction::triggered, this, [this] { Guarded([this] { MainNFileExitClick(); }); });
+  connect(MainNFileExit, &QAction::triggered, this, GuardedSlot(&TFormMain::MainNFileExitClick));
   NMainHelp = menuBar()->addMenu(Text(texts::MenuHelp));
   NMainHelpGetHelp = NMainHelp->addAction(Text(texts::MenuHelpGetHelp));
-  connect(NMainHelpGetHelp, &QAction::triggered, this, [this] { Guarded([this] { NMainHelpGetHelpClick(); }); });
+  connect(NMainHelpGetHelp, &QAction::triggered, this, GuardedSlot(&TFormMain::NMainHelpGetHelpClick));
 }
 
 // Tab order: the port box, then the new parameters, the key group, and last
@@ -311,7 +309,7 @@ void TFormMain::FormCreate() {
 }
 
 void TFormMain::closeEvent(QCloseEvent* event) {
-  Guarded([this] { FormClose(); });
+  Guarded(&TFormMain::FormClose);
   event->accept();
 }
 
@@ -326,7 +324,7 @@ void TFormMain::showEvent(QShowEvent* event) {
 void TFormMain::FormClose() { CloseModemPort(); }
 
 void TFormMain::FormDestroy() {
-  Guarded([this] { CloseModemPort(); });
+  Guarded(&TFormMain::CloseModemPort);
 }
 
 void TFormMain::MainNFileExitClick() { close(); }
@@ -359,7 +357,7 @@ void TFormMain::OpenModemPort() {
     comPort_.Parity().SetBits(prNone);
     comPort_.SetStopBits(sbOneStopBit);
     comPort_.SetDataBits(dbEight);
-    comPort_.OnRxChar = [this](TCustomComPort*, int) { Guarded([this] { CommPortRxChar(); }); };
+    comPort_.OnRxChar = [this](TCustomComPort*, int) { Guarded(&TFormMain::CommPortRxChar); };
     comPort_.OnError = [this](TCustomComPort*, TComErrors errors) { CommPortError(errors); };
     comPort_.Open();
     opened = true;
@@ -400,7 +398,7 @@ void TFormMain::CommPortError(unsigned errors) {
   QMetaObject::invokeMethod(
       this,
       [this, generation] {
-        if (generation == openGeneration_) Guarded([this] { CloseModemPort(); });
+        if (generation == openGeneration_) Guarded(&TFormMain::CloseModemPort);
       },
       Qt::QueuedConnection);
 }
@@ -576,6 +574,14 @@ void TFormMain::Guarded(const std::function<void()>& body) {
   } catch (...) {
     ShowError(CurrentExceptionText());
   }
+}
+
+void TFormMain::Guarded(void (TFormMain::*handler)()) {
+  Guarded([this, handler] { (this->*handler)(); });
+}
+
+std::function<void()> TFormMain::GuardedSlot(void (TFormMain::*handler)()) {
+  return [this, handler] { Guarded(handler); };
 }
 
 // ---------------------------------------------------------------------------

@@ -186,6 +186,9 @@ class TFormMain : public QMainWindow, public ExchangeView, public ModemPort {
   // Runs a handler body; any exception ends in an error box instead of
   // leaving through Qt's event dispatch.
   void Guarded(const std::function<void()>& body);
+  void Guarded(void (TFormMain::*handler)());
+  // A slot or event handler that runs `handler` through Guarded.
+  std::function<void()> GuardedSlot(void (TFormMain::*handler)());
   void CommPortError(unsigned errors);
   bool KeyBoxActive() const;
   void AppendRandomKeyChar();
