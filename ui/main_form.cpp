@@ -136,6 +136,9 @@ TFormMain::TFormMain(TComPort& comPort, TFormMainHooks hooks, QWidget* parent)
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 
   SetConnectionTypeSource([this] { return ComboBoxConnType->currentIndex(); });
+  // The port's handlers belong to this window until it is destroyed.
+  comPort_.OnRxChar = [this](TCustomComPort*, int) { Guarded(&TFormMain::CommPortRxChar); };
+  comPort_.OnError = [this](TCustomComPort*, TComErrors errors) { CommPortError(errors); };
   qApp->installEventFilter(this);
   FormMain = this;
   Engine.InitGauge();
@@ -357,8 +360,6 @@ void TFormMain::OpenModemPort() {
     comPort_.Parity().SetBits(prNone);
     comPort_.SetStopBits(sbOneStopBit);
     comPort_.SetDataBits(dbEight);
-    comPort_.OnRxChar = [this](TCustomComPort*, int) { Guarded(&TFormMain::CommPortRxChar); };
-    comPort_.OnError = [this](TCustomComPort*, TComErrors errors) { CommPortError(errors); };
     comPort_.Open();
     opened = true;
   } catch (const EComPort& e) {
