@@ -224,8 +224,8 @@ TEST_F(MainFormTest, ReadClearsDisplaysBeforeTheRequestLeaves) {
   EXPECT_TRUE(Shown(form->PanelBottom));
   EXPECT_EQ(form->ClientHeight(), 389);
 
-  // No reply: the 50th gauge tick fails the exchange with a full maroon bar.
-  for (int tick = 0; tick < 50; ++tick) form->TimerGaugeTimer();
+  // No reply: the time-out fails the exchange with a full maroon bar.
+  ExpireReply(*form);
   EXPECT_EQ(Status(2), QString::fromUtf8("Ошибка!"));
   EXPECT_EQ(form->GaugeTimeout->ForeColor(), QColor(128, 0, 0));
   EXPECT_EQ(form->GaugeTimeout->Progress(), form->GaugeTimeout->MaxValue());
