@@ -104,7 +104,6 @@ class KeyTransferTest : public SimSessionTest {
     return form->LabelFP->text();
   }
 
-  test::TempDir dir;
   std::array<std::uint8_t, 32> storedKey{};
   std::vector<std::string> modemArgs;
   std::array<int, 8> slices{};

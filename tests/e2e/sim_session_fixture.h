@@ -9,8 +9,7 @@
 #include "app/identity.h"
 #include "keys/hex_utils.h"
 #include "sim/sim_process.h"
-
-#include <unistd.h>
+#include "tests/support/temp_files.h"
 
 #include <memory>
 #include <optional>
@@ -22,8 +21,6 @@ class SimSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     AppTitle = "Vorsal v.3.2";
-    link = "/tmp/vorsal-e2e-" + std::to_string(::getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name();
     form = std::make_unique<TFormMain>(port, recorder.Hooks());
   }
   void TearDown() override {
@@ -66,7 +63,8 @@ class SimSessionTest : public ::testing::Test {
     return request[3];
   }
 
-  std::string link;
+  test::TempDir dir;  // the test's own: the simulator's link, and any files of the test
+  const std::string link = (dir / "modem").string();
   SimProcess sim;
   TComPort port;
   FormRecorder recorder;

@@ -3,6 +3,7 @@
 #include "tests/ui/main_form_fixture.h"
 
 #include "app/identity.h"
+#include "tests/support/temp_files.h"
 #include "ui/port_failure.h"
 
 #include <QCheckBox>
@@ -18,7 +19,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 
 namespace vorsal::testing {
@@ -481,8 +481,9 @@ TEST(BarGaugeTest, PaintsBarOverBackground) {
 }
 
 TEST(PortFailureTest, PermissionFailureNamesTheOwningGroup) {
-  const std::string path = (std::filesystem::temp_directory_path() / "vorsal-port-failure-test").string();
-  { std::FILE* file = std::fopen(path.c_str(), "w"); ASSERT_NE(file, nullptr); std::fclose(file); }
+  const test::TempDir dir;
+  const std::string path = (dir / "port").string();
+  test::WriteAll(path, {});
   const group* own = ::getgrgid(::getegid());
   ASSERT_NE(own, nullptr);
   const QString detail = DescribePortOpenFailure(path, EACCES, "Unable to open com port (Error: 13)");
@@ -490,7 +491,6 @@ TEST(PortFailureTest, PermissionFailureNamesTheOwningGroup) {
   EXPECT_TRUE(detail.contains(QString::fromLocal8Bit(own->gr_name)));
   EXPECT_TRUE(detail.contains(QString::fromStdString(path)));
   EXPECT_TRUE(detail.contains("Unable to open com port (Error: 13)"));
-  std::filesystem::remove(path);
 
   EXPECT_EQ(ComPortDevicePath("ttyUSB0"), "/dev/ttyUSB0");
   EXPECT_EQ(ComPortDevicePath("/tmp/vorsal-modem"), "/tmp/vorsal-modem");
