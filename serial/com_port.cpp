@@ -219,9 +219,9 @@ void TCustomComPort::SetConnected(bool value) {
   }
 }
 
-std::string TCustomComPort::DevicePath() const {
-  if (!port_.empty() && port_.front() == '/') return port_;
-  return "/dev/" + port_;
+std::string ComPortDevicePath(const std::string& name) {
+  if (!name.empty() && name.front() == '/') return name;
+  return "/dev/" + name;
 }
 
 void TCustomComPort::Open() {
@@ -243,7 +243,7 @@ void TCustomComPort::Open() {
 }
 
 void TCustomComPort::OpenDevice() {
-  const int fd = ::open(DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = ::open(ComPortDevicePath(port_).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) throw EComPort(CE_OpenFailed, errno);
   // The lock keeps out every other user that asks for it, privileged or not;
   // the exclusive mode also keeps out unprivileged ones that don't ask.

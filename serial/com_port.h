@@ -84,6 +84,10 @@ class EComPort : public std::runtime_error {
   int systemCode_;
 };
 
+// Device file of a port name: the name itself when absolute, else
+// "/dev/" + name.
+std::string ComPortDevicePath(const std::string& name);
+
 class TCustomComPort;
 class TComThread;
 
@@ -289,7 +293,6 @@ class TCustomComPort : public QObject {
   friend class TComThread;
   struct HandOver;
 
-  std::string DevicePath() const;
   void OpenDevice();
   void CloseDevice();
   void ApplyBufferSizes();

@@ -3,9 +3,38 @@
 #include <QButtonGroup>
 #include <QMouseEvent>
 #include <QRadioButton>
+#include <QScreen>
+#include <QThread>
 #include <QVBoxLayout>
 
+#include <exception>
+
 namespace vorsal {
+
+QString CurrentExceptionText() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    return QString::fromUtf8(e.what());
+  } catch (...) {
+    return QStringLiteral("Unknown error");
+  }
+}
+
+void BlockingSleep(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
+
+void UseWindowFont(QWidget& window) {
+  QFont font = window.font();
+  font.setPixelSize(11);
+  window.setFont(font);
+}
+
+void CentreOnScreen(QWidget& window) {
+  if (const QScreen* screen = window.screen()) {
+    const QRect frame = window.frameGeometry();
+    window.move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
+  }
+}
 
 void TDropDownComboBox::showPopup() {
   if (OnDropDown) OnDropDown();
@@ -36,8 +65,6 @@ void TRadioGroup::SetItemIndex(int index) {
 QRadioButton* TRadioGroup::Item(int index) const {
   return static_cast<QRadioButton*>(group_->button(index));
 }
-
-int TRadioGroup::Count() const { return static_cast<int>(group_->buttons().size()); }
 
 TPanelStatusBar::TPanelStatusBar(std::array<int, 3> widths, QWidget* parent) : QStatusBar(parent) {
   setSizeGripEnabled(false);

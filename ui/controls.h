@@ -1,5 +1,6 @@
-// Small controls of the windows that Qt has no exact counterpart for, and a
-// scoped application-wide cursor.
+// Small controls of the windows that Qt has no exact counterpart for, a
+// scoped application-wide cursor, and what the windows share in handling
+// exceptions.
 #pragma once
 
 #include <QComboBox>
@@ -15,6 +16,19 @@ class QButtonGroup;
 class QRadioButton;
 
 namespace vorsal {
+
+// The text of the exception being handled: what() of a std::exception,
+// "Unknown error" for anything else. Call only inside a catch handler.
+QString CurrentExceptionText();
+
+// The windows' default pause: blocks the calling (GUI) thread for `ms`.
+void BlockingSleep(int ms);
+
+// Gives `window` the windows' font: the default family, 11 pixels high.
+void UseWindowFont(QWidget& window);
+
+// Moves `window` so that its frame is centred on its screen's work area.
+void CentreOnScreen(QWidget& window);
 
 // Sets the application-wide cursor for as long as it lives, and restores
 // the one shown before however the scope is left.
@@ -44,7 +58,6 @@ class TRadioGroup : public QGroupBox {
   int ItemIndex() const;
   void SetItemIndex(int index);
   QRadioButton* Item(int index) const;
-  int Count() const;
   // Called whenever another item becomes selected, by the user or by code.
   std::function<void()> OnClick;
 

@@ -43,7 +43,7 @@ void TFormHashCalculate::FormShow() {
   std::fill(std::begin(BinaryKey), std::end(BinaryKey), std::uint8_t{0});
   keySource_ = KeySourceKind::None;
   keyName_.clear();
-  const std::string typed = FormMain != nullptr ? FormMain->ComboBoxKey->currentText().toStdString() : std::string();
+  const std::string typed = FormMain->ComboBoxKey->currentText().toStdString();
   std::string error;
   std::optional<std::string> name = KeyNameFromUtf8(typed, &error);
   if (!name) {
@@ -57,7 +57,7 @@ void TFormHashCalculate::FormShow() {
   keyName_ = std::move(*name);
 
   std::string stored;
-  if (!keyName_.empty() && FormMain != nullptr) stored = KeyStoreLookup(FormMain->KeyFile(), keyName_);
+  if (!keyName_.empty()) stored = KeyStoreLookup(FormMain->KeyFile(), keyName_);
   if (keyName_.empty()) {
     LabelHash->setText(QString::fromUtf8(texts::NoKeyHex));
     ProgressBar->setValue(ProgressBar->maximum());
@@ -77,7 +77,6 @@ void TFormHashCalculate::FormShow() {
 }
 
 void TFormHashCalculate::TimerStartTimer() {
-  TimerStart->stop();
   Sleep(PauseMs);
   if (keySource_ != KeySourceKind::Derivation) {
     done(ModalResultOk);
@@ -100,14 +99,14 @@ void TFormHashCalculate::TimerStartTimer() {
   if (!KeyNameStorable(keyName_)) {
     // Stored, the name would read back as another name and never be found:
     // the key goes to the modem but not into Keys.ini.
-    ShowError(QString::fromUtf8(texts::KeyNameNotStored));
+    FormMain->ShowError(QString::fromUtf8(texts::KeyNameNotStored));
     done(ModalResultOk);
     return;
   }
   std::string error;
   if (!KeyStoreSave(FormMain->KeyFile(), keyName_, BytesToHex(BinaryKey, sizeof BinaryKey), &error)) {
     // No transfer follows a key that could not be kept.
-    ShowError(QString::fromStdString(error));
+    FormMain->ShowError(QString::fromStdString(error));
     done(ModalResultCancel);
     return;
   }

@@ -35,8 +35,6 @@ class TFormHashCalculate : public TKeyDialog {
   void TimerStartTimer() override;
 
   KeySourceKind KeySource() const { return keySource_; }
-  // The key name of the current show: trimmed Windows-1251 bytes.
-  const std::string& KeyName() const { return keyName_; }
 
   QLabel* LabelHash;
 
@@ -44,7 +42,7 @@ class TFormHashCalculate : public TKeyDialog {
   void ShowKey();
 
   KeySourceKind keySource_ = KeySourceKind::None;
-  std::string keyName_;
+  std::string keyName_;  // of the current show: trimmed Windows-1251 bytes
 };
 
 // The one key computation dialog, set while it exists.

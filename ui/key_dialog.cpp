@@ -1,46 +1,25 @@
 #include "ui/key_dialog.h"
 
+#include "ui/controls.h"
 #include "ui/main_form.h"
 #include "ui/texts.h"
 
-#include <QGuiApplication>
 #include <QKeyEvent>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
-#include <QThread>
 #include <QTimer>
-
-#include <exception>
 
 namespace vorsal {
 
-namespace {
-
-QString DescribeCurrentException() {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    return QString::fromUtf8(e.what());
-  } catch (...) {
-    return QStringLiteral("Unknown error");
-  }
-}
-
-}  // namespace
-
 TKeyDialog::TKeyDialog(const Layout& layout, QWidget* parent, std::function<void(int ms)> sleep)
     : QDialog(parent), sleep_(std::move(sleep)) {
-  if (!sleep_) sleep_ = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
+  if (!sleep_) sleep_ = BlockingSleep;
   setWindowTitle(QString::fromUtf8(layout.caption));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   setModal(true);
   setFixedSize(layout.client);
-  QFont font = this->font();
-  font.setPixelSize(11);
-  setFont(font);
+  UseWindowFont(*this);
 
   ProgressBar = new QProgressBar(this);
   ProgressBar->setGeometry(layout.progressBar);
@@ -54,6 +33,7 @@ TKeyDialog::TKeyDialog(const Layout& layout, QWidget* parent, std::function<void
   connect(ButtonCancel, &QPushButton::clicked, this, [this] { ButtonCancelClick(); });
 
   TimerStart = new QTimer(this);
+  TimerStart->setSingleShot(true);
   TimerStart->setInterval(StartDelayMs);
   connect(TimerStart, &QTimer::timeout, this, [this] { StartTimerTick(); });
 
@@ -79,16 +59,6 @@ void TKeyDialog::reject() {
   if (!working_) done(ModalResultCancel);
 }
 
-void TKeyDialog::ShowError(const QString& text, const QString& detail) {
-  if (FormMain != nullptr) {
-    FormMain->ShowError(text, detail);
-    return;
-  }
-  QMessageBox box(QMessageBox::Critical, QString::fromUtf8(texts::ErrorBoxTitle), text, QMessageBox::Ok);
-  if (!detail.isEmpty()) box.setDetailedText(detail);
-  box.exec();
-}
-
 void TKeyDialog::RefuseAtStart(const QString& text, const QString& detail) {
   refused_ = true;
   refusal_ = text;
@@ -99,15 +69,12 @@ void TKeyDialog::RefuseAtStart(const QString& text, const QString& detail) {
 // Centred on the screen at every show; then the show handler runs.
 void TKeyDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  if (const QScreen* screen = this->screen()) {
-    const QRect frame = frameGeometry();
-    move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
-  }
+  CentreOnScreen(*this);
   refused_ = false;
   try {
     FormShow();
   } catch (...) {
-    RefuseAtStart(DescribeCurrentException());
+    RefuseAtStart(CurrentExceptionText());
   }
 }
 
@@ -116,9 +83,8 @@ void TKeyDialog::showEvent(QShowEvent* event) {
 // ends with Cancel, so nothing follows it.
 void TKeyDialog::StartTimerTick() {
   if (refused_) {
-    TimerStart->stop();
     refused_ = false;
-    ShowError(refusal_, refusalDetail_);
+    FormMain->ShowError(refusal_, refusalDetail_);
     done(ModalResultCancel);
     return;
   }
@@ -128,7 +94,7 @@ void TKeyDialog::StartTimerTick() {
     working_ = false;
   } catch (...) {
     working_ = false;
-    ShowError(DescribeCurrentException());
+    FormMain->ShowError(CurrentExceptionText());
     if (isVisible()) done(ModalResultCancel);
   }
 }

@@ -1,7 +1,9 @@
 // What the two key dialogs share: a fixed-size modal window centred on the
 // screen with a progress bar and a Cancel button, a one-shot start timer that
 // begins the work once the window is on screen, a cancel flag that Cancel and
-// Esc set and the work polls, and the modal results OK and Cancel.
+// Esc set and the work polls, and the modal results OK and Cancel. The
+// dialogs live within the main window's lifetime (FormMain is set) and show
+// their messages in its error box.
 #pragma once
 
 #include <QDialog>
@@ -67,8 +69,6 @@ class TKeyDialog : public QDialog {
   // ends the dialog with Cancel instead of running the work. (A modal show
   // cannot end before its event loop runs.)
   void RefuseAtStart(const QString& text, const QString& detail = {});
-  // Shows `text` in the main window's error box.
-  static void ShowError(const QString& text, const QString& detail = {});
 
   void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;

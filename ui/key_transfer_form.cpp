@@ -13,7 +13,7 @@
 namespace vorsal {
 
 TFormKeyTransfer::TFormKeyTransfer(QWidget* parent, std::function<void(int ms)> sleep)
-    : TKeyDialog({texts::CaptionKeyTransfer, QSize(227, 69), QRect(12, 12, 205, 14), 0, KeyParts, QPoint(140, 36)},
+    : TKeyDialog({texts::CaptionKeyTransfer, QSize(227, 69), QRect(12, 12, 205, 14), 0, KeyPartCount, QPoint(140, 36)},
                  parent, std::move(sleep)) {
   FormKeyTransfer = this;
 }
@@ -31,20 +31,19 @@ void TFormKeyTransfer::FormShow() {
 // cursor is removed on the way, and the dialog shows the failure and ends
 // with Cancel.
 void TFormKeyTransfer::TimerStartTimer() {
-  TimerStart->stop();
   bool acknowledged = false;
   {
     OverrideCursor busy(Qt::BusyCursor);  // the whole application, while the parts go out
     acknowledged = SendParts();
     if (acknowledged && !CancelRequested()) Sleep(FinalPauseMs);
   }
-  if (!acknowledged && !CancelRequested()) ShowError(QString::fromUtf8(texts::KeyTransferFailed));
+  if (!acknowledged && !CancelRequested()) FormMain->ShowError(QString::fromUtf8(texts::KeyTransferFailed));
   done(CancelRequested() ? ModalResultCancel : ModalResultOk);
 }
 
 bool TFormKeyTransfer::SendParts() {
   ExchangeEngine& engine = FormMain->Engine;
-  for (int part = 0; part < KeyParts; ++part) {
+  for (int part = 0; part < KeyPartCount; ++part) {
     engine.SendFrame(BuildKeyPart(part, BinaryKey), TFormMain::RequestPauseMs);
     SetCancelRequested(false);
     engine.KeyAckIndex = -2;

@@ -12,7 +12,6 @@ namespace vorsal {
 class TFormKeyTransfer : public TKeyDialog {
   Q_OBJECT
  public:
-  static constexpr int KeyParts = 8;
   static constexpr int AckWaitSlices = 61;
   static constexpr int AckSliceMs = 100;
   static constexpr int FinalPauseMs = 500;

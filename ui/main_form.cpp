@@ -23,10 +23,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QSpinBox>
 #include <QStandardPaths>
-#include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -110,7 +108,7 @@ TFormMain::TFormMain(TComPort& comPort, TFormMainHooks hooks, QWidget* parent)
       Engine(*this, *this, [this](int ms) { hooks_.Sleep(ms); }),
       comPort_(comPort),
       hooks_(std::move(hooks)) {
-  if (!hooks_.Sleep) hooks_.Sleep = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
+  if (!hooks_.Sleep) hooks_.Sleep = BlockingSleep;
   if (!hooks_.ShowError) {
     hooks_.ShowError = [this](const QString& text, const QString& detail) {
       QMessageBox box(QMessageBox::Critical, Text(texts::ErrorBoxTitle), text, QMessageBox::Ok, this);
@@ -130,9 +128,7 @@ TFormMain::TFormMain(TComPort& comPort, TFormMainHooks hooks, QWidget* parent)
   setWindowTitle(QStringLiteral("Vorsal"));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-  QFont font = this->font();
-  font.setPixelSize(11);
-  setFont(font);
+  UseWindowFont(*this);
 
   BuildControls();
   BuildMenu();
@@ -140,6 +136,9 @@ TFormMain::TFormMain(TComPort& comPort, TFormMainHooks hooks, QWidget* parent)
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 
   SetConnectionTypeSource([this] { return ComboBoxConnType->currentIndex(); });
+  // The port's handlers belong to this window until it is destroyed.
+  comPort_.OnRxChar = [this](TCustomComPort*, int) { Guarded(&TFormMain::CommPortRxChar); };
+  comPort_.OnError = [this](TCustomComPort*, TComErrors errors) { CommPortError(errors); };
   qApp->installEventFilter(this);
   FormMain = this;
   Engine.InitGauge();
@@ -172,9 +171,8 @@ void TFormMain::BuildControls() {
   ComboBoxPortName = new TDropDownComboBox(PanelTools);
   ComboBoxPortName->setGeometry(40, 5, 200, 21);
   ComboBoxPortName->setSizeAdjustPolicy(QComboBox::AdjustToContentsOnFirstShow);
-  ComboBoxPortName->OnDropDown = [this] { Guarded([this] { ComboBoxPortNameDropDown(); }); };
-  connect(ComboBoxPortName, &QComboBox::activated, this,
-          [this](int) { Guarded([this] { ComboBoxPortNameSelect(); }); });
+  ComboBoxPortName->OnDropDown = GuardedSlot(&TFormMain::ComboBoxPortNameDropDown);
+  connect(ComboBoxPortName, &QComboBox::activated, this, GuardedSlot(&TFormMain::ComboBoxPortNameSelect));
   Bevel2 = new QFrame(PanelTools);
   Bevel2->setFrameShape(QFrame::VLine);
   Bevel2->setGeometry(110, 4, 11, 24);
@@ -186,8 +184,7 @@ void TFormMain::BuildControls() {
   ComboBoxConnType->setCurrentIndex(0);
   ComboBoxConnType->setGeometry(156, 5, 161, 21);
   ComboBoxConnType->hide();
-  connect(ComboBoxConnType, &QComboBox::activated, this,
-          [this](int) { Guarded([this] { ComboBoxConnTypeSelect(); }); });
+  connect(ComboBoxConnType, &QComboBox::activated, this, GuardedSlot(&TFormMain::ComboBoxConnTypeSelect));
 
   // Current parameters, read-only.
   PanelTop = MakePanel(client_, 116, QFrame::NoFrame);
@@ -207,7 +204,7 @@ void TFormMain::BuildControls() {
   CheckBoxNetIdle->setEnabled(false);
   CheckBoxNetActive->setEnabled(false);
   ButtonGetAddress = MakeButton(GroupBoxCurrentSettings, texts::CaptionRead, 243, 48, 75, 49);
-  connect(ButtonGetAddress, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonGetAddressClick(); }); });
+  connect(ButtonGetAddress, &QPushButton::clicked, this, GuardedSlot(&TFormMain::ButtonGetAddressClick));
 
   // New address and network.
   PanelMiddle = MakePanel(client_, 116, QFrame::NoFrame);
@@ -224,9 +221,9 @@ void TFormMain::BuildControls() {
                                      GroupBoxModemNewAddress);
   RadioGroupNewNET->setGeometry(104, 20, 135, 55);
   RadioGroupNewNET->SetItemIndex(0);
-  RadioGroupNewNET->OnClick = [this] { Guarded([this] { RadioGroupNewNETClick(); }); };
+  RadioGroupNewNET->OnClick = GuardedSlot(&TFormMain::RadioGroupNewNETClick);
   ButtonSetAddress = MakeButton(GroupBoxModemNewAddress, texts::CaptionWrite, 244, 24, 75, 49);
-  connect(ButtonSetAddress, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonSetAddressClick(); }); });
+  connect(ButtonSetAddress, &QPushButton::clicked, this, GuardedSlot(&TFormMain::ButtonSetAddressClick));
   CheckBoxAutoInc = Place(new QCheckBox(Text(texts::CaptionAutoInc), GroupBoxModemNewAddress), 16, 82, 273, 17);
 
   // Key footprint and key.
@@ -235,14 +232,14 @@ void TFormMain::BuildControls() {
   Label7 = MakeLabel(GroupBoxSKey, Text(texts::CaptionFootprint), 12, 20);
   LabelFP = MakeDisplay(GroupBoxSKey, Label7, 80, 228);
   ButtonGetFP = MakeButton(GroupBoxSKey, texts::CaptionRead, 232, 16, 89, 25);
-  connect(ButtonGetFP, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonGetFootprintClick(); }); });
+  connect(ButtonGetFP, &QPushButton::clicked, this, GuardedSlot(&TFormMain::ButtonGetFootprintClick));
   Label18 = MakeLabel(GroupBoxSKey, Text(texts::CaptionKey), 12, 54);
   ComboBoxKey = new QComboBox(GroupBoxSKey);
   ComboBoxKey->setEditable(true);
   ComboBoxKey->setInsertPolicy(QComboBox::NoInsert);
   ComboBoxKey->setGeometry(48, 50, 177, 21);
   ButtonSetKey = MakeButton(GroupBoxSKey, texts::CaptionWrite, 232, 48, 89, 25);
-  connect(ButtonSetKey, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonSetKeyClick(); }); });
+  connect(ButtonSetKey, &QPushButton::clicked, this, GuardedSlot(&TFormMain::ButtonSetKeyClick));
 
   // Reply gauge and status bar, at the bottom edge.
   PanelProgressBar = MakePanel(client_, 9, QFrame::Panel, QFrame::Sunken);
@@ -254,7 +251,7 @@ void TFormMain::BuildControls() {
   StatusBar = new TPanelStatusBar({130, 130, 50}, client_);
   StatusBar->setFixedHeight(19);
   StatusBar->setToolTip(Text(texts::HintStatusBar));
-  StatusBar->OnDblClick = [this] { Guarded([this] { StatusBarDblClick(); }); };
+  StatusBar->OnDblClick = GuardedSlot(&TFormMain::StatusBarDblClick);
 
   stack->addWidget(PanelTools);
   stack->addWidget(PanelTop);
@@ -269,19 +266,19 @@ void TFormMain::BuildControls() {
 
   TimerRX = new QTimer(this);
   TimerRX->setInterval(100);
-  connect(TimerRX, &QTimer::timeout, this, [this] { Guarded([this] { TimerRXTimer(); }); });
+  connect(TimerRX, &QTimer::timeout, this, GuardedSlot(&TFormMain::TimerRXTimer));
   TimerGauge = new QTimer(this);
   TimerGauge->setInterval(100);
-  connect(TimerGauge, &QTimer::timeout, this, [this] { Guarded([this] { TimerGaugeTimer(); }); });
+  connect(TimerGauge, &QTimer::timeout, this, GuardedSlot(&TFormMain::TimerGaugeTimer));
 }
 
 void TFormMain::BuildMenu() {
   NMainFile = menuBar()->addMenu(Text(texts::MenuFile));
   MainNFileExit = NMainFile->addAction(Text(texts::MenuFileExit));
-  connect(MainNFileExit, &QAction::triggered, this, [this] { Guarded([this] { MainNFileExitClick(); }); });
+  connect(MainNFileExit, &QAction::triggered, this, GuardedSlot(&TFormMain::MainNFileExitClick));
   NMainHelp = menuBar()->addMenu(Text(texts::MenuHelp));
   NMainHelpGetHelp = NMainHelp->addAction(Text(texts::MenuHelpGetHelp));
-  connect(NMainHelpGetHelp, &QAction::triggered, this, [this] { Guarded([this] { NMainHelpGetHelpClick(); }); });
+  connect(NMainHelpGetHelp, &QAction::triggered, this, GuardedSlot(&TFormMain::NMainHelpGetHelpClick));
 }
 
 // Tab order: the port box, then the new parameters, the key group, and last
@@ -302,21 +299,20 @@ void TFormMain::SetTabOrder() {
 
 void TFormMain::FormCreate() {
   RadioGroupNewNETClick();
-  helpFile_ = QString::fromLatin1(HelpFileName);
   Engine.SetExchangeState(0);
   Engine.ShowStatus();
   ShowTitle();
   ComboBoxKey->clear();
   for (const std::string& name : hooks_.KeyNames()) ComboBoxKey->addItem(Text(Cp1251ToUtf8(name)));
   ClearModemDisplays();
-  SetClientHeight(IdleClientHeight());
+  FitClientHeight();
   ComboBoxPortName->setFocus();
   random_.seed(static_cast<std::mt19937::result_type>(
       std::chrono::high_resolution_clock::now().time_since_epoch().count()));
 }
 
 void TFormMain::closeEvent(QCloseEvent* event) {
-  Guarded([this] { FormClose(); });
+  Guarded(&TFormMain::FormClose);
   event->accept();
 }
 
@@ -325,16 +321,13 @@ void TFormMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (shownBefore_) return;
   shownBefore_ = true;
-  if (const QScreen* screen = this->screen()) {
-    const QRect frame = frameGeometry();
-    move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
-  }
+  CentreOnScreen(*this);
 }
 
 void TFormMain::FormClose() { CloseModemPort(); }
 
 void TFormMain::FormDestroy() {
-  Guarded([this] { CloseModemPort(); });
+  Guarded(&TFormMain::CloseModemPort);
 }
 
 void TFormMain::MainNFileExitClick() { close(); }
@@ -359,40 +352,33 @@ void TFormMain::ComboBoxConnTypeSelect() { ComboBoxPortNameSelect(); }
 
 void TFormMain::OpenModemPort() {
   OverrideCursor hourglass(Qt::WaitCursor);
+  bool opened = false;
+  QString failure;  // the error box's detail when the port did not open
   try {
     comPort_.SetPort(ComboBoxPortName->currentText().toStdString());
     comPort_.SetBaudRate(ComboBoxConnType->currentIndex() == 1 ? br9600 : br600);
     comPort_.Parity().SetBits(prNone);
     comPort_.SetStopBits(sbOneStopBit);
     comPort_.SetDataBits(dbEight);
-    comPort_.OnRxChar = [this](TCustomComPort*, int) { Guarded([this] { CommPortRxChar(); }); };
-    comPort_.OnError = [this](TCustomComPort*, TComErrors errors) { CommPortError(errors); };
     comPort_.Open();
+    opened = true;
+  } catch (const EComPort& e) {
+    failure = DescribePortOpenFailure(comPort_.Port(), e.SystemCode(), e.what());
+  } catch (...) {
+    failure = CurrentExceptionText();
+  }
+  if (opened) {
     ++openGeneration_;
     ShowTitle();
-    SetClientHeight(PanelTools->height() + PanelTop->height() + PanelProgressBar->height() + StatusBar->height());
-    PanelBottom->hide();
-    PanelMiddle->hide();
-    PanelTop->show();
     ClearModemDisplays();
-  } catch (...) {
-    const std::string port = comPort_.Port();
-    QString detail;
-    try {
-      throw;
-    } catch (const EComPort& e) {
-      detail = DescribePortOpenFailure(port, e.SystemCode(), e.what());
-    } catch (const std::exception& e) {
-      detail = QString::fromUtf8(e.what());
-    } catch (...) {
-    }
-    ShowError(Text(texts::PortOpenFailedPrefix) + QString::fromStdString(port) + ")", detail);
+  } else {
+    ShowError(Text(texts::PortOpenFailedPrefix) + QString::fromStdString(comPort_.Port()) + ")", failure);
     ComboBoxPortName->setCurrentIndex(-1);
-    PanelBottom->hide();
-    PanelMiddle->hide();
-    PanelTop->hide();
-    SetClientHeight(IdleClientHeight());
   }
+  PanelBottom->hide();
+  PanelMiddle->hide();
+  PanelTop->setVisible(opened);
+  FitClientHeight();
   Engine.ReceivedByteCount = 0;
   Engine.SetExchangeState(0);
   Engine.ShowStatus();
@@ -413,7 +399,7 @@ void TFormMain::CommPortError(unsigned errors) {
   QMetaObject::invokeMethod(
       this,
       [this, generation] {
-        if (generation == openGeneration_) Guarded([this] { CloseModemPort(); });
+        if (generation == openGeneration_) Guarded(&TFormMain::CloseModemPort);
       },
       Qt::QueuedConnection);
 }
@@ -459,9 +445,8 @@ void TFormMain::ButtonSetAddressClick() {
       Engine.SendFrame(request, RequestPauseMs);
       return;
     }
-  } catch (const std::exception& e) {
-    detail = QString::fromUtf8(e.what());
   } catch (...) {
+    detail = CurrentExceptionText();
   }
   ShowError(Text(texts::CurrentParamsInvalid), detail);
 }
@@ -491,7 +476,7 @@ void TFormMain::ButtonSetKeyClick() {
 }
 
 void TFormMain::NMainHelpGetHelpClick() {
-  hooks_.OpenDocument(QString::fromStdString(AppDir) + helpFile_);
+  hooks_.OpenDocument(QString::fromStdString(AppDir) + QString::fromLatin1(HelpFileName));
 }
 
 // ---------------------------------------------------------------------------
@@ -571,10 +556,15 @@ void TFormMain::TimerGaugeTimer() { Engine.TimerGaugeTimer(); }
 int TFormMain::ClientWidth() const { return client_->width(); }
 int TFormMain::ClientHeight() const { return client_->height(); }
 
-void TFormMain::SetClientHeight(int height) { client_->setFixedHeight(height); }
-
-int TFormMain::IdleClientHeight() const {
-  return PanelTools->height() + PanelProgressBar->height() + StatusBar->height() + IdleHeightReserve;
+// The client area holds exactly the shown panels; without the current
+// parameters panel it keeps IdleHeightReserve of empty room as well.
+void TFormMain::FitClientHeight() {
+  int height = PanelTop->isHidden() ? IdleHeightReserve : 0;
+  for (const QWidget* panel : std::initializer_list<const QWidget*>{PanelTools, PanelTop, PanelMiddle, PanelBottom,
+                                                                     PanelProgressBar, StatusBar}) {
+    if (!panel->isHidden()) height += panel->height();
+  }
+  client_->setFixedHeight(height);
 }
 
 void TFormMain::ShowError(const QString& text, const QString& detail) { hooks_.ShowError(text, detail); }
@@ -582,11 +572,17 @@ void TFormMain::ShowError(const QString& text, const QString& detail) { hooks_.S
 void TFormMain::Guarded(const std::function<void()>& body) {
   try {
     body();
-  } catch (const std::exception& e) {
-    ShowError(QString::fromUtf8(e.what()));
   } catch (...) {
-    ShowError(QStringLiteral("Unknown error"));
+    ShowError(CurrentExceptionText());
   }
+}
+
+void TFormMain::Guarded(void (TFormMain::*handler)()) {
+  Guarded([this, handler] { (this->*handler)(); });
+}
+
+std::function<void()> TFormMain::GuardedSlot(void (TFormMain::*handler)()) {
+  return [this, handler] { Guarded(handler); };
 }
 
 // ---------------------------------------------------------------------------
@@ -615,10 +611,7 @@ void TFormMain::SetNewAddress(int value) { SpinEditAnew->setValue(value); }
 void TFormMain::ShowParametersPanels(bool keyPanel) {
   PanelMiddle->show();
   PanelBottom->setVisible(keyPanel);
-  int height = PanelTools->height() + PanelTop->height() + PanelMiddle->height() + PanelProgressBar->height() +
-               StatusBar->height();
-  if (keyPanel) height += PanelBottom->height();
-  SetClientHeight(height);
+  FitClientHeight();
 }
 
 void TFormMain::SetGaugeMaximum(int maximum) { GaugeTimeout->SetMaxValue(maximum); }

@@ -89,11 +89,9 @@ class TFormMain : public QMainWindow, public ExchangeView, public ModemPort {
 
   int ClientWidth() const;
   int ClientHeight() const;
-  QString HelpFile() const { return helpFile_; }
   // The key file Keys.ini, chosen once at creation: in AppDir, or in the
   // user's data directory when AppDir cannot hold it.
   const std::filesystem::path& KeyFile() const { return keyFile_; }
-  TComPort& ComPort() { return comPort_; }
   // The window's error box (through its ShowError hook); the key dialogs
   // show their messages here too.
   void ShowError(const QString& text, const QString& detail = {});
@@ -119,8 +117,6 @@ class TFormMain : public QMainWindow, public ExchangeView, public ModemPort {
   bool Connected() const override;
   int Read(std::uint8_t* buffer, int count) override;
   int Write(const std::uint8_t* buffer, int count) override;
-
-  QColor ColorOf(GaugeColor color) const;
 
   // Controls, top to bottom.
   QFrame* PanelTools;
@@ -182,11 +178,16 @@ class TFormMain : public QMainWindow, public ExchangeView, public ModemPort {
   void BuildControls();
   void BuildMenu();
   void SetTabOrder();
-  void SetClientHeight(int height);
-  int IdleClientHeight() const;
+  // Sets the client height from the panels shown; call after showing or
+  // hiding one.
+  void FitClientHeight();
+  QColor ColorOf(GaugeColor color) const;
   // Runs a handler body; any exception ends in an error box instead of
   // leaving through Qt's event dispatch.
   void Guarded(const std::function<void()>& body);
+  void Guarded(void (TFormMain::*handler)());
+  // A slot or event handler that runs `handler` through Guarded.
+  std::function<void()> GuardedSlot(void (TFormMain::*handler)());
   void CommPortError(unsigned errors);
   bool KeyBoxActive() const;
   void AppendRandomKeyChar();
@@ -194,7 +195,6 @@ class TFormMain : public QMainWindow, public ExchangeView, public ModemPort {
   TComPort& comPort_;
   TFormMainHooks hooks_;
   QWidget* client_ = nullptr;
-  QString helpFile_;
   std::filesystem::path keyFile_;
   std::mt19937 random_;
   bool discardCurrentKey_ = false;

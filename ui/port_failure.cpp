@@ -1,5 +1,7 @@
 #include "ui/port_failure.h"
 
+#include "serial/com_port.h"
+
 #include <grp.h>
 #include <sys/stat.h>
 
@@ -9,11 +11,6 @@
 #include <QStringList>
 
 namespace vorsal {
-
-std::string PortDevicePath(const std::string& portName) {
-  if (!portName.empty() && portName.front() == '/') return portName;
-  return "/dev/" + portName;
-}
 
 namespace {
 
@@ -29,9 +26,9 @@ QString OwningGroup(const std::string& path) {
 
 QString DescribePortOpenFailure(const std::string& portName, int systemCode, const std::string& message) {
   QStringList lines;
-  if (systemCode != 0) lines << QString::fromLocal8Bit(std::strerror(systemCode));
+  if (systemCode > 0) lines << QString::fromLocal8Bit(std::strerror(systemCode));
   if (systemCode == EACCES || systemCode == EPERM) {
-    const std::string path = PortDevicePath(portName);
+    const std::string path = ComPortDevicePath(portName);
     const QString group = OwningGroup(path);
     if (!group.isEmpty()) {
       lines << QStringLiteral("Нет прав на %1: пользователь должен входить в группу «%2», "

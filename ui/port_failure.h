@@ -8,10 +8,7 @@
 
 namespace vorsal {
 
-// Device file of a port name: the name itself when absolute, else /dev/name.
-std::string PortDevicePath(const std::string& portName);
-
-// `systemCode` is the errno of the failure (0 when the failure had none);
+// `systemCode` is the errno of the failure (-1 when the failure had none);
 // `message` is the port component's own message.
 QString DescribePortOpenFailure(const std::string& portName, int systemCode, const std::string& message);
 

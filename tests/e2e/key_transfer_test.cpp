@@ -9,6 +9,7 @@
 #include "keys/hex_utils.h"
 #include "keys/key_derivation.h"
 #include "keys/key_store.h"
+#include "protocol/frame.h"
 #include "sim/modem_model.h"
 #include "tests/support/temp_files.h"
 #include "ui/hash_calculate_form.h"
@@ -21,8 +22,8 @@
 #include <QPushButton>
 #include <QThread>
 
+#include <algorithm>
 #include <array>
-#include <cstdio>
 
 namespace vorsal::testing {
 namespace {
@@ -72,28 +73,30 @@ class KeyTransferTest : public SimSessionTest {
     form->ButtonSetKey->click();
   }
   // The key parts the modem received, in order, until it stays silent.
-  std::vector<std::vector<int>> ReceivedParts() {
-    std::vector<std::vector<int>> parts;
-    for (std::vector<int> request = NextRequest(1000); !request.empty(); request = NextRequest(500)) {
+  std::vector<std::vector<std::uint8_t>> ReceivedParts() {
+    std::vector<std::vector<std::uint8_t>> parts;
+    for (std::vector<std::uint8_t> request = NextRequest(1000); !request.empty(); request = NextRequest(500)) {
       parts.push_back(request);
     }
     return parts;
   }
   // The received parts carry `count` parts of `key` in order.
-  void ExpectParts(const std::vector<std::vector<int>>& parts, const std::uint8_t* key, std::size_t count) {
+  void ExpectParts(const std::vector<std::vector<std::uint8_t>>& parts, const std::uint8_t* key, std::size_t count) {
     ASSERT_EQ(parts.size(), count);
     for (std::size_t i = 0; i < count; ++i) {
-      const std::vector<int> expected = {CmdKeyPart + static_cast<int>(i), key[4 * i], key[4 * i + 1],
-                                         key[4 * i + 2], key[4 * i + 3]};
-      EXPECT_EQ(std::vector<int>(parts[i].begin() + 3, parts[i].end()), expected) << "part " << i;
+      const std::vector<std::uint8_t> expected = {static_cast<std::uint8_t>(CmdKeyPart + i), key[4 * i],
+                                                  key[4 * i + 1], key[4 * i + 2], key[4 * i + 3]};
+      ASSERT_EQ(parts[i].size(), FrameSize) << "part " << i;
+      EXPECT_EQ(std::vector<std::uint8_t>(parts[i].begin() + 3, parts[i].end()), expected) << "part " << i;
     }
   }
+  // The footprint display for `key`: the simulated modem's footprint reply
+  // formatted as the window does.
   QString FootprintOf(const std::uint8_t* key) {
     const ModemFootprintBytes footprint = ModemFootprint(key);
-    char text[16];
-    std::snprintf(text, sizeof text, "%02X.%02X.%02X.%02X", footprint[3], footprint[2], footprint[1],
-                  footprint[0]);
-    return QString::fromLatin1(text);
+    ModemFrame reply{};
+    std::copy(footprint.begin(), footprint.end(), reply.begin() + 4);
+    return QString::fromStdString(FormatFootprint(reply.data()));
   }
   QString ReadFootprint() {
     form->ButtonGetFP->click();
@@ -101,7 +104,6 @@ class KeyTransferTest : public SimSessionTest {
     return form->LabelFP->text();
   }
 
-  test::TempDir dir;
   std::array<std::uint8_t, 32> storedKey{};
   std::vector<std::string> modemArgs;
   std::array<int, 8> slices{};

@@ -18,9 +18,9 @@ class ModemSessionTest : public SimSessionTest {
   // exchange stays open and fails at the time-out.
   void ExpectUnacceptedReply(QPushButton* command, int lineBytes) {
     command->click();
-    ASSERT_TRUE(AwaitBytes(lineBytes));
+    ASSERT_TRUE(AwaitBytes(*form, lineBytes));
     EXPECT_EQ(form->Engine.ExchangeState, ExchangeNone);
-    ExpireReply();
+    ExpireReply(*form);
     EXPECT_EQ(Result(), QString::fromUtf8("Ошибка!"));
   }
 };
@@ -90,7 +90,7 @@ TEST_F(ModemSessionTest, SilentModemFailsAndBlocksTheNextWrite) {
   // The second read goes unanswered: failure after the time-out, and the
   // address display no longer holds a number.
   form->ButtonGetAddress->click();
-  ExpireReply();
+  ExpireReply(*form);
   EXPECT_EQ(Result(), QString::fromUtf8("Ошибка!"));
   EXPECT_EQ(form->GaugeTimeout->ForeColor(), QColor(128, 0, 0));
 

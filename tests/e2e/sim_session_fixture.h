@@ -7,13 +7,12 @@
 #include "tests/ui/main_form_fixture.h"
 
 #include "app/identity.h"
+#include "keys/hex_utils.h"
 #include "sim/sim_process.h"
-
-#include <unistd.h>
+#include "tests/support/temp_files.h"
 
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <vector>
 
 namespace vorsal::testing {
@@ -22,8 +21,6 @@ class SimSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     AppTitle = "Vorsal v.3.2";
-    link = "/tmp/vorsal-e2e-" + std::to_string(::getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name();
     form = std::make_unique<TFormMain>(port, recorder.Hooks());
   }
   void TearDown() override {
@@ -47,38 +44,27 @@ class SimSessionTest : public ::testing::Test {
   bool AwaitResult() {
     return WaitUntil([&] { return form->Engine.ExchangeState != ExchangeNone; }, true, 10000);
   }
-  // Runs the window until `count` more bytes have come in and been handled.
-  bool AwaitBytes(int count) {
-    const int target = form->Engine.ReceivedByteCount + count;
-    if (!WaitUntil([&] { return form->Engine.ReceivedByteCount >= target; }, true, 10000)) return false;
-    form->TimerRXTimer();
-    return true;
-  }
-  // The reply time-out, without waiting five seconds.
-  void ExpireReply() {
-    for (int tick = 0; tick < 50; ++tick) form->TimerGaugeTimer();
-  }
   // The 8 bytes of the next request the modem logged; empty when none comes
   // within timeoutMs.
-  std::vector<int> NextRequest(int timeoutMs = 10000) {
+  std::vector<std::uint8_t> NextRequest(int timeoutMs = 10000) {
     while (std::optional<std::string> line = sim.ReadLine(timeoutMs)) {
       if (line->rfind("rx ", 0) != 0) continue;
-      std::istringstream text(line->substr(3));
-      std::vector<int> bytes;
-      std::string hex;
-      while (text >> hex) bytes.push_back(std::stoi(hex, nullptr, 16));
+      std::vector<std::uint8_t> bytes(line->size());
+      const int count = HexToBytes(line->substr(3), bytes.data(), static_cast<int>(bytes.size()));
+      bytes.resize(static_cast<std::size_t>(count));
       return bytes;
     }
     return {};
   }
   // Command byte of the next request the modem logged.
   std::optional<int> NextRequestCommand() {
-    const std::vector<int> request = NextRequest();
+    const std::vector<std::uint8_t> request = NextRequest();
     if (request.size() < 4) return std::nullopt;
     return request[3];
   }
 
-  std::string link;
+  test::TempDir dir;  // the test's own: the simulator's link, and any files of the test
+  const std::string link = (dir / "modem").string();
   SimProcess sim;
   TComPort port;
   FormRecorder recorder;

@@ -56,13 +56,25 @@ inline void PickPort(TFormMain& form, const std::string& path, const std::vector
   emit form.ComboBoxPortName->activated(index);
 }
 
-// Delivers `frame` from the modem side and runs receive ticks until it has
-// been read from the port and dispatched.
-inline void Deliver(TFormMain& form, PtyPair& line, const ModemFrame& frame) {
-  const int before = form.Engine.ReceivedByteCount;
-  line.WriteMaster({frame.begin(), frame.end()});
-  ASSERT_TRUE(WaitUntil([&] { return form.Engine.ReceivedByteCount >= before + 8; }, true, 10000));
+// Runs the window until `count` more bytes have come in, then lets a
+// receive tick dispatch them; false when they do not come.
+inline bool AwaitBytes(TFormMain& form, int count) {
+  const int target = form.Engine.ReceivedByteCount + count;
+  if (!WaitUntil([&] { return form.Engine.ReceivedByteCount >= target; }, true, 10000)) return false;
   form.TimerRXTimer();
+  return true;
+}
+
+// Delivers `frame` from the modem side and runs the window until it has been
+// read from the port and dispatched.
+inline void Deliver(TFormMain& form, PtyPair& line, const ModemFrame& frame) {
+  line.WriteMaster({frame.begin(), frame.end()});
+  ASSERT_TRUE(AwaitBytes(form, FrameSize));
+}
+
+// The reply time-out without waiting five seconds: 50 gauge ticks.
+inline void ExpireReply(TFormMain& form) {
+  for (int tick = 0; tick < 50; ++tick) form.TimerGaugeTimer();
 }
 
 inline bool Shown(const QWidget* panel) { return !panel->isHidden(); }

@@ -3,6 +3,7 @@
 #include "tests/ui/main_form_fixture.h"
 
 #include "app/identity.h"
+#include "tests/support/temp_files.h"
 #include "ui/port_failure.h"
 
 #include <QCheckBox>
@@ -18,11 +19,33 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 
 namespace vorsal::testing {
 namespace {
+
+// The modem displays in one line: firmware, address, footprint, key box,
+// then the service and working network boxes as 0/1.
+std::string Displays(const TFormMain& form) {
+  return (QStringList{form.LabelVersion->text(), form.LabelAold->text(), form.LabelFP->text(),
+                      form.ComboBoxKey->currentText()}
+              .join('|') +
+          '|' + QChar(form.CheckBoxNetIdle->isChecked() ? '1' : '0') +
+          QChar(form.CheckBoxNetActive->isChecked() ? '1' : '0'))
+      .toStdString();
+}
+const std::string ClearedDisplays = "****|****|****||00";
+
+// The window, noting the displays whenever a frame is written to the port.
+class WatchedFormMain : public TFormMain {
+ public:
+  using TFormMain::TFormMain;
+  int Write(const std::uint8_t* buffer, int count) override {
+    displaysAtWrite.push_back(Displays(*this));
+    return TFormMain::Write(buffer, count);
+  }
+  std::vector<std::string> displaysAtWrite;
+};
 
 class MainFormTest : public ::testing::Test {
  protected:
@@ -30,7 +53,7 @@ class MainFormTest : public ::testing::Test {
     AppTitle = "Vorsal v.3.2";
     AppDir = "/opt/vorsal/";
     recorder.keyNames = {"first key", "second key"};
-    form = std::make_unique<TFormMain>(port, recorder.Hooks());
+    form = std::make_unique<WatchedFormMain>(port, recorder.Hooks());
   }
   void TearDown() override {
     form.reset();
@@ -64,7 +87,7 @@ class MainFormTest : public ::testing::Test {
   TComPort port;
   PtyPair line;
   FormRecorder recorder;
-  std::unique_ptr<TFormMain> form;
+  std::unique_ptr<WatchedFormMain> form;
 };
 
 TEST_F(MainFormTest, StartsWithTitleOnlyToolStripAndStatus) {
@@ -186,13 +209,14 @@ TEST_F(MainFormTest, ReadClearsDisplaysBeforeTheRequestLeaves) {
   ReadParameters(5, true, 2, 31);
   form->LabelFP->setText("01.02.03.04");
   form->ComboBoxKey->setEditText("name");
+  ASSERT_NE(Displays(*form), ClearedDisplays);
 
   form->ButtonGetAddress->click();
   EXPECT_EQ(line.ReadMaster(8), std::vector<std::uint8_t>(form->Engine.LastSentFrame, form->Engine.LastSentFrame + 8));
   EXPECT_EQ(form->Engine.LastSentFrame[3], CmdReadParams);
-  for (QLabel* display : {form->LabelVersion, form->LabelAold, form->LabelFP}) EXPECT_EQ(display->text(), "****");
-  EXPECT_TRUE(form->ComboBoxKey->currentText().isEmpty());
-  EXPECT_FALSE(form->CheckBoxNetIdle->isChecked());
+  // Cleared by the time the frame was written, and after.
+  EXPECT_EQ(form->displaysAtWrite.back(), ClearedDisplays);
+  EXPECT_EQ(Displays(*form), ClearedDisplays);
   EXPECT_EQ(form->GaugeTimeout->BackColor(), QColor(255, 255, 0));
   EXPECT_EQ(form->GaugeTimeout->ForeColor(), QColor(0, 0, 0));
   EXPECT_TRUE(form->TimerGauge->isActive());
@@ -200,8 +224,8 @@ TEST_F(MainFormTest, ReadClearsDisplaysBeforeTheRequestLeaves) {
   EXPECT_TRUE(Shown(form->PanelBottom));
   EXPECT_EQ(form->ClientHeight(), 389);
 
-  // No reply: the 50th gauge tick fails the exchange with a full maroon bar.
-  for (int tick = 0; tick < 50; ++tick) form->TimerGaugeTimer();
+  // No reply: the time-out fails the exchange with a full maroon bar.
+  ExpireReply(*form);
   EXPECT_EQ(Status(2), QString::fromUtf8("Ошибка!"));
   EXPECT_EQ(form->GaugeTimeout->ForeColor(), QColor(128, 0, 0));
   EXPECT_EQ(form->GaugeTimeout->Progress(), form->GaugeTimeout->MaxValue());
@@ -263,13 +287,26 @@ TEST_F(MainFormTest, FootprintReadResetsOnlyTheFootprint) {
 }
 
 TEST_F(MainFormTest, FailedWriteInReadCommandsEndsInErrorBox) {
-  // Never opened: the port refuses the write; the handler shows the port's
-  // message instead of letting the exception out.
+  OpenLine();
+  ReadParameters(17, true, 2, 31);
+  form->LabelFP->setText("01.02.03.04");
+  port.Close();
+
+  // The closed port refuses the write; the handler shows the port's message
+  // instead of letting the exception out. The displays were reset first.
+  const std::string notOpen = EComPort(CEPortNotOpen).what();
   form->ButtonGetAddress->click();
+  ASSERT_EQ(recorder.errors.size(), 1u);
+  EXPECT_EQ(recorder.errors[0].first.toStdString(), notOpen);
+  EXPECT_EQ(Displays(*form), ClearedDisplays);
+
+  form->LabelAold->setText("17");
+  form->LabelFP->setText("01.02.03.04");
   form->ButtonGetFP->click();
   ASSERT_EQ(recorder.errors.size(), 2u);
-  EXPECT_FALSE(recorder.errors[0].first.isEmpty());
-  EXPECT_EQ(form->LabelAold->text(), "****");
+  EXPECT_EQ(recorder.errors[1].first.toStdString(), notOpen);
+  EXPECT_EQ(form->LabelFP->text(), "****");
+  EXPECT_EQ(form->LabelAold->text(), "17");
 }
 
 TEST_F(MainFormTest, NetworkChoiceSetsAddressMinimum) {
@@ -356,21 +393,34 @@ TEST_F(MainFormTest, TabOrderFollowsVisiblePanels) {
   Activate();
   OpenLine();
   ReadParameters(1, true, 2, 31);
-  form->ComboBoxPortName->setFocus();
-  std::vector<QWidget*> visited;
-  for (int i = 0; i < 10 && visited.size() < 12; ++i) {
-    visited.push_back(form->focusWidget());
-    KeyClick(form->focusWidget(), Qt::Key_Tab);
-  }
-  const auto position = [&](QWidget* w) {
-    return std::find(visited.begin(), visited.end(), w) - visited.begin();
+  ASSERT_TRUE(Shown(form->PanelBottom));
+  // One round of Tab from the port box, as the controls the focus lands on
+  // (the key box's line edit stands for the key box).
+  const auto round = [&] {
+    const auto control = [&](QWidget* focus) -> QWidget* {
+      return focus == form->ComboBoxKey->lineEdit() ? form->ComboBoxKey : focus;
+    };
+    form->ComboBoxPortName->setFocus();
+    std::vector<QWidget*> visited = {control(form->focusWidget())};
+    for (int presses = 0; presses < 20; ++presses) {
+      KeyClick(form->focusWidget(), Qt::Key_Tab);
+      QWidget* next = control(form->focusWidget());
+      if (next == visited.front()) break;
+      visited.push_back(next);
+    }
+    return visited;
   };
-  EXPECT_LT(position(form->ComboBoxPortName), position(form->SpinEditAnew));
-  EXPECT_LT(position(form->SpinEditAnew), position(form->CheckBoxAutoInc));
-  EXPECT_LT(position(form->CheckBoxAutoInc), position(form->ButtonSetAddress));
-  EXPECT_LT(position(form->ButtonSetAddress), position(form->ButtonGetFP));
-  EXPECT_LT(position(form->ButtonGetFP), position(form->ButtonSetKey));
-  EXPECT_LT(position(form->ButtonSetKey), position(form->ButtonGetAddress));
+  // The network choice is one tab stop.
+  const std::vector<QWidget*> full = {form->ComboBoxPortName, form->SpinEditAnew,      form->CheckBoxAutoInc,
+                                      form->RadioGroupNewNET->Item(0), form->ButtonSetAddress, form->ButtonGetFP,
+                                      form->ButtonSetKey,     form->ComboBoxKey,       form->ButtonGetAddress};
+  EXPECT_EQ(round(), full);
+
+  // Without the key panel its controls are skipped.
+  form->ShowParametersPanels(false);
+  EXPECT_EQ(round(), (std::vector<QWidget*>{form->ComboBoxPortName, form->SpinEditAnew, form->CheckBoxAutoInc,
+                                            form->RadioGroupNewNET->Item(0), form->ButtonSetAddress,
+                                            form->ButtonGetAddress}));
 }
 
 TEST_F(MainFormTest, StatusBarDoubleClickResetsOnlyTheByteCount) {
@@ -431,8 +481,9 @@ TEST(BarGaugeTest, PaintsBarOverBackground) {
 }
 
 TEST(PortFailureTest, PermissionFailureNamesTheOwningGroup) {
-  const std::string path = (std::filesystem::temp_directory_path() / "vorsal-port-failure-test").string();
-  { std::FILE* file = std::fopen(path.c_str(), "w"); ASSERT_NE(file, nullptr); std::fclose(file); }
+  const test::TempDir dir;
+  const std::string path = (dir / "port").string();
+  test::WriteAll(path, {});
   const group* own = ::getgrgid(::getegid());
   ASSERT_NE(own, nullptr);
   const QString detail = DescribePortOpenFailure(path, EACCES, "Unable to open com port (Error: 13)");
@@ -440,11 +491,17 @@ TEST(PortFailureTest, PermissionFailureNamesTheOwningGroup) {
   EXPECT_TRUE(detail.contains(QString::fromLocal8Bit(own->gr_name)));
   EXPECT_TRUE(detail.contains(QString::fromStdString(path)));
   EXPECT_TRUE(detail.contains("Unable to open com port (Error: 13)"));
-  std::filesystem::remove(path);
 
-  EXPECT_EQ(PortDevicePath("ttyUSB0"), "/dev/ttyUSB0");
-  EXPECT_EQ(PortDevicePath("/tmp/vorsal-modem"), "/tmp/vorsal-modem");
+  EXPECT_EQ(ComPortDevicePath("ttyUSB0"), "/dev/ttyUSB0");
+  EXPECT_EQ(ComPortDevicePath("/tmp/vorsal-modem"), "/tmp/vorsal-modem");
   EXPECT_FALSE(DescribePortOpenFailure("ttyS0", ENOENT, "").contains("usermod"));
+}
+
+TEST(PortFailureTest, FailureWithoutSystemCodeShowsOnlyTheMessage) {
+  // The port's exceptions carry -1 when the system gave no reason.
+  const EComPort failure(CE_SetStateFailed);
+  ASSERT_EQ(failure.SystemCode(), -1);
+  EXPECT_EQ(DescribePortOpenFailure("ttyS0", failure.SystemCode(), failure.what()).toStdString(), failure.what());
 }
 
 }  // namespace
