@@ -140,11 +140,6 @@ std::string_view FormatFootprint(const std::uint8_t* frame, char (&out)[Footprin
   return std::string_view(out, FootprintTextSize - 1);
 }
 
-std::string FormatFootprint(const std::uint8_t* frame) {
-  char text[FootprintTextSize];
-  return std::string(FormatFootprint(frame, text));
-}
-
 bool EchoMatches(const std::uint8_t* reply, const std::uint8_t* request) {
   return std::memcmp(reply + 4, request + 4, 4) == 0;
 }

@@ -83,8 +83,6 @@ AddressReply DecodeSetAddressReply(const std::uint8_t* frame);
 // text and a terminating NUL) without allocating; the result views `out`.
 constexpr std::size_t FootprintTextSize = 12;
 std::string_view FormatFootprint(const std::uint8_t* frame, char (&out)[FootprintTextSize]);
-// The same text as an owned string.
-std::string FormatFootprint(const std::uint8_t* frame);
 
 // True when bytes 4..7 of both frames are equal (the echo rule).
 bool EchoMatches(const std::uint8_t* reply, const std::uint8_t* request);

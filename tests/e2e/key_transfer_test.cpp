@@ -4,6 +4,7 @@
 // acknowledgement with the previous part's command, Cancel, the adapter
 // pulled out while sending).
 #include "tests/e2e/sim_session_fixture.h"
+#include "tests/support/frames.h"
 
 #include "keys/gost_hash.h"
 #include "keys/hex_utils.h"
@@ -96,7 +97,7 @@ class KeyTransferTest : public SimSessionTest {
     const ModemFootprintBytes footprint = ModemFootprint(key);
     ModemFrame reply{};
     std::copy(footprint.begin(), footprint.end(), reply.begin() + 4);
-    return QString::fromStdString(FormatFootprint(reply.data()));
+    return QString::fromStdString(test::FootprintText(reply.data()));
   }
   QString ReadFootprint() {
     form->ButtonGetFP->click();

@@ -7,6 +7,7 @@
 
 #include "protocol/exchange_engine.h"
 #include "support/fake_exchange_view.h"
+#include "support/frames.h"
 
 using namespace vorsal;
 using namespace vorsal::testing;
@@ -16,7 +17,7 @@ namespace {
 // Footprint replies make each dispatch visible as one "footprint" log entry.
 ModemFrame Footprint(std::uint8_t tag) { return ValidReply(CmdReadFootprint, tag, 0, 0, 0x5A); }
 std::string FootprintEntry(std::uint8_t tag) {
-  return "footprint " + FormatFootprint(Footprint(tag).data());
+  return "footprint " + test::FootprintText(Footprint(tag).data());
 }
 
 std::vector<std::string> FootprintEntries(std::initializer_list<int> tags) {

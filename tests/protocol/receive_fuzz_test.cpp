@@ -10,6 +10,7 @@
 
 #include "protocol/exchange_engine.h"
 #include "support/fake_exchange_view.h"
+#include "support/frames.h"
 
 using namespace vorsal;
 using namespace vorsal::testing;
@@ -39,7 +40,7 @@ Stream MakeStream(std::mt19937& random, int frames, int maxNoise) {
     const ModemFrame frame = ValidReply(CmdReadFootprint, byte(random), byte(random), byte(random), byte(random));
     s.frameStarts.push_back(s.bytes.size());
     s.bytes.insert(s.bytes.end(), frame.begin(), frame.end());
-    s.footprints.push_back("footprint " + FormatFootprint(frame.data()));
+    s.footprints.push_back("footprint " + test::FootprintText(frame.data()));
   }
   for (int n = noise(random); n > 0; --n) s.bytes.push_back(static_cast<std::uint8_t>(byte(random)));
 

@@ -1,5 +1,5 @@
 #include "sim/modem_model.h"
-#include "tests/sim/stamped_frame.h"
+#include "tests/support/frames.h"
 
 #include <gtest/gtest.h>
 
@@ -105,7 +105,7 @@ TEST(ModemCommands, KeyPartsAreStoredAndEchoedAndChangeTheFootprint) {
   const Bytes zeroPrint = LineOf(model, Request(CmdReadFootprint));
   ASSERT_EQ(zeroPrint.size(), FrameSize);
   EXPECT_EQ(zeroPrint[3], CmdReadFootprint);
-  EXPECT_EQ(FormatFootprint(zeroPrint.data()), "0B.2A.E4.45");  // FNV-1a of 32 zero bytes
+  EXPECT_EQ(test::FootprintText(zeroPrint.data()), "0B.2A.E4.45");  // FNV-1a of 32 zero bytes
 
   const ModemKey key = CountingKey();
   for (int part = 0; part < KeyPartCount; ++part) {

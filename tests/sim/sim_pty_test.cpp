@@ -14,7 +14,7 @@
 #include "keys/hex_utils.h"
 #include "sim/modem_model.h"
 #include "sim/sim_process.h"
-#include "tests/sim/stamped_frame.h"
+#include "tests/support/frames.h"
 #include "tests/support/temp_files.h"
 
 using namespace vorsal;
@@ -176,7 +176,7 @@ TEST_F(SimPty, DeliveryFaultsReachTheLine) {
   client.Write(request);  // reply 1: stray bytes, split, delayed
   auto frames = receive(3 + FrameSize);
   ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(FormatFootprint(frames[0].data()), "0B.2A.E4.45");
+  EXPECT_EQ(test::FootprintText(frames[0].data()), "0B.2A.E4.45");
 
   client.Write(request);  // reply 2: dropped
   EXPECT_EQ(AwaitLog("tx").find("(dropped"), std::string::npos);  // reply 1
