@@ -1,6 +1,7 @@
 #include "ui/main_form.h"
 
 #include "app/identity.h"
+#include "app/program_paths.h"
 #include "keys/cp1251.h"
 #include "keys/key_derivation.h"
 #include "keys/key_store.h"
@@ -24,7 +25,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
-#include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -119,8 +119,7 @@ TFormMain::TFormMain(TComPort& comPort, TFormMainHooks hooks, QWidget* parent)
   if (!hooks_.OpenDocument) {
     hooks_.OpenDocument = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
   }
-  keyFile_ = KeyStoreLocation(
-      AppDir, QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString());
+  keyFile_ = KeyStorePath();
   if (!hooks_.KeyNames) {
     hooks_.KeyNames = [this] { return KeyStoreNames(keyFile_); };
   }
