@@ -25,6 +25,19 @@ namespace {
 constexpr int PollPauseMs = 500;     // between parameter reads while a modem stays connected
 constexpr int ReopenPauseMs = 500;   // between attempts to open a port that went away
 
+std::string DescribeOutcome(Outcome outcome, const ModemLink& link) {
+  switch (outcome) {
+    case Outcome::NoReply:
+      return "no reply within " + std::to_string(ReplyTimeoutSeconds) + " s";
+    case Outcome::NotAccepted:
+      return "reply not accepted (wrong echo or another command)";
+    case Outcome::PortLost:
+      return "port lost: " + link.PortError();
+    default:
+      return "ok";
+  }
+}
+
 std::string YesNo(bool value) { return value ? "yes" : "no"; }
 
 // Runs one command with the environment's streams, port and journal.
@@ -85,17 +98,11 @@ class Runner {
   }
 
   std::string OutcomeText(Outcome outcome) const {
-    switch (outcome) {
-      case Outcome::NoReply:
-        return "no reply within " + std::to_string(ReplyTimeoutSeconds) + " s" +
-               (options_.retries > 0 ? " (" + std::to_string(options_.retries + 1) + " attempts)" : "");
-      case Outcome::NotAccepted:
-        return "the modem's reply was not the expected one (wrong echo or another command)";
-      case Outcome::PortLost:
-        return "port lost: " + link_.PortError();
-      default:
-        return "ok";
+    std::string text = DescribeOutcome(outcome, link_);
+    if (outcome == Outcome::NoReply && options_.retries > 0) {
+      text += " (" + std::to_string(options_.retries + 1) + " attempts)";
     }
+    return text;
   }
 
   // ---- Ports -------------------------------------------------------------------
@@ -423,6 +430,8 @@ class Runner {
           status = result;
           if (result == ExitStoreFailed) break;
         }
+        // The last modem of --count K is done: nothing more to wait for.
+        if (options_.count != 0 && done == options_.count) break;
         Message() << "disconnect the modem\n";
       }
       if (!AwaitDisconnect()) break;
@@ -474,19 +483,6 @@ class Runner {
   BinaryKeyBytes key_{};
 };
 
-std::string Failure(const std::string& what, Outcome outcome) {
-  switch (outcome) {
-    case Outcome::NoReply:
-      return what + ": no reply";
-    case Outcome::NotAccepted:
-      return what + ": reply not accepted (wrong echo or another command)";
-    case Outcome::PortLost:
-      return what + ": port lost";
-    default:
-      return what;
-  }
-}
-
 }  // namespace
 
 int ExitCodeOf(Outcome outcome) {
@@ -510,7 +506,7 @@ ModemStep ConfigureModem(ModemLink& link, const ModemParams& current, int addres
   const auto fail = [&](Outcome outcome, const std::string& what) {
     step.outcome = outcome;
     step.exitCode = ExitCodeOf(outcome);
-    step.message = Failure(what, outcome);
+    step.message = what + ": " + DescribeOutcome(outcome, link);
     return step;
   };
   if (const Outcome outcome = link.WriteAddress(current, address, network); outcome != Outcome::Ok) {

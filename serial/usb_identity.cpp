@@ -39,12 +39,16 @@ UsbIdentity ReadUsbIdentity(const std::string& devicePath, const std::string& sy
                             const std::string& byIdDir) {
   UsbIdentity identity;
   std::error_code ec;
-  const fs::path device = fs::canonical(devicePath, ec);
-  if (ec) return identity;
+  // A link (a by-id link, say) is followed as far as it leads.
+  const fs::path device = fs::weakly_canonical(devicePath, ec);
+  if (ec || !device.has_filename()) return identity;
 
   for (fs::directory_iterator it(byIdDir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    std::error_code ignored;
-    if (fs::canonical(it->path(), ignored) == device && !ignored) {
+    std::error_code linkError;
+    fs::path target = fs::read_symlink(it->path(), linkError);
+    if (linkError) continue;
+    if (target.is_relative()) target = fs::path(byIdDir) / target;
+    if (target.lexically_normal() == device) {
       identity.byIdLink = it->path().string();
       break;
     }
