@@ -8,6 +8,7 @@
 #include "keys/hex_utils.h"
 #include "keys/key_store.h"
 #include "serial/com_port.h"
+#include "serial/port_diagnosis.h"
 #include "serial/usb_identity.h"
 
 #include <algorithm>
@@ -36,6 +37,34 @@ std::string DescribeOutcome(Outcome outcome, const ModemLink& link) {
     default:
       return "ok";
   }
+}
+
+// The system's reason and what the user can do about it, one indented line
+// each.
+std::string PortOpenAdvice(const std::string& path, int systemCode) {
+  const PortOpenDiagnosis diagnosis = DiagnosePortOpen(path, systemCode);
+  std::string text;
+  if (systemCode > 0) text += "\n  reason: " + std::string(std::strerror(systemCode));
+  if (!diagnosis.deviceExists) {
+    text += "\n  the device does not exist: is the adapter plugged in? ('vorsal-cli ports' lists the ports)";
+  }
+  for (const PortHolder& holder : diagnosis.holders) {
+    text += "\n  in use by process " + std::to_string(holder.pid) +
+            (holder.command.empty() ? "" : " (" + holder.command + ")") + "; close it first";
+  }
+  if (diagnosis.busy && diagnosis.holders.empty()) text += "\n  the port is in use by another program";
+  if (diagnosis.permissionDenied) {
+    const std::string& group = diagnosis.grantingGroup;
+    if (group.empty()) {
+      text += "\n  no group may read and write the device; ask the administrator for access";
+    } else if (diagnosis.userInGroup && !diagnosis.sessionHasGroup) {
+      text += "\n  you were added to group '" + group + "', but this session predates it: log out and back in";
+    } else if (!diagnosis.userInGroup) {
+      text += "\n  join group '" + group + "', which may read and write the device: sudo usermod -aG " + group +
+              " $USER, then log in again";
+    }
+  }
+  return text;
 }
 
 std::string YesNo(bool value) { return value ? "yes" : "no"; }
@@ -176,8 +205,7 @@ class Runner {
       return true;
     } catch (const EComPort& e) {
       if (failure != nullptr) {
-        *failure = "cannot open " + portPath_ + ": " + e.what();
-        if (e.SystemCode() > 0) *failure += "\n  reason: " + std::string(std::strerror(e.SystemCode()));
+        *failure = "cannot open " + portPath_ + ": " + e.what() + PortOpenAdvice(portPath_, e.SystemCode());
       }
       return false;
     }
