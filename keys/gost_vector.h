@@ -289,38 +289,52 @@ inline constexpr Bytes32 HighTables[4] = {RoundTable(0, true), RoundTable(1, tru
                                            RoundTable(3, true)};
 
 struct RoundConstants {
-  __m128i low[4];
-  __m128i high[4];
-  __m128i nibble[4];  // 0x0F in byte position p of every lane
+  __m128i low0, low1, low2, low3;
+  __m128i high0, high1, high2, high3;
+  __m128i nibble0, nibble1, nibble2, nibble3;  // 0x0F in byte position p of every lane
   __m128i offset;
 };
 
-[[gnu::always_inline]] inline RoundConstants LoadRoundConstants() {
-  RoundConstants c;
-  for (int p = 0; p < 4; ++p) {
-    c.low[p] = _mm_load_si128(reinterpret_cast<const __m128i*>(LowTables[p].b));
-    c.high[p] = _mm_load_si128(reinterpret_cast<const __m128i*>(HighTables[p].b));
-    c.nibble[p] = _mm_set1_epi32(0x0F << (8 * p));
-  }
-  c.offset = _mm_set1_epi32(static_cast<int>(RoundOffset()));
-  return c;
+[[gnu::always_inline]] inline __m128i Load128(const Bytes32& b) {
+  return _mm_load_si128(reinterpret_cast<const __m128i*>(b.b));
 }
 
-// y ^ f(x + key) in all four lanes. The output is rotated per half (low and
-// high nibbles), which keeps the last shuffles off the longest path.
+[[gnu::always_inline]] inline RoundConstants LoadRoundConstants() {
+  return {Load128(LowTables[0]),      Load128(LowTables[1]),      Load128(LowTables[2]),
+          Load128(LowTables[3]),      Load128(HighTables[0]),     Load128(HighTables[1]),
+          Load128(HighTables[2]),     Load128(HighTables[3]),     _mm_set1_epi32(0x0F),
+          _mm_set1_epi32(0x0F00),     _mm_set1_epi32(0x0F0000),   _mm_set1_epi32(0x0F000000),
+          _mm_set1_epi32(static_cast<int>(RoundOffset()))};
+}
+
+// The S-boxes of one half of every byte: four table lookups, each on the
+// nibbles of its own byte position.
+[[gnu::always_inline]] inline __m128i Substitute(const RoundConstants& c, __m128i nibbles, __m128i t0, __m128i t1,
+                                                 __m128i t2, __m128i t3) {
+  const __m128i s0 = _mm_shuffle_epi8(t0, _mm_and_si128(nibbles, c.nibble0));
+  const __m128i s1 = _mm_shuffle_epi8(t1, _mm_and_si128(nibbles, c.nibble1));
+  const __m128i s2 = _mm_shuffle_epi8(t2, _mm_and_si128(nibbles, c.nibble2));
+  const __m128i s3 = _mm_shuffle_epi8(t3, _mm_and_si128(nibbles, c.nibble3));
+  return _mm_xor_si128(_mm_xor_si128(s0, s1), _mm_xor_si128(s2, s3));
+}
+
+[[gnu::always_inline]] inline __m128i Rotate11(__m128i x) {
+  return _mm_xor_si128(_mm_slli_epi32(x, 11), _mm_srli_epi32(x, 21));
+}
+
+// y ^ f(x + key) in all four lanes.
 [[gnu::always_inline]] inline __m128i Round(const RoundConstants& c, __m128i x, __m128i y, __m128i key) {
   const __m128i v = _mm_add_epi32(x, key);
-  const __m128i v4 = _mm_srli_epi16(v, 4);
-  __m128i low[4];
-  __m128i high[4];
-  for (int p = 0; p < 4; ++p) {
-    low[p] = _mm_shuffle_epi8(c.low[p], _mm_and_si128(v, c.nibble[p]));
-    high[p] = _mm_shuffle_epi8(c.high[p], _mm_and_si128(v4, c.nibble[p]));
-  }
-  const __m128i l = _mm_xor_si128(_mm_xor_si128(low[0], low[1]), _mm_xor_si128(low[2], low[3]));
-  const __m128i h = _mm_xor_si128(_mm_xor_si128(high[0], high[1]), _mm_xor_si128(high[2], high[3]));
-  const __m128i yl = _mm_xor_si128(_mm_xor_si128(y, c.offset), _mm_xor_si128(_mm_slli_epi32(l, 11), _mm_srli_epi32(l, 21)));
-  return _mm_xor_si128(yl, _mm_xor_si128(_mm_slli_epi32(h, 11), _mm_srli_epi32(h, 21)));
+  const __m128i low = Substitute(c, v, c.low0, c.low1, c.low2, c.low3);
+  const __m128i high = Substitute(c, _mm_srli_epi16(v, 4), c.high0, c.high1, c.high2, c.high3);
+  return _mm_xor_si128(_mm_xor_si128(y, c.offset), Rotate11(_mm_xor_si128(low, high)));
+}
+
+// Rounds with key words I..., alternating between the halves.
+template <int... I>
+[[gnu::always_inline]] inline void Rounds(const RoundConstants& c, const __m128i (&k)[8], __m128i& n1, __m128i& n2,
+                                          std::integer_sequence<int, I...>) {
+  ((I % 2 == 0 ? (void)(n2 = Round(c, n1, n2, k[I])) : (void)(n1 = Round(c, n2, n1, k[I]))), ...);
 }
 
 // The four ciphers of a step; returns S and S with its halves exchanged.
@@ -329,16 +343,13 @@ struct RoundConstants {
                         HighHalf(keyPairs[0]), HighHalf(keyPairs[1]), HighHalf(keyPairs[2]), HighHalf(keyPairs[3])};
   __m128i n1 = LowHalf(halves);
   __m128i n2 = HighHalf(halves);
-  for (int pass = 0; pass < 3; ++pass) {
-    for (int i = 0; i < 8; i += 2) {
-      n2 = Round(c, n1, n2, k[i]);
-      n1 = Round(c, n2, n1, k[i + 1]);
-    }
-  }
-  for (int i = 7; i > 0; i -= 2) {
-    n2 = Round(c, n1, n2, k[i]);
-    n1 = Round(c, n2, n1, k[i - 1]);
-  }
+  using Forwards = std::integer_sequence<int, 0, 1, 2, 3, 4, 5, 6, 7>;
+  Rounds(c, k, n1, n2, Forwards{});
+  Rounds(c, k, n1, n2, Forwards{});
+  Rounds(c, k, n1, n2, Forwards{});
+  // Backwards, still starting with N2 ^= f(N1 + K7).
+  const __m128i r[8] = {k[7], k[6], k[5], k[4], k[3], k[2], k[1], k[0]};
+  Rounds(c, r, n1, n2, Forwards{});
   // Piece j of S is N2 (low word) and N1 of lane j.
   const __m128i low = _mm_unpacklo_epi32(n2, n1);
   const __m128i high = _mm_unpackhi_epi32(n2, n1);
