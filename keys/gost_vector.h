@@ -266,10 +266,27 @@ inline constexpr Bytes32 KeyConstant[4] = {KeyPairConstant(0), KeyPairConstant(1
 // ---- Rounds ------------------------------------------------------------------
 
 // Byte position p of the round function's input: its low nibble goes
-// through S(2p+1), its high nibble through S(2p+2). The tables are indexed
-// by the nibble of position p with the other positions' nibbles masked to 0,
-// so each table is offset to give 0 for index 0; RoundOffset puts back what
-// the offsets took away (rotated like the round's output).
+// through S(2p+1), its high nibble through S(2p+2). One shuffle applies one
+// S-box to every byte; the byte positions are then put together.
+#if defined(__AVX2__)
+
+// With blends: each table is looked up with every byte's nibble, and the
+// results are blended by byte position.
+constexpr Bytes32 RoundTable(int p, bool high) {
+  Bytes32 t{};
+  const auto& box = SBox[2 * p + (high ? 1 : 0)];
+  for (int v = 0; v < 16; ++v) t.b[v] = t.b[16 + v] = static_cast<std::uint8_t>(box[v] << (high ? 4 : 0));
+  return t;
+}
+
+inline constexpr std::uint32_t RoundOffset = 0;
+
+#else
+
+// Without blends (SSSE3 has none): each table is looked up with the nibbles
+// of its own byte position only, the others masked to 0, and the results
+// XORed. Each table is offset to give 0 for index 0; RoundOffset puts back
+// what the offsets took away (rotated like the round's output).
 constexpr Bytes32 RoundTable(int p, bool high) {
   Bytes32 t{};
   const auto& box = SBox[2 * p + (high ? 1 : 0)];
@@ -277,11 +294,15 @@ constexpr Bytes32 RoundTable(int p, bool high) {
   return t;
 }
 
-constexpr std::uint32_t RoundOffset() {
+constexpr std::uint32_t MakeRoundOffset() {
   std::uint32_t c = 0;
   for (int p = 0; p < 4; ++p) c |= static_cast<std::uint32_t>(SBox[2 * p][0] | SBox[2 * p + 1][0] << 4) << (8 * p);
   return Rol32(c, 11);
 }
+
+inline constexpr std::uint32_t RoundOffset = MakeRoundOffset();
+
+#endif
 
 inline constexpr Bytes32 LowTables[4] = {RoundTable(0, false), RoundTable(1, false), RoundTable(2, false),
                                           RoundTable(3, false)};
@@ -304,18 +325,26 @@ struct RoundConstants {
           Load128(LowTables[3]),      Load128(HighTables[0]),     Load128(HighTables[1]),
           Load128(HighTables[2]),     Load128(HighTables[3]),     _mm_set1_epi32(0x0F),
           _mm_set1_epi32(0x0F00),     _mm_set1_epi32(0x0F0000),   _mm_set1_epi32(0x0F000000),
-          _mm_set1_epi32(static_cast<int>(RoundOffset()))};
+          _mm_set1_epi32(static_cast<int>(RoundOffset))};
 }
 
-// The S-boxes of one half of every byte: four table lookups, each on the
-// nibbles of its own byte position.
+// The S-boxes of one half of every byte (`nibbles` holds it in bits 0..3 of
+// each byte, and anything above).
 [[gnu::always_inline]] inline __m128i Substitute(const RoundConstants& c, __m128i nibbles, __m128i t0, __m128i t1,
                                                  __m128i t2, __m128i t3) {
+#if defined(__AVX2__)
+  const __m128i index = _mm_and_si128(nibbles, _mm_set1_epi8(0x0F));
+  const __m128i odd = _mm_set1_epi16(static_cast<short>(0xFF00));
+  const __m128i s01 = _mm_blendv_epi8(_mm_shuffle_epi8(t0, index), _mm_shuffle_epi8(t1, index), odd);
+  const __m128i s23 = _mm_blendv_epi8(_mm_shuffle_epi8(t2, index), _mm_shuffle_epi8(t3, index), odd);
+  return _mm_blend_epi16(s01, s23, 0xAA);
+#else
   const __m128i s0 = _mm_shuffle_epi8(t0, _mm_and_si128(nibbles, c.nibble0));
   const __m128i s1 = _mm_shuffle_epi8(t1, _mm_and_si128(nibbles, c.nibble1));
   const __m128i s2 = _mm_shuffle_epi8(t2, _mm_and_si128(nibbles, c.nibble2));
   const __m128i s3 = _mm_shuffle_epi8(t3, _mm_and_si128(nibbles, c.nibble3));
   return _mm_xor_si128(_mm_xor_si128(s0, s1), _mm_xor_si128(s2, s3));
+#endif
 }
 
 [[gnu::always_inline]] inline __m128i Rotate11(__m128i x) {
@@ -358,17 +387,40 @@ template <int... I>
 
 // ---- The loop ----------------------------------------------------------------
 
-// What a step needs of its message block M: psi^62(M), half of the mixing
-// (H' = psi^61(H) ^ psi^62(M) ^ psi^74(S)), and M's part of the round keys
-// with the key constants.
+// The early half of the mixing, psi^61(H) ^ psi^62(M), does not wait for
+// the ciphers. It runs on the general-purpose registers (see PsiPower),
+// which the rounds leave idle, instead of taking byte-shuffle slots from
+// them; it comes back through memory as a value and its halves exchanged.
+struct alignas(32) EarlyHalf {
+  std::uint64_t straight[4];
+  std::uint64_t exchanged[4];
+};
+
+[[gnu::always_inline]] inline void StoreEarly(EarlyHalf& e, const Value& x) {
+  for (int j = 0; j < 4; ++j) {
+    e.straight[j] = x[j];
+    e.exchanged[j ^ 2] = x[j];
+  }
+}
+
+[[gnu::always_inline]] inline Both LoadEarly(const EarlyHalf& e) { return {LoadVec(e.straight), LoadVec(e.exchanged)}; }
+
+[[gnu::always_inline]] inline Value ToValue(const Vec& x) {
+  Value v;
+  StoreVec(&v, x);
+  return v;
+}
+
+// What a step needs of its message block M: psi^62(M) and M's part of the
+// round keys with the key constants.
 struct MessageTerms {
-  Both early;
+  Value early;
   Vec keys[4];
 };
 
 template <std::size_t... I>
 [[gnu::always_inline]] inline MessageTerms MakeMessageTerms(const Both& m, std::index_sequence<I...>) {
-  return {ApplyBoth<Psi62>(m), {(Apply<KeyVLayers<I>>(m) ^ LoadVec(KeyConstant[I].b))...}};
+  return {PsiPower<61>(PsiPower<1>(ToValue(m.v))), {(Apply<KeyVLayers<I>>(m) ^ LoadVec(KeyConstant[I].b))...}};
 }
 
 [[gnu::always_inline]] inline MessageTerms MakeMessageTerms(const Both& m) {
@@ -379,9 +431,10 @@ template <std::size_t... I>
 [[gnu::always_inline]] inline Both Step(const RoundConstants& c, const Both& h, const MessageTerms& m,
                                         std::index_sequence<I...>) {
   const Vec keys[4] = {(Apply<KeyULayers<I>>(h) ^ m.keys[I])...};
-  const Both early = ApplyBoth<Psi61>(h) ^ m.early;
+  EarlyHalf early;
+  StoreEarly(early, Xor(PsiPower<61>(ToValue(h.v)), m.early));
   const Both s = Encrypt(c, keys, Apply<HalvesLayers>(h));
-  return early ^ ApplyBoth<Psi74>(s);
+  return LoadEarly(early) ^ ApplyBoth<Psi74>(s);
 }
 
 [[gnu::always_inline]] inline Both Step(const RoundConstants& c, const Both& h, const MessageTerms& m) {
@@ -391,7 +444,9 @@ template <std::size_t... I>
 // The step with H = 0: the keys are M's part alone, and so is the early
 // half of the mixing.
 [[gnu::always_inline]] inline Both FirstStep(const RoundConstants& c, const MessageTerms& m) {
-  return m.early ^ ApplyBoth<Psi74>(Encrypt(c, m.keys, Vec{}));
+  EarlyHalf early;
+  StoreEarly(early, m.early);
+  return LoadEarly(early) ^ ApplyBoth<Psi74>(Encrypt(c, m.keys, Vec{}));
 }
 
 [[gnu::always_inline]] inline Value ReHashVector(Value value, int count) {
