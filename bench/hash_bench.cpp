@@ -193,7 +193,6 @@ void BM_ReHashChunk(benchmark::State& state, std::string_view name) {
 }
 BENCHMARK_CAPTURE(BM_ReHashChunk, avx512, "avx512")->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 BENCHMARK_CAPTURE(BM_ReHashChunk, avx2, "avx2")->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
-BENCHMARK_CAPTURE(BM_ReHashChunk, ssse3, "ssse3")->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 BENCHMARK_CAPTURE(BM_ReHashChunk, plain, "plain")->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
 // The program's path: GostReHash, and one hash through the streaming

@@ -4,27 +4,23 @@
 
 namespace vorsal::gost {
 
-// Defined in files compiled for their instruction sets; called only where
-// the processor has them.
+// Defined in gost_avx2.cpp, which is compiled for AVX2; called only where
+// the processor has it.
 #if defined(VORSAL_GOST_X86_LOOPS)
 Value ReHashAvx2(Value value, int count);
-Value ReHashSsse3(Value value, int count);
 #endif
 
 namespace {
 
-std::array<ReHashLoopInfo, 4> FindLoops() {
+std::array<ReHashLoopInfo, 3> FindLoops() {
 #if defined(VORSAL_GOST_X86_LOOPS)
   __builtin_cpu_init();
   const ReHashLoop avx2 = __builtin_cpu_supports("avx2") ? ReHashAvx2 : nullptr;
-  const ReHashLoop ssse3 = __builtin_cpu_supports("ssse3") ? ReHashSsse3 : nullptr;
 #else
   const ReHashLoop avx2 = nullptr;
-  const ReHashLoop ssse3 = nullptr;
 #endif
   return {{{"avx512", "AVX-512 F, BW, VL and VBMI", Avx512ReHashLoop()},
            {"avx2", "AVX2", avx2},
-           {"ssse3", "SSSE3", ssse3},
            {"plain", "nothing special", ReHashPortable}}};
 }
 
@@ -41,7 +37,7 @@ std::string NamesOfRunnableLoops() {
 }  // namespace
 
 std::span<const ReHashLoopInfo> ReHashLoops() {
-  static const std::array<ReHashLoopInfo, 4> loops = FindLoops();
+  static const std::array<ReHashLoopInfo, 3> loops = FindLoops();
   return loops;
 }
 
@@ -59,7 +55,7 @@ ReHashLoopChoice ChooseReHashLoop(const char* request) {
     return {fastest, prefix + "this processor lacks " + std::string(loop.instructions) +
                          "; it runs the loops " + NamesOfRunnableLoops()};
   }
-  return {fastest, prefix + "no such loop; the loops are avx512, avx2, ssse3 and plain, and this processor runs " +
+  return {fastest, prefix + "no such loop; the loops are avx512, avx2 and plain, and this processor runs " +
                        NamesOfRunnableLoops()};
 }
 

@@ -1,6 +1,6 @@
 // The re-hash loops and the choice between them. GostReHash runs the fastest
 // loop the processor has, or the one the environment variable
-// VORSAL_GOST_LOOP names (plain, ssse3, avx2 or avx512) for benchmarks, tests
+// VORSAL_GOST_LOOP names (plain, avx2 or avx512) for benchmarks, tests
 // and bug reports. Every loop gives the plain loop's values.
 #pragma once
 

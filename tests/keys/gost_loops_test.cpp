@@ -61,7 +61,7 @@ TEST_P(FastLoop, GivesThePlainLoopsValues) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Loops, FastLoop, ::testing::Values("avx512", "avx2", "ssse3"),
+INSTANTIATE_TEST_SUITE_P(Loops, FastLoop, ::testing::Values("avx512", "avx2"),
                          [](const auto& info) { return std::string(info.param); });
 
 TEST(ReHashLoopChoice, FastestUnlessARunnableLoopIsNamed) {
