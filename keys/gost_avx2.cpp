@@ -1,10 +1,10 @@
 // The re-hash loop for processors with AVX2. This file is compiled with
 // -mavx2 (see CMakeLists.txt) and its loop runs only where the processor has
 // AVX2 (gost_loops.cpp checks). So everything here has internal linkage, and
-// it calls no out-of-line function of gost_core.h or the standard library:
-// no code compiled for AVX2 may be merged with a copy that the rest of the
-// program calls. It uses gost_core.h's compile-time tables and its
-// always-inlined psi terms.
+// it calls no inline function of gost_core.h or the standard library, not
+// even a member of std::array: an unoptimised build would emit a copy
+// compiled for AVX2 that the linker may then pick for the whole program. It
+// uses only gost_core.h's compile-time tables.
 //
 // It computes exactly what GostStep computes:
 //
@@ -12,12 +12,11 @@
 //   128-bit register. Each S-box is one byte shuffle of a 16-entry table on
 //   every byte's nibble; blends then take each byte position from its own
 //   S-box;
-// - keys, the halves N1 and N2 of the ciphers' input, and psi^74 are fixed
+// - keys, the halves N1 and N2 of the ciphers' input, and psi^n are fixed
 //   byte-linear maps of a 256-bit value: each output byte is the XOR of some
 //   input bytes. Such a map is a few byte shuffles XORed together (see
 //   ShuffleLayers), taking each input byte from the same 128-bit half or
-//   from the other one;
-// - the early half of the mixing runs on the general-purpose registers.
+//   from the other one.
 #if defined(__AVX2__)
 
 #include "keys/gost_core.h"
@@ -308,40 +307,17 @@ template <int... I>
 
 // ---- The loop ----------------------------------------------------------------
 
-// The early half of the mixing, psi^61(H) ^ psi^62(M), does not wait for
-// the ciphers. It runs on the general-purpose registers (see PsiPower),
-// which the rounds leave idle, instead of taking byte-shuffle slots from
-// them; it comes back through memory as a value and its halves exchanged.
-struct alignas(32) EarlyHalf {
-  std::uint64_t straight[4];
-  std::uint64_t exchanged[4];
-};
-
-[[gnu::always_inline]] inline void StoreEarly(EarlyHalf& e, const Value& x) {
-  for (int j = 0; j < 4; ++j) {
-    e.straight[j] = x[j];
-    e.exchanged[j ^ 2] = x[j];
-  }
-}
-
-[[gnu::always_inline]] inline Both LoadEarly(const EarlyHalf& e) { return {LoadVec(e.straight), LoadVec(e.exchanged)}; }
-
-[[gnu::always_inline]] inline Value ToValue(const Vec& x) {
-  Value v;
-  StoreVec(&v, x);
-  return v;
-}
-
-// What a step needs of its message block M: psi^62(M) and M's part of the
-// round keys with the key constants.
+// What a step needs of its message block M: psi^62(M), one half of the
+// mixing (H' = psi^61(H) ^ psi^62(M) ^ psi^74(S)), and M's part of the round
+// keys with the key constants.
 struct MessageTerms {
-  Value early;
+  Both early;
   Vec keys[4];
 };
 
 template <std::size_t... I>
 [[gnu::always_inline]] inline MessageTerms MakeMessageTerms(const Both& m, std::index_sequence<I...>) {
-  return {PsiPower<61>(PsiPower<1>(ToValue(m.v))), {(Apply<KeyVLayers<I>>(m) ^ LoadVec(KeyConstant[I].b))...}};
+  return {ApplyBoth<Psi62>(m), {(Apply<KeyVLayers<I>>(m) ^ LoadVec(KeyConstant[I].b))...}};
 }
 
 [[gnu::always_inline]] inline MessageTerms MakeMessageTerms(const Both& m) {
@@ -351,11 +327,10 @@ template <std::size_t... I>
 template <std::size_t... I>
 [[gnu::always_inline]] inline Both Step(const RoundConstants& c, const Both& h, const MessageTerms& m,
                                         std::index_sequence<I...>) {
+  const Vec halves = Apply<HalvesLayers>(h);
   const Vec keys[4] = {(Apply<KeyULayers<I>>(h) ^ m.keys[I])...};
-  EarlyHalf early;
-  StoreEarly(early, Xor(PsiPower<61>(ToValue(h.v)), m.early));
-  const Both s = Encrypt(c, keys, Apply<HalvesLayers>(h));
-  return LoadEarly(early) ^ ApplyBoth<Psi74>(s);
+  const Both early = ApplyBoth<Psi61>(h) ^ m.early;
+  return early ^ ApplyBoth<Psi74>(Encrypt(c, keys, halves));
 }
 
 [[gnu::always_inline]] inline Both Step(const RoundConstants& c, const Both& h, const MessageTerms& m) {
@@ -365,9 +340,7 @@ template <std::size_t... I>
 // The step with H = 0: the keys are M's part alone, and so is the early
 // half of the mixing.
 [[gnu::always_inline]] inline Both FirstStep(const RoundConstants& c, const MessageTerms& m) {
-  EarlyHalf early;
-  StoreEarly(early, m.early);
-  return LoadEarly(early) ^ ApplyBoth<Psi74>(Encrypt(c, m.keys, Vec{}));
+  return m.early ^ ApplyBoth<Psi74>(Encrypt(c, m.keys, Vec{}));
 }
 
 [[gnu::always_inline]] inline Value ReHashVector(Value value, int count) {
