@@ -58,14 +58,13 @@ struct Vec {
 [[gnu::always_inline]] inline Vec Join(__m128i low, __m128i high) {
   return {_mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1)};
 }
-// A value together with its halves exchanged. Exchanging the halves of a
-// register is a slow cross-lane move, so the values on the way from one
-// step to the next are made twice instead, by maps that write them both
-// ways.
+// A value together with its halves exchanged, the input of a map.
 struct Both {
   Vec v;
   Vec swapped;
 };
+
+[[gnu::always_inline]] inline Both WithSwapped(Vec x) { return {x, Swapped(x)}; }
 
 // ---- Byte-linear maps ----------------------------------------------------
 
@@ -73,12 +72,6 @@ struct Both {
 struct ByteMap {
   std::uint32_t from[32]{};
 };
-
-constexpr ByteMap WithHalvesExchanged(const ByteMap& map) {
-  ByteMap out;
-  for (int o = 0; o < 32; ++o) out.from[o] = map.from[o ^ 16];
-  return out;
-}
 
 // A map as byte shuffles: layer l of `same` gives every output byte its
 // l-th source in its own half (index 0x80, which gives 0, when it has fewer);
@@ -136,19 +129,12 @@ template <const ShuffleLayers& L>
   return ApplyLayers<L>(x, std::make_index_sequence<L.sameCount>{}, std::make_index_sequence<L.crossCount>{});
 }
 
-// A map and the same map writing its halves exchanged.
-template <const ByteMap& M>
-struct MapPair {
-  static constexpr ShuffleLayers straight = MakeLayers(M);
-  static constexpr ShuffleLayers exchanged = MakeLayers(WithHalvesExchanged(M));
-};
-
-template <const ByteMap& M>
-[[gnu::always_inline]] inline Both ApplyBoth(const Both& x) {
-  return {Apply<MapPair<M>::straight>(x), Apply<MapPair<M>::exchanged>(x)};
+// A map whose bytes all come from their own half needs no exchanged input.
+template <const ShuffleLayers& L>
+[[gnu::always_inline]] inline Vec ApplyInHalves(Vec x) {
+  static_assert(L.crossCount == 0);
+  return ApplyLayers<L>({x, x}, std::make_index_sequence<L.sameCount>{}, std::index_sequence<>{});
 }
-
-[[gnu::always_inline]] inline Both operator^(const Both& a, const Both& b) { return {a.v ^ b.v, a.swapped ^ b.swapped}; }
 
 // ---- The maps of the step function -----------------------------------------
 
@@ -171,9 +157,19 @@ constexpr std::array<std::uint8_t, 4> PiecesOfA(int n) {
   return rows;
 }
 
-// Round keys as pairs: half 0 of pair i holds key word i of the four keys
-// (lane j: key j), half 1 key word i + 4. Key j takes A^(step j) of the
-// input, before P; byte t of key word w is byte 8t + w of that.
+// The input rearranged by 32-bit words (see Halves): half 0 holds the low
+// words of the four pieces, half 1 the high words, so that byte w of every
+// piece lies in the same half for w = 0..3, and for w = 4..7.
+[[gnu::always_inline]] inline Vec Halves(Vec x) {
+  return {_mm256_permutevar8x32_epi32(x.v, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7))};
+}
+
+constexpr int HalvesByte(int byte) { return 16 * (byte % 8 / 4) + 4 * (byte / 8) + byte % 4; }
+
+// Round keys as pairs, from Halves of the input: half 0 of pair i holds key
+// word i of the four keys (lane j: key j), half 1 key word i + 4. Key j
+// takes A^(step j) of the input, before P; byte t of key word w is byte
+// 8t + w of that.
 constexpr ByteMap KeyPairMap(int i, int step) {
   ByteMap map;
   for (int o = 0; o < 32; ++o) {
@@ -182,7 +178,7 @@ constexpr ByteMap KeyPairMap(int i, int step) {
     const int t = o % 4;
     const std::uint8_t pieces = PiecesOfA(key * step)[t];
     for (int s = 0; s < 4; ++s) {
-      if (pieces >> s & 1) map.from[o] |= 1u << (8 * s + word);
+      if (pieces >> s & 1) map.from[o] |= 1u << HalvesByte(8 * s + word);
     }
   }
   return map;
@@ -201,21 +197,11 @@ constexpr Bytes32 KeyPairConstant(int i) {
   return out;
 }
 
-// The ciphers' input halves: half 0 is N1 (lane j: word 2j of H), half 1 is
-// N2 (word 2j + 1).
-constexpr ByteMap HalvesMap() {
-  ByteMap map;
-  for (int o = 0; o < 32; ++o) map.from[o] = 1u << (8 * ((o % 16) / 4) + 4 * (o / 16) + o % 4);
-  return map;
-}
-
-inline constexpr ByteMap Psi61 = PsiMap(61);
-inline constexpr ByteMap Psi62 = PsiMap(62);
-inline constexpr ByteMap Psi74 = PsiMap(74);
-inline constexpr ByteMap Halves = HalvesMap();
+inline constexpr ShuffleLayers Psi61 = MakeLayers(PsiMap(61));
+inline constexpr ShuffleLayers Psi62 = MakeLayers(PsiMap(62));
+inline constexpr ShuffleLayers Psi74 = MakeLayers(PsiMap(74));
 inline constexpr ByteMap KeyU[4] = {KeyPairMap(0, 1), KeyPairMap(1, 1), KeyPairMap(2, 1), KeyPairMap(3, 1)};
 inline constexpr ByteMap KeyV[4] = {KeyPairMap(0, 2), KeyPairMap(1, 2), KeyPairMap(2, 2), KeyPairMap(3, 2)};
-inline constexpr ShuffleLayers HalvesLayers = MakeLayers(Halves);
 template <int I>
 inline constexpr ShuffleLayers KeyULayers = MakeLayers(KeyU[I]);
 template <int I>
@@ -307,58 +293,57 @@ template <int... I>
 
 // ---- The loop ----------------------------------------------------------------
 
-// What a step needs of its message block M: psi^62(M), one half of the
+// What a step needs of its message block M: psi^62(M), one part of the
 // mixing (H' = psi^61(H) ^ psi^62(M) ^ psi^74(S)), and M's part of the round
 // keys with the key constants.
 struct MessageTerms {
-  Both early;
+  Vec early;
   Vec keys[4];
 };
 
 template <std::size_t... I>
-[[gnu::always_inline]] inline MessageTerms MakeMessageTerms(const Both& m, std::index_sequence<I...>) {
-  return {ApplyBoth<Psi62>(m), {(Apply<KeyVLayers<I>>(m) ^ LoadVec(KeyConstant[I].b))...}};
+[[gnu::always_inline]] inline MessageTerms MakeMessageTerms(Vec m, std::index_sequence<I...>) {
+  const Vec halves = Halves(m);
+  return {Apply<Psi62>(WithSwapped(m)), {(ApplyInHalves<KeyVLayers<I>>(halves) ^ LoadVec(KeyConstant[I].b))...}};
 }
 
-[[gnu::always_inline]] inline MessageTerms MakeMessageTerms(const Both& m) {
+[[gnu::always_inline]] inline MessageTerms MakeMessageTerms(Vec m) {
   return MakeMessageTerms(m, std::make_index_sequence<4>{});
 }
 
 template <std::size_t... I>
-[[gnu::always_inline]] inline Both Step(const RoundConstants& c, const Both& h, const MessageTerms& m,
-                                        std::index_sequence<I...>) {
-  const Vec halves = Apply<HalvesLayers>(h);
-  const Vec keys[4] = {(Apply<KeyULayers<I>>(h) ^ m.keys[I])...};
-  const Both early = ApplyBoth<Psi61>(h) ^ m.early;
-  return early ^ ApplyBoth<Psi74>(Encrypt(c, keys, halves));
+[[gnu::always_inline]] inline Vec Step(const RoundConstants& c, Vec h, const MessageTerms& m,
+                                       std::index_sequence<I...>) {
+  const Vec halves = Halves(h);
+  const Vec keys[4] = {(ApplyInHalves<KeyULayers<I>>(halves) ^ m.keys[I])...};
+  const Vec early = Apply<Psi61>(WithSwapped(h)) ^ m.early;
+  return early ^ Apply<Psi74>(Encrypt(c, keys, halves));
 }
 
-[[gnu::always_inline]] inline Both Step(const RoundConstants& c, const Both& h, const MessageTerms& m) {
+[[gnu::always_inline]] inline Vec Step(const RoundConstants& c, Vec h, const MessageTerms& m) {
   return Step(c, h, m, std::make_index_sequence<4>{});
 }
 
 // The step with H = 0: the keys are M's part alone, and so is the early
-// half of the mixing.
-[[gnu::always_inline]] inline Both FirstStep(const RoundConstants& c, const MessageTerms& m) {
-  return m.early ^ ApplyBoth<Psi74>(Encrypt(c, m.keys, Vec{}));
+// part of the mixing.
+[[gnu::always_inline]] inline Vec FirstStep(const RoundConstants& c, const MessageTerms& m) {
+  return m.early ^ Apply<Psi74>(Encrypt(c, m.keys, Vec{}));
 }
 
 [[gnu::always_inline]] inline Value ReHashVector(Value value, int count) {
   const RoundConstants c = LoadRoundConstants();
   alignas(32) const std::uint64_t bitLength[4] = {256, 0, 0, 0};
-  const Vec length = LoadVec(bitLength);
-  const MessageTerms lengthTerms = MakeMessageTerms({length, Swapped(length)});
-  const Vec start = LoadVec(&value);
-  Both v = {start, Swapped(start)};
+  const MessageTerms lengthTerms = MakeMessageTerms(LoadVec(bitLength));
+  Vec v = LoadVec(&value);
   for (int i = 0; i < count; ++i) {
     // The block is the message, then the control sum: both steps with it
     // share its terms.
     const MessageTerms block = MakeMessageTerms(v);
-    const Both h1 = FirstStep(c, block);
-    const Both h2 = Step(c, h1, lengthTerms);
+    const Vec h1 = FirstStep(c, block);
+    const Vec h2 = Step(c, h1, lengthTerms);
     v = Step(c, h2, block);
   }
-  StoreVec(&value, v.v);
+  StoreVec(&value, v);
   return value;
 }
 
