@@ -20,7 +20,7 @@
 //   move makes the other half once per value, and one word permute puts the
 //   input of the key maps into halves of their own (see Halves).
 //
-// On this loop's first machine (AMD Zen 3) every extra byte shuffle in a
+// On the AMD Zen 3 machine it was tuned on, every extra byte shuffle in a
 // round costs about a cycle, so a round takes about 15 cycles, not the 10 of
 // its longest chain of dependent instructions.
 #if defined(__AVX2__)
