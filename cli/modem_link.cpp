@@ -149,7 +149,9 @@ Outcome ModemLink::SendKey(const std::uint8_t* key32, const std::function<void(i
       return Outcome::PortLost;
     }
     if (result == KeyTransferResult::Done) return Outcome::Ok;
-    if (result == KeyTransferResult::Cancelled) return Outcome::PortLost;
+    // Cancelled: our own stop on a lost port; PortClosed: the port went away
+    // while a part was awaited.
+    if (result == KeyTransferResult::Cancelled || result == KeyTransferResult::PortClosed) return Outcome::PortLost;
     // A part went unacknowledged: silence may be retried, a reply that did
     // not fit may not.
     if (engine_.ReceivedByteCount != heardAtLastAck) return Outcome::NotAccepted;

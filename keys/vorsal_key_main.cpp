@@ -12,6 +12,7 @@
 // stores nothing.
 #include "app/program_paths.h"
 #include "keys/cp1251.h"
+#include "keys/gost_loops.h"
 #include "keys/hex_utils.h"
 #include "keys/key_derivation.h"
 #include "keys/key_store.h"
@@ -107,6 +108,13 @@ int main(int argc, char** argv) {
     } else {
       args.push_back(arg);
     }
+  }
+  // A re-hash loop forced through the environment that this processor cannot
+  // run is refused here, before any key is computed with another loop.
+  const vorsal::gost::ReHashLoopChoice loop = vorsal::gost::ChooseReHashLoop(std::getenv(vorsal::gost::LoopVariable));
+  if (!loop.refusal.empty()) {
+    std::fprintf(stderr, "vorsal-key: %s\n", loop.refusal.c_str());
+    return ExitUsage;
   }
   if (args.empty() || (storeFile != nullptr && keysIni)) {
     std::fputs(Usage, stderr);
