@@ -3,13 +3,14 @@
 // pairs of its Latin and Cyrillic alphabets.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace fuzz {
 
-// Code points of bytes 0x80..0xFF. 0x98 has no character in the code page;
-// the program carries it as U+0098.
-inline constexpr char32_t Cp1251High[128] = {
+// Code points of bytes 0x80..0xBF (0xC0..0xFF are А..я in order). 0x98 has
+// no character in the code page; the program carries it as U+0098.
+inline constexpr char32_t Cp1251High[64] = {
     0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A,
     0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x0098, 0x2122,
     0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6,
@@ -41,10 +42,13 @@ inline std::uint8_t Cp1251Capital(std::uint8_t byte) {
 
 // The small letter of a capital (the reverse of Cp1251Capital), else the byte.
 inline std::uint8_t Cp1251Small(std::uint8_t byte) {
-  for (int b = 0; b < 256; ++b) {
-    if (b != byte && Cp1251Capital(static_cast<std::uint8_t>(b)) == byte) return static_cast<std::uint8_t>(b);
-  }
-  return byte;
+  static const auto small = [] {
+    std::array<std::uint8_t, 256> table;
+    for (int b = 0; b < 256; ++b) table[b] = static_cast<std::uint8_t>(b);
+    for (int b = 0; b < 256; ++b) table[Cp1251Capital(static_cast<std::uint8_t>(b))] = static_cast<std::uint8_t>(b);
+    return table;
+  }();
+  return small[byte];
 }
 
 }  // namespace fuzz

@@ -23,9 +23,15 @@ namespace fuzz {
   std::abort();
 }
 
-inline void Check(bool ok, const char* what, const std::string& detail = {}) {
-  if (!ok) Fail(what, detail);
-}
+}  // namespace fuzz
+
+// Fails with `what` (and a detail text, built only on failure) unless `ok`.
+#define FUZZ_CHECK(ok, ...)                  \
+  do {                                       \
+    if (!(ok)) ::fuzz::Fail(__VA_ARGS__);    \
+  } while (0)
+
+namespace fuzz {
 
 inline std::string Hex(const std::uint8_t* bytes, std::size_t size) {
   std::string text;
@@ -75,7 +81,7 @@ class Crc24 {
       table_[top] = r;
     }
     const std::uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
-    Check(Of(check, 9, 0) == 0x21CF02 && Of(check, 9, 1) == 0xDE30FD, "the oracle's CRC-24 misses its check value");
+    FUZZ_CHECK(Of(check, 9, 0) == 0x21CF02 && Of(check, 9, 1) == 0xDE30FD, "the oracle's CRC-24 misses its check value");
   }
 
   std::uint32_t Of(const std::uint8_t* data, std::size_t size, int connectionType) const {

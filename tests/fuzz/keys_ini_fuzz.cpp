@@ -251,12 +251,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::optional<std::string> expected = ExpectedSave(before, name, value);
   const std::optional<std::string> after = ReadFile(scratch.file);
   if (!expected) {
-    fuzz::Check(!saved && !error.empty(), "a name that cannot be stored was saved", fuzz::Hex(name));
-    fuzz::Check(missing ? !after : after == before, "a refused save changed the file");
+    FUZZ_CHECK(!saved && !error.empty(), "a name that cannot be stored was saved", fuzz::Hex(name));
+    FUZZ_CHECK(missing ? !after : after == before, "a refused save changed the file");
     return 0;
   }
-  fuzz::Check(saved, "save failed", error);
-  fuzz::Check(after.has_value(), "save left no file");
+  FUZZ_CHECK(saved, "save failed", error);
+  FUZZ_CHECK(after.has_value(), "save left no file");
   if (*after != *expected) {
     std::size_t at = 0;
     while (at < after->size() && at < expected->size() && (*after)[at] == (*expected)[at]) ++at;
@@ -266,7 +266,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    fuzz::Hex(*after));
   }
   const std::string want = found.empty() ? value : found;
-  fuzz::Check(vorsal::KeyStoreLookup(scratch.file, name) == want, "lookup after the save misses the value",
+  FUZZ_CHECK(vorsal::KeyStoreLookup(scratch.file, name) == want, "lookup after the save misses the value",
               "name " + fuzz::Hex(name) + " value " + want);
   return 0;
 }

@@ -34,8 +34,8 @@ class RecordingView : public vorsal::testing::NullExchangeView {
 
   void SetStatusText(int panel, std::string_view) override {
     if (panel != 0) return;
-    fuzz::Check(inTick, "a frame was dispatched outside a receive tick");
-    fuzz::Check(engine->FrameWindowCount == 0, "frame window not emptied on dispatch");
+    FUZZ_CHECK(inTick, "a frame was dispatched outside a receive tick");
+    FUZZ_CHECK(engine->FrameWindowCount == 0, "frame window not emptied on dispatch");
     dispatched.emplace_back(engine->FrameWindow, engine->FrameWindow + vorsal::FrameSize);
   }
 };
@@ -89,7 +89,7 @@ struct Run {
   }
 
   void CheckIndexes() const {
-    fuzz::Check(engine.RxReadIndex >= 0 && engine.RxReadIndex < vorsal::RxRingSize &&
+    FUZZ_CHECK(engine.RxReadIndex >= 0 && engine.RxReadIndex < vorsal::RxRingSize &&
                     engine.RxWriteIndex >= 0 && engine.RxWriteIndex < vorsal::RxRingSize,
                 "ring index out of range");
     if (engine.FrameWindowCount < 0 || engine.FrameWindowCount >= 8) {
@@ -104,7 +104,7 @@ struct Run {
   // A tick drains the ring, so everything taken from the port has gone
   // through the frame window.
   void CheckAgainstOracle() {
-    fuzz::Check(engine.RxReadIndex == engine.RxWriteIndex, "a tick left bytes in the ring");
+    FUZZ_CHECK(engine.RxReadIndex == engine.RxWriteIndex, "a tick left bytes in the ring");
     cutter.Advance(stream, port.taken);
     const auto& expected = cutter.frames;
     const auto& got = view.dispatched;
@@ -199,11 +199,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // The port raises events while bytes wait; then one last tick.
   for (std::size_t guard = 0; !run.port.waiting.empty(); ++guard) {
-    fuzz::Check(guard <= run.stream.size(), "the engine stopped taking bytes from the port");
+    FUZZ_CHECK(guard <= run.stream.size(), "the engine stopped taking bytes from the port");
     run.Event();
     run.Tick();
   }
   run.Tick();
-  fuzz::Check(run.port.taken == run.stream.size(), "bytes left in the port");
+  FUZZ_CHECK(run.port.taken == run.stream.size(), "bytes left in the port");
   return 0;
 }
