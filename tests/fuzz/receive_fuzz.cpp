@@ -2,7 +2,8 @@
 // are a script of arrivals (raw bytes, noise, valid or spoiled frames, frame
 // heads), received-characters events and receive ticks, played against the
 // exchange engine through a port that hands out what has arrived, a chosen
-// number of bytes per read at most.
+// number of bytes per read at most; the port can also close, open again and
+// fail a read.
 //
 // After every tick the frames dispatched so far must be exactly those the
 // oracle cuts from the bytes the engine has taken from the port, in order,
@@ -40,15 +41,23 @@ class RecordingView : public vorsal::testing::NullExchangeView {
   }
 };
 
+struct ReadFailure {};
+
 class QueuePort : public vorsal::ModemPort {
  public:
   std::deque<std::uint8_t> waiting;
   std::size_t taken = 0;
   int perReadLimit = 0;  // 0: no limit
+  bool connected = true;
+  bool failNextRead = false;  // the next read throws, as a port whose adapter was pulled
 
-  bool Connected() const override { return true; }
+  bool Connected() const override { return connected; }
   int Write(const std::uint8_t*, int count) override { return count; }
   int Read(std::uint8_t* buffer, int count) override {
+    if (failNextRead) {
+      failNextRead = false;
+      throw ReadFailure();
+    }
     if (count < 0 || count > vorsal::RxReadChunk) fuzz::Fail("read asks for a bad count", std::to_string(count));
     int n = 0;
     while (n < count && !waiting.empty() && (perReadLimit == 0 || n < perReadLimit)) {
@@ -75,8 +84,14 @@ struct Run {
     port.waiting.insert(port.waiting.end(), bytes, bytes + n);
   }
 
+  // The port raises events only while it is open; a failed read reaches the
+  // event's caller.
   void Event() {
-    engine.CommPortRxChar();
+    if (!port.connected) return;
+    try {
+      engine.CommPortRxChar();
+    } catch (const ReadFailure&) {
+    }
     CheckIndexes();
   }
 
@@ -186,7 +201,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       }
       case 5:
-        run.Event();
+        if ((op >> 3) == 31) {
+          run.port.connected = !run.port.connected;  // port closed or opened again
+        } else if ((op >> 3) == 30) {
+          run.port.failNextRead = true;
+        } else {
+          run.Event();
+        }
         break;
       case 6:
         run.Tick();
@@ -197,7 +218,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     }
   }
-  // The port raises events while bytes wait; then one last tick.
+  // The port, open again, raises events while bytes wait; then one last tick.
+  run.port.connected = true;
+  run.port.failNextRead = false;
   for (std::size_t guard = 0; !run.port.waiting.empty(); ++guard) {
     FUZZ_CHECK(guard <= run.stream.size(), "the engine stopped taking bytes from the port");
     run.Event();
