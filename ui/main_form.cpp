@@ -475,7 +475,9 @@ void TFormMain::ButtonSetKeyClick() {
 }
 
 void TFormMain::NMainHelpGetHelpClick() {
-  hooks_.OpenDocument(QString::fromStdString(AppDir) + QString::fromLatin1(HelpFileName));
+  const std::filesystem::path help = HelpFilePath();
+  if (help.empty()) return ShowError(Text(texts::HelpFileMissing));
+  hooks_.OpenDocument(QString::fromStdString(help.string()));
 }
 
 // ---------------------------------------------------------------------------

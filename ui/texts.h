@@ -48,4 +48,7 @@ inline constexpr char KeyNameNotStored[] =
     "Имя ключа нельзя сохранить в Keys.ini: оно содержит \"=\" или перевод строки либо начинается "
     "с \"[\" или \";\". Ключ вычислен и будет перенесён в модем, но в Keys.ini не записан.";
 
+inline constexpr char HelpFileMissing[] =
+    "Справка не найдена: файла Vorsal.html нет ни рядом с программой, ни в установленной документации.";
+
 }  // namespace vorsal::texts
