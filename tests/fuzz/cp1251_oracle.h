@@ -1,10 +1,15 @@
 // Windows-1251 as the fuzz oracles know it, written from the code page's
-// published table: the code point of every byte, and the capital/small letter
-// pairs of its Latin and Cyrillic alphabets.
+// published table: the code point of every byte, the capital/small letter
+// pairs of its Latin and Cyrillic alphabets, and a strict UTF-8 reader.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace fuzz {
 
@@ -49,6 +54,87 @@ inline std::uint8_t Cp1251Small(std::uint8_t byte) {
     return table;
   }();
   return small[byte];
+}
+
+// The code points of well-formed UTF-8, or nullopt: accepts exactly the
+// well-formed byte sequences, by lead byte and the allowed range of each
+// following byte.
+inline std::optional<std::vector<char32_t>> DecodeUtf8Strict(std::string_view text) {
+  std::vector<char32_t> out;
+  std::size_t i = 0;
+  const auto at = [&](std::size_t k) { return static_cast<std::uint8_t>(text[k]); };
+  while (i < text.size()) {
+    const std::uint8_t b = at(i);
+    std::size_t length;
+    std::uint8_t low = 0x80, high = 0xBF;  // allowed range of the second byte
+    if (b <= 0x7F) {
+      out.push_back(b);
+      ++i;
+      continue;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+      length = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      length = 3;
+      if (b == 0xE0) low = 0xA0;
+      if (b == 0xED) high = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      length = 4;
+      if (b == 0xF0) low = 0x90;
+      if (b == 0xF4) high = 0x8F;
+    } else {
+      return std::nullopt;
+    }
+    if (i + length > text.size()) return std::nullopt;
+    if (at(i + 1) < low || at(i + 1) > high) return std::nullopt;
+    for (std::size_t k = 2; k < length; ++k) {
+      if (at(i + k) < 0x80 || at(i + k) > 0xBF) return std::nullopt;
+    }
+    char32_t cp = b & (0xFF >> (length + 1));
+    for (std::size_t k = 1; k < length; ++k) cp = cp * 64 + (at(i + k) & 0x3F);
+    out.push_back(cp);
+    i += length;
+  }
+  return out;
+}
+
+inline std::string EncodeUtf8(char32_t cp) {
+  std::string s;
+  if (cp < 0x80) {
+    s += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    s += static_cast<char>(0xC0 + cp / 64);
+    s += static_cast<char>(0x80 + cp % 64);
+  } else {
+    s += static_cast<char>(0xE0 + cp / 4096);
+    s += static_cast<char>(0x80 + cp / 64 % 64);
+    s += static_cast<char>(0x80 + cp % 64);
+  }
+  return s;
+}
+
+// The byte of a code point, or -1 when the code page has none.
+inline int Cp1251ByteOf(char32_t cp) {
+  static const auto bytes = [] {
+    std::map<char32_t, int> map;
+    for (int b = 0; b < 256; ++b) map[Cp1251CodePoint(static_cast<std::uint8_t>(b))] = b;
+    return map;
+  }();
+  const auto it = bytes.find(cp);
+  return it == bytes.end() ? -1 : it->second;
+}
+
+// Windows-1251 bytes of UTF-8 text: only well-formed text whose every
+// character has a byte; nullopt otherwise.
+inline std::optional<std::string> Cp1251OfUtf8(std::string_view text) {
+  const auto cps = DecodeUtf8Strict(text);
+  if (!cps) return std::nullopt;
+  std::string bytes;
+  for (const char32_t cp : *cps) {
+    const int b = Cp1251ByteOf(cp);
+    if (b < 0) return std::nullopt;
+    bytes += static_cast<char>(b);
+  }
+  return bytes;
 }
 
 }  // namespace fuzz

@@ -124,3 +124,14 @@ for name, args in [
     ("missing_value", ["--delay-ms"]),
 ]:
     write("sim_args_fuzz", name, b"\x00".join(a.encode() for a in args))
+
+# cli_args_fuzz: arguments separated by zero bytes.
+for name, args in [
+    ("read", ["-p", "ttyUSB0", "read", "--json"]),
+    ("write", ["--port=/dev/ttyUSB0", "write", "--address", "6", "--network=service", "--retries=2"]),
+    ("set_key", ["--connection-type", "1", "set-key", "  Ключ сети  "]),
+    ("batch", ["batch", "--start=1", "--network", "working", "--key=Ключ", "--count", "10", "--journal=j.csv"]),
+    ("help_for_command", ["write", "--help"]),
+    ("dash_name", ["set-key", "--", "-name"]),
+]:
+    write("cli_args_fuzz", name, b"\x00".join(a.encode() for a in args))

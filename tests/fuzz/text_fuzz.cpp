@@ -4,7 +4,6 @@
 // the code page's own table, and positional hex arithmetic.
 #include <cstdint>
 #include <cstdio>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,70 +14,6 @@
 #include "keys/hex_utils.h"
 
 namespace {
-
-// The code points of well-formed UTF-8, or nullopt.
-std::optional<std::vector<char32_t>> DecodeStrict(std::string_view text) {
-  std::vector<char32_t> out;
-  std::size_t i = 0;
-  const auto at = [&](std::size_t k) { return static_cast<std::uint8_t>(text[k]); };
-  while (i < text.size()) {
-    const std::uint8_t b = at(i);
-    std::size_t length;
-    std::uint8_t low = 0x80, high = 0xBF;  // allowed range of the second byte
-    if (b <= 0x7F) {
-      out.push_back(b);
-      ++i;
-      continue;
-    } else if (b >= 0xC2 && b <= 0xDF) {
-      length = 2;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      length = 3;
-      if (b == 0xE0) low = 0xA0;
-      if (b == 0xED) high = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      length = 4;
-      if (b == 0xF0) low = 0x90;
-      if (b == 0xF4) high = 0x8F;
-    } else {
-      return std::nullopt;
-    }
-    if (i + length > text.size()) return std::nullopt;
-    if (at(i + 1) < low || at(i + 1) > high) return std::nullopt;
-    for (std::size_t k = 2; k < length; ++k) {
-      if (at(i + k) < 0x80 || at(i + k) > 0xBF) return std::nullopt;
-    }
-    char32_t cp = b & (0xFF >> (length + 1));
-    for (std::size_t k = 1; k < length; ++k) cp = cp * 64 + (at(i + k) & 0x3F);
-    out.push_back(cp);
-    i += length;
-  }
-  return out;
-}
-
-std::string EncodeUtf8(char32_t cp) {
-  std::string s;
-  if (cp < 0x80) {
-    s += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    s += static_cast<char>(0xC0 + cp / 64);
-    s += static_cast<char>(0x80 + cp % 64);
-  } else {
-    s += static_cast<char>(0xE0 + cp / 4096);
-    s += static_cast<char>(0x80 + cp / 64 % 64);
-    s += static_cast<char>(0x80 + cp % 64);
-  }
-  return s;
-}
-
-int ByteOf(char32_t cp) {
-  static const auto bytes = [] {
-    std::map<char32_t, int> map;
-    for (int b = 0; b < 256; ++b) map[fuzz::Cp1251CodePoint(static_cast<std::uint8_t>(b))] = b;
-    return map;
-  }();
-  const auto it = bytes.find(cp);
-  return it == bytes.end() ? -1 : it->second;
-}
 
 int Digit(char c) {
   const char* digits = "0123456789abcdef";
@@ -91,16 +26,7 @@ int Digit(char c) {
 void CheckCodePage(std::string_view text) {
   // UTF-8 to the code page: taken exactly when well-formed and every
   // character has a byte.
-  std::optional<std::string> expected;
-  if (const auto cps = DecodeStrict(text)) {
-    std::string bytes;
-    for (const char32_t cp : *cps) {
-      const int b = ByteOf(cp);
-      if (b < 0) break;
-      bytes += static_cast<char>(b);
-    }
-    if (bytes.size() == cps->size()) expected = bytes;
-  }
+  const std::optional<std::string> expected = fuzz::Cp1251OfUtf8(text);
   std::string error;
   const auto got = vorsal::Utf8ToCp1251(text, &error);
   FUZZ_CHECK(got == expected, got ? "text that has no Windows-1251 form was converted" : "convertible text refused",
@@ -110,7 +36,7 @@ void CheckCodePage(std::string_view text) {
 
   // The code page to UTF-8: every byte has a character, and it goes back.
   std::string utf8;
-  for (const char c : text) utf8 += EncodeUtf8(fuzz::Cp1251CodePoint(static_cast<std::uint8_t>(c)));
+  for (const char c : text) utf8 += fuzz::EncodeUtf8(fuzz::Cp1251CodePoint(static_cast<std::uint8_t>(c)));
   FUZZ_CHECK(vorsal::Cp1251ToUtf8(text) == utf8, "Windows-1251 bytes convert to the wrong UTF-8", fuzz::Hex(text));
   FUZZ_CHECK(vorsal::Utf8ToCp1251(utf8) == std::string(text), "Windows-1251 bytes do not survive the round trip",
              fuzz::Hex(text));
