@@ -31,12 +31,6 @@ const char* CommandName(Command c) {
 
 const char* NetworkText(int network) { return network == 1 ? "working" : "service"; }
 
-std::string Describe(const std::vector<std::string>& argv) {
-  std::string text;
-  for (const auto& a : argv) text += "[" + a + "] ";
-  return text;
-}
-
 bool Blank(char c) { return static_cast<std::uint8_t>(c) <= 32; }
 
 void CheckValues(const CliOptions& o, const std::string& line) {
@@ -102,20 +96,10 @@ bool Same(const CliOptions& a, const CliOptions& b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::vector<std::string> argv;
-  std::string current;
-  for (std::size_t i = 0; i < size; ++i) {
-    if (data[i] == 0) {
-      argv.push_back(current);
-      current.clear();
-    } else {
-      current += static_cast<char>(data[i]);
-    }
-  }
-  if (size > 0) argv.push_back(current);
+  const std::vector<std::string> argv = fuzz::Arguments(data, size);
 
   const auto parsed = vorsal::cli::ParseCommandLine(argv);
-  const std::string line = Describe(argv);
+  const std::string line = fuzz::Describe(argv);
   if (!parsed.ok()) {
     FUZZ_CHECK(!parsed.error.empty(), "refused without an error text", line);
     return 0;
@@ -130,10 +114,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::string> again = Canonical(o);
   const auto reparsed = vorsal::cli::ParseCommandLine(again);
   FUZZ_CHECK(reparsed.ok(), "the canonical form of an accepted line is refused",
-             line + "\ncanonical " + Describe(again) + "\n" + reparsed.error);
+             line + "\ncanonical " + fuzz::Describe(again) + "\n" + reparsed.error);
   const bool plain = o.command != Command::Help && o.command != Command::Version;
   FUZZ_CHECK(plain ? Same(reparsed.options, o)
                    : reparsed.options.command == o.command && reparsed.options.helpFor == o.helpFor,
-             "the canonical form parses to other options", line + "\ncanonical " + Describe(again));
+             "the canonical form parses to other options", line + "\ncanonical " + fuzz::Describe(again));
   return 0;
 }

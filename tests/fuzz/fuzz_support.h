@@ -47,6 +47,27 @@ inline std::string Hex(std::string_view bytes) {
   return Hex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
+// The input as command-line arguments: cut at zero bytes.
+inline std::vector<std::string> Arguments(const std::uint8_t* data, std::size_t size) {
+  std::vector<std::string> argv;
+  if (size == 0) return argv;
+  argv.emplace_back();
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] == 0) {
+      argv.emplace_back();
+    } else {
+      argv.back() += static_cast<char>(data[i]);
+    }
+  }
+  return argv;
+}
+
+inline std::string Describe(const std::vector<std::string>& argv) {
+  std::string text;
+  for (const auto& a : argv) text += "[" + a + "] ";
+  return text;
+}
+
 // Consumes the fuzzer's input front to back; past the end every read gives 0.
 class Input {
  public:

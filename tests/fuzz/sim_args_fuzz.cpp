@@ -117,34 +117,18 @@ Expected Read(const std::vector<std::string>& argv) {
   return e;
 }
 
-std::string Describe(const std::vector<std::string>& argv) {
-  std::string text;
-  for (const auto& a : argv) text += "[" + a + "] ";
-  return text;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::vector<std::string> argv;
-  std::string current;
-  for (std::size_t i = 0; i < size; ++i) {
-    if (data[i] == 0) {
-      argv.push_back(current);
-      current.clear();
-    } else {
-      current += static_cast<char>(data[i]);
-    }
-  }
-  if (size > 0) argv.push_back(current);
+  const std::vector<std::string> argv = fuzz::Arguments(data, size);
 
   const vorsal::SimArgs got = vorsal::ParseSimArgs(argv);
   const Expected want = Read(argv);
   if (want.refused) {
-    FUZZ_CHECK(!got.error.empty(), "a bad command line was taken", Describe(argv));
+    FUZZ_CHECK(!got.error.empty(), "a bad command line was taken", fuzz::Describe(argv));
     return 0;
   }
-  FUZZ_CHECK(got.error.empty(), "a good command line was refused", Describe(argv) + "\n" + got.error);
+  FUZZ_CHECK(got.error.empty(), "a good command line was refused", fuzz::Describe(argv) + "\n" + got.error);
   const vorsal::ModemOptions &g = got.modem, &w = want.args.modem;
   const bool same = got.link == want.args.link && got.log == want.args.log && got.help == want.args.help &&
                     g.address == w.address && g.network == w.network && g.firmwareMajor == w.firmwareMajor &&
@@ -154,6 +138,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     g.splitChunk == w.splitChunk && g.splitPauseMs == w.splitPauseMs && g.delayMs == w.delayMs &&
                     g.wrongEcho == w.wrongEcho && g.noAckPart == w.noAckPart &&
                     g.ackPartWithPrevious == w.ackPartWithPrevious;
-  FUZZ_CHECK(same, "the command line parsed to other values", Describe(argv));
+  FUZZ_CHECK(same, "the command line parsed to other values", fuzz::Describe(argv));
   return 0;
 }
