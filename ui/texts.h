@@ -51,4 +51,8 @@ inline constexpr char KeyNameNotStored[] =
 inline constexpr char HelpFileMissing[] =
     "Справка не найдена: файла Vorsal.html нет ни рядом с программой, ни в установленной документации.";
 
+// A derived key that Keys.ini could not take; the reason follows.
+inline constexpr char KeyNotCached[] =
+    "Ключ вычислен и будет перенесён в модем, но сохранить его в Keys.ini не удалось:";
+
 }  // namespace vorsal::texts
