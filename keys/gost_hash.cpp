@@ -1,8 +1,11 @@
 #include "keys/gost_hash.h"
 
 #include "keys/gost_core.h"
+#include "keys/gost_loops.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace vorsal {
@@ -55,11 +58,15 @@ void AbsorbBlock(const std::uint8_t* block, std::uint32_t bits) {
   AddToLength(HashContext.length, bits);
 }
 
-// The fastest re-hash loop this processor runs, chosen once.
+// The re-hash loop, chosen once: the fastest this processor runs, or the one
+// VORSAL_GOST_LOOP names. A refused request is reported on stderr and the
+// fastest loop runs, so that no program stops over it mid-derivation;
+// the tools check the request up front (see ChooseReHashLoop).
 gost::ReHashLoop ChosenReHashLoop() {
   static const gost::ReHashLoop loop = [] {
-    const gost::ReHashLoop avx512 = gost::Avx512ReHashLoop();
-    return avx512 ? avx512 : gost::ReHashPortable;
+    const gost::ReHashLoopChoice choice = gost::ChooseReHashLoop(std::getenv(gost::LoopVariable));
+    if (!choice.refusal.empty()) std::fprintf(stderr, "%s\n", choice.refusal.c_str());
+    return choice.loop->run;
   }();
   return loop;
 }

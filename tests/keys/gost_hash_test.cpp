@@ -160,16 +160,6 @@ TEST(GostHash, ReHashEqualsTenThousandHashBufferCalls) {
   EXPECT_EQ(std::memcmp(&fastContext, &HashContext, sizeof HashContext), 0);
 }
 
-TEST(GostHash, Avx512LoopGivesThePortableLoopsValues) {
-  const gost::ReHashLoop avx512 = gost::Avx512ReHashLoop();
-  if (!avx512) GTEST_SKIP() << "this processor lacks AVX-512 VBMI";
-  std::mt19937_64 rng(5);
-  for (int trial = 0; trial < 20; ++trial) {
-    const Value start{rng(), rng(), rng(), rng()};
-    ASSERT_EQ(avx512(start, 1 + trial), gost::ReHashPortable(start, 1 + trial)) << trial;
-  }
-}
-
 TEST(GostHash, ClosedFormMixingEqualsPsiStepByStep) {
   const auto psi = [](Value v, int n) {
     for (int step = 0; step < n; ++step) {
