@@ -1,5 +1,6 @@
 #include "cli/cli_args.h"
 
+#include "keys/hex_utils.h"
 #include "keys/key_derivation.h"
 #include "protocol/frame.h"
 
@@ -58,7 +59,7 @@ class Parser {
       if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
         if (!command) {
           command = FindCommand(arg);
-          if (!command) Fail("unknown command '" + arg + "' (try --help)");
+          if (!command) Fail("unknown command " + QuotedArgument(arg) + " (try --help)");
         } else {
           operands.push_back(arg);
         }
@@ -97,7 +98,7 @@ class Parser {
       } else if (command && Takes(*command, name)) {
         CommandOption(name, inlineValue);
       } else {
-        Fail("unknown option '" + name + "'" + (command ? " for this command" : ""));
+        Fail("unknown option " + QuotedArgument(name) + (command ? " for this command" : ""));
       }
     }
     if (!result_.ok()) return result_;
@@ -138,7 +139,7 @@ class Parser {
     const std::optional<int> value = ParseDecimal(*text);
     if (!value || *value < low || *value > high) {
       Fail(name + " takes a whole number from " + std::to_string(low) + " to " + std::to_string(high) +
-           ", not '" + *text + "'");
+           ", not " + QuotedArgument(*text));
       return -1;
     }
     return *value;
@@ -159,7 +160,7 @@ class Parser {
         } else if (*value == NetworkName(NetworkWorking)) {
           options.network = NetworkWorking;
         } else {
-          Fail("unknown network '" + *value + "' (service or working)");
+          Fail("unknown network " + QuotedArgument(*value) + " (service or working)");
         }
       }
     } else if (name == "--key") {
@@ -183,7 +184,7 @@ class Parser {
     CliOptions& options = result_.options;
     const std::size_t wanted = command == Command::SetKey ? 1 : 0;
     if (operands.size() < wanted) return Failed("set-key needs a key name");
-    if (operands.size() > wanted) return Failed("unexpected argument '" + operands[wanted] + "'");
+    if (operands.size() > wanted) return Failed("unexpected argument " + QuotedArgument(operands[wanted]));
     if (command == Command::SetKey) {
       Key(operands[0]);
       if (!result_.ok()) return result_;

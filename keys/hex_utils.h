@@ -27,4 +27,9 @@ std::string BytesToHex(const std::uint8_t* bytes, int count, std::string_view se
 //    count on are left untouched. A capacity of 0 or less writes nothing.
 int HexToBytes(std::string_view text, std::uint8_t* buffer, int capacity);
 
+// A command-line argument as the tools quote it in their one-line messages:
+// between single quotes, with control characters (codes below 32, and 127)
+// written as \xHH so that a message never spans lines or moves the cursor.
+std::string QuotedArgument(std::string_view argument);
+
 }  // namespace vorsal

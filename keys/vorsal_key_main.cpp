@@ -16,6 +16,7 @@
 #include "keys/hex_utils.h"
 #include "keys/key_derivation.h"
 #include "keys/key_store.h"
+#include "keys/key_tool_args.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -77,37 +78,18 @@ const char* KeysIniProblem(std::string_view name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool keysIni = false;
-  bool cp1251Output = false;
-  const char* storeFile = nullptr;
-  std::vector<std::string_view> args;
-  bool options = true;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (options && arg == "--") {
-      options = false;
-    } else if (options && arg == "--keys-ini") {
-      keysIni = true;
-    } else if (options && arg == "--cp1251") {
-      cp1251Output = true;
-    } else if (options && arg == "--store") {
-      if (++i == argc) {
-        std::fprintf(stderr, "vorsal-key: --store needs a file\n%s", Usage);
-        return ExitUsage;
-      }
-      storeFile = argv[i];
-    } else if (options && (arg == "--help" || arg == "-h")) {
-      std::fputs(Usage, stdout);
-      return FinishOutput(0);
-    } else if (options && arg == "--version") {
-      std::fputs(vorsal::VersionText("vorsal-key").c_str(), stdout);
-      return FinishOutput(0);
-    } else if (options && arg.size() > 1 && arg.front() == '-') {
-      std::fprintf(stderr, "vorsal-key: unknown option %s\n%s", argv[i], Usage);
-      return ExitUsage;
-    } else {
-      args.push_back(arg);
-    }
+  const vorsal::KeyToolArgs parsed = vorsal::ParseKeyToolArgs(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.error.empty()) {
+    std::fprintf(stderr, "vorsal-key: %s\n%s", parsed.error.c_str(), Usage);
+    return ExitUsage;
+  }
+  if (parsed.action == vorsal::KeyToolArgs::Action::Help) {
+    std::fputs(Usage, stdout);
+    return FinishOutput(0);
+  }
+  if (parsed.action == vorsal::KeyToolArgs::Action::Version) {
+    std::fputs(vorsal::VersionText("vorsal-key").c_str(), stdout);
+    return FinishOutput(0);
   }
   // A re-hash loop forced through the environment that this processor cannot
   // run is refused here, before any key is computed with another loop.
@@ -116,10 +98,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vorsal-key: %s\n", loop.refusal.c_str());
     return ExitUsage;
   }
-  if (args.empty() || (storeFile != nullptr && keysIni)) {
-    std::fputs(Usage, stderr);
-    return ExitUsage;
-  }
+  const bool keysIni = parsed.keysIni;
+  const bool cp1251Output = parsed.cp1251Output;
+  const char* storeFile = parsed.store ? parsed.storeFile.c_str() : nullptr;
 
   std::vector<Name> names;
   bool refused = false;
@@ -128,7 +109,7 @@ int main(int argc, char** argv) {
                  shown.data(), why);
     refused = true;
   };
-  for (const std::string_view arg : args) {
+  for (const std::string_view arg : parsed.names) {
     Name name{vorsal::TrimKeyName(arg), {}};
     std::string error;
     auto converted = vorsal::Utf8ToCp1251(name.shown, &error);

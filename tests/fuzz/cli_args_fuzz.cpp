@@ -1,5 +1,5 @@
 // vorsal-cli's command line: the fuzzer's bytes, cut at zero bytes, are the
-// arguments. A refused line must give an error text; an accepted one must
+// arguments. A refused line must give a one-line error text; an accepted one must
 // hold only values a command can run with (addresses and counts in range, a
 // network for write and batch, no address 0 in the working network, a key
 // name that is the strict Windows-1251 form of the trimmed text typed), and
@@ -102,6 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string line = fuzz::Describe(argv);
   if (!parsed.ok()) {
     FUZZ_CHECK(!parsed.error.empty(), "refused without an error text", line);
+    FUZZ_CHECK(parsed.error.find_first_of("\r\n") == std::string::npos, "error text spans lines", line);
     return 0;
   }
   const CliOptions& o = parsed.options;

@@ -135,3 +135,13 @@ for name, args in [
     ("dash_name", ["set-key", "--", "-name"]),
 ]:
     write("cli_args_fuzz", name, b"\x00".join(a.encode() for a in args))
+
+# key_tool_args_fuzz: arguments separated by zero bytes.
+for name, args in [
+    ("names", ["test", "Ключ сети"]),
+    ("keys_ini", ["--keys-ini", "--cp1251", "--", "-name"]),
+    ("store", ["--store", "Keys.ini", "north field"]),
+    ("store_and_keys_ini", ["--store", "Keys.ini", "--keys-ini", "x"]),
+    ("version", ["--version"]),
+]:
+    write("key_tool_args_fuzz", name, b"\x00".join(a.encode() for a in args))

@@ -1,0 +1,26 @@
+// Command line of vorsal-key.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vorsal {
+
+struct KeyToolArgs {
+  enum class Action { Keys, Help, Version };
+  Action action = Action::Keys;
+  bool keysIni = false;       // --keys-ini: NAME=HEX lines
+  bool cp1251Output = false;  // --cp1251: names written as Windows-1251 bytes
+  bool store = false;         // --store FILE
+  std::string storeFile;
+  std::vector<std::string> names;  // as typed, in order
+  std::string error;               // one line; set when the command line is refused
+};
+
+// Parses the arguments after the program name, left to right: --help and
+// --version end the parse where they stand; after "--" every argument is a
+// name. Refused: an unknown option, --store without a file, --store together
+// with --keys-ini, and no name at all.
+KeyToolArgs ParseKeyToolArgs(const std::vector<std::string>& args);
+
+}  // namespace vorsal
