@@ -355,9 +355,11 @@ class Runner {
       return ExitOk;
     }
     std::string error;
-    // No key goes into a modem that Keys.ini could not keep.
+    // A key that Keys.ini cannot keep still goes to the modem: that is what
+    // was asked for, and the same name derives the same key next time.
     if (!KeyStoreSave(store, options_.keyName, BytesToHex(key_.data(), static_cast<int>(key_.size())), &error)) {
-      return Fail(ExitStoreFailed, error);
+      Message() << error << "; the key goes to the modem but is not stored\n";
+      return ExitOk;
     }
     Message() << "key '" << options_.keyNameUtf8 << "' stored in " << store.string() << '\n';
     return ExitOk;
