@@ -93,7 +93,7 @@ void TSpinEdit::keyPressEvent(QKeyEvent* event) {
 TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, QWidget* parent)
     : QGroupBox(caption, parent), group_(new QButtonGroup(this)) {
   auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(4, 0, 2, 0);
+  layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   for (int i = 0; i < items.size(); ++i) {
     auto* button = new QRadioButton(items[i], this);

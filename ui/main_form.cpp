@@ -96,8 +96,20 @@ void KeepInsideGroups(QWidget* root) {
   for (QGroupBox* group : root->findChildren<QGroupBox*>()) {
     if (group->layout() != nullptr) continue;  // the layout keeps its items inside
     const QRect inside = group->contentsRect();
-    for (QWidget* child : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    const QList<QWidget*> children = group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    // Where the controls together are taller than the room (a title above
+    // the frame takes more of it than one on the frame line), the column is
+    // squeezed evenly, so controls that stood apart stay apart.
+    QRect all;
+    for (const QWidget* child : children) all |= child->geometry();
+    const double squeeze = all.height() > inside.height() ? double(inside.height()) / all.height() : 1.0;
+    for (QWidget* child : children) {
       QRect g = child->geometry();
+      if (squeeze < 1.0) {
+        const int top = inside.top() + int((g.top() - all.top()) * squeeze + 0.5);
+        const int bottom = inside.top() + int((g.bottom() + 1 - all.top()) * squeeze + 0.5);
+        g = QRect(g.left(), top, g.width(), bottom - top);
+      }
       g.setWidth(std::min(g.width(), inside.width()));
       g.setHeight(std::min(g.height(), inside.height()));
       g.moveLeft(std::clamp(g.left(), inside.left(), inside.right() + 1 - g.width()));
