@@ -1,6 +1,7 @@
 #include "app/program_paths.h"
 
 #include "app/identity.h"
+#include "app/qs_version_info.h"
 #include "keys/key_store.h"
 
 #include <cstdlib>
@@ -27,7 +28,11 @@ std::filesystem::path UserDataDir() {
   return base / "vorsal";
 }
 
-std::filesystem::path KeyStorePath() { return KeyStoreLocation(AppDir, UserDataDir()); }
+std::filesystem::path KeyStorePath() {
+  const std::filesystem::path appDir =
+      AppDir.empty() ? std::filesystem::path(RunningExecutablePath()).parent_path() : std::filesystem::path(AppDir);
+  return KeyStoreLocation(appDir, UserDataDir());
+}
 
 std::string VersionText(std::string_view program) {
   std::string text(program);

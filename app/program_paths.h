@@ -14,7 +14,8 @@ namespace vorsal {
 std::filesystem::path UserDataDir();
 
 // The Keys.ini that the window and the tools use: KeyStoreLocation of AppDir
-// and UserDataDir(). Call after InitIdentity.
+// (set by InitIdentity; a tool that makes no versioned copy leaves it empty
+// and the running executable's directory serves) and UserDataDir().
 std::filesystem::path KeyStorePath();
 
 // The GNU --version text of a command-line tool: "PROGRAM (Vorsal) VERSION"

@@ -22,6 +22,7 @@ constexpr int RxReadChunk = 256;        // most bytes taken from the port per ev
 constexpr int ReplyTimeoutSeconds = 5;  // the gauge counts 10 ticks per second
 constexpr int GaugeTicksPerSecond = 10;
 constexpr int IdleGaugeMaximum = 100;   // the gauge's setting before any request
+constexpr int RequestPauseMs = 8;       // the pause after every request
 
 // ExchangeState values.
 constexpr std::uint8_t ExchangeNone = 0;

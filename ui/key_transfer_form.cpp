@@ -2,6 +2,7 @@
 
 #include "keys/gost_hash.h"
 #include "protocol/frame.h"
+#include "protocol/key_transfer.h"
 #include "ui/controls.h"
 #include "ui/main_form.h"
 #include "ui/texts.h"
@@ -31,36 +32,16 @@ void TFormKeyTransfer::FormShow() {
 // cursor is removed on the way, and the dialog shows the failure and ends
 // with Cancel.
 void TFormKeyTransfer::TimerStartTimer() {
-  bool acknowledged = false;
+  KeyTransferResult result;
   {
     OverrideCursor busy(Qt::BusyCursor);  // the whole application, while the parts go out
-    acknowledged = SendParts();
-    if (acknowledged && !CancelRequested()) Sleep(FinalPauseMs);
+    result = SendKeyParts(FormMain->Engine, BinaryKey,
+                          {[this](int ms) { Sleep(ms); }, [] { QCoreApplication::processEvents(); },
+                           [this] { return CancelRequested(); }, [this] { SetCancelRequested(false); },
+                           [this](int acknowledged) { ProgressBar->setValue(acknowledged); }});
   }
-  if (!acknowledged && !CancelRequested()) FormMain->ShowError(QString::fromUtf8(texts::KeyTransferFailed));
-  done(CancelRequested() ? ModalResultCancel : ModalResultOk);
-}
-
-bool TFormKeyTransfer::SendParts() {
-  ExchangeEngine& engine = FormMain->Engine;
-  for (int part = 0; part < KeyPartCount; ++part) {
-    engine.SendFrame(BuildKeyPart(part, BinaryKey), TFormMain::RequestPauseMs);
-    SetCancelRequested(false);
-    engine.KeyAckIndex = -2;
-    for (int slice = 0; slice < AckWaitSlices; ++slice) {
-      Sleep(AckSliceMs);
-      QCoreApplication::processEvents();
-      if (CancelRequested()) return false;
-      if (engine.KeyAckIndex == part) {
-        ProgressBar->setValue(engine.KeyAckIndex + 1);
-        break;
-      }
-    }
-    // An acknowledgement that carries the previous part's command byte
-    // leaves the position equal to KeyAckIndex + 1 too, and counts.
-    if (ProgressBar->value() != engine.KeyAckIndex + 1) return false;
-  }
-  return true;
+  if (result == KeyTransferResult::NotAcknowledged) FormMain->ShowError(QString::fromUtf8(texts::KeyTransferFailed));
+  done(result == KeyTransferResult::Cancelled ? ModalResultCancel : ModalResultOk);
 }
 
 }  // namespace vorsal

@@ -53,7 +53,7 @@ class TFormMain : public QMainWindow, public ExchangeView, public ModemPort {
  public:
   static constexpr int FixedClientWidth = 338;
   static constexpr int IdleHeightReserve = 90;
-  static constexpr int RequestPauseMs = 8;
+  static constexpr int RequestPauseMs = vorsal::RequestPauseMs;
   static constexpr int PortCloseWaitMs = 500;
   static inline const char* const HelpFileName = "Vorsal.chm";
 

@@ -11,6 +11,7 @@
 #include "keys/key_derivation.h"
 #include "keys/key_store.h"
 #include "protocol/frame.h"
+#include "protocol/key_transfer.h"
 #include "sim/modem_model.h"
 #include "tests/support/temp_files.h"
 #include "ui/hash_calculate_form.h"
@@ -53,7 +54,7 @@ class KeyTransferTest : public SimSessionTest {
   // The transfer's pauses: a wait slice sleeps a little for real, so the
   // modem's reply can come in, and counts towards the part being waited for.
   void TransferPause(int ms) {
-    if (ms != TFormKeyTransfer::AckSliceMs) {
+    if (ms != KeyAckSliceMs) {
       otherPauses.push_back(ms);
       return;
     }
@@ -144,7 +145,7 @@ TEST_F(KeyTransferTest, PartNeverAcknowledgedStopsTheTransferWithTheMessage) {
   EXPECT_EQ(recorder.errors[0].first, QString::fromUtf8(texts::KeyTransferFailed));
   EXPECT_EQ(transfer->result(), ModalResultOk);
   EXPECT_EQ(transfer->ProgressBar->value(), 3);
-  EXPECT_EQ(slices[3], TFormKeyTransfer::AckWaitSlices);
+  EXPECT_EQ(slices[3], KeyAckWaitSlices);
   EXPECT_TRUE(otherPauses.empty());
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
   ExpectParts(ReceivedParts(), storedKey.data(), 4);
@@ -157,8 +158,8 @@ TEST_F(KeyTransferTest, AcknowledgementWithThePreviousCommandStillCounts) {
 
   // Key part 5's wait runs out, yet its position matches: the transfer goes on.
   EXPECT_TRUE(recorder.errors.empty());
-  EXPECT_EQ(slices[5], TFormKeyTransfer::AckWaitSlices);
-  EXPECT_LT(slices[4], TFormKeyTransfer::AckWaitSlices);
+  EXPECT_EQ(slices[5], KeyAckWaitSlices);
+  EXPECT_LT(slices[4], KeyAckWaitSlices);
   EXPECT_EQ(transfer->result(), ModalResultOk);
   EXPECT_EQ(transfer->ProgressBar->value(), 8);
   ExpectParts(ReceivedParts(), storedKey.data(), 8);

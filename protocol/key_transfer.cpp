@@ -1,0 +1,32 @@
+#include "protocol/key_transfer.h"
+
+#include "protocol/frame.h"
+
+namespace vorsal {
+
+KeyTransferResult SendKeyParts(ExchangeEngine& engine, const std::uint8_t* key32, const KeyTransferHooks& hooks) {
+  const auto cancelled = [&] { return hooks.cancelRequested && hooks.cancelRequested(); };
+  int acknowledged = 0;
+  for (int part = 0; part < KeyPartCount; ++part) {
+    engine.SendFrame(BuildKeyPart(part, key32), RequestPauseMs);
+    // Nothing is pumped between the write and this reset, so the current
+    // part's acknowledgement cannot be lost to it.
+    if (hooks.clearCancel) hooks.clearCancel();
+    engine.KeyAckIndex = -2;
+    for (int slice = 0; slice < KeyAckWaitSlices; ++slice) {
+      hooks.sleep(KeyAckSliceMs);
+      if (hooks.pump) hooks.pump();
+      if (cancelled()) return KeyTransferResult::Cancelled;
+      if (engine.KeyAckIndex == part) {
+        acknowledged = engine.KeyAckIndex + 1;
+        if (hooks.progress) hooks.progress(acknowledged);
+        break;
+      }
+    }
+    if (acknowledged != engine.KeyAckIndex + 1) return KeyTransferResult::NotAcknowledged;
+  }
+  hooks.sleep(KeyTransferFinalPauseMs);
+  return KeyTransferResult::Done;
+}
+
+}  // namespace vorsal
