@@ -1,5 +1,6 @@
 #include "app/identity.h"
 
+#include "app/program_paths.h"
 #include "app/qs_version_info.h"
 
 #include <filesystem>
@@ -90,7 +91,7 @@ void InitIdentity(const std::string& exePath) {
   AppTitle = productName + " v." + shortVersion;
   VersionedCopyPath = AppDir + productName + "." + shortVersion;
 
-  if (productName != kInfoNotAvailable) RefreshVersionedCopy(ExePath, VersionedCopyPath);
+  if (productName != kInfoNotAvailable && !InstalledLayout()) RefreshVersionedCopy(ExePath, VersionedCopyPath);
 }
 
 }  // namespace vorsal

@@ -5,6 +5,15 @@
 #include "keys/key_store.h"
 
 #include <cstdlib>
+#include <system_error>
+
+// Set by the build (cmake/Packaging.cmake); the defaults are a build tree's.
+#ifndef VORSAL_INSTALLED_LAYOUT
+#define VORSAL_INSTALLED_LAYOUT 0
+#endif
+#ifndef VORSAL_DOC_FROM_BIN
+#define VORSAL_DOC_FROM_BIN "../share/doc/vorsal"
+#endif
 
 namespace vorsal {
 
@@ -14,6 +23,12 @@ std::filesystem::path AbsoluteFromEnvironment(const char* name) {
   const char* value = std::getenv(name);
   if (value == nullptr || value[0] != '/') return {};
   return value;
+}
+
+// AppDir, or the running executable's directory for a tool that leaves
+// AppDir empty.
+std::filesystem::path ProgramDir() {
+  return AppDir.empty() ? std::filesystem::path(RunningExecutablePath()).parent_path() : std::filesystem::path(AppDir);
 }
 
 }  // namespace
@@ -28,11 +43,24 @@ std::filesystem::path UserDataDir() {
   return base / "vorsal";
 }
 
+bool InstalledLayout() { return VORSAL_INSTALLED_LAYOUT != 0; }
+
 std::filesystem::path KeyStorePath() {
-  const std::filesystem::path appDir =
-      AppDir.empty() ? std::filesystem::path(RunningExecutablePath()).parent_path() : std::filesystem::path(AppDir);
-  return KeyStoreLocation(appDir, UserDataDir());
+  const std::filesystem::path userDataDir = UserDataDir();
+  if (InstalledLayout() && !userDataDir.empty()) return userDataDir / KeyStoreFileName;
+  return KeyStoreLocation(ProgramDir(), userDataDir);
 }
+
+std::filesystem::path HelpFilePath(const std::filesystem::path& appDir) {
+  std::error_code error;
+  for (const std::filesystem::path& dir : {appDir, appDir / VORSAL_DOC_FROM_BIN}) {
+    const std::filesystem::path file = (dir / HelpFileName).lexically_normal();
+    if (std::filesystem::is_regular_file(file, error)) return file;
+  }
+  return {};
+}
+
+std::filesystem::path HelpFilePath() { return HelpFilePath(ProgramDir()); }
 
 std::string VersionText(std::string_view program) {
   std::string text(program);

@@ -13,10 +13,30 @@ namespace vorsal {
 // Empty when neither variable gives an absolute path.
 std::filesystem::path UserDataDir();
 
-// The Keys.ini that the window and the tools use: KeyStoreLocation of AppDir
-// (set by InitIdentity; a tool that makes no versioned copy leaves it empty
-// and the running executable's directory serves) and UserDataDir().
+// True in the installed layout (the package build, CMake option
+// VORSAL_INSTALLED_LAYOUT): the program writes nothing beside itself, so it
+// makes no versioned copy and keeps Keys.ini in UserDataDir(). A build tree
+// and a portable copy are not installed.
+bool InstalledLayout();
+
+// The Keys.ini that the window and the tools use. Installed: UserDataDir()
+// + Keys.ini. Otherwise KeyStoreLocation of AppDir (set by InitIdentity; a
+// tool that makes no versioned copy leaves it empty and the running
+// executable's directory serves) and UserDataDir(). The AppDir rule also
+// serves an installed program when UserDataDir() is empty.
 std::filesystem::path KeyStorePath();
+
+// The help document that F1 opens.
+inline constexpr char HelpFileName[] = "Vorsal.html";
+
+// HelpFileName in `appDir` when it is there (a build tree, a portable copy),
+// else in the installed documentation directory, found relative to `appDir`
+// as the install rules place it (../share/doc/vorsal from bin); empty when
+// neither exists.
+std::filesystem::path HelpFilePath(const std::filesystem::path& appDir);
+
+// HelpFilePath of AppDir (or of the running executable's directory).
+std::filesystem::path HelpFilePath();
 
 // The GNU --version text of a command-line tool: "PROGRAM (Vorsal) VERSION"
 // and a copyright line, each ending in a line break.

@@ -28,6 +28,12 @@ void CloseOnTerminationSignals(QWidget& window) {
   auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &window);
   QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window, notifier] {
     notifier->setEnabled(false);
+    // A key dialog at work stops at its next check and stores and sends
+    // nothing more once the window (and with it the port) is closed.
+    for (vorsal::TKeyDialog* dialog : {static_cast<vorsal::TKeyDialog*>(vorsal::FormHashCalculate),
+                                       static_cast<vorsal::TKeyDialog*>(vorsal::FormKeyTransfer)}) {
+      if (dialog != nullptr) dialog->StopForExit();
+    }
     window.close();
   });
   struct sigaction action {};

@@ -2,7 +2,10 @@
 
 #include "keys/cp1251.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <system_error>
 
 #include <fcntl.h>
@@ -71,162 +74,300 @@ std::filesystem::path DirectoryOf(const std::filesystem::path& file) {
   return dir.empty() ? std::filesystem::path(".") : dir;
 }
 
-// The file that a write to `path` must replace: the target of a symbolic
-// link, so that the link itself survives the rename.
-std::filesystem::path WriteTarget(const std::filesystem::path& path) {
-  std::error_code ec;
-  if (!std::filesystem::is_symlink(path, ec)) return path;
-  std::filesystem::path target = std::filesystem::weakly_canonical(path, ec);
-  return ec ? path : target;
+// One line of the text: [start, end) without its line ending; `next` is the
+// offset of the following line (the text's size after the last).
+struct LineSpan {
+  std::size_t start;
+  std::size_t end;
+  std::size_t next;
+  bool HasEnding() const { return next > end; }
+};
+
+LineSpan LineAt(std::string_view text, std::size_t start) {
+  const std::size_t newline = text.find('\n', start);
+  if (newline == std::string_view::npos) return {start, text.size(), text.size()};
+  const std::size_t end = newline > start && text[newline - 1] == '\r' ? newline - 1 : newline;
+  return {start, end, newline + 1};
 }
 
-bool ReplaceFile(const std::filesystem::path& target, std::string_view bytes) {
-  // A file its owner made read-only stays unwritten, as an in-place write
-  // would; the rename alone would not stop at its permission bits.
-  if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0) return false;
+// Calls visit(line, parsed) for each line in [from, to) until it returns false.
+template <typename Visit>
+void ForEachLine(std::string_view text, std::size_t from, std::size_t to, Visit visit) {
+  while (from < to) {
+    const LineSpan line = LineAt(text, from);
+    if (!visit(line, Classify(text.substr(line.start, line.end - line.start)))) return;
+    from = line.next;
+  }
+}
+
+// Why a write failed: the system's reason, or one of the store's own.
+struct WriteFailure {
+  std::string reason;
+  static WriteFailure FromErrno(int errnum) { return {std::strerror(errnum)}; }
+};
+
+// The file a write to `path` must change: the end of its chain of symbolic
+// links, each of which must belong to this user. A link another user made could point this user's write at any
+// file this user may write; the kernel refuses such links in sticky
+// directories for the same reason.
+bool ResolveForWrite(const std::filesystem::path& path, std::filesystem::path& target, WriteFailure& failure) {
+  constexpr int MaxLinks = 40;  // as the kernel's limit on a chain of links
+  std::filesystem::path current = path;
+  for (int hop = 0; hop <= MaxLinks; ++hop) {
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0) {
+      if (errno != ENOENT) {
+        failure = WriteFailure::FromErrno(errno);
+        return false;
+      }
+      target = current;  // a new file
+      return true;
+    }
+    if (!S_ISLNK(info.st_mode)) {
+      target = current;
+      return true;
+    }
+    if (info.st_uid != ::geteuid()) {
+      failure = {"it is a symbolic link owned by another user"};
+      return false;
+    }
+    std::error_code ec;
+    const std::filesystem::path next = std::filesystem::read_symlink(current, ec);
+    if (ec) {
+      failure = WriteFailure::FromErrno(ec.value());
+      return false;
+    }
+    current = next.is_absolute() ? next : DirectoryOf(current) / next;
+  }
+  failure = WriteFailure::FromErrno(ELOOP);
+  return false;
+}
+
+// Writes a new file through a temporary file and a rename. `old`, when
+// given, is the file being replaced: the new one gets its mode, owner and
+// group. Returns false with `keepTrying` set when the rename way cannot keep
+// the file as it was, but rewriting it in place may.
+bool ReplaceByRename(const std::filesystem::path& target, const struct stat* old, std::string_view bytes,
+                     bool& keepTrying, WriteFailure& failure) {
+  keepTrying = false;
   const std::filesystem::path dir = DirectoryOf(target);
   std::string temp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
   Fd file(::mkostemp(temp.data(), O_CLOEXEC));  // created with mode 0600
-  if (file.fd < 0) return false;
-
-  struct stat old {};
-  bool ok = true;
-  if (::stat(target.c_str(), &old) == 0) ok = ::fchmod(file.fd, old.st_mode & 07777) == 0;
-  ok = ok && WriteAll(file.fd, bytes) && ::fsync(file.fd) == 0;
-  const int fd = file.fd;
-  file.fd = -1;
-  ok = (::close(fd) == 0) && ok;
-  ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temp.c_str());
+  if (file.fd < 0) {
+    failure = WriteFailure::FromErrno(errno);
+    keepTrying = old != nullptr;  // e.g. a directory that takes no new file
     return false;
   }
+  const auto discard = [&](int errnum) {
+    ::unlink(temp.c_str());
+    failure = WriteFailure::FromErrno(errnum);
+    return false;
+  };
+  if (old != nullptr) {
+    struct stat made {};
+    if (::fstat(file.fd, &made) != 0) return discard(errno);
+    if ((made.st_uid != old->st_uid || made.st_gid != old->st_gid) &&
+        ::fchown(file.fd, old->st_uid, old->st_gid) != 0) {
+      keepTrying = true;
+      return discard(errno);
+    }
+    if (::fchmod(file.fd, old->st_mode & 07777) != 0) return discard(errno);
+  }
+  if (!WriteAll(file.fd, bytes) || ::fsync(file.fd) != 0) return discard(errno);
+  const int fd = file.fd;
+  file.fd = -1;
+  if (::close(fd) != 0) return discard(errno);
+  if (::rename(temp.c_str(), target.c_str()) != 0) return discard(errno);
   // Make the rename itself durable; the new content is in place either way.
   Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dirFd.fd >= 0) ::fsync(dirFd.fd);
   return true;
 }
 
+// Rewrites the file `old` describes in place: the same inode, so its owner,
+// group, mode and hard links stay. The space for a longer content is claimed
+// first, so running out of it fails before any old byte is overwritten.
+bool RewriteInPlace(const std::filesystem::path& target, const struct stat& old, std::string_view bytes,
+                    WriteFailure& failure) {
+  const auto fail = [&](int errnum) {
+    failure = WriteFailure::FromErrno(errnum);
+    return false;
+  };
+  Fd file(::open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (file.fd < 0) return fail(errno);
+  struct stat now {};
+  if (::fstat(file.fd, &now) != 0) return fail(errno);
+  if (now.st_dev != old.st_dev || now.st_ino != old.st_ino || !S_ISREG(now.st_mode)) return fail(EBUSY);
+  const off_t size = static_cast<off_t>(bytes.size());
+  if (size > now.st_size) {
+    const int claimed = ::posix_fallocate(file.fd, now.st_size, size - now.st_size);
+    if (claimed != 0) return fail(claimed);
+  }
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t written = ::pwrite(file.fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return fail(errno);
+    }
+    done += static_cast<std::size_t>(written);
+  }
+  if (::ftruncate(file.fd, size) != 0 || ::fsync(file.fd) != 0) return fail(errno);
+  return true;
+}
+
+// WriteFilePreserving once the links are followed.
+bool WriteResolved(const std::filesystem::path& target, std::string_view bytes, WriteFailure& failure) {
+  struct stat old {};
+  if (::stat(target.c_str(), &old) != 0) {
+    if (errno != ENOENT) {
+      failure = WriteFailure::FromErrno(errno);
+      return false;
+    }
+    bool unused = false;
+    return ReplaceByRename(target, nullptr, bytes, unused, failure);
+  }
+  if (!S_ISREG(old.st_mode)) {
+    failure = WriteFailure::FromErrno(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
+    return false;
+  }
+  // A file its owner made read-only stays unwritten, as an in-place write
+  // would; the rename alone would not stop at its permission bits.
+  if (::access(target.c_str(), W_OK) != 0) {
+    failure = WriteFailure::FromErrno(errno);
+    return false;
+  }
+  if (old.st_nlink <= 1) {
+    bool keepTrying = false;
+    if (ReplaceByRename(target, &old, bytes, keepTrying, failure)) return true;
+    if (!keepTrying) return false;
+  }
+  return RewriteInPlace(target, old, bytes, failure);
+}
+
 }  // namespace
 
 IniFile IniFile::Parse(std::string_view bytes) {
   IniFile ini;
-  std::size_t pos = 0;
-  while (pos < bytes.size()) {
-    const std::size_t newline = bytes.find('\n', pos);
-    if (newline == std::string_view::npos) {
-      ini.lines_.push_back({std::string(bytes.substr(pos)), ""});
-      break;
-    }
-    const bool crlf = newline > pos && bytes[newline - 1] == '\r';
-    const std::size_t end = crlf ? newline - 1 : newline;
-    ini.lines_.push_back({std::string(bytes.substr(pos, end - pos)), crlf ? "\r\n" : "\n"});
-    pos = newline + 1;
-  }
+  ini.text_.assign(bytes);
   return ini;
 }
 
-IniLoadStatus IniFile::Load(const std::filesystem::path& path, IniFile& out) {
+IniLoadStatus IniFile::Load(const std::filesystem::path& path, IniFile& out, int* errnum) {
   out = IniFile();
+  const auto unreadable = [&](int code) {
+    if (errnum) *errnum = code;
+    return IniLoadStatus::Unreadable;
+  };
   // O_NONBLOCK keeps a FIFO in the file's place from blocking the open.
   Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (file.fd < 0) {
-    return (errno == ENOENT || errno == ENOTDIR) ? IniLoadStatus::Missing : IniLoadStatus::Unreadable;
+    return (errno == ENOENT || errno == ENOTDIR) ? IniLoadStatus::Missing : unreadable(errno);
   }
   struct stat info {};
-  if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return IniLoadStatus::Unreadable;
+  if (::fstat(file.fd, &info) != 0) return unreadable(errno);
+  if (!S_ISREG(info.st_mode)) return unreadable(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+  if (static_cast<std::uintmax_t>(info.st_size) > IniFileMaxBytes) return IniLoadStatus::TooLarge;
 
-  std::string bytes;
-  char buffer[8192];
+  // Read up to one byte past the limit, in case the file grew meanwhile.
+  std::string bytes(static_cast<std::size_t>(info.st_size) + 1, '\0');
+  std::size_t got = 0;
   for (;;) {
-    const ssize_t got = ::read(file.fd, buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return IniLoadStatus::Unreadable;
+    if (got == bytes.size()) {
+      if (bytes.size() > IniFileMaxBytes) return IniLoadStatus::TooLarge;
+      bytes.resize(std::min(bytes.size() * 2, IniFileMaxBytes + 1));
     }
-    if (got == 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(got));
+    const ssize_t n = ::read(file.fd, bytes.data() + got, bytes.size() - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return unreadable(errno);
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
   }
-  out = Parse(bytes);
+  bytes.resize(got);
+  out.text_ = std::move(bytes);
   return IniLoadStatus::Loaded;
 }
 
-std::string IniFile::Text() const {
-  std::string text;
-  for (const Line& line : lines_) {
-    text += line.text;
-    text += line.eol;
-  }
-  return text;
-}
-
 std::optional<IniFile::SectionSpan> IniFile::FindSection(std::string_view section) const {
-  for (std::size_t i = 0; i < lines_.size(); ++i) {
-    const ParsedLine header = Classify(lines_[i].text);
-    if (header.kind != ParsedLine::Section || !Cp1251EqualsIgnoreCase(header.name, section)) continue;
-    std::size_t end = i + 1;
-    while (end < lines_.size() && Classify(lines_[end].text).kind != ParsedLine::Section) ++end;
-    return SectionSpan{i, end};
-  }
-  return std::nullopt;
+  std::optional<SectionSpan> span;
+  ForEachLine(text_, 0, text_.size(), [&](const LineSpan& line, const ParsedLine& parsed) {
+    if (parsed.kind != ParsedLine::Section) return true;
+    if (span) {
+      span->end = line.start;
+      return false;
+    }
+    if (Cp1251EqualsIgnoreCase(parsed.name, section)) span = SectionSpan{line.start, text_.size()};
+    return true;
+  });
+  return span;
 }
 
 std::optional<std::string> IniFile::Value(std::string_view section, std::string_view name) const {
   const auto span = FindSection(section);
   if (!span) return std::nullopt;
-  for (std::size_t i = span->header + 1; i < span->end; ++i) {
-    const ParsedLine entry = Classify(lines_[i].text);
-    if (entry.kind == ParsedLine::Entry && Cp1251EqualsIgnoreCase(entry.name, name)) {
-      return std::string(entry.value.substr(0, IniValueMaxLength));
-    }
-  }
-  return std::nullopt;
+  std::optional<std::string> value;
+  ForEachLine(text_, LineAt(text_, span->header).next, span->end, [&](const LineSpan&, const ParsedLine& entry) {
+    if (entry.kind != ParsedLine::Entry || !Cp1251EqualsIgnoreCase(entry.name, name)) return true;
+    value = std::string(entry.value.substr(0, IniValueMaxLength));
+    return false;
+  });
+  return value;
 }
 
 std::vector<std::string> IniFile::EntryNames(std::string_view section) const {
   std::vector<std::string> names;
   const auto span = FindSection(section);
   if (!span) return names;
-  for (std::size_t i = span->header + 1; i < span->end; ++i) {
-    const ParsedLine entry = Classify(lines_[i].text);
+  ForEachLine(text_, LineAt(text_, span->header).next, span->end, [&](const LineSpan&, const ParsedLine& entry) {
     if (entry.kind == ParsedLine::Entry) names.emplace_back(entry.name);
-  }
+    return true;
+  });
   return names;
 }
 
 std::string IniFile::LineEnding() const {
-  for (const Line& line : lines_) {
-    if (!line.eol.empty()) return line.eol;
-  }
-  return "\r\n";
+  const LineSpan first = LineAt(text_, 0);
+  if (!first.HasEnding()) return "\r\n";
+  return first.next - first.end == 2 ? "\r\n" : "\n";
 }
 
 bool IniFile::SetValue(std::string_view section, std::string_view name, std::string_view value) {
   if (!IniNameStorable(name) || HasLineBreak(value)) return false;
   const std::string eol = LineEnding();
-  const std::string entryLine = std::string(name) + "=" + std::string(value);
+  const std::string entryLine = std::string(name) + "=" + std::string(value) + eol;
+  const auto endLastLine = [&] {
+    if (!text_.empty() && text_.back() != '\n') text_ += eol;
+  };
 
   const auto span = FindSection(section);
   if (!span) {
-    if (!lines_.empty() && lines_.back().eol.empty()) lines_.back().eol = eol;
-    lines_.push_back({"[" + std::string(section) + "]", eol});
-    lines_.push_back({entryLine, eol});
+    endLastLine();
+    text_ += "[" + std::string(section) + "]" + eol + entryLine;
     return true;
   }
 
-  std::size_t lastEntry = span->header;
-  for (std::size_t i = span->header + 1; i < span->end; ++i) {
-    const ParsedLine entry = Classify(lines_[i].text);
-    if (entry.kind != ParsedLine::Entry) continue;
+  LineSpan lastEntry = LineAt(text_, span->header);
+  bool replaced = false;
+  ForEachLine(text_, lastEntry.next, span->end, [&](const LineSpan& line, const ParsedLine& entry) {
+    if (entry.kind != ParsedLine::Entry) return true;
     if (Cp1251EqualsIgnoreCase(entry.name, name)) {
-      Line& line = lines_[i];
-      line.text = line.text.substr(0, entry.equals + 1) + std::string(value);
-      return true;
+      // The text before '=' keeps its own spelling.
+      const std::size_t from = line.start + entry.equals + 1;
+      text_.replace(from, line.end - from, value);
+      replaced = true;
+      return false;
     }
-    lastEntry = i;
+    lastEntry = line;
+    return true;
+  });
+  if (replaced) return true;
+  if (!lastEntry.HasEnding()) {
+    text_ += eol;
+    lastEntry.next = text_.size();
   }
-  if (lines_[lastEntry].eol.empty()) lines_[lastEntry].eol = eol;
-  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(lastEntry + 1), Line{entryLine, eol});
+  text_.insert(lastEntry.next, entryLine);
   return true;
 }
 
@@ -235,36 +376,61 @@ bool IniNameStorable(std::string_view name) {
          name.find('=') == std::string_view::npos && name.front() != '[' && name.front() != ';';
 }
 
-std::string IniWriteErrorText(const std::filesystem::path& path) {
+std::string IniWriteErrorText(const std::filesystem::path& path, std::string_view reason) {
   std::error_code ec;
   const std::filesystem::path full = std::filesystem::absolute(path, ec);
-  return "Unable to write to " + (ec ? path : full).string();
+  std::string text = "Unable to write to " + (ec ? path : full).string();
+  if (!reason.empty()) text += ": " + std::string(reason);
+  return text;
 }
 
-bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes, std::string* error) {
-  if (ReplaceFile(WriteTarget(path), bytes)) return true;
-  if (error) *error = IniWriteErrorText(path);
+bool WriteFilePreserving(const std::filesystem::path& path, std::string_view bytes, std::string* error) {
+  std::filesystem::path target;
+  WriteFailure failure;
+  if (ResolveForWrite(path, target, failure) && WriteResolved(target, bytes, failure)) return true;
+  if (error) *error = IniWriteErrorText(path, failure.reason);
   return false;
+}
+
+bool FileUpdatable(const std::filesystem::path& path) {
+  std::filesystem::path target;
+  WriteFailure failure;
+  if (!ResolveForWrite(path, target, failure)) return false;
+  if (::access(target.c_str(), F_OK) == 0) return ::access(target.c_str(), R_OK | W_OK) == 0;
+  return ::access(DirectoryOf(target).c_str(), W_OK | X_OK) == 0;
 }
 
 bool UpdateIniFile(const std::filesystem::path& path, const std::function<bool(IniFile&)>& change,
                    std::string* error) {
-  const auto fail = [&] {
-    if (error) *error = IniWriteErrorText(path);
+  const auto fail = [&](const WriteFailure& failure) {
+    if (error) *error = IniWriteErrorText(path, failure.reason);
     return false;
   };
-  // Every writer holds this lock from its read to its rename, so no update
+  std::filesystem::path target;
+  WriteFailure failure;
+  if (!ResolveForWrite(path, target, failure)) return fail(failure);
+  // Every writer holds this lock from its read to its write, so no update
   // can slip in between and be overwritten. Where the file system has no
   // locks, the fresh read still narrows the window to a moment.
-  Fd dir(::open(DirectoryOf(WriteTarget(path)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.fd < 0) return fail();
+  Fd dir(::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.fd < 0) return fail(WriteFailure::FromErrno(errno));
   while (::flock(dir.fd, LOCK_EX) != 0 && errno == EINTR) {
   }
 
   IniFile ini;
-  if (IniFile::Load(path, ini) == IniLoadStatus::Unreadable) return fail();
+  int errnum = 0;
+  switch (IniFile::Load(target, ini, &errnum)) {
+    case IniLoadStatus::Unreadable:
+      return fail(WriteFailure::FromErrno(errnum));
+    case IniLoadStatus::TooLarge:
+      return fail({"the file is larger than 8 MiB"});
+    case IniLoadStatus::Loaded:
+    case IniLoadStatus::Missing:
+      break;
+  }
   if (!change(ini)) return true;
-  return WriteFileAtomically(path, ini.Text(), error);
+  if (ini.Text().size() > IniFileMaxBytes) return fail({"the file would grow larger than 8 MiB"});
+  return WriteResolved(target, ini.Text(), failure) || fail(failure);
 }
 
 }  // namespace vorsal

@@ -8,9 +8,11 @@
 // Lines end in CRLF or LF. Where a name occurs more than once, the first
 // section and the first entry of that name count.
 //
-// The document keeps every line of the file byte for byte, so writing it back
-// changes nothing but the entries that were set: order, comments, blank
-// lines, other sections and lines it does not understand stay as they were.
+// The document keeps the file's bytes as they are, so writing it back changes
+// nothing but the entries that were set: order, comments, blank lines, other
+// sections and lines it does not understand stay as they were. It holds the
+// bytes once and finds lines by scanning them, so a file costs about its own
+// size in memory however many lines it has.
 #pragma once
 
 #include <cstddef>
@@ -24,22 +26,27 @@
 namespace vorsal {
 
 constexpr std::size_t IniValueMaxLength = 2047;
+// Larger files are not read and never rewritten: a key file is a few
+// kilobytes, and anything this large is not one.
+constexpr std::size_t IniFileMaxBytes = std::size_t{8} << 20;
 
 enum class IniLoadStatus {
   Loaded,
   Missing,     // no file: an empty document
   Unreadable,  // the file exists but cannot be read (or is not a regular file)
+  TooLarge,    // larger than IniFileMaxBytes
 };
 
 class IniFile {
  public:
   // Splits the bytes into lines; never fails.
   static IniFile Parse(std::string_view bytes);
-  // Reads and parses a file. For Missing and Unreadable, `out` is empty.
-  static IniLoadStatus Load(const std::filesystem::path& path, IniFile& out);
+  // Reads and parses a file. Unless Loaded, `out` is empty. `errnum` (when
+  // given) receives the system's reason of Unreadable.
+  static IniLoadStatus Load(const std::filesystem::path& path, IniFile& out, int* errnum = nullptr);
 
   // The document as bytes. For an unchanged document, exactly the parsed bytes.
-  std::string Text() const;
+  const std::string& Text() const { return text_; }
 
   // The value of the first entry of that name in the section; nullopt when
   // there is no such entry (an entry with an empty value gives "").
@@ -56,19 +63,15 @@ class IniFile {
   bool SetValue(std::string_view section, std::string_view name, std::string_view value);
 
  private:
-  struct Line {
-    std::string text;  // without its line ending
-    std::string eol;   // "\r\n", "\n", or "" for a last line without one
-  };
   struct SectionSpan {
-    std::size_t header;  // index of the "[name]" line
-    std::size_t end;     // index one past the section's last line
+    std::size_t header;  // offset of the "[name]" line
+    std::size_t end;     // offset one past the section's last line
   };
 
   std::optional<SectionSpan> FindSection(std::string_view section) const;
   std::string LineEnding() const;
 
-  std::vector<Line> lines_;
+  std::string text_;
 };
 
 // True when an entry of this name reads back under the same name: it is not
@@ -76,24 +79,37 @@ class IniFile {
 // break, and does not start with '[' or ';'.
 bool IniNameStorable(std::string_view name);
 
-// "Unable to write to " followed by the file's full path.
-std::string IniWriteErrorText(const std::filesystem::path& path);
+// "Unable to write to " followed by the file's full path, then ": " and the
+// reason when one is given.
+std::string IniWriteErrorText(const std::filesystem::path& path, std::string_view reason = {});
 
-// Replaces the file's content atomically: the bytes go to a temporary file in
-// the same directory, which is flushed to disk and renamed over the file, so
-// the file holds either its old or its new content, never a mix. A new file
-// gets mode 0600; an existing file keeps its mode, and one that is read-only
-// to this process is not replaced. A symbolic link is followed and stays a
-// link. On failure the old file is untouched, the temporary file
-// is removed, and `error` (when given) receives IniWriteErrorText(path).
-bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes, std::string* error);
+// Writes the file's new content so that nothing else about it changes. The
+// path is followed through symbolic links, but only through links that this
+// user owns: a link planted by another user is never written through (that
+// fails). A new file gets mode 0600. An existing file keeps its mode, owner,
+// group and hard links, and one that is read-only to this process is not
+// written. Where it can, the content goes to a temporary file in the same
+// directory, which is flushed to disk and renamed over the file, so the file
+// holds either its old or its new content. Where a rename would lose
+// something (the file has other hard links, or another owner or group that
+// this user cannot give the new file) or the directory takes no new file, the
+// file is rewritten in place and flushed; its space is claimed before any byte
+// is overwritten, so a full disk leaves the old content. On failure `error`
+// (when given) receives IniWriteErrorText(path, the reason).
+bool WriteFilePreserving(const std::filesystem::path& path, std::string_view bytes, std::string* error);
+
+// True when this user may keep the file up to date as far as permissions
+// tell: through symbolic links of this user's own, an existing file can be
+// read and written, or there is none and its directory takes new files.
+bool FileUpdatable(const std::filesystem::path& path);
 
 // Read-modify-write of an INI file that other programs may update too: under
 // an exclusive lock on the file's directory, reads the file afresh, lets
-// `change` edit the document and writes it back atomically. `change` returns
-// false to leave the file as it is (that counts as success). A file that
-// exists but cannot be read is never replaced: that fails with the write
-// error. The directory must exist.
+// `change` edit the document and writes it back with WriteFilePreserving.
+// `change` returns false to leave the file as it is (that counts as success).
+// A file that exists but cannot be read, or is (or would grow) larger than
+// IniFileMaxBytes, is never rewritten: that fails with the write error and the reason. The
+// directory must exist.
 bool UpdateIniFile(const std::filesystem::path& path, const std::function<bool(IniFile&)>& change,
                    std::string* error);
 

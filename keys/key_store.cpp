@@ -4,15 +4,8 @@
 
 #include <system_error>
 
-#include <unistd.h>
-
 namespace vorsal {
 namespace {
-
-bool DirectoryWritable(const std::filesystem::path& dir) {
-  std::error_code ec;
-  return std::filesystem::is_directory(dir, ec) && ::access(dir.c_str(), W_OK | X_OK) == 0;
-}
 
 IniFile LoadStore(const std::filesystem::path& file) {
   IniFile ini;
@@ -25,10 +18,7 @@ IniFile LoadStore(const std::filesystem::path& file) {
 std::filesystem::path KeyStoreLocation(const std::filesystem::path& appDir,
                                        const std::filesystem::path& userDataDir) {
   const std::filesystem::path inAppDir = appDir / KeyStoreFileName;
-  std::error_code ec;
-  if (userDataDir.empty() || std::filesystem::exists(inAppDir, ec) || DirectoryWritable(appDir)) {
-    return inAppDir;
-  }
+  if (userDataDir.empty() || FileUpdatable(inAppDir)) return inAppDir;
   return userDataDir / KeyStoreFileName;
 }
 

@@ -19,10 +19,11 @@ inline constexpr char KeyStoreSection[] = "Keys";
 // counted with a terminating zero byte.
 constexpr std::size_t KeyStoreNamesByteLimit = 16384;
 
-// Where Keys.ini lives: in `appDir` when that directory already holds
-// Keys.ini or is writable (a portable install); otherwise in
-// `userDataDir`, the user's data directory, which KeyStoreSave creates when
-// needed. An empty `userDataDir` keeps the file in `appDir`. Decide once at
+// Where Keys.ini lives: in `appDir` (a portable install) when this user can
+// read and write the Keys.ini there, or there is none and `appDir` takes new
+// files; otherwise in `userDataDir`, the user's data directory, which
+// KeyStoreSave creates when needed. A Keys.ini in `appDir` reached through a
+// symbolic link of another user counts as one this user cannot write. An empty `userDataDir` keeps the file in `appDir`. Decide once at
 // start and use the result for the names, the lookups and the saves.
 std::filesystem::path KeyStoreLocation(const std::filesystem::path& appDir,
                                        const std::filesystem::path& userDataDir);
@@ -36,11 +37,13 @@ std::string KeyStoreLookup(const std::filesystem::path& file, std::string_view k
 // entry of that name with an empty value gets the value; an entry with a
 // value is left as it is (another copy stored the name first); otherwise a
 // new entry goes at the end of section "Keys", creating the file (mode 0600),
-// its directory and the section as needed. The file is replaced atomically.
+// its directory and the section as needed. The file is written by
+// WriteFilePreserving (owner, group, mode and links kept; never through
+// another user's link) and never when it is larger than IniFileMaxBytes.
 // Returns false with `error` set when the name is not KeyNameStorable, the
 // hex text has a line break (when the entry is to get it) or the file cannot
 // be written; a failed write leaves the old file intact, and its error is
-// "Unable to write to " + the file's full path.
+// "Unable to write to " + the file's full path + ": " + the reason.
 bool KeyStoreSave(const std::filesystem::path& file, std::string_view keyName, std::string_view hexText,
                   std::string* error);
 

@@ -3,36 +3,60 @@
 // a key outside the window.
 //
 //   vorsal-key [--keys-ini] [--cp1251] [--] NAME...
+//   vorsal-key --store FILE [--] NAME...
 //
-// Exit status: 0 success, 1 wrong usage, 2 a name that cannot be used (no
-// Windows-1251 form, or no Keys.ini entry form with --keys-ini). Names are
-// all checked before any key is computed, so a refusal prints no keys.
+// Exit status: 0 success; 1 a name that cannot be used (no Windows-1251
+// form, or no Keys.ini entry form with --keys-ini or --store), a key that
+// could not be stored, or a failed write of the output; 2 wrong usage. Names
+// are all checked before any key is computed, so a refusal prints and
+// stores nothing.
+#include "app/program_paths.h"
 #include "keys/cp1251.h"
 #include "keys/hex_utils.h"
 #include "keys/key_derivation.h"
 #include "keys/key_store.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace {
 
-constexpr int ExitUsage = 1;
-constexpr int ExitRefused = 2;
+constexpr int ExitFailure = 1;
+constexpr int ExitUsage = 2;
 
 const char* const Usage =
     "Usage: vorsal-key [--keys-ini] [--cp1251] [--] NAME...\n"
+    "  or:  vorsal-key --store FILE [--] NAME...\n"
     "Prints the 256-bit modem key of each key name: 64 hexadecimal digits,\n"
     "two spaces and the name, one line per name. A name is trimmed of blanks\n"
     "at both ends and hashed as Windows-1251 text, as the program does; an\n"
     "empty name has the all-zero key.\n"
     "\n"
-    "  --keys-ini  print Keys.ini entries instead: NAME=HEX\n"
-    "  --cp1251    write the names as Windows-1251 bytes, the code page of\n"
-    "              Keys.ini (for redirecting into the file), not as UTF-8\n"
-    "  --help      show this text\n";
+    "  --keys-ini    print Keys.ini entries instead: NAME=HEX\n"
+    "  --cp1251      write the names as Windows-1251 bytes, the code page of\n"
+    "                Keys.ini, not as UTF-8\n"
+    "  --store FILE  also store each key in the key file FILE (Keys.ini) as\n"
+    "                the program does: section [Keys] created when missing,\n"
+    "                the file rewritten safely under a lock, a name already\n"
+    "                stored left as it is\n"
+    "  --help        display this help and exit\n"
+    "  --version     output version information and exit\n"
+    "\n"
+    "Exit status: 0 if all went well, 1 if a name could not be used or\n"
+    "stored or the output could not be written, 2 for wrong usage.\n";
+
+// Flushes standard output; on failure says so and gives the exit status.
+int FinishOutput(int status) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "vorsal-key: write error: %s\n", std::strerror(errno));
+    return ExitFailure;
+  }
+  return status;
+}
 
 struct Name {
   std::string_view shown;  // trimmed UTF-8 as given
@@ -54,6 +78,7 @@ const char* KeysIniProblem(std::string_view name) {
 int main(int argc, char** argv) {
   bool keysIni = false;
   bool cp1251Output = false;
+  const char* storeFile = nullptr;
   std::vector<std::string_view> args;
   bool options = true;
   for (int i = 1; i < argc; ++i) {
@@ -64,9 +89,18 @@ int main(int argc, char** argv) {
       keysIni = true;
     } else if (options && arg == "--cp1251") {
       cp1251Output = true;
+    } else if (options && arg == "--store") {
+      if (++i == argc) {
+        std::fprintf(stderr, "vorsal-key: --store needs a file\n%s", Usage);
+        return ExitUsage;
+      }
+      storeFile = argv[i];
     } else if (options && (arg == "--help" || arg == "-h")) {
       std::fputs(Usage, stdout);
-      return 0;
+      return FinishOutput(0);
+    } else if (options && arg == "--version") {
+      std::fputs(vorsal::VersionText("vorsal-key").c_str(), stdout);
+      return FinishOutput(0);
     } else if (options && arg.size() > 1 && arg.front() == '-') {
       std::fprintf(stderr, "vorsal-key: unknown option %s\n%s", argv[i], Usage);
       return ExitUsage;
@@ -74,7 +108,7 @@ int main(int argc, char** argv) {
       args.push_back(arg);
     }
   }
-  if (args.empty()) {
+  if (args.empty() || (storeFile != nullptr && keysIni)) {
     std::fputs(Usage, stderr);
     return ExitUsage;
   }
@@ -95,22 +129,36 @@ int main(int argc, char** argv) {
       continue;
     }
     name.cp1251 = std::move(*converted);
-    if (const char* problem = keysIni ? KeysIniProblem(name.cp1251) : nullptr) {
+    if (const char* problem = keysIni || storeFile ? KeysIniProblem(name.cp1251) : nullptr) {
       refuse(name.shown, problem);
       continue;
     }
     names.push_back(std::move(name));
   }
-  if (refused) return ExitRefused;
+  if (refused) return ExitFailure;
 
+  int status = 0;
   for (const Name& name : names) {
     const vorsal::BinaryKeyBytes key = vorsal::KeyForName(name.cp1251);
     const std::string hex = vorsal::BytesToHex(key.data(), static_cast<int>(key.size()));
     const std::string_view shown = cp1251Output ? std::string_view(name.cp1251) : name.shown;
+    if (storeFile != nullptr) {
+      std::string error;
+      if (!vorsal::KeyStoreSave(storeFile, name.cp1251, hex, &error)) {
+        std::fprintf(stderr, "vorsal-key: %s\n", error.c_str());
+        return FinishOutput(ExitFailure);
+      }
+      // A name stored before keeps its value, which the program then uses.
+      if (vorsal::KeyStoreLookup(storeFile, name.cp1251) != hex) {
+        std::fprintf(stderr, "vorsal-key: \"%.*s\" is already in %s with another key; left as it is\n",
+                     static_cast<int>(name.shown.size()), name.shown.data(), storeFile);
+        status = ExitFailure;
+      }
+    }
     const std::string line =
         keysIni ? std::string(shown) + "=" + hex + "\n" : hex + "  " + std::string(shown) + "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
+    if (std::fflush(stdout) != 0) return FinishOutput(ExitFailure);
   }
-  return 0;
+  return FinishOutput(status);
 }

@@ -91,6 +91,7 @@ class ExchangeEngine {
   // pauses `pauseMs`. A failed write propagates the port's exception and
   // leaves the gauge and the status bar as they were.
   void SendFrame(const ModemFrame& frame, int pauseMs);
+  bool PortConnected() const { return port_.Connected(); }
   void StartReplyTimeout();
   void TimerGaugeTimer();
   void FinishExchange(bool success);

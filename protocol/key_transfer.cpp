@@ -22,6 +22,7 @@ KeyTransferResult SendKeyParts(ExchangeEngine& engine, const std::uint8_t* key32
         if (hooks.progress) hooks.progress(acknowledged);
         break;
       }
+      if (!engine.PortConnected()) return KeyTransferResult::PortClosed;
     }
     if (acknowledged != engine.KeyAckIndex + 1) return KeyTransferResult::NotAcknowledged;
   }

@@ -24,15 +24,17 @@ struct KeyTransferHooks {
   std::function<void(int acknowledged)> progress;  // parts acknowledged so far, 1..8
 };
 
-enum class KeyTransferResult { Done, NotAcknowledged, Cancelled };
+enum class KeyTransferResult { Done, NotAcknowledged, Cancelled, PortClosed };
 
 // Sends the parts of `key32` through `engine`. A part counts as acknowledged
 // when KeyAckIndex reaches it within KeyAckWaitSlices slices, or when the
 // acknowledgement carried the previous part's command byte (KeyAckIndex + 1
 // then equals the parts acknowledged so far). The first part that is not
-// acknowledged ends the transfer; the rest are not sent. After the last part
-// the transfer pauses KeyTransferFinalPauseMs. A port failure while sending
-// propagates the port's exception. Empty hooks do nothing (pump, progress) or
+// acknowledged ends the transfer; the rest are not sent. A port that closes
+// while a part is awaited (unplugged, or closed as the program ends) ends the
+// wait at once with PortClosed: no acknowledgement can come any more. After
+// the last part the transfer pauses KeyTransferFinalPauseMs. A port failure
+// while sending propagates the port's exception. Empty hooks do nothing (pump, progress) or
 // never cancel.
 KeyTransferResult SendKeyParts(ExchangeEngine& engine, const std::uint8_t* key32, const KeyTransferHooks& hooks);
 

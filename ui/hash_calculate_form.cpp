@@ -28,6 +28,7 @@ TFormHashCalculate::TFormHashCalculate(QWidget* parent, std::function<void(int m
   font.setStyleHint(QFont::Monospace);
   font.setPixelSize(13);
   LabelHash->setFont(font);
+  LabelHash->setTextFormat(Qt::PlainText);  // a stored value is shown as it is, never as markup
   FormHashCalculate = this;
 }
 
@@ -104,13 +105,13 @@ void TFormHashCalculate::TimerStartTimer() {
     return;
   }
   std::string error;
-  if (!KeyStoreSave(FormMain->KeyFile(), keyName_, BytesToHex(BinaryKey, sizeof BinaryKey), &error)) {
-    // No transfer follows a key that could not be kept.
-    FormMain->ShowError(QString::fromStdString(error));
-    done(ModalResultCancel);
-    return;
+  if (KeyStoreSave(FormMain->KeyFile(), keyName_, BytesToHex(BinaryKey, sizeof BinaryKey), &error)) {
+    FormMain->ComboBoxKey->addItem(QString::fromStdString(Cp1251ToUtf8(keyName_)));
+  } else {
+    // The user asked for the key in the modem, and the same name derives the
+    // same key next time: a cache that cannot be kept stops nothing.
+    FormMain->ShowError(QString::fromUtf8(texts::KeyNotCached) + "\n\n" + QString::fromStdString(error));
   }
-  FormMain->ComboBoxKey->addItem(QString::fromStdString(Cp1251ToUtf8(keyName_)));
   done(ModalResultOk);
 }
 

@@ -4,7 +4,9 @@
 #include "ui/main_form.h"
 #include "ui/texts.h"
 
+#include <QHideEvent>
 #include <QKeyEvent>
+#include <QShowEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -52,6 +54,7 @@ void TKeyDialog::ButtonCancelClick() { cancelRequested_ = true; }
 
 void TKeyDialog::done(int result) {
   TimerStart->stop();
+  open_ = false;
   QDialog::done(result);
 }
 
@@ -66,9 +69,13 @@ void TKeyDialog::RefuseAtStart(const QString& text, const QString& detail) {
   TimerStart->start();
 }
 
-// Centred on the screen at every show; then the show handler runs.
+// The show that opens the dialog centres it on the screen and runs the show
+// handler. A minimised dialog restored gets a spontaneous show, which must
+// not start the work a second time inside the running one.
 void TKeyDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  if (event->spontaneous() || open_) return;
+  open_ = true;
   CentreOnScreen(*this);
   refused_ = false;
   try {
@@ -78,10 +85,22 @@ void TKeyDialog::showEvent(QShowEvent* event) {
   }
 }
 
+// Hidden by the program rather than the window system, and no work running:
+// the next show opens the dialog afresh.
+void TKeyDialog::hideEvent(QHideEvent* event) {
+  QDialog::hideEvent(event);
+  if (!event->spontaneous() && !working_) open_ = false;
+}
+
 // Runs the work of one show. No exception leaves through Qt's event
 // dispatch: one that ends the work is shown in the error box and the dialog
 // ends with Cancel, so nothing follows it.
 void TKeyDialog::StartTimerTick() {
+  if (working_) return;
+  if (stopped_) {
+    done(ModalResultCancel);
+    return;
+  }
   if (refused_) {
     refused_ = false;
     FormMain->ShowError(refusal_, refusalDetail_);

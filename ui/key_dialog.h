@@ -1,7 +1,10 @@
 // What the two key dialogs share: a fixed-size modal window centred on the
 // screen with a progress bar and a Cancel button, a one-shot start timer that
 // begins the work once the window is on screen, a cancel flag that Cancel and
-// Esc set and the work polls, and the modal results OK and Cancel. The
+// Esc set and the work polls, and the modal results OK and Cancel. The work
+// runs once per modal show: only the show that opens the dialog runs
+// FormShow; the window system's shows (a minimised dialog restored) and any
+// other show while the dialog is open leave the running work alone. The
 // dialogs live within the main window's lifetime (FormMain is set) and show
 // their messages in its error box.
 #pragma once
@@ -34,7 +37,12 @@ class TKeyDialog : public QDialog {
   bool FormKeyDown(QKeyEvent* event);
   void ButtonCancelClick();
 
-  bool CancelRequested() const { return cancelRequested_; }
+  // Cancel or Esc was pressed, or the program is ending.
+  bool CancelRequested() const { return cancelRequested_ || stopped_; }
+  // The program is ending: running work stops at its next check as if
+  // cancelled, and no later show starts any, so nothing more is stored or
+  // sent.
+  void StopForExit() { stopped_ = true; }
   // True while the start timer's work runs.
   bool Working() const { return working_; }
 
@@ -71,6 +79,7 @@ class TKeyDialog : public QDialog {
   void RefuseAtStart(const QString& text, const QString& detail = {});
 
   void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -81,7 +90,9 @@ class TKeyDialog : public QDialog {
   QString refusal_;
   QString refusalDetail_;
   bool cancelRequested_ = false;
+  bool stopped_ = false;
   bool working_ = false;
+  bool open_ = false;  // from the show that ran FormShow until the dialog ends
 };
 
 }  // namespace vorsal

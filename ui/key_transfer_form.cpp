@@ -3,6 +3,7 @@
 #include "keys/gost_hash.h"
 #include "protocol/frame.h"
 #include "protocol/key_transfer.h"
+#include "serial/com_port.h"
 #include "ui/controls.h"
 #include "ui/main_form.h"
 #include "ui/texts.h"
@@ -40,6 +41,9 @@ void TFormKeyTransfer::TimerStartTimer() {
                            [this] { return CancelRequested(); }, [this] { SetCancelRequested(false); },
                            [this](int acknowledged) { ProgressBar->setValue(acknowledged); }});
   }
+  // The port went while a part was awaited: the same failure as a send on
+  // a closed port.
+  if (result == KeyTransferResult::PortClosed) throw EComPort(CEPortNotOpen);
   if (result == KeyTransferResult::NotAcknowledged) FormMain->ShowError(QString::fromUtf8(texts::KeyTransferFailed));
   done(result == KeyTransferResult::Cancelled ? ModalResultCancel : ModalResultOk);
 }

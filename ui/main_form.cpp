@@ -51,6 +51,7 @@ QFrame* MakePanel(QWidget* parent, int height, QFrame::Shape shape, QFrame::Shad
 
 QLabel* MakeLabel(QWidget* parent, const QString& text, int left, int top) {
   auto* label = new QLabel(text, parent);
+  label->setTextFormat(Qt::PlainText);  // values are shown as they come, never as markup
   label->move(left, top);
   label->adjustSize();
   return label;
@@ -520,6 +521,9 @@ void TFormMain::ButtonGetFootprintClick() {
 // before either dialog opens: it would hash to another key.
 void TFormMain::ButtonSetKeyClick() {
   if (FormHashCalculate == nullptr || FormKeyTransfer == nullptr) return;
+  // A key dialog already open is at work on BinaryKey: a second command
+  // would zero it under the running one.
+  if (FormHashCalculate->isVisible() || FormKeyTransfer->isVisible()) return;
   std::string error;
   if (!KeyNameFromUtf8(ComboBoxKey->currentText().toStdString(), &error)) {
     ShowError(Text(texts::KeyNameNotCp1251), QString::fromStdString(error));
@@ -529,7 +533,9 @@ void TFormMain::ButtonSetKeyClick() {
 }
 
 void TFormMain::NMainHelpGetHelpClick() {
-  hooks_.OpenDocument(QString::fromStdString(AppDir) + QString::fromLatin1(HelpFileName));
+  const std::filesystem::path help = HelpFilePath();
+  if (help.empty()) return ShowError(Text(texts::HelpFileMissing));
+  hooks_.OpenDocument(QString::fromStdString(help.string()));
 }
 
 // ---------------------------------------------------------------------------

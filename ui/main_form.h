@@ -55,7 +55,6 @@ class TFormMain : public QMainWindow, public ExchangeView, public ModemPort {
   static constexpr int IdleHeightReserve = 90;
   static constexpr int RequestPauseMs = vorsal::RequestPauseMs;
   static constexpr int PortCloseWaitMs = 500;
-  static inline const char* const HelpFileName = "Vorsal.chm";
 
   explicit TFormMain(TComPort& comPort, TFormMainHooks hooks = {}, QWidget* parent = nullptr);
   ~TFormMain() override;

@@ -48,4 +48,11 @@ inline constexpr char KeyNameNotStored[] =
     "Имя ключа нельзя сохранить в Keys.ini: оно содержит \"=\" или перевод строки либо начинается "
     "с \"[\" или \";\". Ключ вычислен и будет перенесён в модем, но в Keys.ini не записан.";
 
+inline constexpr char HelpFileMissing[] =
+    "Справка не найдена: файла Vorsal.html нет ни рядом с программой, ни в установленной документации.";
+
+// A derived key that Keys.ini could not take; the reason follows.
+inline constexpr char KeyNotCached[] =
+    "Ключ вычислен и будет перенесён в модем, но сохранить его в Keys.ini не удалось:";
+
 }  // namespace vorsal::texts

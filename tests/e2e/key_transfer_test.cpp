@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace vorsal::testing {
 namespace {
@@ -42,7 +43,7 @@ class KeyTransferTest : public SimSessionTest {
     test::WriteAll(dir / "Keys.ini", "[Keys]\r\n" + KeyNameFromUtf8(StoredName).value() + "=" +
                                          BytesToHex(storedKey.data(), 32) + "\r\n");
     SimSessionTest::SetUp();
-    hash = std::make_unique<TFormHashCalculate>(form.get(), [](int) {});
+    hash = std::make_unique<TFormHashCalculate>(form.get(), [this](int ms) { hashPauses.push_back(ms); });
     transfer = std::make_unique<TFormKeyTransfer>(form.get(), [this](int ms) { TransferPause(ms); });
   }
   void TearDown() override {
@@ -110,6 +111,7 @@ class KeyTransferTest : public SimSessionTest {
   std::vector<std::string> modemArgs;
   std::array<int, 8> slices{};
   std::vector<int> otherPauses;
+  std::vector<int> hashPauses;
   std::function<void(int part)> onSlice;  // runs before each wait slice
   std::unique_ptr<TFormHashCalculate> hash;
   std::unique_ptr<TFormKeyTransfer> transfer;
@@ -134,6 +136,50 @@ TEST_F(KeyTransferTest, NewKeyIsDerivedStoredWrittenAndItsFootprintReadBack) {
   ExpectParts(ReceivedParts(), key.data(), 8);
 
   EXPECT_EQ(ReadFootprint(), FootprintOf(key.data()));
+}
+
+// Counts the spontaneous show events a widget gets.
+struct SpontaneousShows : QObject {
+  int count = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Show && event->spontaneous()) ++count;
+    return false;
+  }
+};
+
+// The window system's way back from the taskbar: a spontaneous show.
+void MinimiseAndRestore(QWidget& dialog) {
+  dialog.setWindowState(Qt::WindowMinimized);
+  dialog.setWindowState(Qt::WindowNoState);
+}
+
+TEST_F(KeyTransferTest, RestoringAMinimisedDialogLeavesItsWorkAlone) {
+  const std::string name = KeyNameFromUtf8("Резерв 3").value();
+  const BinaryKeyBytes key = DeriveBinaryKey(name);
+  ConnectAndRead();
+  SpontaneousShows shows;
+  hash->installEventFilter(&shows);
+  transfer->installEventFilter(&shows);
+  bool restored = false;  // once: a nested derivation would reach 50 again
+  QObject::connect(hash->ProgressBar, &QProgressBar::valueChanged, [&](int value) {
+    if (value != 50 || std::exchange(restored, true)) return;
+    MinimiseAndRestore(*hash);
+  });
+  onSlice = [&](int part) {
+    if (part != 3 || slices[3] != 1) return;
+    MinimiseAndRestore(*transfer);
+    form->ButtonSetKeyClick();  // the key command again, while the transfer runs
+  };
+  SetKey("Резерв 3");
+
+  EXPECT_GE(shows.count, 2);  // the restores did reach the dialogs
+  EXPECT_TRUE(recorder.errors.empty());
+  EXPECT_EQ(hashPauses, (std::vector<int>{1000, 1000}));  // one derivation
+  EXPECT_EQ(KeyStoreNames(dir / "Keys.ini").size(), 2u);
+  EXPECT_EQ(KeyStoreLookup(dir / "Keys.ini", name), BytesToHex(key.data(), 32));
+  EXPECT_EQ(transfer->result(), ModalResultOk);
+  EXPECT_EQ(otherPauses, std::vector<int>{500});  // one transfer
+  ExpectParts(ReceivedParts(), key.data(), 8);
 }
 
 TEST_F(KeyTransferTest, PartNeverAcknowledgedStopsTheTransferWithTheMessage) {

@@ -1,9 +1,12 @@
 #include "keys/ini_file.h"
+#include "tests/support/permission_cases.h"
 #include "tests/support/temp_files.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -123,18 +126,18 @@ TEST_F(IniDisk, MissingUnreadableAndLoadedFiles) {
 
 TEST_F(IniDisk, AtomicWriteModesAndSymlinks) {
   const fs::path file = dir_ / "Keys.ini";
-  ASSERT_TRUE(WriteFileAtomically(file, "one", nullptr));
+  ASSERT_TRUE(WriteFilePreserving(file, "one", nullptr));
   EXPECT_EQ(Read(file), "one");
   EXPECT_EQ(fs::status(file).permissions() & fs::perms::mask, fs::perms::owner_read | fs::perms::owner_write);
 
   fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-  ASSERT_TRUE(WriteFileAtomically(file, "two", nullptr));
+  ASSERT_TRUE(WriteFilePreserving(file, "two", nullptr));
   EXPECT_EQ(Read(file), "two");
   EXPECT_EQ(fs::status(file).permissions() & fs::perms::mask,
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 
   fs::create_symlink(file, dir_ / "link.ini");
-  ASSERT_TRUE(WriteFileAtomically(dir_ / "link.ini", "three", nullptr));
+  ASSERT_TRUE(WriteFilePreserving(dir_ / "link.ini", "three", nullptr));
   EXPECT_TRUE(fs::is_symlink(dir_ / "link.ini"));
   EXPECT_EQ(Read(file), "three");
   EXPECT_EQ(FilesInDir(), 2u);  // no temporary files left behind
@@ -151,43 +154,91 @@ TEST_F(IniDisk, FailedWriteKeepsOldFileAndNamesFullPath) {
   tight.rlim_cur = 64;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
   std::string error;
-  const bool written = WriteFileAtomically(file, std::string(1000, 'x'), &error);
+  const bool written = WriteFilePreserving(file, std::string(1000, 'x'), &error);
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previous);
 
   EXPECT_FALSE(written);
-  EXPECT_EQ(error, "Unable to write to " + file.string());
+  EXPECT_EQ(error, "Unable to write to " + file.string() + ": " + std::strerror(EFBIG));
   EXPECT_EQ(Read(file), "[Keys]\nold=1\n");
   EXPECT_EQ(FilesInDir(), 1u);
 }
 
-TEST_F(IniDisk, ReadOnlyDirectoryOrDirectoryInThePlaceOfTheFile) {
+TEST_F(IniDisk, DirectoryInThePlaceOfTheFileIsNotWritten) {
   fs::create_directory(dir_ / "Keys.ini");
   std::string error;
-  EXPECT_FALSE(WriteFileAtomically(dir_ / "Keys.ini", "x", &error));
-  EXPECT_EQ(error, "Unable to write to " + (dir_ / "Keys.ini").string());
+  EXPECT_FALSE(WriteFilePreserving(dir_ / "Keys.ini", "x", &error));
+  EXPECT_EQ(error, "Unable to write to " + (dir_ / "Keys.ini").string() + ": " + std::strerror(EISDIR));
   EXPECT_FALSE(UpdateIniFile(dir_ / "Keys.ini", [](IniFile& ini) { return ini.SetValue("K", "a", "1"); }, &error));
   EXPECT_TRUE(fs::is_directory(dir_ / "Keys.ini"));
   EXPECT_EQ(FilesInDir(), 1u);
+}
 
-  if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root";
+TEST_F(IniDisk, WritableFileInReadOnlyDirectoryIsRewrittenInPlace) {
+  VORSAL_SKIP_AS_ROOT();
   const fs::path sub = dir_ / "ro";
   fs::create_directory(sub);
   Write(sub / "Keys.ini", "[Keys]\nold=1\n");
   fs::permissions(sub, fs::perms::owner_read | fs::perms::owner_exec);
-  EXPECT_FALSE(UpdateIniFile(sub / "Keys.ini", [](IniFile& ini) { return ini.SetValue("Keys", "a", "1"); }, &error));
-  EXPECT_EQ(error, "Unable to write to " + (sub / "Keys.ini").string());
+  std::string error;
+  const auto add = [](const char* name) {
+    return [name](IniFile& ini) { return ini.SetValue("Keys", name, "1"); };
+  };
+  EXPECT_TRUE(UpdateIniFile(sub / "Keys.ini", add("a"), &error)) << error;
+  EXPECT_FALSE(UpdateIniFile(sub / "New.ini", add("a"), &error));  // no new file there
+  EXPECT_EQ(error, "Unable to write to " + (sub / "New.ini").string() + ": " + std::strerror(EACCES));
   fs::permissions(sub, fs::perms::owner_all);
-  EXPECT_EQ(Read(sub / "Keys.ini"), "[Keys]\nold=1\n");
+  EXPECT_EQ(Read(sub / "Keys.ini"), "[Keys]\nold=1\na=1\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(sub), {}), 1);
 
-  // A read-only file in a writable directory is not replaced either.
+  // A read-only file in a writable directory is not replaced.
   fs::permissions(sub / "Keys.ini", fs::perms::owner_read);
-  EXPECT_FALSE(WriteFileAtomically(sub / "Keys.ini", "new", &error));
-  EXPECT_EQ(Read(sub / "Keys.ini"), "[Keys]\nold=1\n");
+  EXPECT_FALSE(UpdateIniFile(sub / "Keys.ini", add("b"), &error));
+  EXPECT_EQ(Read(sub / "Keys.ini"), "[Keys]\nold=1\na=1\n");
+}
+
+TEST_F(IniDisk, HardLinksOwnerGroupAndModeStay) {
+  const fs::path file = dir_ / "Keys.ini";
+  Write(file, "[Keys]\n");
+  fs::create_hard_link(file, dir_ / "backup.ini");
+  std::string error;
+  ASSERT_TRUE(UpdateIniFile(file, [](IniFile& ini) { return ini.SetValue("Keys", "a", "1"); }, &error)) << error;
+  EXPECT_EQ(Read(dir_ / "backup.ini"), "[Keys]\na=1\n");  // still the same file
+  EXPECT_EQ(fs::hard_link_count(file), 2u);
+
+  VORSAL_SKIP_UNLESS_ROOT();
+  const fs::path shared = dir_ / "Shared.ini";
+  Write(shared, "[Keys]\n");
+  ASSERT_EQ(::chown(shared.c_str(), test::OtherUserId, test::OtherGroupId), 0);
+  ASSERT_EQ(::chmod(shared.c_str(), 0640), 0);
+  ASSERT_TRUE(UpdateIniFile(shared, [](IniFile& ini) { return ini.SetValue("Keys", "a", "1"); }, &error)) << error;
+  struct stat info {};
+  ASSERT_EQ(::stat(shared.c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, test::OtherUserId);
+  EXPECT_EQ(info.st_gid, test::OtherGroupId);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(Read(shared), "[Keys]\na=1\n");
+}
+
+TEST_F(IniDisk, LinkOfAnotherUserIsNeverWrittenThrough) {
+  VORSAL_SKIP_UNLESS_ROOT();
+  // Planted in a directory the program writes to, pointing at a file that
+  // only the one running the program may write.
+  const fs::path victim = dir_ / "victim";
+  Write(victim, "secret\n");
+  fs::create_symlink(victim, dir_ / "Keys.ini");
+  ASSERT_EQ(::lchown((dir_ / "Keys.ini").c_str(), test::OtherUserId, test::OtherGroupId), 0);
+  std::string error;
+  EXPECT_FALSE(WriteFilePreserving(dir_ / "Keys.ini", "x", &error));
+  EXPECT_FALSE(UpdateIniFile(dir_ / "Keys.ini", [](IniFile& ini) { return ini.SetValue("Keys", "a", "1"); }, &error));
+  EXPECT_NE(error.find("symbolic link owned by another user"), std::string::npos) << error;
+  EXPECT_FALSE(FileUpdatable(dir_ / "Keys.ini"));
+  EXPECT_EQ(Read(victim), "secret\n");
+  EXPECT_TRUE(fs::is_symlink(dir_ / "Keys.ini"));
 }
 
 TEST_F(IniDisk, UpdateNeverReplacesAFileItCannotRead) {
-  if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root";
+  VORSAL_SKIP_AS_ROOT();
   const fs::path file = dir_ / "Keys.ini";
   Write(file, "[Keys]\nold=1\n");
   fs::permissions(file, fs::perms::owner_write);

@@ -133,7 +133,7 @@ void CheckSetValueKeepsTheRest(const std::string& text, std::mt19937& rng, const
   ASSERT_EQ(actual, expected) << "file: " << testing::PrintToString(text);
 
   if (file.empty()) return;
-  ASSERT_TRUE(WriteFileAtomically(file, ini.Text(), nullptr));
+  ASSERT_TRUE(WriteFilePreserving(file, ini.Text(), nullptr));
   IniFile loaded;
   ASSERT_EQ(IniFile::Load(file, loaded), IniLoadStatus::Loaded);
   ASSERT_EQ(loaded.Text(), ini.Text());

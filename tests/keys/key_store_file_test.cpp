@@ -1,8 +1,12 @@
 #include "keys/key_store.h"
+#include "keys/ini_file.h"
+#include "tests/support/permission_cases.h"
 #include "tests/support/temp_files.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -31,22 +35,38 @@ class KeyStoreFile : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(KeyStoreFile, LocationFollowsAppDirWritableOrHoldingTheFile) {
+TEST_F(KeyStoreFile, LocationIsAppDirOnlyWhereThisUserCanKeepTheFile) {
   const fs::path user = dir_ / "user";
   EXPECT_EQ(KeyStoreLocation(dir_, user), file_);
   EXPECT_EQ(KeyStoreLocation(dir_ / "missing", user), user / "Keys.ini");
   EXPECT_EQ(KeyStoreLocation(dir_ / "missing", ""), dir_ / "missing" / "Keys.ini");
 
-  if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root";
+  VORSAL_SKIP_AS_ROOT();
+  // A read-only install: a writable Keys.ini there is used, none is not made.
   const fs::path installed = dir_ / "installed";
   fs::create_directory(installed);
   fs::permissions(installed, fs::perms::owner_read | fs::perms::owner_exec);
   EXPECT_EQ(KeyStoreLocation(installed, user), user / "Keys.ini");
   fs::permissions(installed, fs::perms::owner_all);
-  std::ofstream(installed / "Keys.ini") << "[Keys]\n";
+  test::WriteAll(installed / "Keys.ini", "[Keys]\n");
   fs::permissions(installed, fs::perms::owner_read | fs::perms::owner_exec);
   EXPECT_EQ(KeyStoreLocation(installed, user), installed / "Keys.ini");
   fs::permissions(installed, fs::perms::owner_all);
+
+  // One left by another user's run (mode 0600, not this user's): this user
+  // can neither read nor write it, so the user's own file serves.
+  fs::permissions(installed / "Keys.ini", fs::perms::none);
+  EXPECT_EQ(KeyStoreLocation(installed, user), user / "Keys.ini");
+  fs::permissions(installed / "Keys.ini", fs::perms::owner_read);
+  EXPECT_EQ(KeyStoreLocation(installed, user), user / "Keys.ini");
+}
+
+TEST_F(KeyStoreFile, LocationPassesOverALinkOfAnotherUser) {
+  VORSAL_SKIP_UNLESS_ROOT();
+  test::WriteAll(dir_ / "victim", "x\n");
+  fs::create_symlink(dir_ / "victim", file_);
+  ASSERT_EQ(::lchown(file_.c_str(), test::OtherUserId, test::OtherGroupId), 0);
+  EXPECT_EQ(KeyStoreLocation(dir_, dir_ / "user"), dir_ / "user" / "Keys.ini");
 }
 
 TEST_F(KeyStoreFile, SaveCreatesDirectoryAndPrivateFile) {
@@ -91,7 +111,7 @@ TEST_F(KeyStoreFile, FailedSaveNamesFullPathAndKeepsFile) {
   const fs::path file = file_ / "Keys.ini";
   std::string error;
   EXPECT_FALSE(KeyStoreSave(file, "B", HexB, &error));
-  EXPECT_EQ(error, "Unable to write to " + file.string());
+  EXPECT_EQ(error, "Unable to write to " + file.string() + ": " + std::strerror(ENOTDIR));
   EXPECT_EQ(KeyStoreLookup(file_, "A"), HexA);
 }
 
@@ -130,4 +150,21 @@ TEST_F(KeyStoreFile, TwoWritersNeverLoseEachOthersEntries) {
     EXPECT_EQ(KeyStoreLookup(file_, "A" + std::to_string(i)), HexA);
     EXPECT_EQ(KeyStoreLookup(file_, "B" + std::to_string(i)), HexA);
   }
+}
+
+TEST_F(KeyStoreFile, FileLargerThan8MiBIsRefusedAndNeverRewritten) {
+  // Exactly at the limit, mostly line breaks: read, but not grown past it.
+  const std::string entry = "[Keys]\nA=" + HexA + "\n";
+  SetContents(std::string(IniFileMaxBytes - entry.size(), '\n') + entry);
+  EXPECT_EQ(KeyStoreLookup(file_, "a"), HexA);
+  std::string error;
+  EXPECT_FALSE(KeyStoreSave(file_, "B", HexB, &error));
+  EXPECT_EQ(fs::file_size(file_), IniFileMaxBytes);
+
+  SetContents(std::string(IniFileMaxBytes + 1, '\n'));
+  EXPECT_EQ(KeyStoreLookup(file_, "a"), "");
+  EXPECT_TRUE(KeyStoreNames(file_).empty());
+  EXPECT_FALSE(KeyStoreSave(file_, "B", HexB, &error));
+  EXPECT_EQ(error, "Unable to write to " + file_.string() + ": the file is larger than 8 MiB");
+  EXPECT_EQ(fs::file_size(file_), IniFileMaxBytes + 1);
 }

@@ -1,4 +1,6 @@
 #include "keys/key_derivation.h"
+#include "keys/key_store.h"
+#include "tests/support/temp_files.h"
 
 #include <gtest/gtest.h>
 
@@ -21,8 +23,9 @@ struct ToolRun {
   std::string err;
 };
 
-ToolRun VorsalKey(const QStringList& args) {
+ToolRun VorsalKey(const QStringList& args, const QString& outputFile = {}) {
   QProcess process;
+  if (!outputFile.isEmpty()) process.setStandardOutputFile(outputFile);
   process.start(VORSAL_KEY_EXE, args);
   ToolRun run;
   if (!process.waitForFinished(600000) || process.exitStatus() != QProcess::NormalExit) return run;
@@ -57,7 +60,7 @@ TEST(VorsalKey, KeysIniFormInWindows1251) {
 
 TEST(VorsalKey, RefusesUnusableNamesBeforeComputingAnything) {
   ToolRun run = VorsalKey({"test", "ключ 中"});
-  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("\"ключ 中\""), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("U+4E2D"), std::string::npos) << run.err;
@@ -65,14 +68,39 @@ TEST(VorsalKey, RefusesUnusableNamesBeforeComputingAnything) {
   // Names that cannot stand as a Keys.ini entry.
   for (const char* name : {"a=b", "[Keys]", ";x", ""}) {
     run = VorsalKey({"--keys-ini", name});
-    EXPECT_EQ(run.status, 2) << name;
+    EXPECT_EQ(run.status, 1) << name;
     EXPECT_EQ(run.out, "") << name;
     EXPECT_NE(run.err.find("Keys.ini"), std::string::npos) << run.err;
   }
 
   run = VorsalKey({});
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("Usage"), std::string::npos);
   run = VorsalKey({"--bogus", "x"});
+  EXPECT_EQ(run.status, 2);
+}
+
+TEST(VorsalKey, StoresIntoKeysIniAsTheProgramDoes) {
+  const test::TempDir dir;
+  const std::string file = (dir / "Keys.ini").string();
+  ToolRun run = VorsalKey({"--store", QString::fromStdString(file), "test", "Ключ"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(test::ReadAll(file), "[Keys]\r\ntest=" + TestKey + "\r\n\xCA\xEB\xFE\xF7=" + CyrillicKey + "\r\n");
+
+  // A name stored with another key keeps it, and the tool says so.
+  test::WriteAll(file, "[Keys]\r\ntest=" + ZeroKey + "\r\n");
+  run = VorsalKey({"--store", QString::fromStdString(file), "test"});
   EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("another key"), std::string::npos) << run.err;
+  EXPECT_EQ(KeyStoreLookup(file, "test"), ZeroKey);
+}
+
+TEST(VorsalKey, FailedOutputWriteIsAnErrorAndVersionIsGiven) {
+  ToolRun run = VorsalKey({"test"}, "/dev/full");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("write error"), std::string::npos) << run.err;
+
+  run = VorsalKey({"--version"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("vorsal-key (Vorsal) ", 0), 0u) << run.out;
 }

@@ -378,7 +378,10 @@ TEST_F(MainFormTest, F1OpensHelpFromAnyControlAndEscapeDoesNothing) {
   Activate();
   OpenLine();
   ReadParameters(1, true, 2, 31);
-  const QString help = QStringLiteral("/opt/vorsal/Vorsal.chm");
+  test::TempDir appDir;
+  AppDir = appDir.path().string() + "/";
+  test::WriteAll(appDir / "Vorsal.html", "<html></html>");
+  const QString help = QString::fromStdString((appDir / "Vorsal.html").string());
   for (QWidget* control : {static_cast<QWidget*>(form->ComboBoxPortName), static_cast<QWidget*>(form->SpinEditAnew),
                            static_cast<QWidget*>(form->ComboBoxKey), static_cast<QWidget*>(form->ButtonGetAddress)}) {
     control->setFocus();
@@ -387,6 +390,13 @@ TEST_F(MainFormTest, F1OpensHelpFromAnyControlAndEscapeDoesNothing) {
   EXPECT_EQ(recorder.documents, std::vector<QString>(4, help));
   form->NMainHelpGetHelp->trigger();
   EXPECT_EQ(recorder.documents.size(), 5u);
+  // Without a help file the user is told so.
+  std::filesystem::remove(appDir / "Vorsal.html");
+  KeyClick(form->focusWidget(), Qt::Key_F1);
+  EXPECT_EQ(recorder.documents.size(), 5u);
+  ASSERT_EQ(recorder.errors.size(), 1u);
+  EXPECT_TRUE(recorder.errors[0].first.contains(QStringLiteral("Справка не найдена")));
+  recorder.errors.clear();
 
   KeyClick(form->focusWidget(), Qt::Key_Escape);
   QApplication::processEvents();

@@ -1,0 +1,301 @@
+#include "cli/cli_args.h"
+
+#include "keys/key_derivation.h"
+#include "protocol/frame.h"
+
+#include <charconv>
+
+namespace vorsal::cli {
+
+namespace {
+
+struct CommandName {
+  std::string_view name;
+  Command command;
+};
+constexpr CommandName CommandNames[] = {
+    {"ports", Command::Ports},         {"read", Command::Read},   {"write", Command::Write},
+    {"set-key", Command::SetKey},      {"footprint", Command::Footprint}, {"batch", Command::Batch},
+};
+
+std::optional<Command> FindCommand(std::string_view name) {
+  for (const CommandName& entry : CommandNames) {
+    if (entry.name == name) return entry.command;
+  }
+  return std::nullopt;
+}
+
+std::optional<int> ParseDecimal(std::string_view text) {
+  int value = 0;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+// Which options a command takes besides the global ones.
+bool Takes(Command command, std::string_view option) {
+  switch (command) {
+    case Command::Write:
+      return option == "--address" || option == "--network";
+    case Command::Batch:
+      return option == "--start" || option == "--network" || option == "--key" || option == "--count";
+    default:
+      return false;
+  }
+}
+
+class Parser {
+ public:
+  explicit Parser(const std::vector<std::string>& args) : args_(args) {}
+
+  ParsedCommandLine Run() {
+    std::optional<Command> command;
+    std::vector<std::string> operands;
+    bool help = false;
+    bool optionsEnded = false;
+    for (index_ = 0; index_ < args_.size() && result_.ok(); ++index_) {
+      const std::string& arg = args_[index_];
+      if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+        if (!command) {
+          command = FindCommand(arg);
+          if (!command) Fail("unknown command '" + arg + "' (try --help)");
+        } else {
+          operands.push_back(arg);
+        }
+        continue;
+      }
+      if (arg == "--") {
+        optionsEnded = true;
+        continue;
+      }
+      std::string name = arg;
+      std::optional<std::string> inlineValue;
+      if (const std::size_t equals = arg.find('='); arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+        name = arg.substr(0, equals);
+        inlineValue = arg.substr(equals + 1);
+      }
+      if (name == "-h" || name == "--help") {
+        help = true;
+      } else if (name == "--version") {
+        result_.options.command = Command::Version;
+        return Finish(Command::Version);
+      } else if (name == "--json") {
+        result_.options.json = true;
+      } else if (name == "--no-journal") {
+        result_.options.noJournal = true;
+      } else if (name == "-p" || name == "--port") {
+        if (auto value = Value(name, inlineValue)) result_.options.port = *value;
+      } else if (name == "--journal") {
+        if (auto value = Value(name, inlineValue)) {
+          if (value->empty()) Fail("--journal needs a file name");
+          result_.options.journal = *value;
+        }
+      } else if (name == "--connection-type") {
+        result_.options.connectionType = Number(name, inlineValue, 0, 1);
+      } else if (name == "--retries") {
+        result_.options.retries = Number(name, inlineValue, 0, 100);
+      } else if (command && Takes(*command, name)) {
+        CommandOption(name, inlineValue);
+      } else {
+        Fail("unknown option '" + name + "'" + (command ? " for this command" : ""));
+      }
+    }
+    if (!result_.ok()) return result_;
+    if (help) {
+      result_.options.command = Command::Help;
+      result_.options.helpFor = command;
+      return result_;
+    }
+    if (!command) return Failed("no command given (try --help)");
+    return Check(*command, operands);
+  }
+
+ private:
+  ParsedCommandLine Finish(Command command) {
+    result_.options.command = command;
+    return result_;
+  }
+  ParsedCommandLine Failed(const std::string& message) {
+    Fail(message);
+    return result_;
+  }
+  void Fail(const std::string& message) {
+    if (result_.ok()) result_.error = message;
+  }
+
+  std::optional<std::string> Value(const std::string& name, const std::optional<std::string>& inlineValue) {
+    if (inlineValue) return inlineValue;
+    if (index_ + 1 >= args_.size()) {
+      Fail(name + " needs a value");
+      return std::nullopt;
+    }
+    return args_[++index_];
+  }
+
+  int Number(const std::string& name, const std::optional<std::string>& inlineValue, int low, int high) {
+    const std::optional<std::string> text = Value(name, inlineValue);
+    if (!text) return -1;
+    const std::optional<int> value = ParseDecimal(*text);
+    if (!value || *value < low || *value > high) {
+      Fail(name + " takes a whole number from " + std::to_string(low) + " to " + std::to_string(high) +
+           ", not '" + *text + "'");
+      return -1;
+    }
+    return *value;
+  }
+
+  void CommandOption(const std::string& name, const std::optional<std::string>& inlineValue) {
+    CliOptions& options = result_.options;
+    if (name == "--address") {
+      options.address = Number(name, inlineValue, 0, MaxAddress);
+    } else if (name == "--start") {
+      options.start = Number(name, inlineValue, 0, MaxAddress);
+    } else if (name == "--count") {
+      options.count = Number(name, inlineValue, 1, MaxAddress + 1);
+    } else if (name == "--network") {
+      if (auto value = Value(name, inlineValue)) {
+        if (*value == NetworkName(NetworkService)) {
+          options.network = NetworkService;
+        } else if (*value == NetworkName(NetworkWorking)) {
+          options.network = NetworkWorking;
+        } else {
+          Fail("unknown network '" + *value + "' (service or working)");
+        }
+      }
+    } else if (name == "--key") {
+      if (auto value = Value(name, inlineValue)) Key(*value);
+    }
+  }
+
+  void Key(const std::string& typed) {
+    std::string error;
+    std::optional<std::string> name = KeyNameFromUtf8(typed, &error);
+    if (!name) return Fail("key name has no Windows-1251 form: " + error);
+    // An empty name would write the all-zero key; a script whose variable
+    // came out empty must not do that by accident.
+    if (name->empty()) return Fail("key name is empty");
+    result_.options.keyGiven = true;
+    result_.options.keyName = std::move(*name);
+    result_.options.keyNameUtf8 = std::string(TrimKeyName(typed));
+  }
+
+  ParsedCommandLine Check(Command command, const std::vector<std::string>& operands) {
+    CliOptions& options = result_.options;
+    const std::size_t wanted = command == Command::SetKey ? 1 : 0;
+    if (operands.size() < wanted) return Failed("set-key needs a key name");
+    if (operands.size() > wanted) return Failed("unexpected argument '" + operands[wanted] + "'");
+    if (command == Command::SetKey) {
+      Key(operands[0]);
+      if (!result_.ok()) return result_;
+    }
+    if (command == Command::Write || command == Command::Batch) {
+      const int address = command == Command::Write ? options.address : options.start;
+      const char* option = command == Command::Write ? "--address" : "--start";
+      if (address < 0) return Failed(std::string(command == Command::Write ? "write" : "batch") + " needs " + option);
+      if (options.network < 0) return Failed("--network is required (service or working)");
+      if (options.network == NetworkWorking && address == 0) {
+        return Failed(std::string(option) + " 0 is not an address in the working network (1..4095)");
+      }
+    }
+    return Finish(command);
+  }
+
+  const std::vector<std::string>& args_;
+  std::size_t index_ = 0;
+  ParsedCommandLine result_;
+};
+
+constexpr std::string_view GeneralHelp =
+    "Usage: vorsal-cli [-p PORT] [OPTIONS] COMMAND [ARGS]\n"
+    "\n"
+    "Configures the modems of the closed network over a serial port.\n"
+    "\n"
+    "Commands:\n"
+    "  ports                    list the serial ports with their USB adapter details\n"
+    "  read                     read address, network and firmware\n"
+    "  write --address N --network service|working\n"
+    "                           write a new address and network, then verify\n"
+    "  set-key NAME             derive or look up the key, store it in Keys.ini,\n"
+    "                           write it into the modem, read the footprint back\n"
+    "  footprint                read the key footprint\n"
+    "  batch --start N --network service|working [--key NAME] [--count K]\n"
+    "                           configure one modem after another\n"
+    "\n"
+    "Options:\n"
+    "  -p, --port PORT          device name (ttyUSB0), path or /dev/serial/by-id link;\n"
+    "                           without it the only USB serial adapter is used\n"
+    "  --connection-type 0|1    0: 600 baud, plain checksum (default);\n"
+    "                           1: 9600 baud, complemented checksum\n"
+    "  --retries N              repeat an exchange that got no reply N times (default 0)\n"
+    "  --json                   one JSON object per result\n"
+    "  --journal FILE           journal file (default $XDG_DATA_HOME/vorsal/journal.csv)\n"
+    "  --no-journal             keep no journal\n"
+    "  -h, --help               this text; COMMAND --help for one command\n"
+    "  --version                the program's version\n"
+    "\n"
+    "Results go to standard output, progress and messages to standard error.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  success\n"
+    "  2  usage error (nothing was sent)\n"
+    "  3  the port cannot be opened, or was lost\n"
+    "  4  no reply within the time-out\n"
+    "  5  the modem refused, or verification failed\n"
+    "  6  Keys.ini or journal error\n";
+
+std::string_view CommandHelp(Command command) {
+  switch (command) {
+    case Command::Ports:
+      return "Usage: vorsal-cli ports [--json]\n"
+             "\n"
+             "Lists every serial port: device path, /dev/serial/by-id link, USB vendor and\n"
+             "product id, manufacturer, product and serial number. Ports that are not on USB\n"
+             "show the path alone. Paths in VORSAL_EXTRA_PORTS (colon-separated) are listed too.\n";
+    case Command::Read:
+      return "Usage: vorsal-cli [-p PORT] read [--json]\n"
+             "\n"
+             "Prints the modem's address, network, firmware version, the firmware's platform\n"
+             "and whether the modem offers the key functions.\n";
+    case Command::Write:
+      return "Usage: vorsal-cli [-p PORT] write --address N --network service|working\n"
+             "\n"
+             "Reads the current address, writes the new address and network, and reads them\n"
+             "back to verify. N is 0..4095 (1..4095 in the working network). Journaled.\n";
+    case Command::SetKey:
+      return "Usage: vorsal-cli [-p PORT] set-key NAME\n"
+             "\n"
+             "Looks the key name up in Keys.ini or derives its key (about half a second) and\n"
+             "stores it there, writes the key into the modem in eight acknowledged parts and\n"
+             "prints the footprint the modem reports. The name must have a Windows-1251 form.\n"
+             "Journaled.\n";
+    case Command::Footprint:
+      return "Usage: vorsal-cli [-p PORT] footprint [--json]\n"
+             "\n"
+             "Prints the modem's key footprint (four hex bytes, e.g. 0B.2A.E4.45).\n";
+    case Command::Batch:
+      return "Usage: vorsal-cli [-p PORT] batch --start N --network service|working\n"
+             "                  [--key NAME] [--count K]\n"
+             "\n"
+             "For each modem connected in turn: waits until it answers, writes the next\n"
+             "address (and the key), verifies by reading back (and the footprint: every\n"
+             "modem given the same key must report the same one), journals it, prints one\n"
+             "line, and waits until the modem stops answering. A failed modem keeps its\n"
+             "address for the next one; a modem this run already wrote is not written again.\n"
+             "Stops after K modems, at address 4095, or on Ctrl+C (after the modem being\n"
+             "configured), and prints a summary: done, failed, next address.\n";
+    default:
+      return GeneralHelp;
+  }
+}
+
+}  // namespace
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) { return Parser(args).Run(); }
+
+std::string_view NetworkName(int network) { return network == NetworkWorking ? "working" : "service"; }
+
+std::string HelpText(std::optional<Command> command) {
+  return std::string(command ? CommandHelp(*command) : GeneralHelp);
+}
+
+}  // namespace vorsal::cli

@@ -1,0 +1,26 @@
+// One JSON object on one line, built field by field in order.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vorsal::cli {
+
+// The text as a JSON string literal: quotes, backslashes and control
+// characters escaped; other bytes (UTF-8) kept as they are.
+std::string JsonString(std::string_view text);
+
+class JsonObject {
+ public:
+  JsonObject& Add(std::string_view name, std::string_view value);
+  JsonObject& Add(std::string_view name, const char* value) { return Add(name, std::string_view(value)); }
+  JsonObject& Add(std::string_view name, int value);
+  JsonObject& Add(std::string_view name, bool value);
+  std::string Text() const { return "{" + fields_ + "}"; }
+
+ private:
+  void Name(std::string_view name);
+  std::string fields_;
+};
+
+}  // namespace vorsal::cli

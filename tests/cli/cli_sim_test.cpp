@@ -1,0 +1,158 @@
+// vorsal-cli against the modem simulator over a pty, run as a script runs it:
+// results, exit statuses and the journal's lines.
+#include "tests/cli/cli_fixture.h"
+
+#include "keys/cp1251.h"
+
+#include <gmock/gmock.h>
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+namespace vorsal::testing {
+namespace {
+
+constexpr char ZeroKeyFootprint[] = "0B.2A.E4.45";
+constexpr int KeyPartCommands[] = {0xE8, 0xE9, 0xEA, 0xEB, 0xEC, 0xED, 0xEE, 0xEF};
+
+// A key name that needs quoting in CSV and escaping in JSON, stored in the
+// Keys.ini beside the program so no derivation is needed.
+const std::string StoredName = "Ключ, \"цех\" 1";
+const std::string StoredHex = "00112233445566778899AABBCCDDEEFF00112233445566778899AABBCCDDEEFF";
+
+class CliCommands : public CliSimTest {
+ protected:
+  void StoreKey() {
+    test::WriteAll(dir / "Keys.ini", "[Keys]\r\n" + *Utf8ToCp1251(StoredName) + "=" + StoredHex + "\r\n");
+  }
+};
+
+TEST_F(CliCommands, EveryCommandWorksAndWhatChangesAModemIsJournaled) {
+  StartModem({"--address", "5"});
+
+  CliResult read = Run({"read"});
+  EXPECT_EQ(read.status, 0) << read.err;
+  EXPECT_EQ(read.out,
+            "address: 5\nnetwork: service\nfirmware: 2.31\nplatform: Ирвен-2 (MSP430F155)\nkey functions: yes\n");
+  read = Run({"read", "--json"});
+  EXPECT_EQ(read.out,
+            "{\"address\":5,\"network\":\"service\",\"firmware\":\"2.31\",\"platform\":\"Ирвен-2 (MSP430F155)\","
+            "\"key_functions\":true}\n");
+  EXPECT_TRUE(Journal().empty()) << "a read changes nothing and is not journaled";
+
+  const CliResult write = Run({"write", "--address", "12", "--network", "working"});
+  EXPECT_EQ(write.status, 0) << write.err;
+  EXPECT_EQ(write.out, "address 12, working network (was 5, service); verified\n");
+  EXPECT_THAT(Journal(), StartsWith("time,port,adapter_serial,operation,old_address,old_network,new_address,"
+                                    "new_network,firmware,key_name,footprint,result,message\r\n"));
+  ASSERT_EQ(JournalLines().size(), 1u);
+  EXPECT_THAT(JournalLines()[0], HasSubstr("," + link + ",,write,5,service,12,working,2.31,,,ok,"));
+  EXPECT_THAT(Run({"read"}).out, HasSubstr("address: 12\nnetwork: working\n"));
+  EXPECT_EQ(Run({"footprint"}).out, std::string(ZeroKeyFootprint) + "\n");
+  LoggedCommands();
+
+  StoreKey();
+  const CliResult setKey = Run({"--json", "set-key", StoredName});
+  EXPECT_EQ(setKey.status, 0) << setKey.err;
+  EXPECT_THAT(setKey.out, StartsWith("{\"key_name\":\"Ключ, \\\"цех\\\" 1\",\"footprint\":\""));
+  EXPECT_THAT(LoggedCommands(), ::testing::IsSupersetOf(KeyPartCommands));
+  const std::string footprint = Run({"footprint"}).out;
+  EXPECT_NE(footprint, std::string(ZeroKeyFootprint) + "\n");
+  EXPECT_THAT(setKey.out, HasSubstr(footprint.substr(0, 11)));
+  ASSERT_EQ(JournalLines().size(), 2u);
+  EXPECT_THAT(JournalLines()[1],
+              HasSubstr(",set-key,12,working,,,2.31,\"Ключ, \"\"цех\"\" 1\"," + footprint.substr(0, 11) + ",ok,"));
+
+  // One real derivation: the new name is stored beside the program, as the
+  // window stores it.
+  const CliResult derived = Run({"set-key", "Новый"});
+  EXPECT_EQ(derived.status, 0) << derived.err;
+  EXPECT_THAT(derived.err, HasSubstr("deriving key 100%"));
+  EXPECT_THAT(test::ReadAll(dir / "Keys.ini"), HasSubstr(*Utf8ToCp1251("Новый") + "="));
+  EXPECT_EQ(JournalLines().size(), 3u);
+}
+
+class CliFaults : public CliSimTest {
+ protected:
+  void ExpectFailedLine(const std::string& operation, const std::string& message) {
+    ASSERT_FALSE(JournalLines().empty());
+    EXPECT_THAT(JournalLines().back(), HasSubstr("," + operation + ","));
+    EXPECT_THAT(JournalLines().back(), HasSubstr(",failed," + message));
+  }
+};
+
+TEST_F(CliFaults, LostRepliesAreNoReplyUnlessRetried) {
+  StartModem({"--drop-every", "2"});
+  // Replies: the read's, the write's (dropped), the read-back's that finds
+  // the address taken, the verification's (dropped).
+  CliResult write = Run({"write", "--address", "7", "--network", "service"});
+  EXPECT_EQ(write.status, 4) << write.err;
+  ExpectFailedLine("write", "read-back: no reply");
+
+  write = Run({"--retries", "1", "write", "--address", "8", "--network", "service"});
+  EXPECT_EQ(write.status, 0) << write.err;
+  EXPECT_THAT(JournalLines().back(), HasSubstr(",write,7,service,8,service,2.31,,,ok,"));
+}
+
+TEST_F(CliFaults, AWrongEchoIsARefusalAndAnUnacknowledgedKeyPartNoReply) {
+  StartModem({"--wrong-echo"});
+  const CliResult write = Run({"--retries", "2", "write", "--address", "9", "--network", "service"});
+  EXPECT_EQ(write.status, 5) << write.err;
+  EXPECT_THAT(write.err, HasSubstr("reply not accepted"));
+  ExpectFailedLine("write", "address write: reply not accepted");
+  sim.Stop();
+
+  StartModem({"--no-ack-part", "3"});
+  test::WriteAll(dir / "Keys.ini", "[Keys]\r\nK=" + std::string(64, 'A') + "\r\n");
+  const CliResult setKey = Run({"set-key", "K"});
+  EXPECT_EQ(setKey.status, 4) << setKey.err;
+  EXPECT_THAT(setKey.err, HasSubstr("key parts acknowledged 3/8"));
+  ExpectFailedLine("set-key", "key transfer: no reply");
+}
+
+TEST_F(CliSimTest, BadInputIsAUsageErrorAndSendsNothing) {
+  StartModem();
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"write", "--address", "4096", "--network", "service"},
+           {"write", "--address", "0", "--network", "working"},
+           {"write", "--address", "5", "--network", "active"},
+           {"set-key", "ключ\xE2\x98\x83"},
+           {"frobnicate"},
+       }) {
+    const CliResult result = Run(args);
+    EXPECT_EQ(result.status, 2) << args[0];
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    EXPECT_TRUE(result.out.empty());
+  }
+  EXPECT_TRUE(LoggedCommands().empty());
+  EXPECT_TRUE(Journal().empty());
+}
+
+TEST_F(CliSimTest, BatchGivesConsecutiveAddressesAndKeepsTheAddressOfAFailedModem) {
+  StartModem({"--address", "1"});
+  std::unique_ptr<CliProcess> batch = Start({"-p", link, "batch", "--start", "20", "--network", "working"});
+  const auto next = [&](std::vector<std::string> args, const std::string& awaited) {
+    sim.Stop();  // the modem is disconnected
+    StartModem(std::move(args));
+    ASSERT_TRUE(batch->AwaitOutput(awaited)) << batch->Out() << batch->Err();
+  };
+  ASSERT_TRUE(batch->AwaitOutput("address 20 working (was 1 service"));
+  next({"--address", "20", "--network", "1"}, "already got address 20");
+  next({"--address", "2", "--wrong-echo"}, "address 21 working (was 2 service, firmware 2.31): failed");
+  next({"--address", "3"}, "address 21 working (was 3 service");
+  next({"--address", "4"}, "address 22 working (was 4 service");
+  batch->Signal(SIGINT);
+  EXPECT_EQ(batch->Wait(), 5) << "a modem failed";
+  EXPECT_THAT(batch->Out(), HasSubstr("done 3, failed 1, next address 23\n"));
+
+  const std::vector<std::string> lines = JournalLines();
+  ASSERT_EQ(lines.size(), 4u) << Journal();
+  EXPECT_THAT(lines[0], HasSubstr(",batch,1,service,20,working,2.31,,,ok,"));
+  EXPECT_THAT(lines[1], HasSubstr(",batch,2,service,21,working,2.31,,,failed,"));
+  EXPECT_THAT(lines[2], HasSubstr(",batch,3,service,21,working,2.31,,,ok,"));
+  EXPECT_THAT(lines[3], HasSubstr(",batch,4,service,22,working,2.31,,,ok,"));
+  EXPECT_THAT(Run({"read"}).out, HasSubstr("address: 22\nnetwork: working\n"));
+}
+
+}  // namespace
+}  // namespace vorsal::testing
