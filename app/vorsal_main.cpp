@@ -45,7 +45,11 @@ void CloseOnTerminationSignals(QWidget& window) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  QApplication application(argc, argv);
+  // The program takes no command-line arguments, Qt's own (-style,
+  // -stylesheet, -reverse, ...) included: the application sees the program
+  // name alone.
+  int applicationArgc = argc > 0 ? 1 : 0;
+  QApplication application(applicationArgc, argv);
   vorsal::TComPort comPort;  // the one serial port component; outlives every window
   vorsal::InitIdentity();
   int result = 0;

@@ -1,5 +1,7 @@
 #include "serial/com_port.h"
 
+#include "serial/port_diagnosis.h"
+
 #include "serial/com_thread.h"
 #include "serial/line_rate.h"
 #include "serial/port_list.h"
@@ -243,12 +245,19 @@ void TCustomComPort::Open() {
 }
 
 void TCustomComPort::OpenDevice() {
-  const int fd = ::open(ComPortDevicePath(port_).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const std::string path = ComPortDevicePath(port_);
+  // The lock and the exclusive mode below keep out later openers only; a
+  // program that opened the device earlier without a lock (a terminal, a
+  // modem manager probing a new adapter) would share the line and take the
+  // modem's replies. Where the system shows us such a holder, refuse.
+  if (!FindPortHolders(path).empty()) throw EComPort(CE_OpenFailed, EBUSY);
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) throw EComPort(CE_OpenFailed, errno);
   // The lock keeps out every other user that asks for it, privileged or not;
   // the exclusive mode also keeps out unprivileged ones that don't ask.
+  // A lock held elsewhere means the device is busy, whatever flock calls it.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int error = errno;
+    const int error = errno == EWOULDBLOCK ? EBUSY : errno;
     ::close(fd);
     throw EComPort(CE_OpenFailed, error);
   }

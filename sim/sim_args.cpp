@@ -77,6 +77,7 @@ SimArgs ParseSimArgs(const std::vector<std::string>& args) {
     };
 
     if (name == "--help" || name == "-h") flag(result.help);
+    else if (name == "--version") flag(result.version);
     else if (name == "--log") flag(result.log);
     else if (name == "--reply-e3") flag(m.replyE3);
     else if (name == "--wrong-echo") flag(m.wrongEcho);
@@ -118,7 +119,8 @@ Options:
   --connection-type 0|1     0: 600 baud, plain CRC-24 (default);
                             1: 9600 baud, complemented CRC-24
   --log                     print every frame received and sent, in hex
-  --help                    show this text
+  --help                    show this text and exit
+  --version                 show the version and exit
 
 Fault switches:
   --drop-every N            send no reply for every Nth reply

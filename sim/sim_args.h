@@ -15,6 +15,7 @@ struct SimArgs {
   std::string link = DefaultSimLink;
   bool log = false;
   bool help = false;
+  bool version = false;
   std::string error;  // set when the command line is refused
 };
 

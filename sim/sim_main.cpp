@@ -1,13 +1,16 @@
 // vorsal-modem-sim: serves the modem model on a pseudo-terminal.
 //
-// The simulator keeps its own descriptor of the slave side open for its whole
-// life, so the master never reports a hang-up while clients come and go and
-// poll() always has something sound to wait on. Holding the slave has one
-// side effect that must be undone: a client's exclusive-use flag (TIOCEXCL)
-// would outlive that client, and every later open by an ordinary user would
-// fail with EBUSY. An inotify watch on the slave device counts the clients'
-// opens and closes; when the last client closes, the simulator clears the
-// flag and discards replies nobody read, as a real line would lose them.
+// The simulator keeps only the master side open: a modem on the line is no
+// user of the port, and a program that looks for other holders of the device
+// before it opens it must not find the simulator. The master alone keeps the
+// pseudo-terminal alive. While no client has the slave open, the master
+// reports a hang-up at once and reads on it fail, so the simulator then
+// waits on an inotify watch of the slave device instead of the master, and
+// looks at the master again whenever a client opens or closes it. The master
+// itself says whether any client is there: no count is kept that merged
+// events could throw off. When the last client has gone, the simulator drops
+// the replies nobody will read and clears whatever that client left on the
+// line (unread input, its claim of exclusive use).
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -28,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "app/program_paths.h"
 #include "sim/modem_model.h"
 #include "sim/sim_args.h"
 
@@ -90,18 +94,23 @@ class Frontend {
     Clock::time_point due;
     std::vector<std::uint8_t> bytes;
     std::size_t written = 0;
+    std::string logLine;  // printed once the last byte is written; empty on other chunks
   };
 
-  bool ReadInput(std::string& error);
-  void WatchClients();
+  bool CreatePty(std::string& error);
+  bool ClientPresent() const;
+  void ReadInput();
+  void DrainWatch();
+  void ClientsChanged();
+  void ReleaseLine();
+  void DropPending(const char* reason);
   void WriteDue();
 
   const SimArgs& args_;
   ModemModel model_;
   int master_ = -1;
-  int slave_ = -1;
   int watch_ = -1;
-  int clients_ = -1;  // clients with the device open; -1 when not known
+  bool connected_ = false;  // some client has the slave open
   std::string devicePath_;
   std::deque<Pending> pending_;
   std::size_t pendingBytes_ = 0;
@@ -109,102 +118,119 @@ class Frontend {
 
 // Replies held back from a client that writes and never reads are capped.
 constexpr std::size_t MaxPendingBytes = 1 << 20;
+// Without an inotify watch the master is looked at this often while no
+// client is there (it reports a hang-up at once, so it cannot be waited on).
+constexpr long UnwatchedPollNs = 50'000'000;
 
 Frontend::~Frontend() {
   if (watch_ >= 0) close(watch_);
-  if (slave_ >= 0) close(slave_);
   if (master_ >= 0) close(master_);
 }
 
 bool Frontend::Open(std::string& error) {
-  if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) {
+  if (!CreatePty(error)) return false;
+  watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (watch_ < 0 || inotify_add_watch(watch_, devicePath_.c_str(), IN_OPEN | IN_CLOSE) < 0) {
+    std::fprintf(stderr, "vorsal-modem-sim: %s; looking for clients every %ld ms\n",
+                 SystemError("inotify").c_str(), UnwatchedPollNs / 1000000);
+    if (watch_ >= 0) close(watch_);
+    watch_ = -1;
+  }
+  return true;
+}
+
+// A new pseudo-terminal whose slave is set up as the modem's line and then
+// closed again.
+bool Frontend::CreatePty(std::string& error) {
+  int slave = -1;
+  if (openpty(&master_, &slave, nullptr, nullptr, nullptr) != 0) {
     error = SystemError("openpty");
     return false;
   }
   fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
   fcntl(master_, F_SETFD, FD_CLOEXEC);
-  fcntl(slave_, F_SETFD, FD_CLOEXEC);
   char name[PATH_MAX];
-  if (ttyname_r(slave_, name, sizeof name) != 0) {
-    error = SystemError("ttyname");
-    return false;
-  }
-  devicePath_ = name;
-
+  bool ok = ttyname_r(slave, name, sizeof name) == 0;
+  if (!ok) error = SystemError("ttyname");
   // Raw 8N1 at the connection type's speed. A pty carries bytes at any
   // speed, but a client reading the settings sees the modem's line.
   termios tio {};
-  tcgetattr(slave_, &tio);
+  tcgetattr(slave, &tio);
   cfmakeraw(&tio);
   tio.c_cflag |= CLOCAL | CREAD;
   tio.c_cflag &= ~(HUPCL | CRTSCTS);
   const speed_t speed = args_.modem.connectionType == 1 ? B9600 : B600;
   cfsetispeed(&tio, speed);
   cfsetospeed(&tio, speed);
-  if (tcsetattr(slave_, TCSANOW, &tio) != 0) {
+  if (ok && tcsetattr(slave, TCSANOW, &tio) != 0) {
     error = SystemError("tcsetattr");
-    return false;
+    ok = false;
   }
+  close(slave);
+  if (ok) devicePath_ = name;
+  return ok;
+}
 
-  watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (watch_ >= 0 && inotify_add_watch(watch_, name, IN_OPEN | IN_CLOSE) >= 0) {
-    clients_ = 0;
-  } else {
-    std::fprintf(stderr, "vorsal-modem-sim: %s; a client's exclusive use will outlive it\n",
-                 SystemError("inotify").c_str());
-  }
-  return true;
+bool Frontend::ClientPresent() const {
+  pollfd p{master_, 0, 0};
+  return poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP);
 }
 
 bool Frontend::Serve(const sigset_t& waitMask, std::string& error) {
   while (!g_stop) {
-    pollfd fds[2] = {{master_, POLLIN, 0}, {watch_, POLLIN, 0}};
+    // The master is waited on only while a client is there; without one it
+    // would report its hang-up at every wait.
+    pollfd fds[2] = {{watch_, POLLIN, 0}, {connected_ ? master_ : -1, POLLIN, 0}};
     timespec timeout {};
     timespec* timeoutPtr = nullptr;
-    if (!pending_.empty()) {
+    if (connected_ && !pending_.empty()) {
       const auto wait = pending_.front().due - Clock::now();
       if (wait <= Clock::duration::zero()) {
-        fds[0].events |= POLLOUT;  // due but the slave's queue was full
+        fds[1].events |= POLLOUT;  // due but the slave's queue was full
       } else {
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
         timeout = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
         timeoutPtr = &timeout;
       }
     }
-    if (ppoll(fds, watch_ >= 0 ? 2 : 1, timeoutPtr, &waitMask) < 0) {
+    if (watch_ < 0 && (timeoutPtr == nullptr || timeout.tv_sec > 0 || timeout.tv_nsec > UnwatchedPollNs)) {
+      timeout = {0, UnwatchedPollNs};
+      timeoutPtr = &timeout;
+    }
+    if (ppoll(fds, 2, timeoutPtr, &waitMask) < 0) {
       if (errno == EINTR) continue;
       error = SystemError("poll");
       return false;
     }
-    // The watch is read again after the input: the open of a client whose
-    // bytes were just read is then certain to be counted before its reply is
-    // written. (Reading it first as well keeps the log in the natural order.)
-    WatchClients();
-    if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) && !ReadInput(error)) return false;
-    WatchClients();
+    DrainWatch();
+    // Input first: a client that wrote and closed at once still gets its
+    // request read (and its reply dropped with the line).
+    ReadInput();
+    ClientsChanged();
     WriteDue();
   }
   return true;
 }
 
-bool Frontend::ReadInput(std::string& error) {
+void Frontend::ReadInput() {
   std::uint8_t buffer[4096];
   for (;;) {
     const ssize_t n = read(master_, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-    if (n <= 0) {
-      error = n == 0 ? "the pseudo-terminal closed" : SystemError("read");
-      return false;
-    }
+    // EAGAIN: nothing waiting; EIO: no client has the slave open.
+    if (n <= 0) return;
     const auto now = Clock::now();
     for (const ModemOutput& out : model_.Feed(buffer, static_cast<std::size_t>(n))) {
-      if (args_.log) {
-        for (const auto& line : LogLines(out)) Print(line);
-      }
+      std::vector<std::string> lines = args_.log ? LogLines(out) : std::vector<std::string>{};
+      if (!lines.empty()) Print(lines.front());  // rx
+      const std::string tx = lines.size() > 1 ? lines[1] : std::string();
       const std::size_t size = out.LineSize();
+      if (size == 0) {  // no reply, or one dropped on purpose
+        if (!tx.empty()) Print(tx);
+        continue;
+      }
       if (pendingBytes_ + size > MaxPendingBytes) {
-        if (args_.log) Print("reply not sent: the client reads nothing and its queue is full");
+        if (args_.log) Print(tx + " (not sent: the client reads nothing and its queue is full)");
         continue;
       }
       pendingBytes_ += size;
@@ -212,57 +238,101 @@ bool Frontend::ReadInput(std::string& error) {
       auto due = std::max(now, pending_.empty() ? now : pending_.back().due);
       for (const ReplyChunk& chunk : out.chunks) {
         due += std::chrono::milliseconds(chunk.pauseMs);
-        pending_.push_back(Pending{due, chunk.bytes});
+        pending_.push_back(Pending{due, chunk.bytes, 0, {}});
       }
+      pending_.back().logLine = tx;
     }
   }
 }
 
-void Frontend::WatchClients() {
+void Frontend::DrainWatch() {
   if (watch_ < 0) return;
   alignas(inotify_event) char buffer[4096];
-  for (;;) {
-    const ssize_t n = read(watch_, buffer, sizeof buffer);
-    if (n <= 0) return;
-    for (ssize_t at = 0; at < n;) {
-      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-      if (event->mask & IN_Q_OVERFLOW) {
-        clients_ = -1;  // count lost; deliver everything from now on
-        continue;
-      }
-      if (clients_ < 0) continue;
-      if (event->mask & IN_OPEN) {
-        ++clients_;
-        if (args_.log) Print("client opened the port (" + std::to_string(clients_) + " open)");
-      }
-      if ((event->mask & IN_CLOSE) && clients_ > 0) {
-        --clients_;
-        if (clients_ == 0) {
-          ioctl(slave_, TIOCNXCL);
-          tcflush(slave_, TCIFLUSH);
+  while (read(watch_, buffer, sizeof buffer) > 0) {
+  }
+}
+
+void Frontend::ClientsChanged() {
+  const bool present = ClientPresent();
+  if (present == connected_) return;
+  connected_ = present;
+  if (present) {
+    if (args_.log) Print("a client opened the port");
+    return;
+  }
+  DropPending("no client has the port open");
+  ReleaseLine();
+  if (args_.log) Print("the last client closed the port");
+}
+
+// Clears what the last client left on the slave: input it did not read (a
+// reply written as it closed) and its claim of exclusive use, which the
+// system keeps on the device after the close and which would refuse every
+// later open by an ordinary user. Where the claim cannot be cleared (an
+// ordinary user cannot open a device so claimed), the line moves to a new
+// pseudo-terminal and the link follows it.
+void Frontend::ReleaseLine() {
+  const int slave = open(devicePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (slave >= 0) {
+    ioctl(slave, TIOCNXCL);
+    tcflush(slave, TCIFLUSH);
+    close(slave);
+  } else if (errno == EBUSY) {
+    const int oldMaster = master_;
+    const std::string oldPath = devicePath_;
+    std::string error;
+    if (CreatePty(error) && PlaceLink(args_.link, devicePath_, error)) {
+      close(oldMaster);
+      if (watch_ >= 0) {
+        close(watch_);
+        watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (watch_ >= 0 && inotify_add_watch(watch_, devicePath_.c_str(), IN_OPEN | IN_CLOSE) < 0) {
+          close(watch_);
+          watch_ = -1;
         }
-        if (args_.log) Print("client closed the port (" + std::to_string(clients_) + " open)");
       }
+      std::fprintf(stderr, "vorsal-modem-sim: a client left %s in exclusive use; now serving %s\n",
+                   oldPath.c_str(), devicePath_.c_str());
+    } else {
+      if (master_ != oldMaster) close(master_);
+      master_ = oldMaster;
+      devicePath_ = oldPath;
+      std::fprintf(stderr, "vorsal-modem-sim: a client left %s in exclusive use: %s\n", oldPath.c_str(),
+                   error.c_str());
     }
   }
+  // Our own open and close are no client's; a client that came meanwhile is
+  // seen by the master.
+  DrainWatch();
+  ReadInput();
+  connected_ = ClientPresent();
+  if (connected_ && args_.log) Print("a client opened the port");
+}
+
+void Frontend::DropPending(const char* reason) {
+  for (const Pending& p : pending_) {
+    if (args_.log && !p.logLine.empty()) Print(p.logLine + " (not sent: " + reason + ")");
+  }
+  pending_.clear();
+  pendingBytes_ = 0;
 }
 
 void Frontend::WriteDue() {
+  if (!connected_) {
+    DropPending("no client has the port open");
+    return;
+  }
   const auto now = Clock::now();
   while (!pending_.empty() && pending_.front().due <= now) {
     Pending& front = pending_.front();
-    if (clients_ != 0) {
-      const ssize_t n = write(master_, front.bytes.data() + front.written, front.bytes.size() - front.written);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-      } else {
-        front.written += static_cast<std::size_t>(n);
-        if (front.written < front.bytes.size()) continue;
-      }
+    const ssize_t n = write(master_, front.bytes.data() + front.written, front.bytes.size() - front.written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;  // the queue is full (EAGAIN), or the client just went (seen at the next wake)
     }
-    // Written, or nobody listens on the line: the bytes are gone either way.
+    front.written += static_cast<std::size_t>(n);
+    if (front.written < front.bytes.size()) continue;
+    if (args_.log && !front.logLine.empty()) Print(front.logLine);
     pendingBytes_ -= front.bytes.size();
     pending_.pop_front();
   }
@@ -274,6 +344,10 @@ int main(int argc, char** argv) {
   const SimArgs args = ParseSimArgs(std::vector<std::string>(argv + 1, argv + argc));
   if (args.help) {
     std::fputs(SimUsage().c_str(), stdout);
+    return 0;
+  }
+  if (args.version) {
+    std::fputs(VersionText("vorsal-modem-sim").c_str(), stdout);
     return 0;
   }
   if (!args.error.empty()) {

@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QGroupBox>
 #include <QLabel>
+#include <QSpinBox>
 #include <QStatusBar>
 
 #include <array>
@@ -50,6 +51,22 @@ class TDropDownComboBox : public QComboBox {
   void showPopup() override;
 };
 
+// A numeric spin edit that takes any whole number as typed, signs included,
+// and pulls it to the nearest bound when it loses focus or is stepped (a
+// QSpinBox refuses the digit that would leave the range: 5000 would become
+// 500). Text that is no number reads as the minimum. Other printable keys
+// are refused with a beep.
+class TSpinEdit : public QSpinBox {
+  Q_OBJECT
+ public:
+  using QSpinBox::QSpinBox;
+  QValidator::State validate(QString& input, int& pos) const override;
+  void fixup(QString& input) const override;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+};
+
 // A group box of radio buttons in one column, one of them selected.
 class TRadioGroup : public QGroupBox {
   Q_OBJECT
@@ -72,6 +89,9 @@ class TPanelStatusBar : public QStatusBar {
  public:
   TPanelStatusBar(std::array<int, 3> widths, QWidget* parent = nullptr);
   QLabel* Panel(int index) const { return panels_.at(static_cast<std::size_t>(index)); }
+  // Widens panel `index` beyond its designed width where one of `texts`
+  // would not fit it whole in the current font.
+  void FitPanel(int index, const QStringList& texts);
   std::function<void()> OnDblClick;
 
  protected:

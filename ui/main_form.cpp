@@ -90,6 +90,36 @@ QGroupBox* MakeGroup(QWidget* parent, const char* caption, int left, int top, in
   return group;
 }
 
+// Keeps every control of a group box inside its frame and below its title,
+// whose sizes depend on the style and font: a control is moved in (or, if
+// it is larger than the room, shrunk) only as far as needed.
+void KeepInsideGroups(QWidget* root) {
+  for (QGroupBox* group : root->findChildren<QGroupBox*>()) {
+    if (group->layout() != nullptr) continue;  // the layout keeps its items inside
+    const QRect inside = group->contentsRect();
+    const QList<QWidget*> children = group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    // Where the controls together are taller than the room (a title above
+    // the frame takes more of it than one on the frame line), the column is
+    // squeezed evenly, so controls that stood apart stay apart.
+    QRect all;
+    for (const QWidget* child : children) all |= child->geometry();
+    const double squeeze = all.height() > inside.height() ? double(inside.height()) / all.height() : 1.0;
+    for (QWidget* child : children) {
+      QRect g = child->geometry();
+      if (squeeze < 1.0) {
+        const int top = inside.top() + int((g.top() - all.top()) * squeeze + 0.5);
+        const int bottom = inside.top() + int((g.bottom() + 1 - all.top()) * squeeze + 0.5);
+        g = QRect(g.left(), top, g.width(), bottom - top);
+      }
+      g.setWidth(std::min(g.width(), inside.width()));
+      g.setHeight(std::min(g.height(), inside.height()));
+      g.moveLeft(std::clamp(g.left(), inside.left(), inside.right() + 1 - g.width()));
+      g.moveTop(std::clamp(g.top(), inside.top(), inside.bottom() + 1 - g.height()));
+      child->setGeometry(g);
+    }
+  }
+}
+
 // A bold font 16 pixels high, for the address display and input.
 QFont LargeBold(QFont font) {
   font.setBold(true);
@@ -137,7 +167,10 @@ TFormMain::TFormMain(TComPort& comPort, TFormMainHooks hooks, QWidget* parent)
 
   SetConnectionTypeSource([this] { return ComboBoxConnType->currentIndex(); });
   // The port's handlers belong to this window until it is destroyed.
-  comPort_.OnRxChar = [this](TCustomComPort*, int) { Guarded(&TFormMain::CommPortRxChar); };
+  // A failed read is not caught here: it ends the port's event thread, as
+  // every handler's failure does; the loss of the device itself still comes
+  // once through OnError.
+  comPort_.OnRxChar = [this](TCustomComPort*, int) { CommPortRxChar(); };
   comPort_.OnError = [this](TCustomComPort*, TComErrors errors) { CommPortError(errors); };
   qApp->installEventFilter(this);
   FormMain = this;
@@ -169,7 +202,7 @@ void TFormMain::BuildControls() {
   PanelTools = MakePanel(client_, 32, QFrame::Panel, QFrame::Raised);
   Label5 = MakeLabel(PanelTools, Text(texts::CaptionPort), 8, 8);
   ComboBoxPortName = new TDropDownComboBox(PanelTools);
-  ComboBoxPortName->setGeometry(40, 5, 200, 21);
+  ComboBoxPortName->setGeometry(RightOf(Label5, 40), 5, 200, 21);
   ComboBoxPortName->setSizeAdjustPolicy(QComboBox::AdjustToContentsOnFirstShow);
   ComboBoxPortName->OnDropDown = GuardedSlot(&TFormMain::ComboBoxPortNameDropDown);
   connect(ComboBoxPortName, &QComboBox::activated, this, GuardedSlot(&TFormMain::ComboBoxPortNameSelect));
@@ -198,9 +231,9 @@ void TFormMain::BuildControls() {
   QPalette darkGrey = LabelAold->palette();
   darkGrey.setColor(QPalette::WindowText, QColor(64, 64, 64));
   LabelAold->setPalette(darkGrey);
-  GroupBox1 = MakeGroup(GroupBoxCurrentSettings, texts::CaptionNetwork, 104, 44, 135, 53);
-  CheckBoxNetIdle = Place(new QCheckBox(Text(texts::NetworkServiceName), GroupBox1), 4, 14, 113, 17);
-  CheckBoxNetActive = Place(new QCheckBox(Text(texts::NetworkWorkingName), GroupBox1), 4, 30, 113, 17);
+  GroupBox1 = MakeGroup(GroupBoxCurrentSettings, texts::CaptionNetwork, 104, 44, 129, 53);
+  CheckBoxNetIdle = Place(new QCheckBox(Text(texts::NetworkServiceName), GroupBox1), 8, 14, 113, 17);
+  CheckBoxNetActive = Place(new QCheckBox(Text(texts::NetworkWorkingName), GroupBox1), 8, 30, 113, 17);
   CheckBoxNetIdle->setEnabled(false);
   CheckBoxNetActive->setEnabled(false);
   ButtonGetAddress = MakeButton(GroupBoxCurrentSettings, texts::CaptionRead, 243, 48, 75, 49);
@@ -210,7 +243,7 @@ void TFormMain::BuildControls() {
   PanelMiddle = MakePanel(client_, 116, QFrame::NoFrame);
   GroupBoxModemNewAddress = MakeGroup(PanelMiddle, texts::CaptionNewSettings, 4, 4, 329, 105);
   GroupBoxNewID = MakeGroup(GroupBoxModemNewAddress, texts::CaptionAddress, 8, 20, 89, 53);
-  SpinEditAnew = new QSpinBox(GroupBoxNewID);
+  SpinEditAnew = new TSpinEdit(GroupBoxNewID);
   SpinEditAnew->setRange(0, 4095);
   SpinEditAnew->setValue(0);
   SpinEditAnew->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
@@ -219,7 +252,7 @@ void TFormMain::BuildControls() {
   RadioGroupNewNET = new TRadioGroup(Text(texts::CaptionNetwork),
                                      {Text(texts::NetworkServiceName), Text(texts::NetworkWorkingName)},
                                      GroupBoxModemNewAddress);
-  RadioGroupNewNET->setGeometry(104, 20, 135, 55);
+  RadioGroupNewNET->setGeometry(104, 20, 129, 53);
   RadioGroupNewNET->SetItemIndex(0);
   RadioGroupNewNET->OnClick = GuardedSlot(&TFormMain::RadioGroupNewNETClick);
   ButtonSetAddress = MakeButton(GroupBoxModemNewAddress, texts::CaptionWrite, 244, 24, 75, 49);
@@ -237,7 +270,8 @@ void TFormMain::BuildControls() {
   ComboBoxKey = new QComboBox(GroupBoxSKey);
   ComboBoxKey->setEditable(true);
   ComboBoxKey->setInsertPolicy(QComboBox::NoInsert);
-  ComboBoxKey->setGeometry(48, 50, 177, 21);
+  const int keyLeft = RightOf(Label18, 48);
+  ComboBoxKey->setGeometry(keyLeft, 50, 225 - keyLeft, 21);
   ButtonSetKey = MakeButton(GroupBoxSKey, texts::CaptionWrite, 232, 48, 89, 25);
   connect(ButtonSetKey, &QPushButton::clicked, this, GuardedSlot(&TFormMain::ButtonSetKeyClick));
 
@@ -250,6 +284,8 @@ void TFormMain::BuildControls() {
   gaugeLayout->addWidget(GaugeTimeout);
   StatusBar = new TPanelStatusBar({130, 130, 50}, client_);
   StatusBar->setFixedHeight(19);
+  StatusBar->FitPanel(1, {Text(PortOpenText), Text(PortClosedText)});
+  StatusBar->FitPanel(2, {Text(ExchangeOkText), Text(ExchangeErrorText)});
   StatusBar->setToolTip(Text(texts::HintStatusBar));
   StatusBar->OnDblClick = GuardedSlot(&TFormMain::StatusBarDblClick);
 
@@ -263,6 +299,8 @@ void TFormMain::BuildControls() {
   PanelTop->hide();
   PanelMiddle->hide();
   PanelBottom->hide();
+
+  KeepInsideGroups(client_);
 
   TimerRX = new QTimer(this);
   TimerRX->setInterval(100);
@@ -353,7 +391,7 @@ void TFormMain::ComboBoxConnTypeSelect() { ComboBoxPortNameSelect(); }
 void TFormMain::OpenModemPort() {
   OverrideCursor hourglass(Qt::WaitCursor);
   bool opened = false;
-  QString failure;  // the error box's detail when the port did not open
+  QString failure;  // the reason and the advice when the port did not open
   try {
     comPort_.SetPort(ComboBoxPortName->currentText().toStdString());
     comPort_.SetBaudRate(ComboBoxConnType->currentIndex() == 1 ? br9600 : br600);
@@ -372,12 +410,20 @@ void TFormMain::OpenModemPort() {
     ShowTitle();
     ClearModemDisplays();
   } else {
-    ShowError(Text(texts::PortOpenFailedPrefix) + QString::fromStdString(comPort_.Port()) + ")", failure);
-    ComboBoxPortName->setCurrentIndex(-1);
+    QString text = Text(texts::PortOpenFailedPrefix) + QString::fromStdString(comPort_.Port()) + ")";
+    if (!failure.isEmpty()) text += "\n\n" + failure;
+    ShowError(text);
   }
+  ShowPortState(opened);
+}
+
+// The panels, height and status bar after an open; without an open port
+// (failed or lost) also no port chosen.
+void TFormMain::ShowPortState(bool open) {
+  if (!open) ComboBoxPortName->setCurrentIndex(-1);
   PanelBottom->hide();
   PanelMiddle->hide();
-  PanelTop->setVisible(opened);
+  PanelTop->setVisible(open);
   FitClientHeight();
   Engine.ReceivedByteCount = 0;
   Engine.SetExchangeState(0);
@@ -390,24 +436,32 @@ void TFormMain::CloseModemPort() {
   hooks_.Sleep(PortCloseWaitMs);
 }
 
-// The port component reports a lost device (adapter unplugged): the port is
-// closed once the report's hand-over has returned, unless it has been
-// reopened in the meantime.
+// The port component reports a lost device (adapter unplugged): once the
+// report's hand-over has returned (unless the port has been reopened in the
+// meantime) the port is closed, the window returns to the state of a failed
+// open, so no reading of the lost modem stays on screen, and the user is
+// told how to go on.
 void TFormMain::CommPortError(unsigned errors) {
   if ((errors & (1u << ceIO)) == 0) return;
   const unsigned generation = openGeneration_;
   QMetaObject::invokeMethod(
       this,
       [this, generation] {
-        if (generation == openGeneration_) Guarded(&TFormMain::CloseModemPort);
+        if (generation != openGeneration_) return;
+        Guarded(&TFormMain::CloseModemPort);
+        ClearModemDisplays();
+        ShowPortState(false);
+        ShowError(DescribePortLost(comPort_.Port()));
       },
       Qt::QueuedConnection);
 }
 
 void TFormMain::ShowTitle() {
   const QString title = QString::fromStdString(AppTitle) + " [" + QString::fromStdString(comPort_.Port()) + "]";
-  QGuiApplication::setApplicationDisplayName(title);
-  setWindowTitle(QGuiApplication::applicationDisplayName());
+  // Only this window carries the title. An application display name would
+  // be appended by the platform to every other window's caption (the error
+  // boxes' "Error", the key dialogs' own captions).
+  setWindowTitle(title);
 }
 
 void TFormMain::ClearModemDisplays() {

@@ -188,6 +188,7 @@ class TFormMain : public QMainWindow, public ExchangeView, public ModemPort {
   // A slot or event handler that runs `handler` through Guarded.
   std::function<void()> GuardedSlot(void (TFormMain::*handler)());
   void CommPortError(unsigned errors);
+  void ShowPortState(bool open);
   bool KeyBoxActive() const;
   void AppendRandomKeyChar();
 

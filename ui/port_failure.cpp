@@ -1,9 +1,7 @@
 #include "ui/port_failure.h"
 
 #include "serial/com_port.h"
-
-#include <grp.h>
-#include <sys/stat.h>
+#include "serial/port_diagnosis.h"
 
 #include <cerrno>
 #include <cstring>
@@ -14,31 +12,69 @@ namespace vorsal {
 
 namespace {
 
-// Name of the group owning the device file; empty when it cannot be told.
-QString OwningGroup(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return {};
-  if (const group* entry = ::getgrgid(info.st_gid)) return QString::fromLocal8Bit(entry->gr_name);
-  return QString::number(info.st_gid);
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+QString HoldersText(const std::vector<PortHolder>& holders) {
+  QStringList names;
+  for (const PortHolder& holder : holders) {
+    names << QStringLiteral("«%1» (PID %2)").arg(Q(holder.command), QString::number(holder.pid));
+  }
+  return names.join(QStringLiteral(", "));
+}
+
+QString PermissionAdvice(const PortOpenDiagnosis& d) {
+  const QString path = Q(d.devicePath);
+  if (d.grantingGroup.empty()) {
+    return QStringLiteral(
+               "Права устройства %1 не дают доступа этому пользователю. Администратор может дать "
+               "доступ правилом udev (например, GROUP=\"dialout\", MODE=\"0660\" для этого устройства) "
+               "и добавить пользователя в эту группу.")
+        .arg(path);
+  }
+  const QString group = Q(d.grantingGroup);
+  if (d.userInGroup && !d.sessionHasGroup) {
+    return QStringLiteral(
+               "Доступ к %1 даёт группа «%2». Пользователь уже входит в неё, но этот сеанс начат "
+               "раньше: выйдите из системы и войдите заново.")
+        .arg(path, group);
+  }
+  if (d.userInGroup) {
+    return QStringLiteral("Нет доступа к %1, хотя пользователь входит в группу «%2». Обратитесь к администратору.")
+        .arg(path, group);
+  }
+  return QStringLiteral(
+             "Доступ к %1 даёт группа «%2». Добавьте пользователя в неё (sudo usermod -aG %2 $USER) "
+             "и войдите в систему заново.")
+      .arg(path, group);
 }
 
 }  // namespace
 
 QString DescribePortOpenFailure(const std::string& portName, int systemCode, const std::string& message) {
-  QStringList lines;
-  if (systemCode > 0) lines << QString::fromLocal8Bit(std::strerror(systemCode));
-  if (systemCode == EACCES || systemCode == EPERM) {
-    const std::string path = ComPortDevicePath(portName);
-    const QString group = OwningGroup(path);
-    if (!group.isEmpty()) {
-      lines << QStringLiteral("Нет прав на %1: пользователь должен входить в группу «%2», "
-                              "которой принадлежит устройство (sudo usermod -aG %2 $USER, "
-                              "затем войти в систему заново).")
-                   .arg(QString::fromStdString(path), group);
-    }
+  if (systemCode <= 0) return Q(message);
+  const PortOpenDiagnosis d = DiagnosePortOpen(ComPortDevicePath(portName), systemCode);
+  if (!d.deviceExists) {
+    return QStringLiteral("Устройство %1 не найдено: модем (адаптер) не подключён или порт выбран неверно. "
+                          "Подключите его и выберите порт в списке снова.")
+        .arg(Q(d.devicePath));
   }
-  if (!message.empty()) lines << QString::fromStdString(message);
-  return lines.join('\n');
+  if (d.permissionDenied) return QStringLiteral("Нет прав на открытие порта. ") + PermissionAdvice(d);
+  if (d.busy) {
+    if (!d.holders.empty()) {
+      return QStringLiteral("Порт занят другой программой: %1. Закройте её и выберите порт снова.")
+          .arg(HoldersText(d.holders));
+    }
+    return QStringLiteral("Порт занят другой программой (какой именно, система не показывает). "
+                          "Закройте программу, работающую с портом, и выберите порт снова.");
+  }
+  return QStringLiteral("Система сообщает: %1 (код %2).")
+      .arg(QString::fromLocal8Bit(std::strerror(systemCode)), QString::number(systemCode));
+}
+
+QString DescribePortLost(const std::string& portName) {
+  return QStringLiteral("Связь с портом %1 потеряна: модем (адаптер) отключён. "
+                        "Подключите его снова и выберите порт в списке «Порт:».")
+      .arg(Q(portName));
 }
 
 }  // namespace vorsal

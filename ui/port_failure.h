@@ -1,5 +1,5 @@
-// The detailed text of the "cannot open the port" box: the system's reason,
-// and for a permission failure the group that the user must belong to.
+// What the "cannot open the port" box says below its first line: the reason
+// the system gave, told in the user's terms, and what to do about it.
 #pragma once
 
 #include <QString>
@@ -9,7 +9,11 @@
 namespace vorsal {
 
 // `systemCode` is the errno of the failure (-1 when the failure had none);
-// `message` is the port component's own message.
+// `message` is the port component's own message, shown only when the system
+// gave no reason.
 QString DescribePortOpenFailure(const std::string& portName, int systemCode, const std::string& message);
+
+// The box's text after the device was lost while open (adapter unplugged).
+QString DescribePortLost(const std::string& portName);
 
 }  // namespace vorsal

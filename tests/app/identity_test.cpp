@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vorsal;
 namespace fs = std::filesystem;
@@ -96,17 +97,27 @@ TEST_F(IdentityTest, NeverTouchesTheExecutableItself) {
   EXPECT_EQ(fs::hard_link_count(exe_), 2u);
 }
 
-TEST_F(IdentityTest, LeavesWhatAnOldCopysLinkPointsTo) {
+// Neither a link at the copy's name nor one planted at a temporary name is
+// written through; an old copy with a second name keeps its mode there.
+TEST_F(IdentityTest, LeavesWhatLinksAndOtherNamesReach) {
   PlaceExecutable("vorsal");
   const fs::path elsewhere = dir_ / "elsewhere";
   test::WriteAll(elsewhere, "someone else's file");
   fs::permissions(elsewhere, fs::perms::owner_read);
   fs::create_symlink(elsewhere, dir_ / "Vorsal.3.2");
+  fs::create_symlink(elsewhere, dir_ / (".Vorsal.3.2." + std::to_string(::getpid()) + ".part"));
 
   InitIdentity(exe_.string());
   EXPECT_EQ(fs::status(elsewhere).permissions(), fs::perms::owner_read);
   EXPECT_EQ(test::ReadAll(elsewhere), "someone else's file");
   EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir_ / "Vorsal.3.2")));
+  EXPECT_EQ(test::ReadAll(dir_ / "Vorsal.3.2"), exeBytes_);
+
+  const fs::path other = dir_ / "other-name";
+  fs::create_hard_link(dir_ / "Vorsal.3.2", other);
+  fs::permissions(other, fs::perms::owner_read);
+  InitIdentity(exe_.string());
+  EXPECT_EQ(fs::status(other).permissions(), fs::perms::owner_read);
   EXPECT_EQ(test::ReadAll(dir_ / "Vorsal.3.2"), exeBytes_);
 }
 

@@ -1,5 +1,6 @@
 #include "serial/com_port.h"
 #include "serial/line_rate.h"
+#include "serial/port_diagnosis.h"
 #include "support/pty_pair.h"
 #include "support/temp_files.h"
 
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -162,6 +164,46 @@ TEST_F(ComPortTest, DeviceIsOpenedExclusively) {
   port_.Close();
   second.Open();
   EXPECT_TRUE(second.Connected());
+}
+
+// A terminal program that opened the device earlier and took no lock still
+// shares the line: the port refuses to open, and the diagnosis names it.
+TEST_F(ComPortTest, DeviceHeldByAnotherProcessIsRefusedAndItsHolderNamed) {
+  int ready[2];
+  int release[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(release), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(release[1]);
+    const int fd = ::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    char byte = fd >= 0 ? 'y' : 'n';
+    (void)!::write(ready[1], &byte, 1);
+    (void)!::read(release[0], &byte, 1);
+    ::_exit(0);
+  }
+  char opened = 0;
+  ASSERT_EQ(::read(ready[0], &opened, 1), 1);
+  ASSERT_EQ(opened, 'y');
+
+  const EComPort held = Raised([&] { port_.Open(); });
+  const PortOpenDiagnosis diagnosis = DiagnosePortOpen(pty_.SlavePath(), held.SystemCode());
+  ::close(release[1]);
+  ::waitpid(child, nullptr, 0);
+  for (int fd : {ready[0], ready[1], release[0]}) ::close(fd);
+
+  EXPECT_EQ(held.Code(), CE_OpenFailed);
+  EXPECT_EQ(held.SystemCode(), EBUSY);
+  EXPECT_FALSE(port_.Connected());
+  EXPECT_TRUE(diagnosis.busy);
+  ASSERT_EQ(diagnosis.holders.size(), 1u);
+  EXPECT_EQ(diagnosis.holders[0].pid, child);
+  EXPECT_FALSE(diagnosis.holders[0].command.empty());
+
+  // This process's own descriptors (the pair keeps the slave open) never count.
+  port_.Open();
+  EXPECT_TRUE(port_.Connected());
 }
 
 TEST_F(ComPortTest, ClosedPortRefusesReadAndWrite) {

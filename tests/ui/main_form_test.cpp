@@ -4,9 +4,13 @@
 
 #include "app/identity.h"
 #include "tests/support/temp_files.h"
+#include "ui/key_transfer_form.h"
 #include "ui/port_failure.h"
+#include "ui/texts.h"
 
 #include <QCheckBox>
+#include <QGroupBox>
+#include <QMessageBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -16,6 +20,7 @@
 #include <QTimer>
 
 #include <grp.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -150,11 +155,12 @@ TEST_F(MainFormTest, FailedOpenShowsBoxClearsChoiceAndHidesPanels) {
 
   PickPort(*form, missing, {line.SlavePath(), missing});
 
+  // The reason and the advice stand in the box's text, below its first line.
   ASSERT_EQ(recorder.errors.size(), 1u);
-  EXPECT_EQ(recorder.errors[0].first, QString::fromUtf8("Ошибка открытия COM-порта! (") +
-                                          QString::fromStdString(missing) + ")");
-  EXPECT_TRUE(recorder.errors[0].second.contains(QString::fromLocal8Bit(std::strerror(ENOENT))))
-      << recorder.errors[0].second.toStdString();
+  const QStringList lines = recorder.errors[0].first.split('\n');
+  EXPECT_EQ(lines[0], QString::fromUtf8("Ошибка открытия COM-порта! (") + QString::fromStdString(missing) + ")");
+  EXPECT_TRUE(lines.last().contains(QString::fromUtf8("не найдено"))) << lines.last().toStdString();
+  EXPECT_TRUE(recorder.errors[0].second.isEmpty());
   EXPECT_EQ(form->ComboBoxPortName->currentIndex(), -1);
   EXPECT_FALSE(Shown(form->PanelTop));
   EXPECT_FALSE(Shown(form->PanelMiddle));
@@ -471,6 +477,93 @@ TEST_F(MainFormTest, ClosingTheWindowClosesThePortAndWaitsTwice) {
   EXPECT_EQ(CurrentConnectionType(), 0);
 }
 
+// The caption a desktop platform shows: Qt appends the application display
+// name, when one has been set, to every window's own title.
+QString PlatformCaption(const QWidget& window) {
+  const QString title = window.windowTitle();
+  const QString display = QGuiApplication::applicationDisplayName();
+  if (display == QCoreApplication::applicationName() || title.endsWith(display)) return title;
+  return title + QString::fromUtf8(" — ") + display;
+}
+
+TEST_F(MainFormTest, ErrorBoxAndDialogsCarryTheirOwnCaptionsAlone) {
+  OpenLine();
+  EXPECT_EQ(PlatformCaption(*form), QString::fromStdString("Vorsal v.3.2 [" + line.SlavePath() + "]"));
+  const QMessageBox box(QMessageBox::Critical, Q(texts::ErrorBoxTitle), "text", QMessageBox::Ok, form.get());
+  EXPECT_EQ(PlatformCaption(box), "Error");
+  const TFormKeyTransfer dialog(form.get());
+  EXPECT_EQ(PlatformCaption(dialog), Q(texts::CaptionKeyTransfer));
+}
+
+void TypeInto(QWidget* receiver, const QString& text) {
+  for (const QChar c : text) KeyClick(receiver, static_cast<Qt::Key>(c.toUpper().unicode()), Qt::NoModifier, c);
+}
+
+TEST_F(MainFormTest, TypedAddressOutOfRangeIsPulledToTheNearestBound) {
+  Activate();
+  form->SpinEditAnew->setFocus();
+  form->SpinEditAnew->selectAll();
+  TypeInto(form->SpinEditAnew, "5000");
+  EXPECT_EQ(form->SpinEditAnew->text(), "5000");  // no digit dropped while typing
+  TypeInto(form->SpinEditAnew, "a");               // refused
+  form->CheckBoxAutoInc->setFocus();
+  EXPECT_EQ(form->SpinEditAnew->value(), 4095);
+
+  form->SpinEditAnew->setFocus();
+  form->SpinEditAnew->selectAll();
+  TypeInto(form->SpinEditAnew, "-7");
+  form->CheckBoxAutoInc->setFocus();
+  EXPECT_EQ(form->SpinEditAnew->value(), 0);
+}
+
+// An unplugged adapter: nothing of the lost modem stays on screen, the
+// window is as after a failed open, and the user is told what happened.
+TEST_F(MainFormTest, LostDeviceLeavesTheStateOfAFailedOpenAndSaysSo) {
+  OpenLine();
+  ReadParameters(300, false, 2, 31);
+  ASSERT_TRUE(Shown(form->PanelBottom));
+  port.OnError(&port, 1u << ceIO);
+  QApplication::processEvents();
+  EXPECT_FALSE(port.Connected());
+  EXPECT_EQ(form->ComboBoxPortName->currentIndex(), -1);
+  EXPECT_FALSE(Shown(form->PanelTop));
+  EXPECT_FALSE(Shown(form->PanelMiddle));
+  EXPECT_FALSE(Shown(form->PanelBottom));
+  EXPECT_EQ(form->ClientHeight(), 150);
+  EXPECT_EQ(Displays(*form), ClearedDisplays);
+  EXPECT_EQ(Status(1), Q(PortClosedText));
+  ASSERT_EQ(recorder.errors.size(), 1u);
+  EXPECT_TRUE(recorder.errors[0].first.contains(QString::fromUtf8("потеряна")));
+}
+
+// Every control stays inside its group's frame, below its title; captions
+// keep clear of their boxes; every fixed status text fits its panel.
+TEST_F(MainFormTest, ControlsStayInsideTheirGroupsAndTextsFit) {
+  OpenLine();
+  form->ShowParametersPanels(true);
+  form->show();
+  QApplication::processEvents();
+  for (const QGroupBox* group : form->findChildren<QGroupBox*>()) {
+    const QRect inside = group->contentsRect();
+    for (const QWidget* child : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (child->isHidden() || child->inherits("QLineEdit")) continue;
+      EXPECT_TRUE(inside.contains(child->geometry()))
+          << group->title().toStdString() << ": " << child->metaObject()->className() << " "
+          << child->geometry().x() << "," << child->geometry().y() << " " << child->width() << "x"
+          << child->height();
+    }
+  }
+  EXPECT_LT(form->Label5->geometry().right() + 1, form->ComboBoxPortName->x());
+  EXPECT_LT(form->Label18->geometry().right() + 1, form->ComboBoxKey->x());
+  const auto fits = [&](int panel, std::string_view text) {
+    const QLabel* label = form->StatusBar->Panel(panel);
+    const int indent = label->fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2;
+    return label->fontMetrics().horizontalAdvance(Q(text)) <= label->contentsRect().width() - 2 * indent;
+  };
+  for (std::string_view text : {PortOpenText, PortClosedText}) EXPECT_TRUE(fits(1, text)) << text;
+  for (std::string_view text : {ExchangeOkText, ExchangeErrorText}) EXPECT_TRUE(fits(2, text)) << text;
+}
+
 TEST(BarGaugeTest, PaintsBarOverBackground) {
   TBarGauge gauge;
   gauge.resize(100, 7);
@@ -490,17 +583,26 @@ TEST(BarGaugeTest, PaintsBarOverBackground) {
   EXPECT_EQ(gauge.BarWidth(100), 0);
 }
 
-TEST(PortFailureTest, PermissionFailureNamesTheOwningGroup) {
+// A group is named only where its permission bits grant read and write, and
+// never root; otherwise the advice is an administrator's udev rule.
+TEST(PortFailureTest, PermissionAdviceNamesOnlyAGrantingGroupOtherThanRoot) {
   const test::TempDir dir;
   const std::string path = (dir / "port").string();
   test::WriteAll(path, {});
   const group* own = ::getgrgid(::getegid());
   ASSERT_NE(own, nullptr);
-  const QString detail = DescribePortOpenFailure(path, EACCES, "Unable to open com port (Error: 13)");
-  EXPECT_TRUE(detail.contains(QString::fromLocal8Bit(std::strerror(EACCES))));
-  EXPECT_TRUE(detail.contains(QString::fromLocal8Bit(own->gr_name)));
-  EXPECT_TRUE(detail.contains(QString::fromStdString(path)));
-  EXPECT_TRUE(detail.contains("Unable to open com port (Error: 13)"));
+  const QString ownName = QString::fromLocal8Bit(own->gr_name);
+
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  QString text = DescribePortOpenFailure(path, EACCES, "Unable to open com port (Error: 13)");
+  EXPECT_TRUE(text.contains("udev")) << text.toStdString();
+  EXPECT_FALSE(text.contains("usermod"));
+  EXPECT_TRUE(text.contains(QString::fromStdString(path)));
+
+  ASSERT_EQ(::chmod(path.c_str(), 0660), 0);
+  text = DescribePortOpenFailure(path, EACCES, "");
+  EXPECT_EQ(text.contains(QString::fromUtf8("«") + ownName + QString::fromUtf8("»")), ::getegid() != 0)
+      << text.toStdString();
 
   EXPECT_EQ(ComPortDevicePath("ttyUSB0"), "/dev/ttyUSB0");
   EXPECT_EQ(ComPortDevicePath("/tmp/vorsal-modem"), "/tmp/vorsal-modem");
