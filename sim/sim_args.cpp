@@ -1,5 +1,7 @@
 #include "sim/sim_args.h"
 
+#include "keys/hex_utils.h"
+
 #include <charconv>
 #include <optional>
 
@@ -73,7 +75,7 @@ SimArgs ParseSimArgs(const std::vector<std::string>& args) {
       std::string text;
       if (!value(text)) return;
       if (!ParsePair(text, sep, minA, maxA, minB, maxB, a, b))
-        result.error = name + ": expected " + form + ", got '" + text + "'";
+        result.error = name + ": expected " + form + ", got " + QuotedArgument(text);
     };
 
     if (name == "--help" || name == "-h") flag(result.help);
@@ -97,7 +99,7 @@ SimArgs ParseSimArgs(const std::vector<std::string>& args) {
     else if (name == "--delay-ms") number(m.delayMs, 0, MaxMs);
     else if (name == "--no-ack-part") number(m.noAckPart, 0, KeyPartCount - 1);
     else if (name == "--ack-part-with-previous") number(m.ackPartWithPrevious, 1, KeyPartCount - 1);
-    else result.error = "unknown argument '" + args[i] + "'";
+    else result.error = "unknown argument " + QuotedArgument(args[i]);
   }
   return result;
 }

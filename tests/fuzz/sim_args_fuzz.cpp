@@ -1,8 +1,8 @@
 // The simulator's command line: the fuzzer's bytes, cut at zero bytes, are the
 // arguments. The oracle is a table of the switches, their value forms and
 // ranges, read with a number reader of its own: a command line it accepts
-// must parse to exactly the values it reads, one it refuses must give an
-// error text, and nothing crashes.
+// must parse to exactly the values it reads, one it refuses must give a
+// one-line error text, and nothing crashes.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -126,6 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Expected want = Read(argv);
   if (want.refused) {
     FUZZ_CHECK(!got.error.empty(), "a bad command line was taken", fuzz::Describe(argv));
+    FUZZ_CHECK(got.error.find_first_of("\r\n") == std::string::npos, "error text spans lines", fuzz::Describe(argv));
     return 0;
   }
   FUZZ_CHECK(got.error.empty(), "a good command line was refused", fuzz::Describe(argv) + "\n" + got.error);
