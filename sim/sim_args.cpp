@@ -67,7 +67,7 @@ SimArgs ParseSimArgs(const std::vector<std::string>& args) {
         target = *parsed;
       } else {
         result.error = name + ": expected a whole number " + std::to_string(min) + ".." +
-                       std::to_string(max) + ", got '" + text + "'";
+                       std::to_string(max) + ", got " + QuotedArgument(text);
       }
     };
     auto pair = [&](char sep, int minA, int maxA, int minB, int maxB, int& a, int& b,

@@ -63,8 +63,9 @@ Expected Read(const std::vector<std::string>& argv) {
     const char* name;
     bool* target;
   };
-  const FlagSwitch flags[] = {{"--help", &e.args.help}, {"-h", &e.args.help},     {"--log", &e.args.log},
-                              {"--reply-e3", &m.replyE3}, {"--wrong-echo", &m.wrongEcho}};
+  const FlagSwitch flags[] = {{"--help", &e.args.help},     {"-h", &e.args.help},
+                              {"--version", &e.args.version}, {"--log", &e.args.log},
+                              {"--reply-e3", &m.replyE3},      {"--wrong-echo", &m.wrongEcho}};
 
   for (std::size_t i = 0; i < argv.size(); ++i) {
     std::string name = argv[i];
@@ -132,6 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(got.error.empty(), "a good command line was refused", fuzz::Describe(argv) + "\n" + got.error);
   const vorsal::ModemOptions &g = got.modem, &w = want.args.modem;
   const bool same = got.link == want.args.link && got.log == want.args.log && got.help == want.args.help &&
+                    got.version == want.args.version &&
                     g.address == w.address && g.network == w.network && g.firmwareMajor == w.firmwareMajor &&
                     g.firmwareMinor == w.firmwareMinor && g.replyE3 == w.replyE3 &&
                     g.connectionType == w.connectionType && g.dropEvery == w.dropEvery &&
