@@ -8,6 +8,7 @@ KeyTransferResult SendKeyParts(ExchangeEngine& engine, const std::uint8_t* key32
   const auto cancelled = [&] { return hooks.cancelRequested && hooks.cancelRequested(); };
   int acknowledged = 0;
   for (int part = 0; part < KeyPartCount; ++part) {
+    if (part > 0 && !engine.PortConnected()) return KeyTransferResult::PortClosed;
     engine.SendFrame(BuildKeyPart(part, key32), RequestPauseMs);
     // Nothing is pumped between the write and this reset, so the current
     // part's acknowledgement cannot be lost to it.

@@ -31,8 +31,9 @@ enum class KeyTransferResult { Done, NotAcknowledged, Cancelled, PortClosed };
 // acknowledgement carried the previous part's command byte (KeyAckIndex + 1
 // then equals the parts acknowledged so far). The first part that is not
 // acknowledged ends the transfer; the rest are not sent. A port that closes
-// while a part is awaited (unplugged, or closed as the program ends) ends the
-// wait at once with PortClosed: no acknowledgement can come any more. After
+// after the transfer began (unplugged, or closed as the program ends) ends it
+// with PortClosed, during a wait at once: no acknowledgement can come any
+// more. A port that was not open at the first part fails that send. After
 // the last part the transfer pauses KeyTransferFinalPauseMs. A port failure
 // while sending propagates the port's exception. Empty hooks do nothing (pump, progress) or
 // never cancel.

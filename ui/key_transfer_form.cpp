@@ -3,7 +3,6 @@
 #include "keys/gost_hash.h"
 #include "protocol/frame.h"
 #include "protocol/key_transfer.h"
-#include "serial/com_port.h"
 #include "ui/controls.h"
 #include "ui/main_form.h"
 #include "ui/texts.h"
@@ -41,11 +40,12 @@ void TFormKeyTransfer::TimerStartTimer() {
                            [this] { return CancelRequested(); }, [this] { SetCancelRequested(false); },
                            [this](int acknowledged) { ProgressBar->setValue(acknowledged); }});
   }
-  // The port went while a part was awaited: the same failure as a send on
-  // a closed port.
-  if (result == KeyTransferResult::PortClosed) throw EComPort(CEPortNotOpen);
+  // The port went during the transfer (the adapter was pulled, and the window
+  // has told the user so, or the program is ending): the dialog ends with
+  // Cancel and adds no second box.
   if (result == KeyTransferResult::NotAcknowledged) FormMain->ShowError(QString::fromUtf8(texts::KeyTransferFailed));
-  done(result == KeyTransferResult::Cancelled ? ModalResultCancel : ModalResultOk);
+  const bool stopped = result == KeyTransferResult::Cancelled || result == KeyTransferResult::PortClosed;
+  done(stopped ? ModalResultCancel : ModalResultOk);
 }
 
 }  // namespace vorsal
