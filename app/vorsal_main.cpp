@@ -50,6 +50,9 @@ int main(int argc, char** argv) {
   // name alone.
   int applicationArgc = argc > 0 ? 1 : 0;
   QApplication application(applicationArgc, argv);
+  // The desktop entry the installed program is started from: desktops match
+  // the window to it for the taskbar icon and name.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.vorsal.Vorsal"));
   vorsal::TComPort comPort;  // the one serial port component; outlives every window
   vorsal::InitIdentity();
   int result = 0;
