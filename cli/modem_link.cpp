@@ -42,11 +42,7 @@ ModemLink::~ModemLink() {
 
 void ModemLink::Open(const std::string& path, int connectionType) {
   SetConnectionTypeSource([connectionType] { return connectionType; });
-  comPort_.SetPort(path);
-  comPort_.SetBaudRate(connectionType == 1 ? br9600 : br600);
-  comPort_.Parity().SetBits(prNone);
-  comPort_.SetStopBits(sbOneStopBit);
-  comPort_.SetDataBits(dbEight);
+  SetModemLine(comPort_, path, connectionType);
   comPort_.Open();
   lost_ = false;
   portError_.clear();

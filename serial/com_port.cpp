@@ -545,4 +545,12 @@ void TCustomComPort::Deliver(const std::shared_ptr<HandOver>& hand, TComEvents e
   }
 }
 
+void SetModemLine(TCustomComPort& port, const std::string& path, int connectionType) {
+  port.SetPort(path);
+  port.SetBaudRate(connectionType == 1 ? br9600 : br600);
+  port.Parity().SetBits(prNone);
+  port.SetStopBits(sbOneStopBit);
+  port.SetDataBits(dbEight);
+}
+
 }  // namespace vorsal

@@ -337,4 +337,9 @@ class TComPort : public TCustomComPort {
   explicit TComPort(QObject* parent = nullptr) : TCustomComPort(parent) {}
 };
 
+// Sets up `port` for a modem at `path`: 600 baud (9600 for connection type 1),
+// 8 data bits, no parity, one stop bit. The window and the command line open
+// their modems with it.
+void SetModemLine(TCustomComPort& port, const std::string& path, int connectionType);
+
 }  // namespace vorsal

@@ -393,11 +393,7 @@ void TFormMain::OpenModemPort() {
   bool opened = false;
   QString failure;  // the reason and the advice when the port did not open
   try {
-    comPort_.SetPort(ComboBoxPortName->currentText().toStdString());
-    comPort_.SetBaudRate(ComboBoxConnType->currentIndex() == 1 ? br9600 : br600);
-    comPort_.Parity().SetBits(prNone);
-    comPort_.SetStopBits(sbOneStopBit);
-    comPort_.SetDataBits(dbEight);
+    SetModemLine(comPort_, ComboBoxPortName->currentText().toStdString(), ComboBoxConnType->currentIndex());
     comPort_.Open();
     opened = true;
   } catch (const EComPort& e) {

@@ -83,6 +83,14 @@ class MainFormTest : public ::testing::Test {
                   static_cast<std::uint8_t>(major)));
   }
   QString Status(int panel) const { return form->StatusBar->Panel(panel)->text(); }
+  // The window as after a failed open: no port chosen, only the tool strip.
+  void ExpectFailedOpenState() const {
+    EXPECT_EQ(form->ComboBoxPortName->currentIndex(), -1);
+    EXPECT_FALSE(Shown(form->PanelTop));
+    EXPECT_FALSE(Shown(form->PanelMiddle));
+    EXPECT_FALSE(Shown(form->PanelBottom));
+    EXPECT_EQ(form->ClientHeight(), 150);
+  }
   int Height(std::initializer_list<QWidget*> panels) const {
     int sum = 0;
     for (QWidget* panel : panels) sum += panel->height();
@@ -161,11 +169,7 @@ TEST_F(MainFormTest, FailedOpenShowsBoxClearsChoiceAndHidesPanels) {
   EXPECT_EQ(lines[0], QString::fromUtf8("Ошибка открытия COM-порта! (") + QString::fromStdString(missing) + ")");
   EXPECT_TRUE(lines.last().contains(QString::fromUtf8("не найдено"))) << lines.last().toStdString();
   EXPECT_TRUE(recorder.errors[0].second.isEmpty());
-  EXPECT_EQ(form->ComboBoxPortName->currentIndex(), -1);
-  EXPECT_FALSE(Shown(form->PanelTop));
-  EXPECT_FALSE(Shown(form->PanelMiddle));
-  EXPECT_FALSE(Shown(form->PanelBottom));
-  EXPECT_EQ(form->ClientHeight(), 150);
+  ExpectFailedOpenState();
   EXPECT_EQ(form->windowTitle(), openTitle);
   EXPECT_FALSE(port.Connected());
   EXPECT_EQ(Status(0), Q(ByteCountText) + "0");
@@ -525,11 +529,7 @@ TEST_F(MainFormTest, LostDeviceLeavesTheStateOfAFailedOpenAndSaysSo) {
   port.OnError(&port, 1u << ceIO);
   QApplication::processEvents();
   EXPECT_FALSE(port.Connected());
-  EXPECT_EQ(form->ComboBoxPortName->currentIndex(), -1);
-  EXPECT_FALSE(Shown(form->PanelTop));
-  EXPECT_FALSE(Shown(form->PanelMiddle));
-  EXPECT_FALSE(Shown(form->PanelBottom));
-  EXPECT_EQ(form->ClientHeight(), 150);
+  ExpectFailedOpenState();
   EXPECT_EQ(Displays(*form), ClearedDisplays);
   EXPECT_EQ(Status(1), Q(PortClosedText));
   ASSERT_EQ(recorder.errors.size(), 1u);
