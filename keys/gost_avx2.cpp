@@ -217,28 +217,67 @@ inline constexpr Bytes32 KeyConstant[4] = {KeyPairConstant(0), KeyPairConstant(1
                                            KeyPairConstant(3)};
 
 // ---- Rounds ------------------------------------------------------------------
+//
+// The round function is y ^ rot11(S(x + key)), all four lanes at once. Byte p
+// of x + key has its low nibble substituted by S(2p+1) and its high nibble by
+// S(2p+2). A table shuffle applies one S-box to every byte; blends then take
+// each byte position from its own S-box. The two nibble halves take
+// different paths:
+//
+// - high nibbles: shifted down to an index, substituted into bits 4..7 of
+//   their byte, then rotated by 11 with two shifts;
+// - low nibbles: their rotation needs no shift. rot11 puts the low nibble of
+//   byte p into bits 3..6 of byte p + 1, so the index is first moved up one
+//   byte in every lane, and the tables of byte p + 1 hold S(2p+1) << 3.
+//
+// The high path is the longer chain, and its table shuffles compete with the
+// low path's for the same two execution ports. The processor issues the
+// oldest ready instruction first, so the order of the instructions decides
+// which path waits: the round is written in assembly, high path first, to
+// keep a compiler from reordering it. Odd bytes of the shifted index are
+// already clean nibbles (the 16-bit shift brings in zeros) and need no mask.
+// On the AMD Zen 3 it was tuned on, this order takes about 13.4 cycles a
+// round against 15.4 for the straightforward one.
 
-// Byte position p of the round function's input: its low nibble goes
-// through S(2p+1), its high nibble through S(2p+2). A table shuffle applies
-// one S-box to every byte; blends then take each byte position from its own
-// S-box.
-constexpr Bytes32 RoundTable(int p, bool high) {
+// Entry v of table p: S(2p+2)(v) << 4, the high nibble of byte p.
+constexpr Bytes32 HighTable(int p) {
   Bytes32 t{};
-  const auto& box = SBox[2 * p + (high ? 1 : 0)];
-  for (int v = 0; v < 16; ++v) t.b[v] = t.b[16 + v] = static_cast<std::uint8_t>(box[v] << (high ? 4 : 0));
+  for (int v = 0; v < 16; ++v) t.b[v] = t.b[16 + v] = static_cast<std::uint8_t>(SBox[2 * p + 1][v] << 4);
   return t;
 }
 
-inline constexpr Bytes32 LowTables[4] = {RoundTable(0, false), RoundTable(1, false), RoundTable(2, false),
-                                          RoundTable(3, false)};
-inline constexpr Bytes32 HighTables[4] = {RoundTable(0, true), RoundTable(1, true), RoundTable(2, true),
-                                           RoundTable(3, true)};
+// Entry v of table q: S(2p+1)(v) << 3 for p = q - 1, the low nibble of the
+// byte below, already rotated by 11.
+constexpr Bytes32 RotatedLowTable(int q) {
+  Bytes32 t{};
+  for (int v = 0; v < 16; ++v) t.b[v] = t.b[16 + v] = static_cast<std::uint8_t>(SBox[2 * ((q + 3) % 4)][v] << 3);
+  return t;
+}
+
+// Moves every byte up one place within its 32-bit lane, the top byte to the
+// bottom.
+constexpr Bytes32 ByteRotation() {
+  Bytes32 t{};
+  for (int i = 0; i < 32; ++i) t.b[i] = static_cast<std::uint8_t>(i % 16 / 4 * 4 + (i + 3) % 4);
+  return t;
+}
+
+constexpr Bytes32 Filled(std::uint8_t byte) {
+  Bytes32 t{};
+  for (auto& b : t.b) b = byte;
+  return t;
+}
+
+inline constexpr Bytes32 HighTables[4] = {HighTable(0), HighTable(1), HighTable(2), HighTable(3)};
+inline constexpr Bytes32 LowTables[4] = {RotatedLowTable(0), RotatedLowTable(1), RotatedLowTable(2),
+                                         RotatedLowTable(3)};
+inline constexpr Bytes32 ByteUp = ByteRotation();
+inline constexpr Bytes32 Nibbles = Filled(0x0F);
 
 struct RoundConstants {
-  __m128i low[4];
   __m128i high[4];
-  __m128i nibbles;  // 0x0F in every byte
-  __m128i odd;      // bit 7 set in byte positions 1 and 3
+  __m128i low[4];
+  __m128i odd;  // bit 7 set in byte positions 1 and 3: the blends' selector
 };
 
 [[gnu::always_inline]] inline __m128i Load128(const Bytes32& b) {
@@ -246,37 +285,51 @@ struct RoundConstants {
 }
 
 [[gnu::always_inline]] inline RoundConstants LoadRoundConstants() {
-  return {{Load128(LowTables[0]), Load128(LowTables[1]), Load128(LowTables[2]), Load128(LowTables[3])},
-          {Load128(HighTables[0]), Load128(HighTables[1]), Load128(HighTables[2]), Load128(HighTables[3])},
-          _mm_set1_epi8(0x0F),
+  return {{Load128(HighTables[0]), Load128(HighTables[1]), Load128(HighTables[2]), Load128(HighTables[3])},
+          {Load128(LowTables[0]), Load128(LowTables[1]), Load128(LowTables[2]), Load128(LowTables[3])},
           _mm_set1_epi16(static_cast<short>(0xFF00))};
 }
 
-// The S-boxes of one nibble of every byte (bits 0..3 of `nibbles`).
-[[gnu::always_inline]] inline __m128i Substitute(const RoundConstants& c, __m128i nibbles, const __m128i (&t)[4]) {
-  const __m128i index = _mm_and_si128(nibbles, c.nibbles);
-  const __m128i s01 = _mm_blendv_epi8(_mm_shuffle_epi8(t[0], index), _mm_shuffle_epi8(t[1], index), c.odd);
-  const __m128i s23 = _mm_blendv_epi8(_mm_shuffle_epi8(t[2], index), _mm_shuffle_epi8(t[3], index), c.odd);
-  return _mm_blend_epi16(s01, s23, 0xAA);  // 16-bit units 1 and 3: byte positions 2 and 3
-}
-
-[[gnu::always_inline]] inline __m128i Rotate11(__m128i x) {
-  return _mm_xor_si128(_mm_slli_epi32(x, 11), _mm_srli_epi32(x, 21));
-}
-
-// y ^ f(x + key) in all four lanes.
-[[gnu::always_inline]] inline __m128i Round(const RoundConstants& c, __m128i x, __m128i y, __m128i key) {
-  const __m128i v = _mm_add_epi32(x, key);
-  const __m128i low = Substitute(c, v, c.low);
-  const __m128i high = Substitute(c, _mm_srli_epi16(v, 4), c.high);
-  return _mm_xor_si128(y, Rotate11(_mm_xor_si128(low, high)));
+// y ^= rot11(S(x + key)) in all four lanes. AT&T operand order: sources
+// first, destination last; vpblendvb takes the second-named source where the
+// selector is set.
+[[gnu::always_inline]] inline void Round(const RoundConstants& c, __m128i x, __m128i& y, const __m128i& key) {
+  __m128i v, a, b, t, d;
+  asm("vpaddd %[key], %[x], %[v]\n\t"
+      "vpsrlw $4, %[v], %[a]\n\t"              // a: high nibbles, clean in odd bytes
+      "vpshufb %[up], %[v], %[b]\n\t"          // b: bytes moved up, for the low path
+      "vpshufb %[a], %[h3], %[t]\n\t"
+      "vpand %[nibbles], %[a], %[d]\n\t"       // d: high nibbles, clean in all bytes
+      "vpshufb %[d], %[h2], %[v]\n\t"
+      "vpshufb %[d], %[h0], %[d]\n\t"
+      "vpblendvb %[odd], %[t], %[v], %[v]\n\t" // v: bytes 2, 3
+      "vpshufb %[a], %[h1], %[t]\n\t"
+      "vpand %[nibbles], %[b], %[a]\n\t"       // a: low nibbles, moved up
+      "vpshufb %[a], %[l0], %[b]\n\t"
+      "vpblendvb %[odd], %[t], %[d], %[d]\n\t" // d: bytes 0, 1
+      "vpblendw $0xaa, %[v], %[d], %[t]\n\t"   // t: the high nibbles substituted
+      "vpshufb %[a], %[l2], %[d]\n\t"
+      "vpshufb %[a], %[l3], %[v]\n\t"
+      "vpshufb %[a], %[l1], %[a]\n\t"
+      "vpblendvb %[odd], %[a], %[b], %[b]\n\t"
+      "vpslld $11, %[t], %[a]\n\t"
+      "vpblendvb %[odd], %[v], %[d], %[d]\n\t"
+      "vpblendw $0xaa, %[d], %[b], %[v]\n\t"   // v: the low nibbles substituted and rotated
+      "vpsrld $21, %[t], %[b]\n\t"
+      "vpxor %[a], %[b], %[d]\n\t"             // d: the high nibbles rotated
+      "vpxor %[v], %[y], %[y]\n\t"
+      "vpxor %[d], %[y], %[y]"
+      : [y] "+x"(y), [v] "=&x"(v), [a] "=&x"(a), [b] "=&x"(b), [t] "=&x"(t), [d] "=&x"(d)
+      : [x] "x"(x), [key] "m"(key), [up] "m"(ByteUp.b), [nibbles] "m"(Nibbles.b), [odd] "x"(c.odd),
+        [h0] "x"(c.high[0]), [h1] "x"(c.high[1]), [h2] "x"(c.high[2]), [h3] "x"(c.high[3]), [l0] "x"(c.low[0]),
+        [l1] "x"(c.low[1]), [l2] "x"(c.low[2]), [l3] "x"(c.low[3]));
 }
 
 // Rounds with key words I..., alternating between the halves.
 template <int... I>
 [[gnu::always_inline]] inline void Rounds(const RoundConstants& c, const __m128i (&k)[8], __m128i& n1, __m128i& n2,
                                           std::integer_sequence<int, I...>) {
-  ((I % 2 == 0 ? (void)(n2 = Round(c, n1, n2, k[I])) : (void)(n1 = Round(c, n2, n1, k[I]))), ...);
+  ((I % 2 == 0 ? Round(c, n1, n2, k[I]) : Round(c, n2, n1, k[I])), ...);
 }
 
 // The four ciphers of a step; returns S and S with its halves exchanged.
