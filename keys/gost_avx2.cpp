@@ -61,9 +61,6 @@ struct Vec {
 [[gnu::always_inline]] inline Vec Swapped(Vec x) { return {_mm256_permute2x128_si256(x.v, x.v, 0x01)}; }
 [[gnu::always_inline]] inline __m128i LowHalf(Vec x) { return _mm256_castsi256_si128(x.v); }
 [[gnu::always_inline]] inline __m128i HighHalf(Vec x) { return _mm256_extracti128_si256(x.v, 1); }
-[[gnu::always_inline]] inline Vec Join(__m128i low, __m128i high) {
-  return {_mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1)};
-}
 
 // A value together with its halves exchanged, the input of a map.
 struct Both {
@@ -80,37 +77,53 @@ struct ByteMap {
   std::uint32_t from[32]{};
 };
 
-// A map as byte shuffles: layer l of `same` gives every output byte its
-// l-th source in its own half (index 0x80, which gives 0, when it has fewer);
-// `cross` likewise for the sources in the other half.
+// A map as byte shuffles of two 256-bit inputs: layer l of `first` gives
+// every output byte its l-th source in the first input (index 0x80, which
+// gives 0, when it has fewer); `second` likewise in the second input. A
+// shuffle reads only its own half, so the sources must sit there.
 inline constexpr int MaxLayers = 16;
 
 struct ShuffleLayers {
-  Bytes32 same[MaxLayers]{};
-  Bytes32 cross[MaxLayers]{};
-  int sameCount = 0;
-  int crossCount = 0;
+  Bytes32 first[MaxLayers]{};
+  Bytes32 second[MaxLayers]{};
+  int firstCount = 0;
+  int secondCount = 0;
 };
 
-constexpr ShuffleLayers MakeLayers(const ByteMap& map) {
+// `second(i, o)`: whether input byte i reaches output byte o through the
+// second input.
+template <typename Second>
+constexpr ShuffleLayers MakeLayers(const ByteMap& map, Second second) {
   ShuffleLayers layers;
   for (int l = 0; l < MaxLayers; ++l) {
-    for (int o = 0; o < 32; ++o) layers.same[l].b[o] = layers.cross[l].b[o] = 0x80;
+    for (int o = 0; o < 32; ++o) layers.first[l].b[o] = layers.second[l].b[o] = 0x80;
   }
   for (int o = 0; o < 32; ++o) {
-    int same = 0;
-    int cross = 0;
+    int firstCount = 0;
+    int secondCount = 0;
     for (int i = 0; i < 32; ++i) {
       if ((map.from[o] >> i & 1) == 0) continue;
-      if (i / 16 == o / 16)
-        layers.same[same++].b[o] = static_cast<std::uint8_t>(i % 16);
+      if (second(i, o))
+        layers.second[secondCount++].b[o] = static_cast<std::uint8_t>(i % 16);
       else
-        layers.cross[cross++].b[o] = static_cast<std::uint8_t>(i % 16);
+        layers.first[firstCount++].b[o] = static_cast<std::uint8_t>(i % 16);
     }
-    if (same > layers.sameCount) layers.sameCount = same;
-    if (cross > layers.crossCount) layers.crossCount = cross;
+    if (firstCount > layers.firstCount) layers.firstCount = firstCount;
+    if (secondCount > layers.secondCount) layers.secondCount = secondCount;
   }
   return layers;
+}
+
+// For a value and the value with its halves exchanged: a byte from the
+// other half comes from the exchanged one.
+constexpr ShuffleLayers MakeLayers(const ByteMap& map) {
+  return MakeLayers(map, [](int i, int o) { return i / 16 != o / 16; });
+}
+
+// For two 128-bit parts of the input, each broadcast to both halves: bytes
+// 0..15 of the input are the first part, 16..31 the second.
+constexpr ShuffleLayers MakePartLayers(const ByteMap& map) {
+  return MakeLayers(map, [](int i, int) { return i >= 16; });
 }
 
 // XOR of t[First..Last), as a balanced tree so that the terms combine in
@@ -125,22 +138,33 @@ template <std::size_t First, std::size_t Last, std::size_t N>
   }
 }
 
-template <const ShuffleLayers& L, std::size_t... S, std::size_t... C>
-[[gnu::always_inline]] inline Vec ApplyLayers(const Both& x, std::index_sequence<S...>, std::index_sequence<C...>) {
-  const Vec terms[] = {Shuffle(x.v, L.same[S])..., Shuffle(x.swapped, L.cross[C])...};
-  return XorTree<0, sizeof...(S) + sizeof...(C)>(terms);
+template <const Bytes32* Layer, std::size_t... I>
+[[gnu::always_inline]] inline Vec XorOfShuffles(Vec x, std::index_sequence<I...>) {
+  const Vec terms[] = {Shuffle(x, Layer[I])...};
+  return XorTree<0, sizeof...(I)>(terms);
+}
+
+// The first input's part and the second input's part of a map.
+template <const ShuffleLayers& L>
+[[gnu::always_inline]] inline Vec FirstPart(Vec x) {
+  return XorOfShuffles<L.first>(x, std::make_index_sequence<L.firstCount>{});
+}
+
+template <const ShuffleLayers& L>
+[[gnu::always_inline]] inline Vec SecondPart(Vec x) {
+  return XorOfShuffles<L.second>(x, std::make_index_sequence<L.secondCount>{});
 }
 
 template <const ShuffleLayers& L>
 [[gnu::always_inline]] inline Vec Apply(const Both& x) {
-  return ApplyLayers<L>(x, std::make_index_sequence<L.sameCount>{}, std::make_index_sequence<L.crossCount>{});
+  return FirstPart<L>(x.v) ^ SecondPart<L>(x.swapped);
 }
 
 // A map whose bytes all come from their own half needs no exchanged input.
 template <const ShuffleLayers& L>
 [[gnu::always_inline]] inline Vec ApplyInHalves(Vec x) {
-  static_assert(L.crossCount == 0);
-  return ApplyLayers<L>({x, x}, std::make_index_sequence<L.sameCount>{}, std::index_sequence<>{});
+  static_assert(L.secondCount == 0);
+  return FirstPart<L>(x);
 }
 
 // ---- The maps of the step function -----------------------------------------
@@ -164,16 +188,33 @@ constexpr std::array<std::uint8_t, 4> PiecesOfA(int n) {
   return rows;
 }
 
-// The input rearranged by 32-bit words (see Halves): half 0 holds the low
-// words of the four pieces, half 1 the high words, so that byte w of every
-// piece lies in the same half for w = 0..3, and for w = 4..7.
+// The loop keeps every 256-bit value rearranged by 32-bit words: half 0
+// holds the low words of the four pieces, half 1 the high words. So byte w
+// of every piece lies in the same half for w = 0..3, and for w = 4..7, and
+// the ciphers' halves N1 and N2 are the value's own halves. Halves and
+// FromHalves convert on the way in and out.
 [[gnu::always_inline]] inline Vec Halves(Vec x) {
   return {_mm256_permutevar8x32_epi32(x.v, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7))};
 }
 
+[[gnu::always_inline]] inline Vec FromHalves(Vec x) {
+  return {_mm256_permutevar8x32_epi32(x.v, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7))};
+}
+
 constexpr int HalvesByte(int byte) { return 16 * (byte % 8 / 4) + 4 * (byte / 8) + byte % 4; }
 
-// Round keys as pairs, from Halves of the input: half 0 of pair i holds key
+// A map of values in memory order as a map of rearranged values.
+constexpr ByteMap InHalves(const ByteMap& map) {
+  ByteMap out;
+  for (int o = 0; o < 32; ++o) {
+    for (int i = 0; i < 32; ++i) {
+      if (map.from[o] >> i & 1) out.from[HalvesByte(o)] |= 1u << HalvesByte(i);
+    }
+  }
+  return out;
+}
+
+// Round keys as pairs, from the rearranged input: half 0 of pair i holds key
 // word i of the four keys (lane j: key j), half 1 key word i + 4. Key j
 // takes A^(step j) of the input, before P; byte t of key word w is byte
 // 8t + w of that.
@@ -204,9 +245,11 @@ constexpr Bytes32 KeyPairConstant(int i) {
   return out;
 }
 
-inline constexpr ShuffleLayers Psi61 = MakeLayers(PsiMap(61));
-inline constexpr ShuffleLayers Psi62 = MakeLayers(PsiMap(62));
-inline constexpr ShuffleLayers Psi74 = MakeLayers(PsiMap(74));
+inline constexpr ShuffleLayers Psi61 = MakeLayers(InHalves(PsiMap(61)));
+inline constexpr ShuffleLayers Psi62 = MakeLayers(InHalves(PsiMap(62)));
+// psi^74 of S, whose half 0 is the ciphers' N2 and half 1 their N1: the
+// first part reads N2, the second N1.
+inline constexpr ShuffleLayers Psi74 = MakePartLayers(InHalves(PsiMap(74)));
 inline constexpr ByteMap KeyU[4] = {KeyPairMap(0, 1), KeyPairMap(1, 1), KeyPairMap(2, 1), KeyPairMap(3, 1)};
 inline constexpr ByteMap KeyV[4] = {KeyPairMap(0, 2), KeyPairMap(1, 2), KeyPairMap(2, 2), KeyPairMap(3, 2)};
 template <int I>
@@ -290,13 +333,12 @@ struct RoundConstants {
           _mm_set1_epi16(static_cast<short>(0xFF00))};
 }
 
-// y ^= rot11(S(x + key)) in all four lanes. AT&T operand order: sources
-// first, destination last; vpblendvb takes the second-named source where the
-// selector is set.
-[[gnu::always_inline]] inline void Round(const RoundConstants& c, __m128i x, __m128i& y, const __m128i& key) {
-  __m128i v, a, b, t, d;
-  asm("vpaddd %[key], %[x], %[v]\n\t"
-      "vpsrlw $4, %[v], %[a]\n\t"              // a: high nibbles, clean in odd bytes
+// y ^= rot11(S(v)) in all four lanes, v being x + key; v is used up. AT&T
+// operand order: sources first, destination last; vpblendvb takes the
+// second-named source where the selector is set.
+[[gnu::always_inline]] inline void Round(const RoundConstants& c, __m128i v, __m128i& y) {
+  __m128i a, b, t, d;
+  asm("vpsrlw $4, %[v], %[a]\n\t"              // a: high nibbles, clean in odd bytes
       "vpshufb %[up], %[v], %[b]\n\t"          // b: bytes moved up, for the low path
       "vpshufb %[a], %[h3], %[t]\n\t"
       "vpand %[nibbles], %[a], %[d]\n\t"       // d: high nibbles, clean in all bytes
@@ -319,8 +361,8 @@ struct RoundConstants {
       "vpxor %[a], %[b], %[d]\n\t"             // d: the high nibbles rotated
       "vpxor %[v], %[y], %[y]\n\t"
       "vpxor %[d], %[y], %[y]"
-      : [y] "+x"(y), [v] "=&x"(v), [a] "=&x"(a), [b] "=&x"(b), [t] "=&x"(t), [d] "=&x"(d)
-      : [x] "x"(x), [key] "m"(key), [up] "m"(ByteUp.b), [nibbles] "m"(Nibbles.b), [odd] "x"(c.odd),
+      : [y] "+x"(y), [v] "+x"(v), [a] "=&x"(a), [b] "=&x"(b), [t] "=&x"(t), [d] "=&x"(d)
+      : [up] "m"(ByteUp.b), [nibbles] "m"(Nibbles.b), [odd] "x"(c.odd),
         [h0] "x"(c.high[0]), [h1] "x"(c.high[1]), [h2] "x"(c.high[2]), [h3] "x"(c.high[3]), [l0] "x"(c.low[0]),
         [l1] "x"(c.low[1]), [l2] "x"(c.low[2]), [l3] "x"(c.low[3]));
 }
@@ -329,26 +371,38 @@ struct RoundConstants {
 template <int... I>
 [[gnu::always_inline]] inline void Rounds(const RoundConstants& c, const __m128i (&k)[8], __m128i& n1, __m128i& n2,
                                           std::integer_sequence<int, I...>) {
-  ((I % 2 == 0 ? Round(c, n1, n2, k[I]) : Round(c, n2, n1, k[I])), ...);
+  ((I % 2 == 0 ? Round(c, _mm_add_epi32(n1, k[I]), n2) : Round(c, _mm_add_epi32(n2, k[I]), n1)), ...);
 }
 
-// The four ciphers of a step; returns S and S with its halves exchanged.
-[[gnu::always_inline]] inline Both Encrypt(const RoundConstants& c, const Vec (&keyPairs)[4], const Vec& halves) {
+// The ciphers' halves at the end of a step.
+struct CipherHalves {
+  __m128i n1;
+  __m128i n2;
+};
+
+// The four ciphers of a step, from H and the round keys as pairs (both
+// rearranged).
+[[gnu::always_inline]] inline CipherHalves Encrypt(const RoundConstants& c, const Vec (&keyPairs)[4], const Vec& h) {
   const __m128i k[8] = {LowHalf(keyPairs[0]),  LowHalf(keyPairs[1]),  LowHalf(keyPairs[2]),  LowHalf(keyPairs[3]),
                         HighHalf(keyPairs[0]), HighHalf(keyPairs[1]), HighHalf(keyPairs[2]), HighHalf(keyPairs[3])};
-  __m128i n1 = LowHalf(halves);
-  __m128i n2 = HighHalf(halves);
+  CipherHalves n{LowHalf(h), HighHalf(h)};
   using Forwards = std::integer_sequence<int, 0, 1, 2, 3, 4, 5, 6, 7>;
-  Rounds(c, k, n1, n2, Forwards{});
-  Rounds(c, k, n1, n2, Forwards{});
-  Rounds(c, k, n1, n2, Forwards{});
+  Rounds(c, k, n.n1, n.n2, Forwards{});
+  Rounds(c, k, n.n1, n.n2, Forwards{});
+  Rounds(c, k, n.n1, n.n2, Forwards{});
   // Backwards, still starting with N2 ^= f(N1 + K7).
   const __m128i r[8] = {k[7], k[6], k[5], k[4], k[3], k[2], k[1], k[0]};
-  Rounds(c, r, n1, n2, Forwards{});
-  // Piece j of S is N2 (low word) and N1 of lane j.
-  const __m128i low = _mm_unpacklo_epi32(n2, n1);
-  const __m128i high = _mm_unpackhi_epi32(n2, n1);
-  return {Join(low, high), Join(high, low)};
+  Rounds(c, r, n.n1, n.n2, Forwards{});
+  return n;
+}
+
+[[gnu::always_inline]] inline Vec Broadcast(__m128i x) { return {_mm256_broadcastsi128_si256(x)}; }
+
+// H' = early ^ psi^74(S), S being N2 (low words) and N1. The last round
+// changes N1, so N2's part is made while it runs, and only N1's part waits.
+[[gnu::always_inline]] inline Vec Mix(const Vec& early, const CipherHalves& s) {
+  const Vec ready = early ^ FirstPart<Psi74>(Broadcast(s.n2));
+  return ready ^ SecondPart<Psi74>(Broadcast(s.n1));
 }
 
 // ---- The loop ----------------------------------------------------------------
@@ -363,8 +417,7 @@ struct MessageTerms {
 
 template <std::size_t... I>
 [[gnu::always_inline]] inline MessageTerms MakeMessageTerms(Vec m, std::index_sequence<I...>) {
-  const Vec halves = Halves(m);
-  return {Apply<Psi62>(WithSwapped(m)), {(ApplyInHalves<KeyVLayers<I>>(halves) ^ LoadVec(KeyConstant[I].b))...}};
+  return {Apply<Psi62>(WithSwapped(m)), {(ApplyInHalves<KeyVLayers<I>>(m) ^ LoadVec(KeyConstant[I].b))...}};
 }
 
 [[gnu::always_inline]] inline MessageTerms MakeMessageTerms(Vec m) {
@@ -374,10 +427,9 @@ template <std::size_t... I>
 template <std::size_t... I>
 [[gnu::always_inline]] inline Vec Step(const RoundConstants& c, Vec h, const MessageTerms& m,
                                        std::index_sequence<I...>) {
-  const Vec halves = Halves(h);
-  const Vec keys[4] = {(ApplyInHalves<KeyULayers<I>>(halves) ^ m.keys[I])...};
+  const Vec keys[4] = {(ApplyInHalves<KeyULayers<I>>(h) ^ m.keys[I])...};
   const Vec early = Apply<Psi61>(WithSwapped(h)) ^ m.early;
-  return early ^ Apply<Psi74>(Encrypt(c, keys, halves));
+  return Mix(early, Encrypt(c, keys, h));
 }
 
 [[gnu::always_inline]] inline Vec Step(const RoundConstants& c, Vec h, const MessageTerms& m) {
@@ -387,14 +439,14 @@ template <std::size_t... I>
 // The step with H = 0: the keys are M's part alone, and so is the early
 // part of the mixing.
 [[gnu::always_inline]] inline Vec FirstStep(const RoundConstants& c, const MessageTerms& m) {
-  return m.early ^ Apply<Psi74>(Encrypt(c, m.keys, Vec{}));
+  return Mix(m.early, Encrypt(c, m.keys, Vec{}));
 }
 
 [[gnu::always_inline]] inline Value ReHashVector(Value value, int count) {
   const RoundConstants c = LoadRoundConstants();
   alignas(32) const std::uint64_t bitLength[4] = {256, 0, 0, 0};
-  const MessageTerms lengthTerms = MakeMessageTerms(LoadVec(bitLength));
-  Vec v = LoadVec(&value);
+  const MessageTerms lengthTerms = MakeMessageTerms(Halves(LoadVec(bitLength)));
+  Vec v = Halves(LoadVec(&value));
   for (int i = 0; i < count; ++i) {
     // The block is the message, then the control sum: both steps with it
     // share its terms.
@@ -403,7 +455,7 @@ template <std::size_t... I>
     const Vec h2 = Step(c, h1, lengthTerms);
     v = Step(c, h2, block);
   }
-  StoreVec(&value, v);
+  StoreVec(&value, FromHalves(v));
   return value;
 }
 
