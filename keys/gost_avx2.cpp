@@ -11,18 +11,17 @@
 // - rounds: the four ciphers of a step sit in the four 32-bit lanes of one
 //   128-bit register. Each S-box is one byte shuffle of a 16-entry table on
 //   every byte's nibble; blends then take each byte position from its own
-//   S-box;
+//   S-box (see Round);
 // - the round keys and psi^n are fixed byte-linear maps of a 256-bit value:
 //   each output byte is the XOR of some input bytes. Such a map is a few
-//   byte shuffles XORed together (see ShuffleLayers), taking each input byte
-//   from the same 128-bit half or from the other one. Byte shuffles are what
-//   the rounds wait for, so the maps use as few as they can: a cross-lane
-//   move makes the other half once per value, and one word permute puts the
-//   input of the key maps into halves of their own (see Halves).
+//   byte shuffles XORed together (see ShuffleLayers). The values are kept
+//   with their 32-bit words rearranged (see Halves), so that the key maps
+//   read each half alone and the ciphers' halves N1 and N2 are the value's.
 //
-// On the AMD Zen 3 machine it was tuned on, every extra byte shuffle in a
-// round costs about a cycle, so a round takes about 15 cycles, not the 10 of
-// its longest chain of dependent instructions.
+// Nearly all the time goes to the rounds, each a chain of dependent
+// instructions: on the AMD Zen 3 machine it was tuned on, a round takes about
+// 13.5 cycles and the 96 rounds of a re-hash about 90 % of it. Between two
+// steps the next step's first round waits for psi^74 and its round key.
 #if defined(__AVX2__)
 
 #include "keys/gost_core.h"
@@ -138,21 +137,21 @@ template <std::size_t First, std::size_t Last, std::size_t N>
   }
 }
 
-template <const Bytes32* Layer, std::size_t... I>
+template <const ShuffleLayers& L, bool Second, std::size_t... I>
 [[gnu::always_inline]] inline Vec XorOfShuffles(Vec x, std::index_sequence<I...>) {
-  const Vec terms[] = {Shuffle(x, Layer[I])...};
+  const Vec terms[] = {Shuffle(x, Second ? L.second[I] : L.first[I])...};
   return XorTree<0, sizeof...(I)>(terms);
 }
 
 // The first input's part and the second input's part of a map.
 template <const ShuffleLayers& L>
 [[gnu::always_inline]] inline Vec FirstPart(Vec x) {
-  return XorOfShuffles<L.first>(x, std::make_index_sequence<L.firstCount>{});
+  return XorOfShuffles<L, false>(x, std::make_index_sequence<L.firstCount>{});
 }
 
 template <const ShuffleLayers& L>
 [[gnu::always_inline]] inline Vec SecondPart(Vec x) {
-  return XorOfShuffles<L.second>(x, std::make_index_sequence<L.secondCount>{});
+  return XorOfShuffles<L, true>(x, std::make_index_sequence<L.secondCount>{});
 }
 
 template <const ShuffleLayers& L>
