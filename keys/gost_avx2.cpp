@@ -20,7 +20,7 @@
 //
 // Nearly all the time goes to the rounds, each a chain of dependent
 // instructions: on the AMD Zen 3 machine it was tuned on, a round takes about
-// 13.5 cycles and the 96 rounds of a re-hash about 90 % of it. Between two
+// 13.5 cycles and the 96 rounds of a re-hash over 90 % of it. Between two
 // steps the next step's first round waits for psi^74 and its round key.
 #if defined(__AVX2__)
 
