@@ -2,9 +2,8 @@
 
 #include "app/identity.h"
 #include "app/qs_version_info.h"
-#include "keys/key_store.h"
+#include "platform/process.h"
 
-#include <cstdlib>
 #include <system_error>
 
 // Set by the build (cmake/Packaging.cmake); the defaults are a build tree's.
@@ -17,39 +16,13 @@
 
 namespace vorsal {
 
-namespace {
-
-std::filesystem::path AbsoluteFromEnvironment(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr || value[0] != '/') return {};
-  return value;
-}
-
-// AppDir, or the running executable's directory for a tool that leaves
-// AppDir empty.
 std::filesystem::path ProgramDir() {
   return AppDir.empty() ? std::filesystem::path(RunningExecutablePath()).parent_path() : std::filesystem::path(AppDir);
 }
 
-}  // namespace
-
-std::filesystem::path UserDataDir() {
-  std::filesystem::path base = AbsoluteFromEnvironment("XDG_DATA_HOME");
-  if (base.empty()) {
-    const std::filesystem::path home = AbsoluteFromEnvironment("HOME");
-    if (home.empty()) return {};
-    base = home / ".local" / "share";
-  }
-  return base / "vorsal";
-}
+std::filesystem::path UserDataDir() { return platform::UserDataDir(); }
 
 bool InstalledLayout() { return VORSAL_INSTALLED_LAYOUT != 0; }
-
-std::filesystem::path KeyStorePath() {
-  const std::filesystem::path userDataDir = UserDataDir();
-  if (InstalledLayout() && !userDataDir.empty()) return userDataDir / KeyStoreFileName;
-  return KeyStoreLocation(ProgramDir(), userDataDir);
-}
 
 std::filesystem::path HelpFilePath(const std::filesystem::path& appDir) {
   std::error_code error;

@@ -9,8 +9,9 @@
 namespace vorsal {
 
 // The user's data directory for Vorsal: $XDG_DATA_HOME/vorsal when
-// XDG_DATA_HOME is an absolute path, otherwise $HOME/.local/share/vorsal.
-// Empty when neither variable gives an absolute path.
+// XDG_DATA_HOME is an absolute path, otherwise $HOME/.local/share/vorsal
+// (%APPDATA%\Vorsal on Windows). Empty when neither variable gives an
+// absolute path.
 std::filesystem::path UserDataDir();
 
 // True in the installed layout (the package build, CMake option
@@ -19,12 +20,11 @@ std::filesystem::path UserDataDir();
 // and a portable copy are not installed.
 bool InstalledLayout();
 
-// The Keys.ini that the window and the tools use. Installed: UserDataDir()
-// + Keys.ini. Otherwise KeyStoreLocation of AppDir (set by InitIdentity; a
-// tool that makes no versioned copy leaves it empty and the running
-// executable's directory serves) and UserDataDir(). The AppDir rule also
-// serves an installed program when UserDataDir() is empty.
-std::filesystem::path KeyStorePath();
+// AppDir (set by InitIdentity), or the running executable's directory for a
+// tool that makes no versioned copy and leaves AppDir empty.
+std::filesystem::path ProgramDir();
+
+// KeyStorePath, the Keys.ini every program uses, is in keys/key_store.h.
 
 // The help document that F1 opens.
 inline constexpr char HelpFileName[] = "Vorsal.html";

@@ -1,10 +1,9 @@
 #include "app/qs_version_info.h"
 
 #include "app/version_block.h"
+#include "platform/process.h"
 
 #include <array>
-#include <filesystem>
-#include <system_error>
 
 namespace vorsal {
 
@@ -49,11 +48,7 @@ VersionParts SplitFileVersion(std::string_view fileVersion) {
   return parts;
 }
 
-std::string RunningExecutablePath() {
-  std::error_code error;
-  std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
-  return error ? std::string() : path.string();
-}
+std::string RunningExecutablePath() { return platform::ExecutablePath(); }
 
 TQSVersionInfo::TQSVersionInfo() : TQSVersionInfo(RunningExecutablePath()) {}
 

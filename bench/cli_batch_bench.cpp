@@ -9,11 +9,9 @@
 // "x_bound" is the measured time over that bound.
 #include "cli/commands.h"
 #include "cli/modem_link.h"
-#include "sim/sim_process.h"
+#include "support/sim_process.h"
 
 #include <benchmark/benchmark.h>
-
-#include <QCoreApplication>
 
 #include <unistd.h>
 
@@ -65,7 +63,6 @@ BENCHMARK(BM_BatchStep)->Arg(0)->Arg(267)->Iterations(6)->UseRealTime()->Unit(be
 }  // namespace
 
 int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -1,7 +1,5 @@
 #include "cli/modem_link.h"
 
-#include <QCoreApplication>
-
 #include <charconv>
 #include <chrono>
 #include <thread>
@@ -63,7 +61,7 @@ void ModemLink::PortFailed(const std::string& message) {
 }
 
 void ModemLink::Tick() {
-  QCoreApplication::processEvents();
+  portEvents_.RunPosted();
   engine_.TimerRXTimer();
   if (gaugeRunning_) engine_.TimerGaugeTimer();
 }

@@ -7,6 +7,7 @@
 #include "protocol/exchange_view.h"
 #include "protocol/key_transfer.h"
 #include "serial/com_port.h"
+#include "serial/polled_event_queue.h"
 
 #include <cstdint>
 #include <functional>
@@ -92,7 +93,8 @@ class ModemLink : private ExchangeView, private ModemPort {
 
   std::function<void(int)> sleep_;
   int retries_;
-  TComPort comPort_;
+  PolledEventQueue portEvents_;  // the port's deliveries, run by Tick
+  TComPort comPort_{&portEvents_};
   ExchangeEngine engine_;
   int gaugeMaximum_ = IdleGaugeMaximum;
   int gaugeProgress_ = 0;

@@ -48,17 +48,4 @@ int HexToBytes(std::string_view text, std::uint8_t* buffer, int capacity) {
   return static_cast<int>(n);
 }
 
-std::string QuotedArgument(std::string_view argument) {
-  std::string quoted = "'";
-  for (const char c : argument) {
-    const auto code = static_cast<unsigned char>(c);
-    if (code < 32 || code == 127) {
-      quoted += "\\x" + BytesToHex(&code, 1);
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "'";
-}
-
 }  // namespace vorsal

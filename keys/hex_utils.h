@@ -3,6 +3,10 @@
 // are not clean hex still convert, without any message.
 #pragma once
 
+// QuotedArgument moved to the programs' shared command-line helpers; kept
+// reachable here for callers that still include this header for it.
+#include "app/command_line.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -26,10 +30,5 @@ std::string BytesToHex(const std::uint8_t* bytes, int count, std::string_view se
 //  - at most `capacity` bytes are written; buffer bytes from the returned
 //    count on are left untouched. A capacity of 0 or less writes nothing.
 int HexToBytes(std::string_view text, std::uint8_t* buffer, int capacity);
-
-// A command-line argument as the tools quote it in their one-line messages:
-// between single quotes, with control characters (codes below 32, and 127)
-// written as \xHH so that a message never spans lines or moves the cursor.
-std::string QuotedArgument(std::string_view argument);
 
 }  // namespace vorsal

@@ -1,5 +1,6 @@
 #include "keys/key_store.h"
 
+#include "app/program_paths.h"
 #include "keys/ini_file.h"
 
 #include <system_error>
@@ -20,6 +21,12 @@ std::filesystem::path KeyStoreLocation(const std::filesystem::path& appDir,
   const std::filesystem::path inAppDir = appDir / KeyStoreFileName;
   if (userDataDir.empty() || FileUpdatable(inAppDir)) return inAppDir;
   return userDataDir / KeyStoreFileName;
+}
+
+std::filesystem::path KeyStorePath() {
+  const std::filesystem::path userDataDir = UserDataDir();
+  if (InstalledLayout() && !userDataDir.empty()) return userDataDir / KeyStoreFileName;
+  return KeyStoreLocation(ProgramDir(), userDataDir);
 }
 
 std::string KeyStoreLookup(const std::filesystem::path& file, std::string_view keyName) {

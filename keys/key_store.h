@@ -28,6 +28,13 @@ constexpr std::size_t KeyStoreNamesByteLimit = 16384;
 std::filesystem::path KeyStoreLocation(const std::filesystem::path& appDir,
                                        const std::filesystem::path& userDataDir);
 
+// The Keys.ini that the window and the tools use. Installed (InstalledLayout):
+// UserDataDir() + Keys.ini. Otherwise KeyStoreLocation of ProgramDir() (AppDir,
+// or the running executable's directory for a tool that leaves AppDir empty)
+// and UserDataDir(). The ProgramDir rule also serves an installed program
+// when UserDataDir() is empty.
+std::filesystem::path KeyStorePath();
+
 // The stored value of the key name (trimmed, at most 2047 characters); empty
 // when there is no such entry or the file is missing or unreadable.
 std::string KeyStoreLookup(const std::filesystem::path& file, std::string_view keyName);

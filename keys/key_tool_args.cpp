@@ -1,6 +1,6 @@
 #include "keys/key_tool_args.h"
 
-#include "keys/hex_utils.h"
+#include "app/command_line.h"
 
 #include <string_view>
 

@@ -1,22 +1,9 @@
 #include "serial/com_port.h"
 
-#include "serial/port_diagnosis.h"
-
 #include "serial/com_thread.h"
-#include "serial/line_rate.h"
 #include "serial/port_list.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <cstdlib>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <thread>
-#include <unistd.h>
 
 namespace vorsal {
 
@@ -56,9 +43,6 @@ std::string ErrorMessage(int code, int systemCode) {
   return text;
 }
 
-// Pseudo-terminals and some adapters have no modem lines.
-bool NoModemLines(int error) { return error == ENOTTY || error == EINVAL; }
-
 unsigned RateOf(TBaudRate rate, std::int32_t custom) {
   static constexpr unsigned kRates[] = {0,     110,   300,   600,    1200,   2400,
                                         4800,  9600,  14400, 19200,  38400,  56000,
@@ -67,62 +51,26 @@ unsigned RateOf(TBaudRate rate, std::int32_t custom) {
   return kRates[rate];
 }
 
-// The C library's constant for a rate, or 0 when it has none.
-speed_t StandardSpeed(unsigned rate) {
-  switch (rate) {
-    case 110: return B110;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    default: return 0;
+platform::LineControl ControlOf(TDTRFlowControl dtr) {
+  switch (dtr) {
+    case dtrEnable: return platform::LineControl::On;
+    case dtrHandshake: return platform::LineControl::Handshake;
+    case dtrDisable: break;
   }
+  return platform::LineControl::Off;
 }
 
-tcflag_t SizeFlag(TDataBits bits) {
-  static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-  return kSizes[bits];
-}
-
-tcflag_t ParityFlags(TParityBits bits) {
-  switch (bits) {
-    case prOdd: return PARENB | PARODD;
-    case prEven: return PARENB;
-    case prMark: return PARENB | CMSPAR | PARODD;
-    case prSpace: return PARENB | CMSPAR;
-    case prNone: break;
+platform::LineControl ControlOf(TRTSFlowControl rts) {
+  switch (rts) {
+    case rtsEnable: return platform::LineControl::On;
+    case rtsHandshake: return platform::LineControl::Handshake;
+    case rtsToggle: return platform::LineControl::Toggle;
+    case rtsDisable: break;
   }
-  return 0;
-}
-
-// Raises and lowers modem lines; a device without them is not a failure.
-void SetModemLines(int fd, ModemLineMasks lines) {
-  if (lines.raise != 0 && ioctl(fd, TIOCMBIS, &lines.raise) != 0 && !NoModemLines(errno)) {
-    throw EComPort(CE_SetStateFailed, errno);
-  }
-  if (lines.lower != 0 && ioctl(fd, TIOCMBIC, &lines.lower) != 0 && !NoModemLines(errno)) {
-    throw EComPort(CE_SetStateFailed, errno);
-  }
+  return platform::LineControl::Off;
 }
 
 }  // namespace
-
-ModemLineMasks ModemLineMasksFor(TDTRFlowControl dtr, TRTSFlowControl rts) {
-  ModemLineMasks lines;
-  (dtr == dtrDisable ? lines.lower : lines.raise) |= TIOCM_DTR;
-  // With handshake the driver drives RTS; toggling isn't available and
-  // leaves RTS at its idle (off) state.
-  if (rts == rtsEnable) lines.raise |= TIOCM_RTS;
-  if (rts == rtsDisable || rts == rtsToggle) lines.lower |= TIOCM_RTS;
-  return lines;
-}
 
 EComPort::EComPort(int code, int systemCode)
     : std::runtime_error(ErrorMessage(code, systemCode)),
@@ -178,7 +126,7 @@ void TComBuffer::SetOutputSize(std::int32_t value) {
 
 // ---- the port ----
 
-TCustomComPort::TCustomComPort(QObject* parent) : QObject(parent) {}
+TCustomComPort::TCustomComPort(EventQueue* queue) : queue_(queue) {}
 
 TCustomComPort::~TCustomComPort() {
   try {
@@ -188,6 +136,35 @@ TCustomComPort::~TCustomComPort() {
   }
   StopThread();
   CloseDevice();
+}
+
+void TCustomComPort::SetEventQueue(EventQueue* queue) {
+  std::shared_ptr<HandOver> waiting;
+  if (thread_) waiting = thread_->Hand();
+  std::lock_guard lock(queueMutex_);
+  queue_ = queue;
+  if (queue_ == nullptr || !waiting) return;
+  bool pending;
+  {
+    std::lock_guard handLock(waiting->mutex);
+    pending = waiting->pending && !waiting->serving;
+  }
+  // A batch posted to the old queue (or to none) may never run there.
+  if (pending) {
+    std::weak_ptr<TCustomComPort*> alive = alive_;
+    queue_->Post([alive, waiting] {
+      if (const auto port = alive.lock()) (*port)->ServeDelivery(waiting);
+    });
+  }
+}
+
+void TCustomComPort::PostDelivery(const std::shared_ptr<HandOver>& hand) {
+  std::weak_ptr<TCustomComPort*> alive = alive_;
+  std::lock_guard lock(queueMutex_);
+  if (queue_ == nullptr) return;
+  queue_->Post([alive, hand] {
+    if (const auto port = alive.lock()) (*port)->ServeDelivery(hand);
+  });
 }
 
 void TCustomComPort::SetPort(const std::string& name) {
@@ -221,11 +198,6 @@ void TCustomComPort::SetConnected(bool value) {
   }
 }
 
-std::string ComPortDevicePath(const std::string& name) {
-  if (!name.empty() && name.front() == '/') return name;
-  return "/dev/" + name;
-}
-
 void TCustomComPort::Open() {
   if (Connected()) return;
   if (OnBeforeOpen) OnBeforeOpen(this);
@@ -245,38 +217,12 @@ void TCustomComPort::Open() {
 }
 
 void TCustomComPort::OpenDevice() {
-  const std::string path = ComPortDevicePath(port_);
-  // The lock and the exclusive mode below keep out later openers only; a
-  // program that opened the device earlier without a lock (a terminal, a
-  // modem manager probing a new adapter) would share the line and take the
-  // modem's replies. Where the system shows us such a holder, refuse.
-  if (!FindPortHolders(path).empty()) throw EComPort(CE_OpenFailed, EBUSY);
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw EComPort(CE_OpenFailed, errno);
-  // The lock keeps out every other user that asks for it, privileged or not;
-  // the exclusive mode also keeps out unprivileged ones that don't ask.
-  // A lock held elsewhere means the device is busy, whatever flock calls it.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int error = errno == EWOULDBLOCK ? EBUSY : errno;
-    ::close(fd);
-    throw EComPort(CE_OpenFailed, error);
-  }
-  ioctl(fd, TIOCEXCL);
-  // The system raises DTR and RTS on open; drop them at once.
-  int lines = TIOCM_DTR | TIOCM_RTS;
-  ioctl(fd, TIOCMBIC, &lines);
-  fd_ = fd;
+  const int error = device_.Open(ComPortDevicePath(port_));
+  if (error != 0) throw EComPort(CE_OpenFailed, error);
   ++openings_;
 }
 
-void TCustomComPort::CloseDevice() {
-  if (fd_ < 0) return;
-  // The exclusive mode belongs to the tty, not to this descriptor: clear it so
-  // that the device can be opened again while someone else still holds it.
-  ioctl(fd_, TIOCNXCL);
-  ::close(fd_);
-  fd_ = -1;
-}
+void TCustomComPort::CloseDevice() { device_.Close(); }
 
 void TCustomComPort::ApplyBufferSizes() {
   // The system's queues have fixed sizes; the stored sizes are used where
@@ -288,44 +234,29 @@ void TCustomComPort::ApplyTimeoutSettings() {
 }
 
 void TCustomComPort::ApplyLineSettings() {
-  if (fd_ < 0) return;
-  termios tio{};
-  if (tcgetattr(fd_, &tio) != 0) throw EComPort(CE_SetStateFailed, errno);
-  cfmakeraw(&tio);
-  tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL);
-  tio.c_cflag |= CLOCAL | CREAD | SizeFlag(dataBits_) | ParityFlags(parity_.Bits());
-  // One and a half stop bits exist only with five data bits (where the
-  // hardware gives them for the two-stop-bit setting).
-  if (stopBits_ == sbOne5StopBits && dataBits_ != dbFive) throw EComPort(CE_SetStateFailed, EINVAL);
-  if (stopBits_ != sbOneStopBit) tio.c_cflag |= CSTOPB;
-  if (flowControl_.OutCTSFlow() || flowControl_.ControlRTS() == rtsHandshake) tio.c_cflag |= CRTSCTS;
-  tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK);
-  if (flowControl_.XonXoffOut()) tio.c_iflag |= IXON;
-  if (flowControl_.XonXoffIn()) tio.c_iflag |= IXOFF;
-  if (parity_.Check()) tio.c_iflag |= INPCK;
-  tio.c_cc[VSTART] = flowControl_.XonChar();
-  tio.c_cc[VSTOP] = flowControl_.XoffChar();
-  tio.c_cc[VMIN] = 1;
-  tio.c_cc[VTIME] = 0;
-
-  const unsigned rate = RateOf(baudRate_, customBaudRate_);
-  if (rate == 0) throw EComPort(CE_SetStateFailed, EINVAL);
-  const speed_t speed = StandardSpeed(rate);
-  if (speed != 0) {
-    cfsetispeed(&tio, speed);
-    cfsetospeed(&tio, speed);
-  }
-  if (tcsetattr(fd_, TCSANOW, &tio) != 0) throw EComPort(CE_SetStateFailed, errno);
-  if (speed == 0 && !SetLineRate(fd_, rate)) throw EComPort(CE_SetStateFailed, errno);
-
-  SetModemLines(fd_, ModemLineMasksFor(flowControl_.ControlDTR(), flowControl_.ControlRTS()));
+  if (!Connected()) return;
+  platform::LineSettings line;
+  line.rate = RateOf(baudRate_, customBaudRate_);
+  line.dataBits = 5 + static_cast<int>(dataBits_);
+  line.parity = static_cast<platform::Parity>(parity_.Bits());
+  line.parityCheck = parity_.Check();
+  line.stopBits = static_cast<platform::StopBits>(stopBits_);
+  line.outCtsFlow = flowControl_.OutCTSFlow();
+  line.xonXoffOut = flowControl_.XonXoffOut();
+  line.xonXoffIn = flowControl_.XonXoffIn();
+  line.xonChar = flowControl_.XonChar();
+  line.xoffChar = flowControl_.XoffChar();
+  line.dtr = ControlOf(flowControl_.ControlDTR());
+  line.rts = ControlOf(flowControl_.ControlRTS());
+  const int error = device_.Apply(line);
+  if (error != 0) throw EComPort(CE_SetStateFailed, error);
 }
 
 void TCustomComPort::StartThread() {
   const TComEvents lineEvents =
       EventBit(evCTS) | EventBit(evDSR) | EventBit(evRLSD) | EventBit(evRing);
   const bool lineHandlers = OnCTSChange || OnDSRChange || OnRLSDChange || OnRing;
-  thread_ = std::make_unique<TComThread>(this, fd_, events_, buffer_.InputSize(),
+  thread_ = std::make_unique<TComThread>(this, device_, events_, buffer_.InputSize(),
                                          (events_ & lineEvents) != 0 && lineHandlers);
 }
 
@@ -341,21 +272,23 @@ void TCustomComPort::StopThread() {
   thread_.reset();
 }
 
-bool TCustomComPort::LineState(int lineBit) {
-  int lines = 0;
-  if (ioctl(fd_, TIOCMGET, &lines) != 0) {
-    if (NoModemLines(errno) || DeviceGone(errno)) return false;
-    throw EComPort(CE_ModemStatFailed, errno);
+bool TCustomComPort::LineState(bool platform::ModemStatus::*line) {
+  platform::ModemStatus status;
+  const int error = device_.ReadModemStatus(status);
+  if (error != 0) {
+    if (platform::DeviceGone(error)) return false;
+    throw EComPort(CE_ModemStatFailed, error);
   }
-  return (lines & lineBit) != 0;
+  return status.*line;
 }
 
 void TCustomComPort::ReportLines() {
-  const bool cts = LineState(TIOCM_CTS);
+  using platform::ModemStatus;
+  const bool cts = LineState(&ModemStatus::cts);
   if (OnCTSChange) OnCTSChange(this, cts);
-  const bool dsr = LineState(TIOCM_DSR);
+  const bool dsr = LineState(&ModemStatus::dsr);
   if (OnDSRChange) OnDSRChange(this, dsr);
-  const bool rlsd = LineState(TIOCM_CD);
+  const bool rlsd = LineState(&ModemStatus::rlsd);
   if (OnRLSDChange) OnRLSDChange(this, rlsd);
 }
 
@@ -369,83 +302,41 @@ void TCustomComPort::Close() {
   // Unsent output is dropped; received bytes stay for a delivery that the
   // event thread may be waiting for. A device that is gone can't be purged,
   // but it must still be released.
-  if (tcflush(fd_, TCOFLUSH) != 0 && !DeviceGone(errno)) throw EComPort(CE_PurgeFailed, errno);
+  const int purge = device_.Purge(true, false);
+  if (purge != 0 && !platform::DeviceGone(purge)) throw EComPort(CE_PurgeFailed, purge);
   const unsigned long opening = openings_;
   StopThread();
   // A delivery run by StopThread may have closed (or even reopened) the port.
   if (!Connected() || openings_ != opening) return;
-  tcflush(fd_, TCIFLUSH);
+  device_.Purge(false, true);
   CloseDevice();
   if (OnAfterClose) OnAfterClose(this);
 }
 
 int TCustomComPort::Read(void* buffer, int count) {
-  if (fd_ < 0) throw EComPort(CEPortNotOpen);
-  if (count <= 0) return 0;
-  for (;;) {
-    const ssize_t n = ::read(fd_, buffer, static_cast<std::size_t>(count));
-    if (n >= 0) return static_cast<int>(n);
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN) return 0;
-    throw EComPort(CE_ReadFailed, errno);
-  }
+  if (!Connected()) throw EComPort(CEPortNotOpen);
+  const int n = device_.Read(buffer, count);
+  if (n < 0) throw EComPort(CE_ReadFailed, -n);
+  return n;
 }
 
 int TCustomComPort::Write(const void* buffer, int count) {
-  using Clock = std::chrono::steady_clock;
-  if (fd_ < 0) throw EComPort(CEPortNotOpen);
+  if (!Connected()) throw EComPort(CEPortNotOpen);
   if (count <= 0) return 0;
+  // -1 stands for all 32 bits set; both values 0: no limit.
   const auto multiplier = static_cast<std::uint32_t>(timeouts_.WriteTotalMultiplier());
   const auto constant = static_cast<std::uint32_t>(timeouts_.WriteTotalConstant());
   const bool limited = multiplier != 0 || constant != 0;
-  const auto limit = std::chrono::milliseconds(
-      std::uint64_t{multiplier} * static_cast<std::uint64_t>(count) + constant);
-  const auto deadline = Clock::now() + std::min<std::chrono::milliseconds>(limit, std::chrono::hours(24 * 365));
-  // Milliseconds left before the deadline, -1 without a limit.
-  auto remaining = [&]() -> long long {
-    if (!limited) return -1;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    return std::max<long long>(0, left.count());
-  };
-
-  const auto* bytes = static_cast<const unsigned char*>(buffer);
-  int written = 0;
-  while (written < count) {
-    const ssize_t n = ::write(fd_, bytes + written, static_cast<std::size_t>(count - written));
-    if (n >= 0) {
-      written += static_cast<int>(n);
-      continue;
-    }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN) throw EComPort(CE_WriteFailed, errno);
-    const long long left = remaining();
-    if (left == 0) return written;
-    pollfd out{fd_, POLLOUT, 0};
-    if (poll(&out, 1, static_cast<int>(std::min<long long>(left, 1000 * 60 * 60))) < 0 &&
-        errno != EINTR) {
-      throw EComPort(CE_WriteFailed, errno);
-    }
-  }
-
-  // Wait until the driver has sent everything, sleeping about as long as the
-  // queued characters take on the line.
-  const unsigned rate = std::max(RateOf(baudRate_, customBaudRate_), 1u);
-  for (;;) {
-    int queued = 0;
-    if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) break;
-    const long long left = remaining();
-    if (left == 0) return written;
-    long long wait = std::max<long long>(1, queued * 10000LL / rate);
-    if (left > 0) wait = std::min(wait, left);
-    std::this_thread::sleep_for(std::chrono::milliseconds(wait));
-  }
-  if (thread_) thread_->NotifyTxEmpty();
-  return written;
+  const long long limitMs =
+      limited ? static_cast<long long>(std::uint64_t{multiplier} * static_cast<std::uint64_t>(count) + constant) : -1;
+  const int n = device_.Write(buffer, count, limitMs);
+  if (n < 0) throw EComPort(CE_WriteFailed, -n);
+  return n;
 }
 
 int TCustomComPort::InputCount() const {
   int count = 0;
-  if (fd_ < 0 || ioctl(fd_, FIONREAD, &count) != 0) return 0;
+  device_.BytesWaiting(count);
   return count;
 }
 
@@ -494,7 +385,7 @@ void TCustomComPort::ServeDelivery(std::shared_ptr<HandOver> hand) {
 }
 
 bool TCustomComPort::DeliveryCurrent(const std::shared_ptr<HandOver>& hand) const {
-  return fd_ >= 0 && thread_ && thread_->Hand() == hand;
+  return Connected() && thread_ && thread_->Hand() == hand;
 }
 
 void TCustomComPort::Deliver(const std::shared_ptr<HandOver>& hand, TComEvents events) {
@@ -503,7 +394,7 @@ void TCustomComPort::Deliver(const std::shared_ptr<HandOver>& hand, TComEvents e
   auto call = [this](const TNotifyEvent& handler) {
     if (handler) handler(this);
   };
-  auto line = [this](const TLineEvent& handler, int bit) {
+  auto line = [this](const TLineEvent& handler, bool platform::ModemStatus::*bit) {
     const bool on = LineState(bit);
     if (handler) handler(this, on);
   };
@@ -525,21 +416,19 @@ void TCustomComPort::Deliver(const std::shared_ptr<HandOver>& hand, TComEvents e
       }
       case evRxChar: {
         int count = 0;
-        if (ioctl(fd_, FIONREAD, &count) != 0) {
-          // A lost device is reported by the event thread itself.
-          if (!DeviceGone(errno)) throw EComPort(CE_ClearComFailed, errno);
-          count = 0;
-        }
+        const int error = device_.BytesWaiting(count);
+        // A lost device is reported by the event thread itself.
+        if (error != 0 && !platform::DeviceGone(error)) throw EComPort(CE_ClearComFailed, error);
         if (count > 0 && OnRxChar) OnRxChar(this, count);
         break;
       }
       case evTxEmpty: call(OnTxEmpty); break;
       case evBreak: call(OnBreak); break;
       case evRing: call(OnRing); break;
-      case evCTS: line(OnCTSChange, TIOCM_CTS); break;
-      case evDSR: line(OnDSRChange, TIOCM_DSR); break;
+      case evCTS: line(OnCTSChange, &platform::ModemStatus::cts); break;
+      case evDSR: line(OnDSRChange, &platform::ModemStatus::dsr); break;
       case evRxFlag: call(OnRxFlag); break;
-      case evRLSD: line(OnRLSDChange, TIOCM_CD); break;
+      case evRLSD: line(OnRLSDChange, &platform::ModemStatus::rlsd); break;
       case evRx80Full: call(OnRx80Full); break;
     }
   }

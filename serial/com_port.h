@@ -4,14 +4,17 @@
 // list of the system's serial ports. Every failure is an EComPort.
 //
 // All operations are called on the thread that owns the port object (the GUI
-// thread); every handler runs on that thread too.
+// thread); every handler runs on that thread too, posted there through the
+// owner's EventQueue.
 #pragma once
 
-#include <QObject>
+#include "platform/serial_device.h"
+#include "serial/event_queue.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -86,7 +89,7 @@ class EComPort : public std::runtime_error {
 
 // Device file of a port name: the name itself when absolute, else
 // "/dev/" + name.
-std::string ComPortDevicePath(const std::string& name);
+inline std::string ComPortDevicePath(const std::string& name) { return platform::SerialDevicePath(name); }
 
 class TCustomComPort;
 class TComThread;
@@ -149,15 +152,6 @@ class TComFlowControl {
   std::uint8_t xoffChar_ = 19;
 };
 
-// The modem lines that applying the line settings raises (TIOCMBIS) and
-// lowers (TIOCMBIC), as TIOCM_DTR / TIOCM_RTS bits. A line in neither mask is
-// left to the driver.
-struct ModemLineMasks {
-  int raise = 0;
-  int lower = 0;
-};
-ModemLineMasks ModemLineMasksFor(TDTRFlowControl dtr, TRTSFlowControl rts);
-
 // Milliseconds. Reads never wait on this system whatever the read values;
 // a write waits at most WriteTotalMultiplier * count + WriteTotalConstant
 // (both 0: no limit). -1 stands for all 32 bits set.
@@ -201,13 +195,15 @@ class TComBuffer {
   std::int32_t outputSize_ = 8192;
 };
 
-class TCustomComPort : public QObject {
+class TCustomComPort {
  public:
   using TNotifyEvent = std::function<void(TCustomComPort* sender)>;
   using TLineEvent = std::function<void(TCustomComPort* sender, bool onOff)>;
 
-  explicit TCustomComPort(QObject* parent = nullptr);
-  ~TCustomComPort() override;
+  // `queue` runs the deliveries on the thread that owns the port. Without
+  // one, a batch of events waits until a queue is set or the port closes.
+  explicit TCustomComPort(EventQueue* queue = nullptr);
+  virtual ~TCustomComPort();
   TCustomComPort(const TCustomComPort&) = delete;
   TCustomComPort& operator=(const TCustomComPort&) = delete;
 
@@ -239,7 +235,12 @@ class TCustomComPort : public QObject {
   TComTimeouts& Timeouts() { return timeouts_; }
   TComBuffer& Buffer() { return buffer_; }
 
-  bool Connected() const { return fd_ >= 0; }
+  // Where the event thread posts its deliveries; may change at any time
+  // (a batch waiting for delivery is posted to the new queue). The queue
+  // must outlive the port or be replaced before it goes.
+  void SetEventQueue(EventQueue* queue);
+
+  bool Connected() const { return device_.IsOpen(); }
   void SetConnected(bool value);
   void Open();
   void Close();
@@ -301,13 +302,16 @@ class TCustomComPort : public QObject {
   void StartThread();
   void StopThread();
   void ReportLines();
-  bool LineState(int lineBit);
+  bool LineState(bool platform::ModemStatus::*line);
   template <class T>
   void ChangeLineSetting(T& field, T value);
 
   // Runs the delivery the event thread waits for, if there is one and it
   // isn't already running further up the stack.
   void ServeDelivery(std::shared_ptr<HandOver> handOver);
+  // Any thread: posts the delivery of `handOver` to the event queue. The
+  // posted call does nothing once the port is gone or the batch was served.
+  void PostDelivery(const std::shared_ptr<HandOver>& handOver);
   void Deliver(const std::shared_ptr<HandOver>& handOver, TComEvents events);
   bool DeliveryCurrent(const std::shared_ptr<HandOver>& handOver) const;
 
@@ -325,7 +329,11 @@ class TCustomComPort : public QObject {
   TComTimeouts timeouts_{this};
   TComBuffer buffer_{this};
 
-  int fd_ = -1;
+  platform::SerialDevice device_;
+  std::mutex queueMutex_;  // the event thread reads queue_ while the owner may set it
+  EventQueue* queue_ = nullptr;
+  // Posted calls hold it weakly: expired once the port is gone.
+  std::shared_ptr<TCustomComPort*> alive_ = std::make_shared<TCustomComPort*>(this);
   unsigned long openings_ = 0;  // tells one opening from the next
   std::unique_ptr<TComThread> thread_;
   std::vector<std::string> portList_;
@@ -334,7 +342,7 @@ class TCustomComPort : public QObject {
 
 class TComPort : public TCustomComPort {
  public:
-  explicit TComPort(QObject* parent = nullptr) : TCustomComPort(parent) {}
+  explicit TComPort(EventQueue* queue = nullptr) : TCustomComPort(queue) {}
 };
 
 // Sets up `port` for a modem at `path`: 600 baud (9600 for connection type 1),

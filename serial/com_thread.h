@@ -1,12 +1,11 @@
 // The event thread of an open port: waits on the device and a stop signal,
-// and hands each batch of events to the port's own thread, blocking until
-// the batch has been delivered there.
+// and hands each batch of events to the port's own thread through the
+// port's event queue, blocking until the batch has been delivered there.
 #pragma once
 
 #include "serial/com_port.h"
 
 #include <atomic>
-#include <cerrno>
 #include <condition_variable>
 #include <exception>
 #include <memory>
@@ -14,10 +13,6 @@
 #include <thread>
 
 namespace vorsal {
-
-// True for the system codes of a device that went away (hang-up, unplugged
-// adapter).
-inline bool DeviceGone(int error) { return error == EIO || error == ENODEV || error == ENXIO; }
 
 // The meeting point of one event thread and the port's thread. A fresh one
 // belongs to every thread, so a delivery that outlives its thread (the port
@@ -36,9 +31,10 @@ struct TCustomComPort::HandOver {
 
 class TComThread {
  public:
-  // Creates the stop signal and the wait set and starts the thread.
-  // Raises EComPort code 1 with the system code when the system refuses.
-  TComThread(TCustomComPort* port, int fd, TComEvents events, int inputSize, bool sampleLines);
+  // Starts the device's event wait and the thread. Raises EComPort code 1
+  // with the system code when the system refuses.
+  TComThread(TCustomComPort* port, platform::SerialDevice& device, TComEvents events, int inputSize,
+             bool sampleLines);
   // Stops and joins the thread. A delivery it waits for must have been run
   // first (TCustomComPort::StopThread does), or this never returns.
   ~TComThread();
@@ -49,25 +45,17 @@ class TComThread {
   // Sets the stop signal. After it returns the thread starts no new batch.
   void RequestStop();
   void Join();
-  // Tells the thread that a write left the output queue empty.
-  void NotifyTxEmpty();
 
  private:
-  // Closes the stop signal, the write signal and the wait set.
-  void CloseHandles();
   void Run();
   // Hands `events` over and waits until they were delivered. False when the
   // port is closing and the batch was not delivered or is still running.
   bool Deliver(TComEvents events, TComErrors errors);
 
   TCustomComPort* port_;
-  int fd_;
+  platform::SerialDevice& device_;
   TComEvents events_;
   int inputSize_;
-  bool sampleLines_;
-  int stopFd_ = -1;
-  int txFd_ = -1;
-  int pollFd_ = -1;
   std::shared_ptr<TCustomComPort::HandOver> hand_;
   std::exception_ptr failure_;  // what a handler raised; no deliveries after it
   std::thread thread_;

@@ -1,10 +1,9 @@
 #include "serial/port_list.h"
 
+#include "platform/port_facts.h"
+
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
 
 namespace vorsal {
 
@@ -19,13 +18,6 @@ bool IsComName(const std::string& name, const std::string& number) {
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// A UART slot that serial_core registered without finding hardware.
-bool IsEmptyUartSlot(const std::filesystem::path& entry) {
-  std::ifstream type(entry / "type");
-  int value = -1;
-  return type >> value && value == 0;
-}
 
 }  // namespace
 
@@ -70,16 +62,7 @@ bool NaturalLess(const std::string& a, const std::string& b) {
 }
 
 std::vector<std::string> SystemPortNames(const std::string& sysfsRoot) {
-  namespace fs = std::filesystem;
-  std::vector<std::string> names;
-  std::error_code ec;
-  fs::directory_iterator it(fs::path(sysfsRoot) / "class" / "tty", ec);
-  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    const fs::path entry = it->path();
-    std::error_code ignored;
-    if (!fs::exists(entry / "device", ignored) || IsEmptyUartSlot(entry)) continue;
-    names.push_back(entry.filename().string());
-  }
+  std::vector<std::string> names = platform::SystemPortNames(sysfsRoot);
   std::sort(names.begin(), names.end(), NaturalLess);
   return names;
 }

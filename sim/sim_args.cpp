@@ -1,6 +1,6 @@
 #include "sim/sim_args.h"
 
-#include "keys/hex_utils.h"
+#include "app/command_line.h"
 
 #include <charconv>
 #include <optional>

@@ -172,6 +172,7 @@ TFormMain::TFormMain(TComPort& comPort, TFormMainHooks hooks, QWidget* parent)
   // once through OnError.
   comPort_.OnRxChar = [this](TCustomComPort*, int) { CommPortRxChar(); };
   comPort_.OnError = [this](TCustomComPort*, TComErrors errors) { CommPortError(errors); };
+  comPort_.SetEventQueue(&eventQueue_);
   qApp->installEventFilter(this);
   FormMain = this;
   Engine.InitGauge();
@@ -184,6 +185,7 @@ TFormMain::~TFormMain() {
   TimerRX->stop();
   TimerGauge->stop();
   FormDestroy();
+  comPort_.SetEventQueue(nullptr);
   comPort_.OnRxChar = nullptr;
   comPort_.OnError = nullptr;
   SetConnectionTypeSource({});

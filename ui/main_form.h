@@ -8,6 +8,7 @@
 #include "protocol/frame.h"
 #include "ui/bar_gauge.h"
 #include "ui/controls.h"
+#include "ui/qt_event_queue.h"
 #include "protocol/exchange_engine.h"
 #include "serial/com_port.h"
 
@@ -193,6 +194,7 @@ class TFormMain : public QMainWindow, public ExchangeView, public ModemPort {
   void AppendRandomKeyChar();
 
   TComPort& comPort_;
+  QtEventQueue eventQueue_;  // the port's deliveries, while this window owns the port
   TFormMainHooks hooks_;
   QWidget* client_ = nullptr;
   std::filesystem::path keyFile_;

@@ -4,7 +4,7 @@
 // standard output and error captured in files.
 #pragma once
 
-#include "sim/sim_process.h"
+#include "support/sim_process.h"
 #include "tests/support/temp_files.h"
 
 #include <gtest/gtest.h>

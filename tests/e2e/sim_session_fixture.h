@@ -8,7 +8,7 @@
 
 #include "app/identity.h"
 #include "keys/hex_utils.h"
-#include "sim/sim_process.h"
+#include "support/sim_process.h"
 #include "tests/support/temp_files.h"
 
 #include <memory>

@@ -1,11 +1,9 @@
+#include "platform/posix_tty.h"
 #include "serial/com_port.h"
-#include "serial/line_rate.h"
 #include "serial/port_diagnosis.h"
+#include "support/event_pump.h"
 #include "support/pty_pair.h"
 #include "support/temp_files.h"
-
-#include <QCoreApplication>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -18,10 +16,12 @@
 #include <cerrno>
 #include <filesystem>
 #include <numeric>
+#include <thread>
 
 namespace vorsal {
 namespace {
 
+using platform::LineRate;
 using test::PtyPair;
 using test::PumpFor;
 using test::WaitUntil;
@@ -68,7 +68,7 @@ class ComPortTest : public ::testing::Test {
   void TearDown() override { ClearHandlers(port_); }
 
   PtyPair pty_;
-  TComPort port_;
+  TComPort port_{&test::PortEvents()};
 };
 
 TEST_F(ComPortTest, OpensAt600Baud8N1RawWithoutFlowControl) {
@@ -268,25 +268,26 @@ TEST_F(ComPortTest, WriteStopsWhenItsTimeOutRunsOut) {
 }
 
 TEST(ModemLineMasks, EachDtrAndRtsSettingRaisesLowersOrLeavesItsLine) {
+  using platform::LineControl;
   struct Case {
-    TDTRFlowControl dtr;
-    TRTSFlowControl rts;
+    LineControl dtr;
+    LineControl rts;
     int raise, lower;
   };
   const Case cases[] = {
       // The defaults: both lines off.
-      {dtrDisable, rtsDisable, 0, TIOCM_DTR | TIOCM_RTS},
-      {dtrEnable, rtsDisable, TIOCM_DTR, TIOCM_RTS},
-      {dtrHandshake, rtsDisable, TIOCM_DTR, TIOCM_RTS},
-      {dtrDisable, rtsEnable, TIOCM_RTS, TIOCM_DTR},
-      {dtrEnable, rtsEnable, TIOCM_DTR | TIOCM_RTS, 0},
+      {LineControl::Off, LineControl::Off, 0, TIOCM_DTR | TIOCM_RTS},
+      {LineControl::On, LineControl::Off, TIOCM_DTR, TIOCM_RTS},
+      {LineControl::Handshake, LineControl::Off, TIOCM_DTR, TIOCM_RTS},
+      {LineControl::Off, LineControl::On, TIOCM_RTS, TIOCM_DTR},
+      {LineControl::On, LineControl::On, TIOCM_DTR | TIOCM_RTS, 0},
       // Handshake leaves RTS to the driver; toggling keeps it off.
-      {dtrDisable, rtsHandshake, 0, TIOCM_DTR},
-      {dtrDisable, rtsToggle, 0, TIOCM_DTR | TIOCM_RTS},
+      {LineControl::Off, LineControl::Handshake, 0, TIOCM_DTR},
+      {LineControl::Off, LineControl::Toggle, 0, TIOCM_DTR | TIOCM_RTS},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "dtr " << c.dtr << " rts " << c.rts);
-    const ModemLineMasks lines = ModemLineMasksFor(c.dtr, c.rts);
+    SCOPED_TRACE(::testing::Message() << "dtr " << static_cast<int>(c.dtr) << " rts " << static_cast<int>(c.rts));
+    const platform::ModemLineMasks lines = platform::ModemLineMasksFor(c.dtr, c.rts);
     EXPECT_EQ(lines.raise, c.raise);
     EXPECT_EQ(lines.lower, c.lower);
   }
@@ -320,13 +321,14 @@ TEST_F(ComPortTest, IdlePortNeverWakesItsThread) {
   EXPECT_EQ(port_.EventWakeups(), 0u);
 }
 
-TEST_F(ComPortTest, ReceivedCharactersAreDeliveredOnTheGuiThread) {
+TEST_F(ComPortTest, ReceivedCharactersAreDeliveredOnTheOwningThread) {
   Bytes received;
   bool onGuiThread = true;
+  const std::thread::id owner = std::this_thread::get_id();
   port_.OnRxChar = [&](TCustomComPort* sender, int count) {
     EXPECT_EQ(sender, &port_);
     EXPECT_GE(count, 1);
-    onGuiThread = onGuiThread && QThread::currentThread() == QCoreApplication::instance()->thread();
+    onGuiThread = onGuiThread && std::this_thread::get_id() == owner;
     std::uint8_t buffer[256];
     const int n = sender->Read(buffer, 256);
     received.insert(received.end(), buffer, buffer + n);
@@ -368,8 +370,26 @@ TEST_F(ComPortTest, CloseRunsTheDeliveryItsThreadWaitsFor) {
   EXPECT_EQ(calls, 1);
 }
 
+// A port without a queue keeps its batch waiting; the queue set later gets it.
+TEST_F(ComPortTest, BatchWaitingForAQueueIsDeliveredThroughTheQueueSetLater) {
+  int calls = 0;
+  port_.SetEventQueue(nullptr);
+  port_.OnRxChar = [&](TCustomComPort* sender, int) {
+    ++calls;
+    std::uint8_t buffer[16];
+    sender->Read(buffer, 16);
+  };
+  port_.Open();
+  pty_.WriteMaster(Sequence(3));
+  ASSERT_TRUE(WaitUntil([&] { return port_.DeliveryWaiting(); }, false));
+  PumpFor(20);
+  EXPECT_EQ(calls, 0);
+  port_.SetEventQueue(&test::PortEvents());
+  EXPECT_TRUE(WaitUntil([&] { return calls == 1; }));
+}
+
 TEST_F(ComPortTest, DestroyingAPortWhoseThreadWaitsReturns) {
-  auto port = std::make_unique<TComPort>();
+  auto port = std::make_unique<TComPort>(&test::PortEvents());
   port->SetPort(pty_.SlavePath());
   port->Open();
   pty_.WriteMaster(Sequence(2));

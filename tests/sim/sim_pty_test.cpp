@@ -14,7 +14,7 @@
 
 #include "keys/hex_utils.h"
 #include "sim/modem_model.h"
-#include "sim/sim_process.h"
+#include "support/sim_process.h"
 #include "tests/support/frames.h"
 #include "tests/support/temp_files.h"
 

@@ -1,6 +1,6 @@
 #include "support/pty_pair.h"
 
-#include <QCoreApplication>
+#include "support/event_pump.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -78,7 +78,7 @@ void PtyPair::CloseMaster() {
 bool WaitUntil(const std::function<bool()>& done, bool pumpEvents, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    if (pumpEvents) QCoreApplication::processEvents();
+    if (pumpEvents) PumpEvents();
     if (done()) return true;
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -40,10 +40,10 @@ class PtyPair {
   std::string slavePath_;
 };
 
-// Runs the Qt event loop of the calling thread (when `pumpEvents`) until
+// Pumps the calling thread's events (PumpEvents, when `pumpEvents`) until
 // `done` holds or `timeoutMs` passed; returns whether it holds.
 bool WaitUntil(const std::function<bool()>& done, bool pumpEvents = true, int timeoutMs = 5000);
-// Runs the event loop for `ms` milliseconds: gives something that must not
+// Pumps events for `ms` milliseconds: gives something that must not
 // happen the chance to show.
 void PumpFor(int ms);
 

@@ -1,4 +1,4 @@
-#include "serial/port_diagnosis.h"
+#include "platform/port_facts.h"
 
 #include <dirent.h>
 #include <grp.h>
@@ -9,11 +9,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <system_error>
 
-namespace vorsal {
+namespace vorsal::platform {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 bool SameFile(const struct stat& a, const struct stat& b) {
   // Device nodes are the same device whatever node (or link) names them.
@@ -67,6 +71,36 @@ bool SessionHas(gid_t gid) {
   return got > 0 && std::find(groups.begin(), groups.begin() + got, gid) != groups.begin() + got;
 }
 
+// The first line of a sysfs attribute file; empty when it cannot be read.
+std::string Attribute(const fs::path& file) {
+  std::ifstream in(file);
+  std::string line;
+  std::getline(in, line);
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+  return line;
+}
+
+// The USB device directory above a tty's device directory: interfaces and
+// usb-serial port directories sit one or two levels below it.
+fs::path UsbDeviceDir(const fs::path& ttyEntry, const fs::path& sysfsRoot) {
+  std::error_code ec;
+  fs::path dir = fs::canonical(ttyEntry / "device", ec);
+  if (ec) return {};
+  const fs::path root = fs::canonical(sysfsRoot, ec);
+  for (int level = 0; level < 4 && !ec && !dir.empty() && dir != root && dir != dir.root_path(); ++level) {
+    if (fs::exists(dir / "idVendor", ec)) return dir;
+    dir = dir.parent_path();
+  }
+  return {};
+}
+
+// A UART slot that serial_core registered without finding hardware.
+bool IsEmptyUartSlot(const fs::path& entry) {
+  std::ifstream type(entry / "type");
+  int value = -1;
+  return type >> value && value == 0;
+}
+
 }  // namespace
 
 std::vector<PortHolder> FindPortHolders(const std::string& devicePath) {
@@ -109,4 +143,46 @@ PortOpenDiagnosis DiagnosePortOpen(const std::string& devicePath, int systemCode
   return result;
 }
 
-}  // namespace vorsal
+UsbIdentity ReadUsbIdentity(const std::string& devicePath, const std::string& sysfsRoot,
+                            const std::string& byIdDir) {
+  UsbIdentity identity;
+  std::error_code ec;
+  // A link (a by-id link, say) is followed as far as it leads.
+  const fs::path device = fs::weakly_canonical(devicePath, ec);
+  if (ec || !device.has_filename()) return identity;
+
+  for (fs::directory_iterator it(byIdDir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    std::error_code linkError;
+    fs::path target = fs::read_symlink(it->path(), linkError);
+    if (linkError) continue;
+    if (target.is_relative()) target = fs::path(byIdDir) / target;
+    if (target.lexically_normal() == device) {
+      identity.byIdLink = it->path().string();
+      break;
+    }
+  }
+
+  const fs::path usb = UsbDeviceDir(fs::path(sysfsRoot) / "class" / "tty" / device.filename(), sysfsRoot);
+  if (usb.empty()) return identity;
+  identity.vendorId = Attribute(usb / "idVendor");
+  identity.productId = Attribute(usb / "idProduct");
+  identity.manufacturer = Attribute(usb / "manufacturer");
+  identity.product = Attribute(usb / "product");
+  identity.serial = Attribute(usb / "serial");
+  return identity;
+}
+
+std::vector<std::string> SystemPortNames(const std::string& systemRoot) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  fs::directory_iterator it(fs::path(systemRoot) / "class" / "tty", ec);
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    const fs::path entry = it->path();
+    std::error_code ignored;
+    if (!fs::exists(entry / "device", ignored) || IsEmptyUartSlot(entry)) continue;
+    names.push_back(entry.filename().string());
+  }
+  return names;
+}
+
+}  // namespace vorsal::platform

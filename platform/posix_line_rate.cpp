@@ -1,12 +1,12 @@
 // Kept apart from everything that includes <termios.h>: the kernel's
 // definitions below clash with the C library's.
-#include "serial/line_rate.h"
+#include "platform/posix_tty.h"
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
-namespace vorsal {
+namespace vorsal::platform {
 
 bool SetLineRate(int fd, unsigned rate) {
   struct termios2 tio {};
@@ -24,4 +24,4 @@ unsigned LineRate(int fd) {
   return tio.c_ospeed;
 }
 
-}  // namespace vorsal
+}  // namespace vorsal::platform

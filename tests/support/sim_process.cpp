@@ -1,4 +1,4 @@
-#include "sim/sim_process.h"
+#include "support/sim_process.h"
 
 #include <fcntl.h>
 #include <poll.h>

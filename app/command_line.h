@@ -1,0 +1,15 @@
+// What the command-line programs (vorsal-cli, vorsal-key, the modem
+// simulator) share in their messages.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vorsal {
+
+// A command-line argument as the tools quote it in their one-line messages:
+// between single quotes, with control characters (codes below 32, and 127)
+// written as \xHH so that a message never spans lines or moves the cursor.
+std::string QuotedArgument(std::string_view argument);
+
+}  // namespace vorsal

@@ -1,0 +1,112 @@
+// Files as the operating system keeps them: whole-file reads with a size
+// limit, writes that replace a file atomically or keep its owner, group,
+// mode and links, a lock shared by every writer of a directory, an
+// append-only file for journals, and deleting a file whatever its
+// read-only mark. Failures come back as the system's reason in words.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace vorsal::platform {
+
+// The system's text for an error code.
+std::string SystemErrorText(int code);
+
+enum class ReadStatus {
+  Read,
+  Missing,     // no such file
+  Unreadable,  // the file exists but cannot be read (or is not a regular file)
+  TooLarge,    // larger than the limit
+};
+
+// Reads the whole regular file at `path`, at most `maxBytes` bytes. Unless
+// Read, `bytes` is empty; `errnum` (when given) receives the system code of
+// Unreadable. A FIFO or device in the file's place never blocks the read.
+ReadStatus ReadWholeFile(const std::filesystem::path& path, std::size_t maxBytes, std::string& bytes,
+                         int* errnum = nullptr);
+
+// The file a write to `path` must change: the end of its chain of symbolic
+// links, each of which must belong to this user (a link another user made
+// could point this user's write at any file this user may write). A path
+// with nothing at it is its own target. False with `reason` set otherwise.
+bool ResolveForWrite(const std::filesystem::path& path, std::filesystem::path& target, std::string& reason);
+
+// Writes `bytes` to `target` (already resolved: not a link) so that nothing
+// else about the file changes. A new file gets mode 0600. An existing file
+// keeps its mode, owner, group and hard links, and one that is read-only to
+// this process is not written. Where it can, the content goes to a
+// temporary file in the same directory, flushed and renamed over the file
+// (ReplaceFile), so the file holds either its old or its new content. Where
+// a rename would lose something (other hard links, an owner or group this
+// user cannot give) or the directory takes no new file, the file is
+// rewritten in place and flushed, its space claimed before any byte is
+// overwritten. False with `reason` set on failure.
+bool WriteFileKeepingAttributes(const std::filesystem::path& target, std::string_view bytes, std::string& reason);
+
+// Replaces whatever file is at `target` by a new one holding `bytes` with
+// permission bits `mode`: written to a fresh temporary file beside it
+// (never through anything planted at that name), flushed, renamed into
+// place. No half-written file is ever left under the name. False with
+// `reason` set on failure.
+bool ReplaceFile(const std::filesystem::path& target, std::string_view bytes, unsigned mode, std::string& reason);
+
+// True when this user may keep the file up to date as far as permissions
+// tell: through symbolic links of this user's own, an existing file can be
+// read and written, or there is none and its directory takes new files.
+bool FileUpdatable(const std::filesystem::path& path);
+
+// Deletes the file at `path` (a symbolic link itself, never its target). A
+// file marked read-only is made writable by its owner first, but only when
+// `path` is its one name, since the mark belongs to the file. A directory is
+// left alone. False when nothing was deleted.
+bool DeleteFileForcibly(const std::filesystem::path& path);
+
+// The permission bits of the file at `path` (following links), 0 when it
+// cannot be told.
+unsigned FileMode(const std::filesystem::path& path);
+
+// An exclusive lock on a directory, held from Acquire until the object
+// goes: every writer of the directory's files that takes it is kept apart
+// from the others. Where the file system has no locks, none is held.
+class DirectoryLock {
+ public:
+  DirectoryLock() = default;
+  ~DirectoryLock();
+  DirectoryLock(const DirectoryLock&) = delete;
+  DirectoryLock& operator=(const DirectoryLock&) = delete;
+  // Waits for the lock; false with `reason` set when the directory can't be
+  // opened.
+  bool Acquire(const std::filesystem::path& directory, std::string& reason);
+
+ private:
+  long long handle_ = -1;
+};
+
+// A file that only grows: opened (created with mode 0644 when missing) for
+// appending, so that lines of several writers never overwrite each other.
+class AppendFile {
+ public:
+  AppendFile() = default;
+  ~AppendFile();
+  AppendFile(const AppendFile&) = delete;
+  AppendFile& operator=(const AppendFile&) = delete;
+  // Each returns 0 or the system code.
+  int Open(const std::filesystem::path& path);
+  // Waits for an exclusive lock on the file, shared with other programs
+  // that lock it; Unlock gives it back.
+  int Lock();
+  void Unlock();
+  int Size(std::uint64_t& size) const;
+  // Writes all of `bytes` at the end; a short write is ENOSPC.
+  int Append(std::string_view bytes);
+  bool IsOpen() const { return handle_ >= 0; }
+
+ private:
+  long long handle_ = -1;
+};
+
+}  // namespace vorsal::platform

@@ -1,0 +1,284 @@
+// Files on POSIX systems: open/fstat/read, mkostemp and rename, in-place
+// rewrites with posix_fallocate, flock on directories and journals.
+#include "platform/files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vorsal::platform {
+
+namespace {
+
+// Closes a descriptor when it goes out of scope.
+struct Fd {
+  int fd = -1;
+  explicit Fd(int value) : fd(value) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+std::filesystem::path DirectoryOf(const std::filesystem::path& file) {
+  std::filesystem::path dir = file.parent_path();
+  return dir.empty() ? std::filesystem::path(".") : dir;
+}
+
+bool Failed(std::string& reason, int errnum) {
+  reason = SystemErrorText(errnum);
+  return false;
+}
+
+// Writes a new file through a temporary file and a rename. `old`, when
+// given, is the file being replaced: the new one gets its mode, owner and
+// group; otherwise it gets `mode`. Returns false with `keepTrying` set when
+// the rename way cannot keep the file as it was, but rewriting it in place
+// may.
+bool ReplaceByRename(const std::filesystem::path& target, const struct stat* old, mode_t mode, std::string_view bytes,
+                     bool& keepTrying, std::string& reason) {
+  keepTrying = false;
+  const std::filesystem::path dir = DirectoryOf(target);
+  std::string temp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+  Fd file(::mkostemp(temp.data(), O_CLOEXEC));  // created new, with mode 0600
+  if (file.fd < 0) {
+    keepTrying = old != nullptr;  // e.g. a directory that takes no new file
+    return Failed(reason, errno);
+  }
+  const auto discard = [&](int errnum) {
+    ::unlink(temp.c_str());
+    return Failed(reason, errnum);
+  };
+  if (old != nullptr) {
+    struct stat made {};
+    if (::fstat(file.fd, &made) != 0) return discard(errno);
+    if ((made.st_uid != old->st_uid || made.st_gid != old->st_gid) &&
+        ::fchown(file.fd, old->st_uid, old->st_gid) != 0) {
+      keepTrying = true;
+      return discard(errno);
+    }
+    mode = old->st_mode & 07777;
+  }
+  if (mode != 0600 && ::fchmod(file.fd, mode) != 0) return discard(errno);
+  if (!WriteAll(file.fd, bytes) || ::fsync(file.fd) != 0) return discard(errno);
+  const int fd = file.fd;
+  file.fd = -1;
+  if (::close(fd) != 0) return discard(errno);
+  if (::rename(temp.c_str(), target.c_str()) != 0) return discard(errno);
+  // Make the rename itself durable; the new content is in place either way.
+  Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dirFd.fd >= 0) ::fsync(dirFd.fd);
+  return true;
+}
+
+// Rewrites the file `old` describes in place: the same inode, so its owner,
+// group, mode and hard links stay. The space for a longer content is claimed
+// first, so running out of it fails before any old byte is overwritten.
+bool RewriteInPlace(const std::filesystem::path& target, const struct stat& old, std::string_view bytes,
+                    std::string& reason) {
+  Fd file(::open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (file.fd < 0) return Failed(reason, errno);
+  struct stat now {};
+  if (::fstat(file.fd, &now) != 0) return Failed(reason, errno);
+  if (now.st_dev != old.st_dev || now.st_ino != old.st_ino || !S_ISREG(now.st_mode)) return Failed(reason, EBUSY);
+  const off_t size = static_cast<off_t>(bytes.size());
+  if (size > now.st_size) {
+    const int claimed = ::posix_fallocate(file.fd, now.st_size, size - now.st_size);
+    if (claimed != 0) return Failed(reason, claimed);
+  }
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t written = ::pwrite(file.fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return Failed(reason, errno);
+    }
+    done += static_cast<std::size_t>(written);
+  }
+  if (::ftruncate(file.fd, size) != 0 || ::fsync(file.fd) != 0) return Failed(reason, errno);
+  return true;
+}
+
+}  // namespace
+
+std::string SystemErrorText(int code) { return std::strerror(code); }
+
+ReadStatus ReadWholeFile(const std::filesystem::path& path, std::size_t maxBytes, std::string& out, int* errnum) {
+  out.clear();
+  const auto unreadable = [&](int code) {
+    if (errnum) *errnum = code;
+    return ReadStatus::Unreadable;
+  };
+  // O_NONBLOCK keeps a FIFO in the file's place from blocking the open.
+  Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (file.fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? ReadStatus::Missing : unreadable(errno);
+  struct stat info {};
+  if (::fstat(file.fd, &info) != 0) return unreadable(errno);
+  if (!S_ISREG(info.st_mode)) return unreadable(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+  if (static_cast<std::uintmax_t>(info.st_size) > maxBytes) return ReadStatus::TooLarge;
+
+  // Read up to one byte past the limit, in case the file grew meanwhile.
+  std::string bytes(static_cast<std::size_t>(info.st_size) + 1, '\0');
+  std::size_t got = 0;
+  for (;;) {
+    if (got == bytes.size()) {
+      if (bytes.size() > maxBytes) return ReadStatus::TooLarge;
+      bytes.resize(std::min(bytes.size() * 2, maxBytes + 1));
+    }
+    const ssize_t n = ::read(file.fd, bytes.data() + got, bytes.size() - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return unreadable(errno);
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  bytes.resize(got);
+  out = std::move(bytes);
+  return ReadStatus::Read;
+}
+
+bool ResolveForWrite(const std::filesystem::path& path, std::filesystem::path& target, std::string& reason) {
+  constexpr int MaxLinks = 40;  // as the kernel's limit on a chain of links
+  std::filesystem::path current = path;
+  for (int hop = 0; hop <= MaxLinks; ++hop) {
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0) {
+      if (errno != ENOENT) return Failed(reason, errno);
+      target = current;  // a new file
+      return true;
+    }
+    if (!S_ISLNK(info.st_mode)) {
+      target = current;
+      return true;
+    }
+    // The kernel refuses such links in sticky directories for the same reason.
+    if (info.st_uid != ::geteuid()) {
+      reason = "it is a symbolic link owned by another user";
+      return false;
+    }
+    std::error_code ec;
+    const std::filesystem::path next = std::filesystem::read_symlink(current, ec);
+    if (ec) return Failed(reason, ec.value());
+    current = next.is_absolute() ? next : DirectoryOf(current) / next;
+  }
+  return Failed(reason, ELOOP);
+}
+
+bool WriteFileKeepingAttributes(const std::filesystem::path& target, std::string_view bytes, std::string& reason) {
+  struct stat old {};
+  if (::stat(target.c_str(), &old) != 0) {
+    if (errno != ENOENT) return Failed(reason, errno);
+    bool unused = false;
+    return ReplaceByRename(target, nullptr, 0600, bytes, unused, reason);
+  }
+  if (!S_ISREG(old.st_mode)) return Failed(reason, S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
+  // A file its owner made read-only stays unwritten, as an in-place write
+  // would; the rename alone would not stop at its permission bits.
+  if (::access(target.c_str(), W_OK) != 0) return Failed(reason, errno);
+  if (old.st_nlink <= 1) {
+    bool keepTrying = false;
+    if (ReplaceByRename(target, &old, 0, bytes, keepTrying, reason)) return true;
+    if (!keepTrying) return false;
+  }
+  return RewriteInPlace(target, old, bytes, reason);
+}
+
+bool ReplaceFile(const std::filesystem::path& target, std::string_view bytes, unsigned mode, std::string& reason) {
+  bool unused = false;
+  return ReplaceByRename(target, nullptr, static_cast<mode_t>(mode & 07777), bytes, unused, reason);
+}
+
+bool FileUpdatable(const std::filesystem::path& path) {
+  std::filesystem::path target;
+  std::string reason;
+  if (!ResolveForWrite(path, target, reason)) return false;
+  if (::access(target.c_str(), F_OK) == 0) return ::access(target.c_str(), R_OK | W_OK) == 0;
+  return ::access(DirectoryOf(target).c_str(), W_OK | X_OK) == 0;
+}
+
+bool DeleteFileForcibly(const std::filesystem::path& path) {
+  struct stat old {};
+  if (::lstat(path.c_str(), &old) != 0 || S_ISDIR(old.st_mode)) return false;
+  // A symbolic link is removed as it is: changing modes through it would
+  // change the file it points to.
+  if (S_ISREG(old.st_mode) && old.st_nlink == 1) ::chmod(path.c_str(), (old.st_mode & 07777) | S_IWUSR);
+  return ::unlink(path.c_str()) == 0;
+}
+
+unsigned FileMode(const std::filesystem::path& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 ? static_cast<unsigned>(info.st_mode & 07777) : 0u;
+}
+
+DirectoryLock::~DirectoryLock() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+bool DirectoryLock::Acquire(const std::filesystem::path& directory, std::string& reason) {
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Failed(reason, errno);
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+  handle_ = fd;
+  while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+  }
+  return true;
+}
+
+AppendFile::~AppendFile() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+int AppendFile::Open(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return errno;
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+  handle_ = fd;
+  return 0;
+}
+
+int AppendFile::Lock() {
+  while (::flock(static_cast<int>(handle_), LOCK_EX) != 0) {
+    if (errno != EINTR) return errno;
+  }
+  return 0;
+}
+
+void AppendFile::Unlock() { ::flock(static_cast<int>(handle_), LOCK_UN); }
+
+int AppendFile::Size(std::uint64_t& size) const {
+  struct stat info {};
+  if (::fstat(static_cast<int>(handle_), &info) != 0) return errno;
+  size = static_cast<std::uint64_t>(info.st_size);
+  return 0;
+}
+
+int AppendFile::Append(std::string_view bytes) {
+  ssize_t written;
+  do {
+    written = ::write(static_cast<int>(handle_), bytes.data(), bytes.size());
+  } while (written < 0 && errno == EINTR);
+  if (written < 0) return errno;
+  return static_cast<std::size_t>(written) == bytes.size() ? 0 : ENOSPC;
+}
+
+}  // namespace vorsal::platform

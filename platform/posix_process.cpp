@@ -1,0 +1,57 @@
+// The running program on Linux: /proc/self/exe, the XDG data directory,
+// isatty, localtime_r and gmtime_r.
+#include "platform/process.h"
+
+#include <cstdlib>
+#include <system_error>
+#include <time.h>
+#include <unistd.h>
+
+namespace vorsal::platform {
+
+namespace {
+
+std::filesystem::path AbsoluteFromEnvironment(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || value[0] != '/') return {};
+  return value;
+}
+
+}  // namespace
+
+std::string ExecutablePath() {
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string() : path.string();
+}
+
+std::filesystem::path UserDataDir() {
+  std::filesystem::path base = AbsoluteFromEnvironment("XDG_DATA_HOME");
+  if (base.empty()) {
+    const std::filesystem::path home = AbsoluteFromEnvironment("HOME");
+    if (home.empty()) return {};
+    base = home / ".local" / "share";
+  }
+  return base / "vorsal";
+}
+
+bool IsTerminal(StandardStream stream) {
+  const int fd = stream == StandardStream::Input ? STDIN_FILENO
+                 : stream == StandardStream::Output ? STDOUT_FILENO
+                                                   : STDERR_FILENO;
+  return ::isatty(fd) == 1;
+}
+
+std::tm LocalTime(std::time_t time) {
+  std::tm result{};
+  ::localtime_r(&time, &result);
+  return result;
+}
+
+std::tm UtcTime(std::time_t time) {
+  std::tm result{};
+  ::gmtime_r(&time, &result);
+  return result;
+}
+
+}  // namespace vorsal::platform

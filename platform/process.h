@@ -1,0 +1,28 @@
+// The running program's place in the system: its executable, the user's
+// data directory, whether a standard stream is a terminal, and the clock
+// broken down in local and universal time.
+#pragma once
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+namespace vorsal::platform {
+
+// Full path of the running executable ("" when the system cannot tell).
+std::string ExecutablePath();
+
+// The user's data directory for Vorsal. Linux: $XDG_DATA_HOME/vorsal when
+// XDG_DATA_HOME is an absolute path, otherwise $HOME/.local/share/vorsal;
+// empty when neither variable gives an absolute path. Windows:
+// %APPDATA%\Vorsal.
+std::filesystem::path UserDataDir();
+
+enum class StandardStream { Input, Output, Error };
+bool IsTerminal(StandardStream stream);
+
+// `time` broken down in the local time zone, and in UTC.
+std::tm LocalTime(std::time_t time);
+std::tm UtcTime(std::time_t time);
+
+}  // namespace vorsal::platform
