@@ -9,7 +9,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -265,32 +264,6 @@ TEST_F(ComPortTest, WriteStopsWhenItsTimeOutRunsOut) {
   const int written = port_.Write(big.data(), static_cast<int>(big.size()));
   EXPECT_GT(written, 0);
   EXPECT_LT(written, static_cast<int>(big.size()));
-}
-
-TEST(ModemLineMasks, EachDtrAndRtsSettingRaisesLowersOrLeavesItsLine) {
-  using platform::LineControl;
-  struct Case {
-    LineControl dtr;
-    LineControl rts;
-    int raise, lower;
-  };
-  const Case cases[] = {
-      // The defaults: both lines off.
-      {LineControl::Off, LineControl::Off, 0, TIOCM_DTR | TIOCM_RTS},
-      {LineControl::On, LineControl::Off, TIOCM_DTR, TIOCM_RTS},
-      {LineControl::Handshake, LineControl::Off, TIOCM_DTR, TIOCM_RTS},
-      {LineControl::Off, LineControl::On, TIOCM_RTS, TIOCM_DTR},
-      {LineControl::On, LineControl::On, TIOCM_DTR | TIOCM_RTS, 0},
-      // Handshake leaves RTS to the driver; toggling keeps it off.
-      {LineControl::Off, LineControl::Handshake, 0, TIOCM_DTR},
-      {LineControl::Off, LineControl::Toggle, 0, TIOCM_DTR | TIOCM_RTS},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "dtr " << static_cast<int>(c.dtr) << " rts " << static_cast<int>(c.rts));
-    const platform::ModemLineMasks lines = platform::ModemLineMasksFor(c.dtr, c.rts);
-    EXPECT_EQ(lines.raise, c.raise);
-    EXPECT_EQ(lines.lower, c.lower);
-  }
 }
 
 TEST_F(ComPortTest, PortNameChangeWhileOpenReopensElsewhere) {
