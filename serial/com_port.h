@@ -258,6 +258,7 @@ class TCustomComPort {
   // VORSAL_EXTRA_PORTS (colon-separated); COM1..COM256 moved to the front.
   const std::vector<std::string>& PortList() const { return portList_; }
   void UpdatePortList();
+  // Where the system's port table is read on Linux (tests pass a fake tree).
   const std::string& SysfsRoot() const { return sysfsRoot_; }
   void SetSysfsRoot(const std::string& root) { sysfsRoot_ = root; }
 

@@ -15,9 +15,10 @@ void OrderComPorts(std::vector<std::string>& names);
 // Compares names with their digit runs taken as numbers: ttyS2 < ttyS10.
 bool NaturalLess(const std::string& a, const std::string& b);
 
-// Names of the tty class entries under `sysfsRoot` (normally "/sys") that are
-// backed by a device, leaving out legacy UARTs whose type reads 0 (no
-// hardware), in natural order. Empty when the class can't be read.
+// The system's port names (platform::SystemPortNames: on Linux the tty class
+// entries under `sysfsRoot`, normally "/sys", that are backed by a device,
+// leaving out legacy UARTs whose type reads 0), in natural order. Empty when
+// the system's table can't be read.
 std::vector<std::string> SystemPortNames(const std::string& sysfsRoot);
 
 // The non-empty items of a colon-separated list (null: none).
