@@ -51,10 +51,10 @@ bool Failed(std::string& reason, int errnum) {
 
 // Writes a new file through a temporary file and a rename. `old`, when
 // given, is the file being replaced: the new one gets its mode, owner and
-// group; otherwise it gets `mode`. Returns false with `keepTrying` set when
-// the rename way cannot keep the file as it was, but rewriting it in place
-// may.
-bool ReplaceByRename(const std::filesystem::path& target, const struct stat* old, mode_t mode, std::string_view bytes,
+// group; otherwise it gets `mode`, or mkostemp's 0600 when `mode` is
+// negative. Returns false with `keepTrying` set when the rename way cannot
+// keep the file as it was, but rewriting it in place may.
+bool ReplaceByRename(const std::filesystem::path& target, const struct stat* old, int mode, std::string_view bytes,
                      bool& keepTrying, std::string& reason) {
   keepTrying = false;
   const std::filesystem::path dir = DirectoryOf(target);
@@ -76,9 +76,9 @@ bool ReplaceByRename(const std::filesystem::path& target, const struct stat* old
       keepTrying = true;
       return discard(errno);
     }
-    mode = old->st_mode & 07777;
+    mode = static_cast<int>(old->st_mode & 07777);
   }
-  if (mode != 0600 && ::fchmod(file.fd, mode) != 0) return discard(errno);
+  if (mode >= 0 && ::fchmod(file.fd, static_cast<mode_t>(mode)) != 0) return discard(errno);
   if (!WriteAll(file.fd, bytes) || ::fsync(file.fd) != 0) return discard(errno);
   const int fd = file.fd;
   file.fd = -1;
@@ -189,7 +189,7 @@ bool WriteFileKeepingAttributes(const std::filesystem::path& target, std::string
   if (::stat(target.c_str(), &old) != 0) {
     if (errno != ENOENT) return Failed(reason, errno);
     bool unused = false;
-    return ReplaceByRename(target, nullptr, 0600, bytes, unused, reason);
+    return ReplaceByRename(target, nullptr, -1, bytes, unused, reason);
   }
   if (!S_ISREG(old.st_mode)) return Failed(reason, S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
   // A file its owner made read-only stays unwritten, as an in-place write
@@ -205,7 +205,7 @@ bool WriteFileKeepingAttributes(const std::filesystem::path& target, std::string
 
 bool ReplaceFile(const std::filesystem::path& target, std::string_view bytes, unsigned mode, std::string& reason) {
   bool unused = false;
-  return ReplaceByRename(target, nullptr, static_cast<mode_t>(mode & 07777), bytes, unused, reason);
+  return ReplaceByRename(target, nullptr, static_cast<int>(mode & 07777), bytes, unused, reason);
 }
 
 bool FileUpdatable(const std::filesystem::path& path) {
