@@ -2,8 +2,6 @@
 #include "cli/cli_args.h"
 #include "cli/commands.h"
 
-#include <QCoreApplication>
-
 #include <unistd.h>
 
 #include <signal.h>
@@ -37,8 +35,6 @@ int main(int argc, char** argv) {
     std::cerr << "vorsal-cli: " << parsed.error << '\n';
     return vorsal::cli::ExitUsage;
   }
-  // The serial port hands its events to this thread through the event queue.
-  QCoreApplication app(argc, argv);
   if (parsed.options.command == vorsal::cli::Command::Batch) {
     CatchStopSignals();
   }

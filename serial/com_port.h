@@ -9,6 +9,8 @@
 
 #include <QObject>
 
+#include "serial/event_queue.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -239,6 +241,10 @@ class TCustomComPort : public QObject {
   TComTimeouts& Timeouts() { return timeouts_; }
   TComBuffer& Buffer() { return buffer_; }
 
+  // Where the event thread hands its deliveries; null: the owning thread's
+  // Qt event loop. Set before Open.
+  void SetEventQueue(EventQueue* queue) { eventQueue_ = queue; }
+
   bool Connected() const { return fd_ >= 0; }
   void SetConnected(bool value);
   void Open();
@@ -326,6 +332,7 @@ class TCustomComPort : public QObject {
   TComBuffer buffer_{this};
 
   int fd_ = -1;
+  EventQueue* eventQueue_ = nullptr;
   unsigned long openings_ = 0;  // tells one opening from the next
   std::unique_ptr<TComThread> thread_;
   std::vector<std::string> portList_;

@@ -127,8 +127,11 @@ bool TComThread::Deliver(TComEvents events, TComErrors errors) {
   // itself in that case before the object goes.
   TCustomComPort* port = port_;
   std::shared_ptr<TCustomComPort::HandOver> shared = hand_;
-  QMetaObject::invokeMethod(port, [port, shared] { port->ServeDelivery(shared); },
-                            Qt::QueuedConnection);
+  if (port->eventQueue_ != nullptr) {
+    port->eventQueue_->Post([port, shared] { port->ServeDelivery(shared); });
+  } else {
+    QMetaObject::invokeMethod(port, [port, shared] { port->ServeDelivery(shared); }, Qt::QueuedConnection);
+  }
   std::unique_lock lock(hand.mutex);
   // A delivery already running when Close is called can only end after
   // Close returns (Close was called from inside it): give up waiting then.
