@@ -244,7 +244,7 @@ void TFormMain::BuildControls() {
   GroupBoxModemNewAddress = MakeGroup(PanelMiddle, texts::CaptionNewSettings, 4, 4, 329, 105);
   GroupBoxNewID = MakeGroup(GroupBoxModemNewAddress, texts::CaptionAddress, 8, 20, 89, 53);
   SpinEditAnew = new TSpinEdit(GroupBoxNewID);
-  SpinEditAnew->setRange(0, 4095);
+  SpinEditAnew->setRange(MinAddress, MaxAddress);
   SpinEditAnew->setValue(0);
   SpinEditAnew->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
   SpinEditAnew->setFont(LargeBold(font()));
@@ -503,7 +503,7 @@ void TFormMain::ButtonSetAddressClick() {
 
 void TFormMain::RadioGroupNewNETClick() {
   // QSpinBox raises a value below the new minimum to it and leaves others.
-  SpinEditAnew->setMinimum(RadioGroupNewNET->ItemIndex() == 0 ? 0 : 1);
+  SpinEditAnew->setMinimum(LowestAddress(RadioGroupNewNET->ItemIndex() == 0 ? NetworkService : NetworkWorking));
 }
 
 void TFormMain::ButtonGetFootprintClick() {
