@@ -195,9 +195,10 @@ Outcome ModemLink::SendKey(const std::uint8_t* key32, const std::function<void(i
   for (int attempt = 0;; ++attempt) {
     loop_.RunPending();
     if (lost_) return Outcome::PortLost;
-    heardAtLastAck = engine_.ReceivedByteCount;
     KeyTransferResult result;
     try {
+      engine_.DiscardInput();  // an earlier exchange's late reply
+      heardAtLastAck = engine_.ReceivedByteCount;
       result = SendKeyParts(engine_, key32, hooks);
     } catch (const EComPort& e) {
       PortFailed(e.what());
