@@ -47,9 +47,11 @@ bool LinkLoop::RunUntil(LinkClock::TimePoint deadline, const std::function<bool(
   for (;;) {
     RunPending();
     if (done()) return true;
+    // Checked before waiting, so a port that never falls silent (a stream of
+    // noise) still lets the deadline pass.
+    if (clock_.Now() >= deadline) return false;
     std::unique_lock lock(mutex_);
     if (!calls_.empty()) continue;
-    if (clock_.Now() >= deadline) return false;
     clock_.WaitUntil(posted_, lock, deadline, [this] { return !calls_.empty(); });
   }
 }
