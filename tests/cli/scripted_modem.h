@@ -70,7 +70,7 @@ class ScriptedModem : public cli::LinkClock {
   bool Serve(TimePoint deadline) {
     // A request the link has just written may still be on its way through
     // the pty: give it a moment to arrive.
-    TakeRequests(requestWritten_ ? 1000 : 0);
+    TakeRequests(requestWritten_ ? 5000 : 0);
     requestWritten_ = false;
     // Bytes the link has not read yet: their delivery is on its way.
     if (Unread() > 0) return true;
