@@ -37,7 +37,7 @@ std::vector<std::uint8_t> Noise() {
 void Receive(benchmark::State& state, std::vector<std::uint8_t> stream) {
   NullExchangeView view;
   LoopPort port(std::move(stream));
-  ExchangeEngine engine(view, port, [](int) {});
+  ExchangeEngine engine(view, port, &view, [](int) {});
   const int chunk = static_cast<int>(state.range(0));
   for (auto _ : state) {
     port.pending = chunk;

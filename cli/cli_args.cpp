@@ -194,7 +194,7 @@ class Parser {
       const char* option = command == Command::Write ? "--address" : "--start";
       if (address < 0) return Failed(std::string(command == Command::Write ? "write" : "batch") + " needs " + option);
       if (options.network < 0) return Failed("--network is required (service or working)");
-      if (options.network == NetworkWorking && address == 0) {
+      if (!AddressAllowed(address, options.network)) {
         return Failed(std::string(option) + " 0 is not an address in the working network (1..4095)");
       }
     }

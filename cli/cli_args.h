@@ -3,6 +3,8 @@
 // input (and fuzzed).
 #pragma once
 
+#include "protocol/frame.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,7 +22,7 @@ constexpr int ExitNoReply = 4;
 constexpr int ExitRefused = 5;
 constexpr int ExitStoreFailed = 6;
 
-constexpr int MaxAddress = 4095;
+using vorsal::MaxAddress;  // the protocol's address bounds
 
 struct CliOptions {
   Command command = Command::Help;

@@ -4,11 +4,10 @@
 #include "cli/journal.h"
 #include "cli/json_text.h"
 #include "keys/cp1251.h"
-#include "keys/gost_hash.h"
-#include "keys/hex_utils.h"
 #include "keys/key_store.h"
+#include "keys/obtain_key.h"
 #include "serial/com_port.h"
-#include "serial/port_diagnosis.h"
+#include "serial/port_open_advice.h"
 #include "serial/usb_identity.h"
 
 #include <algorithm>
@@ -41,28 +40,38 @@ std::string DescribeOutcome(Outcome outcome, const ModemLink& link) {
 
 // The system's reason and what the user can do about it, one indented line
 // each.
-std::string PortOpenAdvice(const std::string& path, int systemCode) {
-  const PortOpenDiagnosis diagnosis = DiagnosePortOpen(path, systemCode);
+std::string PortOpenAdviceText(const std::string& path, int systemCode) {
   std::string text;
   if (systemCode > 0) text += "\n  reason: " + std::string(std::strerror(systemCode));
-  if (!diagnosis.deviceExists) {
-    text += "\n  the device does not exist: is the adapter plugged in? ('vorsal-cli ports' lists the ports)";
-  }
-  for (const PortHolder& holder : diagnosis.holders) {
-    text += "\n  in use by process " + std::to_string(holder.pid) +
-            (holder.command.empty() ? "" : " (" + holder.command + ")") + "; close it first";
-  }
-  if (diagnosis.busy && diagnosis.holders.empty()) text += "\n  the port is in use by another program";
-  if (diagnosis.permissionDenied) {
-    const std::string& group = diagnosis.grantingGroup;
-    if (group.empty()) {
+  const PortOpenAdvice advice = AdvisePortOpen(DiagnosePortOpen(path, systemCode));
+  const std::string& group = advice.group;
+  switch (advice.kind) {
+    case PortOpenAdviceKind::DeviceMissing:
+      text += "\n  the device does not exist: is the adapter plugged in? ('vorsal-cli ports' lists the ports)";
+      break;
+    case PortOpenAdviceKind::InUse:
+      for (const PortHolder& holder : advice.holders) {
+        text += "\n  in use by process " + std::to_string(holder.pid) +
+                (holder.command.empty() ? "" : " (" + holder.command + ")") + "; close it first";
+      }
+      if (advice.holders.empty()) text += "\n  the port is in use by another program";
+      break;
+    case PortOpenAdviceKind::NoGroupGrantsAccess:
       text += "\n  no group may read and write the device; ask the administrator for access";
-    } else if (diagnosis.userInGroup && !diagnosis.sessionHasGroup) {
+      break;
+    case PortOpenAdviceKind::SessionLacksGroup:
       text += "\n  you were added to group '" + group + "', but this session predates it: log out and back in";
-    } else if (!diagnosis.userInGroup) {
+      break;
+    case PortOpenAdviceKind::DeniedDespiteGroup:
+      text += "\n  you are in group '" + group + "', which may read and write the device, and still have no "
+              "access; ask the administrator";
+      break;
+    case PortOpenAdviceKind::JoinGroup:
       text += "\n  join group '" + group + "', which may read and write the device: sudo usermod -aG " + group +
               " $USER, then log in again";
-    }
+      break;
+    case PortOpenAdviceKind::SystemReason:
+      break;
   }
   return text;
 }
@@ -75,7 +84,7 @@ class Runner {
   Runner(const CliOptions& options, CliEnvironment& env)
       : options_(options), env_(env), out_(*env.out), err_(*env.err),
         sleep_(env.sleep ? env.sleep : [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }),
-        link_(sleep_, options.retries) {}
+        link_(options.retries, env.clock) {}
 
   int Run() {
     switch (options_.command) {
@@ -205,7 +214,7 @@ class Runner {
       return true;
     } catch (const EComPort& e) {
       if (failure != nullptr) {
-        *failure = "cannot open " + portPath_ + ": " + e.what() + PortOpenAdvice(portPath_, e.SystemCode());
+        *failure = "cannot open " + portPath_ + ": " + e.what() + PortOpenAdviceText(portPath_, e.SystemCode());
       }
       return false;
     }
@@ -335,33 +344,38 @@ class Runner {
     }
   }
 
-  // Looks the key up in Keys.ini or derives and stores it.
+  // Looks the key up in Keys.ini or derives and stores it. A key that
+  // Keys.ini cannot keep still goes to the modem: that is what was asked
+  // for, and the same name derives the same key next time; keyNotStored_
+  // remembers it for the exit status.
   int ObtainKey() {
     const std::filesystem::path store = KeyStorePath();
-    const std::string stored = KeyStoreLookup(store, options_.keyName);
-    if (!stored.empty()) {
-      HexToBytes(stored, key_.data(), static_cast<int>(key_.size()));
-      Message() << "key '" << options_.keyNameUtf8 << "' found in " << store.string() << '\n';
+    KeyObtainHooks hooks;
+    hooks.progress = [this](int chunk) { Progress("deriving key", chunk, KeyDerivationChunks); };
+    const ObtainedKey obtained = vorsal::ObtainKey(options_.keyName, store, hooks);
+    key_ = obtained.key;
+    const std::string name = "key '" + options_.keyNameUtf8 + "'";
+    if (obtained.source == KeySourceKind::Store) {
+      Message() << name << " found in " << store.string() << '\n';
       return ExitOk;
     }
-    BeginKeyDerivation(options_.keyName);
-    for (int chunk = 1; chunk <= KeyDerivationChunks; ++chunk) {
-      ContinueKeyDerivation();
-      Progress("deriving key", chunk, KeyDerivationChunks);
+    switch (obtained.storing) {
+      case KeyStoring::Stored:
+        Message() << name << " stored in " << store.string() << '\n';
+        break;
+      case KeyStoring::KeptOther:
+        Message() << name << " is in " << store.string() << " with another key, left as it is\n";
+        break;
+      case KeyStoring::NotStorable:
+        Message() << "key name cannot be kept in Keys.ini as it is; the key is written but not stored\n";
+        break;
+      case KeyStoring::Failed:
+        Message() << obtained.storeError << "; the key goes to the modem but is not stored\n";
+        keyNotStored_ = true;
+        break;
+      case KeyStoring::NotTried:
+        break;
     }
-    std::copy(std::begin(BinaryKey), std::end(BinaryKey), key_.begin());
-    if (!KeyNameStorable(options_.keyName)) {
-      Message() << "key name cannot be kept in Keys.ini as it is; the key is written but not stored\n";
-      return ExitOk;
-    }
-    std::string error;
-    // A key that Keys.ini cannot keep still goes to the modem: that is what
-    // was asked for, and the same name derives the same key next time.
-    if (!KeyStoreSave(store, options_.keyName, BytesToHex(key_.data(), static_cast<int>(key_.size())), &error)) {
-      Message() << error << "; the key goes to the modem but is not stored\n";
-      return ExitOk;
-    }
-    Message() << "key '" << options_.keyNameUtf8 << "' stored in " << store.string() << '\n';
     return ExitOk;
   }
 
@@ -397,7 +411,12 @@ class Runner {
     }
     Result(JsonObject().Add("key_name", options_.keyNameUtf8).Add("footprint", entry.footprint),
            "key '" + options_.keyNameUtf8 + "' written; footprint " + entry.footprint);
-    return Journal(entry, ExitOk, "");
+    const int status = Journal(entry, ExitOk, "");
+    if (status == ExitOk && keyNotStored_) {
+      Message() << "the key is in the modem, but Keys.ini could not keep it\n";
+      return ExitStoreFailed;
+    }
+    return status;
   }
 
   // ---- Batch -----------------------------------------------------------------------
@@ -511,6 +530,7 @@ class Runner {
   std::string portPath_;
   std::string adapterSerial_;
   BinaryKeyBytes key_{};
+  bool keyNotStored_ = false;  // a derived key that Keys.ini could not take
 };
 
 }  // namespace

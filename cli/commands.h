@@ -1,5 +1,5 @@
-// The commands of vorsal-cli, run on the thread of the QCoreApplication that
-// the serial port hands its events to.
+// The commands of vorsal-cli, run on the thread whose modem link receives
+// the serial port's events.
 #pragma once
 
 #include "cli/cli_args.h"
@@ -18,7 +18,8 @@ struct CliEnvironment {
   std::ostream* out = nullptr;  // results
   std::ostream* err = nullptr;  // progress and messages
   bool errIsTerminal = false;   // a progress bar instead of progress lines
-  std::function<void(int ms)> sleep;  // paces ticks and waits; empty: real sleeps
+  std::function<void(int ms)> sleep;  // paces the batch's polls; empty: real sleeps
+  LinkClock* clock = nullptr;         // the modem link's time; null: the system's
   std::string sysfsRoot = "/sys";
   std::string byIdDir = "/dev/serial/by-id";
   // Set by the program's SIGINT/SIGTERM handler; batch stops between exchanges.

@@ -1,7 +1,5 @@
 #include "cli/modem_link.h"
 
-#include <charconv>
-#include <chrono>
 #include <thread>
 #include <utility>
 
@@ -9,20 +7,68 @@ namespace vorsal::cli {
 
 namespace {
 
-void SleepThread(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-// The separator the engine puts between the version and the platform name.
-constexpr std::string_view PlatformPrefix = " -- '";
+class SteadyClock : public LinkClock {
+ public:
+  TimePoint Now() override { return std::chrono::steady_clock::now(); }
+  void WaitUntil(std::condition_variable& wake, std::unique_lock<std::mutex>& lock, TimePoint deadline,
+                 const std::function<bool()>& ready) override {
+    wake.wait_until(lock, deadline, ready);
+  }
+  void Sleep(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+};
 
 }  // namespace
 
-ModemLink::ModemLink(std::function<void(int)> sleep, int retries)
-    : sleep_(sleep ? std::move(sleep) : SleepThread),
-      retries_(retries),
-      engine_(*this, *this, sleep_) {
+LinkClock& SystemClock() {
+  static SteadyClock clock;
+  return clock;
+}
+
+// ---- Event loop -------------------------------------------------------------
+
+void LinkLoop::Post(std::function<void()> call) {
+  {
+    std::lock_guard lock(mutex_);
+    calls_.push_back(std::move(call));
+  }
+  posted_.notify_one();
+}
+
+void LinkLoop::RunPending() {
+  std::deque<std::function<void()>> calls;
+  {
+    std::lock_guard lock(mutex_);
+    calls.swap(calls_);
+  }
+  for (std::function<void()>& call : calls) call();
+}
+
+bool LinkLoop::RunUntil(LinkClock::TimePoint deadline, const std::function<bool()>& done) {
+  for (;;) {
+    RunPending();
+    if (done()) return true;
+    // Checked before waiting, so a port that never falls silent (a stream of
+    // noise) still lets the deadline pass.
+    if (clock_.Now() >= deadline) return false;
+    std::unique_lock lock(mutex_);
+    if (!calls_.empty()) continue;
+    clock_.WaitUntil(posted_, lock, deadline, [this] { return !calls_.empty(); });
+  }
+}
+
+// ---- Link --------------------------------------------------------------------
+
+ModemLink::ModemLink(int retries, LinkClock* clock)
+    : retries_(retries),
+      clock_(clock != nullptr ? *clock : SystemClock()),
+      loop_(clock_),
+      engine_(*this, *this, nullptr, [this](int ms) { clock_.Sleep(ms); }) {
+  comPort_.SetEventQueue(&loop_);
+  // A reply is handled in the same delivery that brought its last byte.
   comPort_.OnRxChar = [this](TCustomComPort*, int) {
     try {
       engine_.CommPortRxChar();
+      engine_.TimerRXTimer();
     } catch (const EComPort& e) {
       PortFailed(e.what());
     }
@@ -60,30 +106,38 @@ void ModemLink::PortFailed(const std::string& message) {
   lost_ = true;
 }
 
-void ModemLink::Tick() {
-  portEvents_.RunPosted();
-  engine_.TimerRXTimer();
-  if (gaugeRunning_) engine_.TimerGaugeTimer();
+bool ModemLink::Send(const ModemFrame& frame) {
+  try {
+    engine_.SendFrame(frame, RequestPauseMs);
+    return true;
+  } catch (const EComPort& e) {
+    PortFailed(e.what());
+  } catch (const ShortWrite& e) {
+    PortFailed(e.what());
+  }
+  return false;
 }
 
 Outcome ModemLink::ExchangeOnce(const ModemFrame& frame, Reply expected) {
+  // Deliveries already posted belong to earlier requests: run them, then
+  // drop whatever they and the port still hold.
+  loop_.RunPending();
   if (lost_) return Outcome::PortLost;
-  reply_ = Reply::None;
-  params_ = {};
-  footprint_.clear();
-  const int heardBefore = engine_.ReceivedByteCount;
   try {
-    engine_.SendFrame(frame, RequestPauseMs);
+    engine_.DiscardInput();
   } catch (const EComPort& e) {
     PortFailed(e.what());
     return Outcome::PortLost;
   }
-  while (engine_.ExchangeState == ExchangeNone) {
-    sleep_(TickMs);
-    Tick();
-    if (lost_) return Outcome::PortLost;
-  }
-  if (engine_.ExchangeState == ExchangeOk && reply_ == expected) return Outcome::Ok;
+  expected_ = expected;
+  received_ = Reply::None;
+  const int heardBefore = engine_.ReceivedByteCount;
+  if (!Send(frame)) return Outcome::PortLost;
+  loop_.RunUntil(After(ReplyTimeoutMs), [&] { return received_ == expected || lost_; });
+  expected_ = Reply::None;
+  if (lost_) return Outcome::PortLost;
+  if (received_ == expected) return Outcome::Ok;
+  if (engine_.Awaiting()) engine_.FinishExchange(false);
   return engine_.ReceivedByteCount != heardBefore ? Outcome::NotAccepted : Outcome::NoReply;
 }
 
@@ -106,13 +160,16 @@ Outcome ModemLink::WriteAddress(const ModemParams& current, int newAddress, int 
     const ModemFrame frame =
         BuildSetAddress(AddressWord(now.address, now.network), AddressWord(newAddress, newNetwork));
     const Outcome outcome = ExchangeOnce(frame, Reply::Address);
-    if (outcome != Outcome::NoReply) return outcome;
-    // The modem may have taken the new word and only its reply got lost; a
-    // second write over the old word would then go unanswered for good.
+    if (outcome == Outcome::Ok || outcome == Outcome::PortLost) return outcome;
+    // The modem may have taken the new word and only its reply got lost or
+    // garbled; a second write over the old word would then go unanswered for
+    // good, and a report of failure would be false.
     const Outcome read = ReadParams(now);
     if (read != Outcome::Ok) return read;
     if (now.address == newAddress && now.network == newNetwork) return Outcome::Ok;
-    if (attempt >= retries_) return Outcome::NoReply;
+    // A reply that did not fit, from a modem that kept its word, is a
+    // refusal; silence may be retried.
+    if (outcome == Outcome::NotAccepted || attempt >= retries_) return outcome;
   }
 }
 
@@ -125,20 +182,30 @@ Outcome ModemLink::ReadFootprint(std::string& footprint) {
 Outcome ModemLink::SendKey(const std::uint8_t* key32, const std::function<void(int)>& progress) {
   int heardAtLastAck = 0;
   KeyTransferHooks hooks;
-  hooks.sleep = sleep_;
-  hooks.pump = [this] { Tick(); };
+  hooks.sleep = [this](int ms) { clock_.Sleep(ms); };
+  hooks.pump = [this] { loop_.RunPending(); };
   hooks.cancelRequested = [this] { return lost_; };
   hooks.progress = [&](int acknowledged) {
     heardAtLastAck = engine_.ReceivedByteCount;
     if (progress) progress(acknowledged);
   };
+  // A slice ends early once an acknowledgement has changed KeyAckIndex.
+  hooks.awaitAck = [this](int ms) {
+    const int before = engine_.KeyAckIndex;
+    loop_.RunUntil(After(ms), [&] { return engine_.KeyAckIndex != before || lost_; });
+  };
   for (int attempt = 0;; ++attempt) {
+    loop_.RunPending();
     if (lost_) return Outcome::PortLost;
-    heardAtLastAck = engine_.ReceivedByteCount;
     KeyTransferResult result;
     try {
+      engine_.DiscardInput();  // an earlier exchange's late reply
+      heardAtLastAck = engine_.ReceivedByteCount;
       result = SendKeyParts(engine_, key32, hooks);
     } catch (const EComPort& e) {
+      PortFailed(e.what());
+      return Outcome::PortLost;
+    } catch (const ShortWrite& e) {
       PortFailed(e.what());
       return Outcome::PortLost;
     }
@@ -153,35 +220,27 @@ Outcome ModemLink::SendKey(const std::uint8_t* key32, const std::function<void(i
   }
 }
 
-// ---- What the engine shows -------------------------------------------------
+// ---- What the replies say ------------------------------------------------------
 
-void ModemLink::SetAddressText(std::string_view text) {
-  int value = -1;
-  std::from_chars(text.data(), text.data() + text.size(), value);
-  params_.address = value;
-  reply_ = Reply::Address;  // a parameters reply goes on to the version text
+void ModemLink::ParamsRead(const ParamsReply& params) {
+  if (expected_ != Reply::Params) return;
+  params_.address = params.address;
+  params_.network = params.serviceNetwork ? NetworkService : NetworkWorking;
+  params_.firmware = std::to_string(params.firmwareMajor) + "." + std::to_string(params.firmwareMinor);
+  params_.platform = std::string(FirmwarePlatformName(params.firmwareMajor));
+  params_.keyFunctions = OffersKeyFunctions(params);
+  received_ = Reply::Params;
 }
 
-void ModemLink::SetNetworkBoxes(bool serviceNetwork) {
-  params_.network = serviceNetwork ? NetworkService : NetworkWorking;
+void ModemLink::AddressWritten(const AddressReply&) {
+  if (expected_ == Reply::Address) received_ = Reply::Address;
 }
 
-void ModemLink::SetVersionText(std::string_view text) {
-  const std::size_t split = text.find(PlatformPrefix);
-  params_.firmware = std::string(text.substr(0, split));
-  if (split != std::string_view::npos) {
-    std::string_view name = text.substr(split + PlatformPrefix.size());
-    if (!name.empty() && name.back() == '\'') name.remove_suffix(1);
-    params_.platform = std::string(name);
-  }
-  reply_ = Reply::Params;
-}
-
-void ModemLink::ShowParametersPanels(bool keyPanel) { params_.keyFunctions = keyPanel; }
-
-void ModemLink::SetFootprintText(std::string_view text) {
-  footprint_ = std::string(text);
-  reply_ = Reply::Footprint;
+void ModemLink::FootprintRead(const KeyFootprint& footprint) {
+  if (expected_ != Reply::Footprint) return;
+  char text[FootprintTextSize];
+  footprint_ = std::string(FormatFootprint(footprint, text));
+  received_ = Reply::Footprint;
 }
 
 }  // namespace vorsal::cli

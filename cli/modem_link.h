@@ -1,21 +1,26 @@
-// The command line's side of the exchange engine: the engine's view and port
-// in one object. What the window shows in labels lands in a small record;
-// the gauge's ticks, driven from a loop here, decide the reply time-out.
+// The command line's side of the exchange engine: the engine's reply
+// listener and port in one object, with an event loop of its own. The port's
+// event thread posts its deliveries to that loop; the link runs them while it
+// waits for a reply, so a reply is handled as soon as its eight bytes are in.
+// Time-outs are deadlines on an injected clock, so tests run them without
+// waiting.
 #pragma once
 
 #include "protocol/exchange_engine.h"
 #include "protocol/exchange_view.h"
 #include "protocol/key_transfer.h"
 #include "serial/com_port.h"
-#include "serial/polled_event_queue.h"
+#include "serial/event_queue.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
 
 namespace vorsal::cli {
-
-constexpr int TickMs = 100;  // the engine's receive and gauge tick
 
 // The parameters a modem reports.
 struct ModemParams {
@@ -29,15 +34,51 @@ struct ModemParams {
 enum class Outcome {
   Ok,
   NoReply,      // nothing came back within the time-out
-  NotAccepted,  // bytes came back, but no reply the engine accepted (a wrong echo, say)
+  NotAccepted,  // bytes came back, but no reply to this request (a wrong echo, say)
   PortLost,     // the port failed or its device went away
 };
 
-class ModemLink : private ExchangeView, private ModemPort {
+// The time the link waits by. The system clock really waits; a test's clock
+// moves its time on instead.
+class LinkClock {
  public:
-  // `sleep` paces the ticks and the engine's pauses; by default the thread
-  // really sleeps. `retries`: how often an exchange without reply is repeated.
-  explicit ModemLink(std::function<void(int ms)> sleep = {}, int retries = 0);
+  using TimePoint = std::chrono::steady_clock::time_point;
+  virtual ~LinkClock() = default;
+  virtual TimePoint Now() = 0;
+  // Called with `lock` held: returns once `ready()` holds (`wake` is
+  // notified then) or `deadline` has come.
+  virtual void WaitUntil(std::condition_variable& wake, std::unique_lock<std::mutex>& lock, TimePoint deadline,
+                         const std::function<bool()>& ready) = 0;
+  // A pause in which nothing is handled.
+  virtual void Sleep(int ms) = 0;
+};
+
+// The steady clock of the system.
+LinkClock& SystemClock();
+
+// The link's event loop: port deliveries posted from the event thread run on
+// the thread that waits in RunUntil.
+class LinkLoop : public EventQueue {
+ public:
+  explicit LinkLoop(LinkClock& clock) : clock_(clock) {}
+  void Post(std::function<void()> call) override;
+  // Runs posted calls until `done()` holds or `deadline` has come; returns
+  // `done()`.
+  bool RunUntil(LinkClock::TimePoint deadline, const std::function<bool()>& done);
+  void RunPending();
+
+ private:
+  LinkClock& clock_;
+  std::mutex mutex_;
+  std::condition_variable posted_;
+  std::deque<std::function<void()>> calls_;
+};
+
+class ModemLink : private ReplyListener, private ModemPort {
+ public:
+  // `retries`: how often an exchange without reply is repeated. `clock`:
+  // null for the system clock.
+  explicit ModemLink(int retries = 0, LinkClock* clock = nullptr);
   ~ModemLink() override;
   ModemLink(const ModemLink&) = delete;
   ModemLink& operator=(const ModemLink&) = delete;
@@ -49,61 +90,51 @@ class ModemLink : private ExchangeView, private ModemPort {
   bool IsOpen() const { return comPort_.Connected() && !lost_; }
   const std::string& PortError() const { return portError_; }
 
+  // Each exchange first drops what the port still holds (a late reply to an
+  // earlier request), then takes only a reply of the kind asked for.
   Outcome ReadParams(ModemParams& params);
-  // Writes `newAddress`/`newNetwork` over the modem's `current` word. A reply
-  // lost on the way back is told from a write not taken by reading back.
+  // Writes `newAddress`/`newNetwork` over the modem's `current` word. When
+  // the reply is missing or does not fit, the modem is read back: a modem
+  // that holds the new word took the write.
   Outcome WriteAddress(const ModemParams& current, int newAddress, int newNetwork);
   Outcome ReadFootprint(std::string& footprint);
   // The eight key parts by SendKeyParts; a transfer that stops without an
   // acknowledgement is repeated from the first part, `retries` times.
   Outcome SendKey(const std::uint8_t* key32, const std::function<void(int acknowledged)>& progress);
 
-  // One tick: pending port events, the receive tick, and the gauge tick
-  // while a reply is awaited.
-  void Tick();
   ExchangeEngine& Engine() { return engine_; }
 
  private:
   enum class Reply { None, Params, Address, Footprint };
   Outcome Exchange(const ModemFrame& frame, Reply expected);
   Outcome ExchangeOnce(const ModemFrame& frame, Reply expected);
+  // Sends through the engine; false (the port marked lost) when the write failed.
+  bool Send(const ModemFrame& frame);
   void PortFailed(const std::string& message);
+  LinkClock::TimePoint After(int ms) { return clock_.Now() + std::chrono::milliseconds(ms); }
 
-  // ExchangeView
-  void SetAddressText(std::string_view text) override;
-  void SetNetworkBoxes(bool serviceNetwork) override;
-  void SetVersionText(std::string_view text) override;
-  void SetFootprintText(std::string_view text) override;
-  bool AutoIncrementChecked() const override { return false; }
-  int NewAddress() const override { return 0; }
-  void SetNewAddress(int) override {}
-  void ShowParametersPanels(bool keyPanel) override;
-  void SetGaugeMaximum(int maximum) override { gaugeMaximum_ = maximum; }
-  int GaugeMaximum() const override { return gaugeMaximum_; }
-  void SetGaugeProgress(int progress) override { gaugeProgress_ = progress; }
-  int GaugeProgress() const override { return gaugeProgress_; }
-  void SetGaugeColors(GaugeColor, GaugeColor) override {}
-  void SetGaugeTimerEnabled(bool enabled) override { gaugeRunning_ = enabled; }
-  void SetStatusText(int, std::string_view) override {}
+  // ReplyListener
+  void ParamsRead(const ParamsReply& params) override;
+  void AddressWritten(const AddressReply& reply) override;
+  void FootprintRead(const KeyFootprint& footprint) override;
+  void KeyPartAcknowledged(int) override {}
 
   // ModemPort
   bool Connected() const override { return comPort_.Connected(); }
   int Read(std::uint8_t* buffer, int count) override { return comPort_.Read(buffer, count); }
   int Write(const std::uint8_t* buffer, int count) override { return comPort_.Write(buffer, count); }
 
-  std::function<void(int)> sleep_;
   int retries_;
-  PolledEventQueue portEvents_;  // the port's deliveries, run by Tick
-  TComPort comPort_{&portEvents_};
+  LinkClock& clock_;
+  LinkLoop loop_;  // outlives the port, whose deliveries it may still hold
+  TComPort comPort_;
   ExchangeEngine engine_;
-  int gaugeMaximum_ = IdleGaugeMaximum;
-  int gaugeProgress_ = 0;
-  bool gaugeRunning_ = false;
   bool lost_ = false;
   std::string portError_;
 
-  // What the last accepted reply showed.
-  Reply reply_ = Reply::None;
+  // The reply awaited and what the last one of that kind said.
+  Reply expected_ = Reply::None;
+  Reply received_ = Reply::None;
   ModemParams params_;
   std::string footprint_;
 };

@@ -1,10 +1,9 @@
 #include "protocol/exchange_engine.h"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -13,19 +12,16 @@ namespace {
 
 void SleepThread(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-// Writes `prefix` followed by `value` in decimal into `out`; returns the text.
-// Fixed buffers keep the receive path free of allocations.
-template <std::size_t N>
-std::string_view Compose(char (&out)[N], std::string_view prefix, int value) {
-  if (!prefix.empty()) std::memcpy(out, prefix.data(), prefix.size());
-  const auto result = std::to_chars(out + prefix.size(), out + N, value);
-  return std::string_view(out, static_cast<std::size_t>(result.ptr - out));
-}
-
 }  // namespace
 
-ExchangeEngine::ExchangeEngine(ExchangeView& view, ModemPort& port, std::function<void(int)> sleep)
-    : view_(view), port_(port), sleep_(sleep ? std::move(sleep) : SleepThread) {}
+ShortWrite::ShortWrite(int written)
+    : std::runtime_error("short write: " + std::to_string(written) + " of " + std::to_string(FrameSize) +
+                         " bytes of the request reached the port"),
+      written_(written) {}
+
+ExchangeEngine::ExchangeEngine(ReplyListener& listener, ModemPort& port, SupervisionView* supervision,
+                               std::function<void(int)> sleep)
+    : listener_(listener), port_(port), supervision_(supervision), sleep_(sleep ? std::move(sleep) : SleepThread) {}
 
 // ---- Receive assembly ----------------------------------------------------
 
@@ -88,6 +84,16 @@ void ExchangeEngine::StatusBarDblClick() {
   ShowByteCount();
 }
 
+void ExchangeEngine::DiscardInput() {
+  RxReadIndex = RxWriteIndex;
+  FrameWindowCount = 0;
+  portBacklog_ = false;
+  if (!port_.Connected()) return;
+  std::uint8_t buffer[RxReadChunk];
+  while (port_.Read(buffer, RxReadChunk) > 0) {
+  }
+}
+
 // ---- Exchange supervision -----------------------------------------------
 
 void ExchangeEngine::SetExchangeState(std::uint8_t value) { ExchangeState = value; }
@@ -96,20 +102,30 @@ void ExchangeEngine::SendFrame(const ModemFrame& frame, int pauseMs) {
   SetExchangeState(ExchangeNone);
   std::memcpy(LastSentFrame, frame.data(), FrameSize);
   PutFrameCrc(LastSentFrame);
-  port_.Write(LastSentFrame, FrameSize);
+  const int written = port_.Write(LastSentFrame, FrameSize);
+  if (written != static_cast<int>(FrameSize)) throw ShortWrite(written);
   StartReplyTimeout();
   // A blocking pause: no message is handled, so the reply cannot be
   // dispatched before SendFrame returns.
   if (pauseMs > 0) sleep_(pauseMs);
 }
 
+void ExchangeEngine::SetGaugeTimer(bool enabled) {
+  awaiting_ = enabled;
+  if (supervision_ != nullptr) supervision_->SetGaugeTimerEnabled(enabled);
+}
+
 void ExchangeEngine::StartReplyTimeout() {
-  view_.SetGaugeMaximum(ReplyTimeoutSeconds * GaugeTicksPerSecond);
-  GaugeTicksLeft = view_.GaugeMaximum();
-  view_.SetGaugeColors(GaugeColor::Yellow, GaugeColor::Black);
-  view_.SetGaugeProgress(view_.GaugeMaximum() - GaugeTicksLeft);
-  view_.SetGaugeTimerEnabled(true);
-  view_.SetStatusText(2, "");
+  constexpr int maximum = ReplyTimeoutSeconds * GaugeTicksPerSecond;
+  GaugeTicksLeft = maximum;
+  if (supervision_ != nullptr) {
+    supervision_->SetGaugeMaximum(maximum);
+    GaugeTicksLeft = supervision_->GaugeMaximum();
+    supervision_->SetGaugeColors(GaugeColor::Yellow, GaugeColor::Black);
+    supervision_->SetGaugeProgress(supervision_->GaugeMaximum() - GaugeTicksLeft);
+  }
+  SetGaugeTimer(true);
+  if (supervision_ != nullptr) supervision_->ShowExchangePanel(ExchangeNone);
 }
 
 void ExchangeEngine::TimerGaugeTimer() {
@@ -118,59 +134,43 @@ void ExchangeEngine::TimerGaugeTimer() {
     return;
   }
   --GaugeTicksLeft;
-  view_.SetGaugeProgress(view_.GaugeMaximum() - GaugeTicksLeft);
+  if (supervision_ != nullptr) supervision_->SetGaugeProgress(supervision_->GaugeMaximum() - GaugeTicksLeft);
   if (GaugeTicksLeft == 0) FinishExchange(false);
 }
 
 void ExchangeEngine::FinishExchange(bool success) {
-  if (success) {
-    view_.SetGaugeColors(GaugeColor::BtnFace, GaugeColor::Green);
+  SetExchangeState(success ? ExchangeOk : ExchangeError);
+  if (supervision_ != nullptr) {
+    supervision_->SetGaugeColors(GaugeColor::BtnFace, success ? GaugeColor::Green : GaugeColor::Maroon);
     // A reply before the first tick still shows a visible bar.
-    if (view_.GaugeProgress() < 1) view_.SetGaugeProgress(view_.GaugeMaximum() / 10);
-    SetExchangeState(ExchangeOk);
-  } else {
-    view_.SetGaugeColors(GaugeColor::BtnFace, GaugeColor::Maroon);
-    SetExchangeState(ExchangeError);
+    if (success && supervision_->GaugeProgress() < 1) {
+      supervision_->SetGaugeProgress(supervision_->GaugeMaximum() / 10);
+    }
   }
   ShowExchangeState();
-  view_.SetGaugeTimerEnabled(false);
+  SetGaugeTimer(false);
 }
 
 void ExchangeEngine::HandleReply() {
   const std::uint8_t* reply = FrameWindow;
-  char text[96];
   const std::uint8_t command = reply[3];
 
   if (command == CmdSetAddress) {
     if (!EchoMatches(reply, LastSentFrame)) return;
-    const AddressReply now = DecodeSetAddressReply(reply);
-    view_.SetAddressText(Compose(text, {}, now.address));
-    view_.SetNetworkBoxes(now.serviceNetwork);
-    // The view keeps the value within the spin edit's bounds (4095 stays).
-    if (view_.AutoIncrementChecked()) view_.SetNewAddress(view_.NewAddress() + 1);
+    listener_.AddressWritten(DecodeSetAddressReply(reply));
     FinishExchange(true);
   } else if (command == CmdReadParams || command == CmdReadParamsAlt) {
-    const ParamsReply params = DecodeParamsReply(reply);
-    view_.SetNetworkBoxes(params.serviceNetwork);
-    view_.SetAddressText(Compose(text, {}, params.address));
-    int length = std::snprintf(text, sizeof text, "%d.%d", params.firmwareMajor, params.firmwareMinor);
-    if (params.firmwareMajor < FirmwarePlatformCount) {
-      const std::string_view name = FirmwarePlatformNames[params.firmwareMajor];
-      length += std::snprintf(text + length, sizeof text - length, " -- '%.*s'",
-                              static_cast<int>(name.size()), name.data());
-    }
-    view_.SetVersionText(std::string_view(text, static_cast<std::size_t>(length)));
-    view_.ShowParametersPanels(params.firmwareMinor >= KeyFunctionsMinorVersion);
+    listener_.ParamsRead(DecodeParamsReply(reply));
     FinishExchange(true);
   } else if (command == CmdReadFootprint) {
-    char footprint[FootprintTextSize];
-    view_.SetFootprintText(FormatFootprint(reply, footprint));
+    listener_.FootprintRead(DecodeFootprintReply(reply));
     FinishExchange(true);
   } else if (command >= CmdKeyPart && command < CmdKeyPart + KeyPartCount) {
     // The part comes from the reply's own command byte; only the data bytes
     // are compared with the request.
     if (!EchoMatches(reply, LastSentFrame)) return;
     KeyAckIndex = command - CmdKeyPart;
+    listener_.KeyPartAcknowledged(KeyAckIndex);
     FinishExchange(true);
   }
   // Any other command: ignored, the gauge runs on.
@@ -179,19 +179,15 @@ void ExchangeEngine::HandleReply() {
 // ---- Status bar ----------------------------------------------------------
 
 void ExchangeEngine::ShowByteCount() {
-  char text[64];
-  view_.SetStatusText(0, Compose(text, ByteCountText, ReceivedByteCount));
+  if (supervision_ != nullptr) supervision_->ShowByteCountPanel(ReceivedByteCount);
 }
 
 void ExchangeEngine::ShowPortState() {
-  view_.SetStatusText(1, port_.Connected() ? PortOpenText : PortClosedText);
+  if (supervision_ != nullptr) supervision_->ShowPortPanel(port_.Connected());
 }
 
 void ExchangeEngine::ShowExchangeState() {
-  std::string_view text;
-  if (ExchangeState == ExchangeOk) text = ExchangeOkText;
-  if (ExchangeState == ExchangeError) text = ExchangeErrorText;
-  view_.SetStatusText(2, text);
+  if (supervision_ != nullptr) supervision_->ShowExchangePanel(ExchangeState);
 }
 
 void ExchangeEngine::ShowStatus() {
@@ -201,10 +197,12 @@ void ExchangeEngine::ShowStatus() {
 }
 
 void ExchangeEngine::InitGauge() {
-  view_.SetGaugeMaximum(IdleGaugeMaximum);
-  view_.SetGaugeColors(GaugeColor::White, GaugeColor::Black);
-  view_.SetGaugeProgress(0);
-  view_.SetGaugeTimerEnabled(false);
+  if (supervision_ != nullptr) {
+    supervision_->SetGaugeMaximum(IdleGaugeMaximum);
+    supervision_->SetGaugeColors(GaugeColor::White, GaugeColor::Black);
+    supervision_->SetGaugeProgress(0);
+  }
+  SetGaugeTimer(false);
 }
 
 }  // namespace vorsal

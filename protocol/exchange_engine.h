@@ -3,14 +3,16 @@
 // The engine holds the receive ring, the 8-byte frame window and the state of
 // the current request/reply exchange. The main window owns one engine, calls
 // CommPortRxChar from the port's received-characters event and binds its two
-// 100 ms timers to TimerRXTimer and TimerGaugeTimer; everything the engine
-// shows goes through ExchangeView, everything it sends or reads through
-// ModemPort. All members run on the GUI thread and take no lock.
+// 100 ms timers to TimerRXTimer and TimerGaugeTimer; the command line drains
+// the ring as soon as bytes arrive and keeps its own reply deadline. What a
+// reply means goes to the ReplyListener as values, the gauge and status bar
+// to the SupervisionView when there is one, everything sent or read through
+// ModemPort. All members run on the owning thread and take no lock.
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <string_view>
+#include <stdexcept>
 
 #include "protocol/exchange_view.h"
 #include "protocol/frame.h"
@@ -24,41 +26,31 @@ constexpr int GaugeTicksPerSecond = 10;
 constexpr int IdleGaugeMaximum = 100;   // the gauge's setting before any request
 constexpr int RequestPauseMs = 8;       // the pause after every request
 
+constexpr int ReplyTimeoutMs = ReplyTimeoutSeconds * 1000;
+
 // ExchangeState values.
 constexpr std::uint8_t ExchangeNone = 0;
 constexpr std::uint8_t ExchangeOk = 1;
 constexpr std::uint8_t ExchangeError = 2;
 
-// Status bar texts. In the byte-count text the letter before the equals sign
-// is the Latin o; the displays depend on that exact text.
-inline constexpr std::string_view ByteCountText = " Байт принятo = ";
-inline constexpr std::string_view PortOpenText = "COM-порт открыт.";
-inline constexpr std::string_view PortClosedText = "COM-порт не открыт!";
-inline constexpr std::string_view ExchangeOkText = "OK";
-inline constexpr std::string_view ExchangeErrorText = "Ошибка!";
+// Thrown by SendFrame when the port took fewer bytes than a whole frame: the
+// modem cannot have a request it could answer.
+class ShortWrite : public std::runtime_error {
+ public:
+  explicit ShortWrite(int written);
+  int Written() const { return written_; }
 
-// Hardware platform of the firmware, indexed by its major number.
-constexpr int FirmwarePlatformCount = 9;
-inline constexpr std::string_view FirmwarePlatformNames[FirmwarePlatformCount] = {
-    "не поддерживается",
-    "Ирвен-1 (MSP430F1232)",
-    "Ирвен-2 (MSP430F155)",
-    "Стагер-1 (MSP430F155)",
-    "Стагер-2 (MSP430F155)",
-    "Ирвен-3 (MSP430F155)",
-    "Стагер-3 (MSP430F155)",
-    "Стагер-4 (MSP430F449)",
-    "Ирвен-4/Л (MSP430F2616)",
+ private:
+  int written_;
 };
-
-// Minimum firmware minor number of modems that take the key commands.
-constexpr int KeyFunctionsMinorVersion = 30;
 
 class ExchangeEngine {
  public:
-  // `sleep` blocks the calling thread for the given milliseconds; by default
-  // the thread really sleeps. Tests pass a recorder.
-  ExchangeEngine(ExchangeView& view, ModemPort& port, std::function<void(int ms)> sleep = {});
+  // `supervision` may be null: nothing is shown then. `sleep` blocks the
+  // calling thread for the given milliseconds; by default the thread really
+  // sleeps. Tests pass a recorder.
+  ExchangeEngine(ReplyListener& listener, ModemPort& port, SupervisionView* supervision = nullptr,
+                 std::function<void(int ms)> sleep = {});
   ExchangeEngine(const ExchangeEngine&) = delete;
   ExchangeEngine& operator=(const ExchangeEngine&) = delete;
 
@@ -86,17 +78,25 @@ class ExchangeEngine {
   void TimerRXTimer();
   // Status bar double click: the byte count starts again from 0.
   void StatusBarDblClick();
+  // Forgets every byte not yet dispatched: the ring, a partial frame and what
+  // the port still holds. The command line calls it before each request, so
+  // a late reply to an earlier one is never taken for the new one's.
+  void DiscardInput();
 
   // Stamps the checksum, writes the frame, starts the reply supervision and
-  // pauses `pauseMs`. A failed write propagates the port's exception and
-  // leaves the gauge and the status bar as they were.
+  // pauses `pauseMs`. A failed write propagates the port's exception (a
+  // short one throws ShortWrite) and leaves the gauge and the status bar as
+  // they were.
   void SendFrame(const ModemFrame& frame, int pauseMs);
   bool PortConnected() const { return port_.Connected(); }
   void StartReplyTimeout();
   void TimerGaugeTimer();
   void FinishExchange(bool success);
   void SetExchangeState(std::uint8_t value);  // stores only; the status bar is not redrawn
-  // Acts on the checksum-valid reply in FrameWindow.
+  // True from a request until its exchange is finished (the gauge's timer runs).
+  bool Awaiting() const { return awaiting_; }
+  // Acts on the checksum-valid reply in FrameWindow: tells the listener
+  // what it means and finishes the exchange.
   void HandleReply();
 
   void ShowByteCount();      // status panel 0
@@ -112,8 +112,12 @@ class ExchangeEngine {
   int TakeFromPort();
   void DrainRing();
 
-  ExchangeView& view_;
+  void SetGaugeTimer(bool enabled);
+
+  ReplyListener& listener_;
   ModemPort& port_;
+  SupervisionView* supervision_;
+  bool awaiting_ = false;
   std::function<void(int)> sleep_;
   // Set when the last read filled every free slot of the ring, so the port may
   // still hold bytes that no further event announces.

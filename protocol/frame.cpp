@@ -1,5 +1,7 @@
 #include "protocol/frame.h"
 
+#include <algorithm>
+
 #include <cstring>
 #include <utility>
 
@@ -127,6 +129,16 @@ ParamsReply DecodeParamsReply(const std::uint8_t* frame) {
 
 AddressReply DecodeSetAddressReply(const std::uint8_t* frame) {
   return AddressReply{((frame[7] & 0x0F) << 8) + frame[6], (frame[7] & 0xF0) == 0};
+}
+
+KeyFootprint DecodeFootprintReply(const std::uint8_t* frame) {
+  return KeyFootprint{{frame[4], frame[5], frame[6], frame[7]}};
+}
+
+std::string_view FormatFootprint(const KeyFootprint& footprint, char (&out)[FootprintTextSize]) {
+  std::uint8_t frame[FrameSize] = {};
+  std::copy(footprint.bytes.begin(), footprint.bytes.end(), frame + 4);
+  return FormatFootprint(frame, out);
 }
 
 std::string_view FormatFootprint(const std::uint8_t* frame, char (&out)[FootprintTextSize]) {

@@ -26,6 +26,15 @@ constexpr int KeyPartCount = 8;
 constexpr int NetworkService = 0;  // "Технологическая"
 constexpr int NetworkWorking = 1;  // "Рабочая"
 
+// Address bounds: 12 bits, and address 0 is not used in the working network.
+constexpr int MinAddress = 0;
+constexpr int MaxAddress = 4095;
+constexpr int MinWorkingAddress = 1;
+constexpr int LowestAddress(int network) { return network == NetworkWorking ? MinWorkingAddress : MinAddress; }
+constexpr bool AddressAllowed(int address, int network) {
+  return address >= LowestAddress(network) && address <= MaxAddress;
+}
+
 // ConnectionType 0: 600 baud link, plain CRC-24. ConnectionType 1: 9600 baud
 // adapters, CRC-24 complemented within 24 bits. The program reads the type
 // from its connection-type selector at every checksum, never caching it; the
@@ -79,10 +88,42 @@ struct AddressReply {
 };
 AddressReply DecodeSetAddressReply(const std::uint8_t* frame);
 
+// The key footprint: bytes 4..7 of a CmdReadFootprint reply, in that order.
+struct KeyFootprint {
+  std::array<std::uint8_t, 4> bytes{};
+};
+KeyFootprint DecodeFootprintReply(const std::uint8_t* frame);
+
 // "%0.2X.%0.2X.%0.2X.%0.2X" of bytes 7, 6, 5, 4, written into `out` (the
 // text and a terminating NUL) without allocating; the result views `out`.
 constexpr std::size_t FootprintTextSize = 12;
 std::string_view FormatFootprint(const std::uint8_t* frame, char (&out)[FootprintTextSize]);
+std::string_view FormatFootprint(const KeyFootprint& footprint, char (&out)[FootprintTextSize]);
+
+// Hardware platform of the firmware, indexed by its major number.
+constexpr int FirmwarePlatformCount = 9;
+inline constexpr std::string_view FirmwarePlatformNames[FirmwarePlatformCount] = {
+    "не поддерживается",
+    "Ирвен-1 (MSP430F1232)",
+    "Ирвен-2 (MSP430F155)",
+    "Стагер-1 (MSP430F155)",
+    "Стагер-2 (MSP430F155)",
+    "Ирвен-3 (MSP430F155)",
+    "Стагер-3 (MSP430F155)",
+    "Стагер-4 (MSP430F449)",
+    "Ирвен-4/Л (MSP430F2616)",
+};
+// The platform of a firmware major number; empty when the table has none.
+constexpr std::string_view FirmwarePlatformName(int firmwareMajor) {
+  return firmwareMajor >= 0 && firmwareMajor < FirmwarePlatformCount ? FirmwarePlatformNames[firmwareMajor]
+                                                                    : std::string_view();
+}
+
+// Minimum firmware minor number of modems that take the key commands.
+constexpr int KeyFunctionsMinorVersion = 30;
+constexpr bool OffersKeyFunctions(const ParamsReply& params) {
+  return params.firmwareMinor >= KeyFunctionsMinorVersion;
+}
 
 // True when bytes 4..7 of both frames are equal (the echo rule).
 bool EchoMatches(const std::uint8_t* reply, const std::uint8_t* request);

@@ -15,7 +15,11 @@ KeyTransferResult SendKeyParts(ExchangeEngine& engine, const std::uint8_t* key32
     if (hooks.clearCancel) hooks.clearCancel();
     engine.KeyAckIndex = -2;
     for (int slice = 0; slice < KeyAckWaitSlices; ++slice) {
-      hooks.sleep(KeyAckSliceMs);
+      if (hooks.awaitAck) {
+        hooks.awaitAck(KeyAckSliceMs);
+      } else {
+        hooks.sleep(KeyAckSliceMs);
+      }
       if (hooks.pump) hooks.pump();
       if (cancelled()) return KeyTransferResult::Cancelled;
       if (engine.KeyAckIndex == part) {

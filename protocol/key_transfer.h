@@ -22,6 +22,9 @@ struct KeyTransferHooks {
   std::function<bool()> cancelRequested;       // polled after every slice
   std::function<void()> clearCancel;           // right after each part is sent
   std::function<void(int acknowledged)> progress;  // parts acknowledged so far, 1..8
+  // One slice of the wait for an acknowledgement, at most `ms`; returns as
+  // soon as the acknowledgement (or a lost port) may be there. Empty: sleep.
+  std::function<void(int ms)> awaitAck;
 };
 
 enum class KeyTransferResult { Done, NotAcknowledged, Cancelled, PortClosed };

@@ -86,7 +86,7 @@ SimArgs ParseSimArgs(const std::vector<std::string>& args) {
     else if (name == "--link") {
       if (value(result.link) && result.link.empty()) result.error = "--link needs a path";
     }
-    else if (name == "--address") number(m.address, 0, 4095);
+    else if (name == "--address") number(m.address, MinAddress, MaxAddress);
     else if (name == "--network") number(m.network, 0, 1);
     else if (name == "--connection-type") number(m.connectionType, 0, 1);
     else if (name == "--firmware")

@@ -4,7 +4,6 @@
 #include "keys/gost_hash.h"
 #include "keys/hex_utils.h"
 #include "keys/key_derivation.h"
-#include "keys/key_store.h"
 #include "ui/main_form.h"
 #include "ui/texts.h"
 
@@ -43,7 +42,7 @@ void TFormHashCalculate::ShowKey() {
 void TFormHashCalculate::FormShow() {
   std::fill(std::begin(BinaryKey), std::end(BinaryKey), std::uint8_t{0});
   keySource_ = KeySourceKind::None;
-  keyName_.clear();
+  obtainer_.reset();
   const std::string typed = FormMain->ComboBoxKey->currentText().toStdString();
   std::string error;
   std::optional<std::string> name = KeyNameFromUtf8(typed, &error);
@@ -55,62 +54,60 @@ void TFormHashCalculate::FormShow() {
     RefuseAtStart(QString::fromUtf8(texts::KeyNameNotCp1251), QString::fromStdString(error));
     return;
   }
-  keyName_ = std::move(*name);
-
-  std::string stored;
-  if (!keyName_.empty()) stored = KeyStoreLookup(FormMain->KeyFile(), keyName_);
-  if (keyName_.empty()) {
+  obtainer_.emplace(std::move(*name), FormMain->KeyFile());
+  keySource_ = obtainer_->Find();
+  if (keySource_ == KeySourceKind::None) {
     LabelHash->setText(QString::fromUtf8(texts::NoKeyHex));
     ProgressBar->setValue(ProgressBar->maximum());
-  } else if (!stored.empty()) {
-    HexToBytes(stored, BinaryKey, sizeof BinaryKey);
+  } else if (keySource_ == KeySourceKind::Store) {
     // Shown exactly as stored, even when it is not clean hex.
-    LabelHash->setText(QString::fromUtf8(Cp1251ToUtf8(stored)));
+    LabelHash->setText(QString::fromUtf8(Cp1251ToUtf8(obtainer_->StoredText())));
     ProgressBar->setValue(ProgressBar->maximum());
-    keySource_ = KeySourceKind::Store;
   } else {
-    BeginKeyDerivation(keyName_);
     ShowKey();
     ProgressBar->setValue(ProgressBar->minimum());
-    keySource_ = KeySourceKind::Derivation;
   }
   TimerStart->start();
 }
 
 void TFormHashCalculate::TimerStartTimer() {
   Sleep(PauseMs);
-  if (keySource_ != KeySourceKind::Derivation) {
+  if (keySource_ != KeySourceKind::Derivation || !obtainer_) {
     done(ModalResultOk);
     return;
   }
 
   SetCancelRequested(false);
-  for (int chunk = ProgressBar->minimum(); chunk <= ProgressBar->maximum(); ++chunk) {
-    ContinueKeyDerivation();
+  KeyObtainHooks hooks;
+  hooks.progress = [this](int chunk) {
     ShowKey();
     ProgressBar->setValue(chunk);
     QCoreApplication::processEvents();
-    if (CancelRequested()) {
-      done(ModalResultCancel);
-      return;
-    }
+  };
+  hooks.cancelRequested = [this] { return CancelRequested(); };
+  if (!obtainer_->Derive(hooks)) {
+    done(ModalResultCancel);
+    return;
   }
   Sleep(PauseMs);
 
-  if (!KeyNameStorable(keyName_)) {
-    // Stored, the name would read back as another name and never be found:
-    // the key goes to the modem but not into Keys.ini.
-    FormMain->ShowError(QString::fromUtf8(texts::KeyNameNotStored));
-    done(ModalResultOk);
-    return;
-  }
-  std::string error;
-  if (KeyStoreSave(FormMain->KeyFile(), keyName_, BytesToHex(BinaryKey, sizeof BinaryKey), &error)) {
-    FormMain->ComboBoxKey->addItem(QString::fromStdString(Cp1251ToUtf8(keyName_)));
-  } else {
-    // The user asked for the key in the modem, and the same name derives the
-    // same key next time: a cache that cannot be kept stops nothing.
-    FormMain->ShowError(QString::fromUtf8(texts::KeyNotCached) + "\n\n" + QString::fromStdString(error));
+  switch (obtainer_->Store()) {
+    case KeyStoring::NotStorable:
+      // The key goes to the modem but not into Keys.ini.
+      FormMain->ShowError(QString::fromUtf8(texts::KeyNameNotStored));
+      break;
+    case KeyStoring::Failed:
+      // The user asked for the key in the modem: a cache that cannot be kept
+      // stops nothing.
+      FormMain->ShowError(QString::fromUtf8(texts::KeyNotCached) + "\n\n" +
+                          QString::fromStdString(obtainer_->StoreError()));
+      break;
+    case KeyStoring::Stored:
+    case KeyStoring::KeptOther:
+      FormMain->ComboBoxKey->addItem(QString::fromStdString(Cp1251ToUtf8(obtainer_->KeyName())));
+      break;
+    case KeyStoring::NotTried:
+      break;
   }
   done(ModalResultOk);
 }

@@ -5,22 +5,17 @@
 // key transfer follows.
 #pragma once
 
+#include "keys/obtain_key.h"
 #include "ui/key_dialog.h"
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 class QLabel;
 
 namespace vorsal {
-
-// Where the key of the current show comes from.
-enum class KeySourceKind : std::uint8_t {
-  None = 0,        // no key name: the all-zero key
-  Store = 1,       // the value stored in Keys.ini
-  Derivation = 2,  // derived from the name, then stored
-};
 
 class TFormHashCalculate : public TKeyDialog {
   Q_OBJECT
@@ -42,7 +37,7 @@ class TFormHashCalculate : public TKeyDialog {
   void ShowKey();
 
   KeySourceKind keySource_ = KeySourceKind::None;
-  std::string keyName_;  // of the current show: trimmed Windows-1251 bytes
+  std::optional<KeyObtainer> obtainer_;  // of the current show
 };
 
 // The one key computation dialog, set while it exists.

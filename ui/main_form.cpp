@@ -136,7 +136,7 @@ bool IsKeyNameChar(int code) {
 
 TFormMain::TFormMain(TComPort& comPort, TFormMainHooks hooks, QWidget* parent)
     : QMainWindow(parent),
-      Engine(*this, *this, [this](int ms) { hooks_.Sleep(ms); }),
+      Engine(*this, *this, this, [this](int ms) { hooks_.Sleep(ms); }),
       comPort_(comPort),
       hooks_(std::move(hooks)) {
   if (!hooks_.Sleep) hooks_.Sleep = BlockingSleep;
@@ -246,7 +246,7 @@ void TFormMain::BuildControls() {
   GroupBoxModemNewAddress = MakeGroup(PanelMiddle, texts::CaptionNewSettings, 4, 4, 329, 105);
   GroupBoxNewID = MakeGroup(GroupBoxModemNewAddress, texts::CaptionAddress, 8, 20, 89, 53);
   SpinEditAnew = new TSpinEdit(GroupBoxNewID);
-  SpinEditAnew->setRange(0, 4095);
+  SpinEditAnew->setRange(MinAddress, MaxAddress);
   SpinEditAnew->setValue(0);
   SpinEditAnew->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
   SpinEditAnew->setFont(LargeBold(font()));
@@ -505,7 +505,7 @@ void TFormMain::ButtonSetAddressClick() {
 
 void TFormMain::RadioGroupNewNETClick() {
   // QSpinBox raises a value below the new minimum to it and leaves others.
-  SpinEditAnew->setMinimum(RadioGroupNewNET->ItemIndex() == 0 ? 0 : 1);
+  SpinEditAnew->setMinimum(LowestAddress(RadioGroupNewNET->ItemIndex() == 0 ? NetworkService : NetworkWorking));
 }
 
 void TFormMain::ButtonGetFootprintClick() {
@@ -643,18 +643,35 @@ std::function<void()> TFormMain::GuardedSlot(void (TFormMain::*handler)()) {
 }
 
 // ---------------------------------------------------------------------------
-// ExchangeView.
+// ReplyListener.
 
-void TFormMain::SetAddressText(std::string_view text) { LabelAold->setText(Text(text)); }
+void TFormMain::ParamsRead(const ParamsReply& params) {
+  SetNetworkBoxes(params.serviceNetwork);
+  LabelAold->setText(QString::number(params.address));
+  QString version = QString::number(params.firmwareMajor) + "." + QString::number(params.firmwareMinor);
+  const std::string_view platform = FirmwarePlatformName(params.firmwareMajor);
+  if (!platform.empty()) version += " -- '" + Text(platform) + "'";
+  LabelVersion->setText(version);
+  ShowParametersPanels(OffersKeyFunctions(params));
+}
+
+void TFormMain::AddressWritten(const AddressReply& reply) {
+  LabelAold->setText(QString::number(reply.address));
+  SetNetworkBoxes(reply.serviceNetwork);
+  // The spin edit keeps the value within its bounds (4095 stays).
+  if (CheckBoxAutoInc->isChecked()) SetNewAddress(NewAddress() + 1);
+}
+
+void TFormMain::FootprintRead(const KeyFootprint& footprint) {
+  char text[FootprintTextSize];
+  LabelFP->setText(Text(FormatFootprint(footprint, text)));
+}
 
 void TFormMain::SetNetworkBoxes(bool serviceNetwork) {
   CheckBoxNetIdle->setChecked(serviceNetwork);
   CheckBoxNetActive->setChecked(!serviceNetwork);
 }
 
-void TFormMain::SetVersionText(std::string_view text) { LabelVersion->setText(Text(text)); }
-void TFormMain::SetFootprintText(std::string_view text) { LabelFP->setText(Text(text)); }
-bool TFormMain::AutoIncrementChecked() const { return CheckBoxAutoInc->isChecked(); }
 // The spin edit's text as typed, even before it loses focus: a number is
 // pulled into the range, anything else reads as the minimum.
 int TFormMain::NewAddress() const {
@@ -670,6 +687,9 @@ void TFormMain::ShowParametersPanels(bool keyPanel) {
   PanelBottom->setVisible(keyPanel);
   FitClientHeight();
 }
+
+// ---------------------------------------------------------------------------
+// SupervisionView.
 
 void TFormMain::SetGaugeMaximum(int maximum) { GaugeTimeout->SetMaxValue(maximum); }
 int TFormMain::GaugeMaximum() const { return GaugeTimeout->MaxValue(); }
@@ -700,8 +720,17 @@ void TFormMain::SetGaugeTimerEnabled(bool enabled) {
   }
 }
 
-void TFormMain::SetStatusText(int panel, std::string_view text) {
-  if (panel >= 0 && panel < 3) StatusBar->Panel(panel)->setText(Text(text));
+void TFormMain::ShowByteCountPanel(int count) {
+  StatusBar->Panel(0)->setText(Text(ByteCountText) + QString::number(count));
+}
+
+void TFormMain::ShowPortPanel(bool open) { StatusBar->Panel(1)->setText(Text(open ? PortOpenText : PortClosedText)); }
+
+void TFormMain::ShowExchangePanel(std::uint8_t state) {
+  std::string_view text;
+  if (state == ExchangeOk) text = ExchangeOkText;
+  if (state == ExchangeError) text = ExchangeErrorText;
+  StatusBar->Panel(2)->setText(Text(text));
 }
 
 // ---------------------------------------------------------------------------

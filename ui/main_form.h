@@ -1,7 +1,8 @@
 // The program's main window: the port choice, the panels that appear as the
 // modem is opened and read, the commands and the keyboard rules. It owns the
-// exchange engine and lends it its controls (ExchangeView) and the serial
-// port (ModemPort).
+// exchange engine, shows what the engine's replies mean (ReplyListener),
+// lends it its gauge and status bar (SupervisionView) and the serial port
+// (ModemPort).
 #pragma once
 
 #include "protocol/exchange_view.h"
@@ -11,6 +12,7 @@
 #include "ui/qt_event_queue.h"
 #include "protocol/exchange_engine.h"
 #include "serial/com_port.h"
+#include "ui/texts.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -49,7 +51,7 @@ struct TFormMainHooks {
   std::function<std::vector<std::string>()> KeyNames;
 };
 
-class TFormMain : public QMainWindow, public ExchangeView, public ModemPort {
+class TFormMain : public QMainWindow, public ReplyListener, public SupervisionView, public ModemPort {
   Q_OBJECT
  public:
   static constexpr int FixedClientWidth = 338;
@@ -96,22 +98,30 @@ class TFormMain : public QMainWindow, public ExchangeView, public ModemPort {
   // show their messages here too.
   void ShowError(const QString& text, const QString& detail = {});
 
-  // ExchangeView.
-  void SetAddressText(std::string_view text) override;
-  void SetNetworkBoxes(bool serviceNetwork) override;
-  void SetVersionText(std::string_view text) override;
-  void SetFootprintText(std::string_view text) override;
-  bool AutoIncrementChecked() const override;
-  int NewAddress() const override;
-  void SetNewAddress(int value) override;
-  void ShowParametersPanels(bool keyPanel) override;
+  // ReplyListener: the displays of each reply.
+  void ParamsRead(const ParamsReply& params) override;
+  void AddressWritten(const AddressReply& reply) override;
+  void FootprintRead(const KeyFootprint& footprint) override;
+  void KeyPartAcknowledged(int) override {}
+
+  // Ticks CheckBoxNetIdle when `serviceNetwork`, CheckBoxNetActive otherwise.
+  void SetNetworkBoxes(bool serviceNetwork);
+  int NewAddress() const;           // SpinEditAnew's value as typed
+  void SetNewAddress(int value);    // kept within the spin edit's bounds
+  // Shows PanelMiddle, and PanelBottom when `keyPanel` (hides it otherwise),
+  // and applies the client-height rule for that panel set.
+  void ShowParametersPanels(bool keyPanel);
+
+  // SupervisionView.
+  void ShowByteCountPanel(int count) override;
+  void ShowPortPanel(bool open) override;
+  void ShowExchangePanel(std::uint8_t state) override;
   void SetGaugeMaximum(int maximum) override;
   int GaugeMaximum() const override;
   void SetGaugeProgress(int progress) override;
   int GaugeProgress() const override;
   void SetGaugeColors(GaugeColor background, GaugeColor foreground) override;
   void SetGaugeTimerEnabled(bool enabled) override;
-  void SetStatusText(int panel, std::string_view text) override;
 
   // ModemPort: forwards to the serial port component.
   bool Connected() const override;

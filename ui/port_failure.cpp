@@ -1,7 +1,7 @@
 #include "ui/port_failure.h"
 
 #include "serial/com_port.h"
-#include "serial/port_diagnosis.h"
+#include "serial/port_open_advice.h"
 
 #include <cerrno>
 #include <cstring>
@@ -22,50 +22,48 @@ QString HoldersText(const std::vector<PortHolder>& holders) {
   return names.join(QStringLiteral(", "));
 }
 
-QString PermissionAdvice(const PortOpenDiagnosis& d) {
-  const QString path = Q(d.devicePath);
-  if (d.grantingGroup.empty()) {
-    return QStringLiteral(
-               "Права устройства %1 не дают доступа этому пользователю. Администратор может дать "
-               "доступ правилом udev (например, GROUP=\"dialout\", MODE=\"0660\" для этого устройства) "
-               "и добавить пользователя в эту группу.")
-        .arg(path);
-  }
-  const QString group = Q(d.grantingGroup);
-  if (d.userInGroup && !d.sessionHasGroup) {
-    return QStringLiteral(
-               "Доступ к %1 даёт группа «%2». Пользователь уже входит в неё, но этот сеанс начат "
-               "раньше: выйдите из системы и войдите заново.")
-        .arg(path, group);
-  }
-  if (d.userInGroup) {
-    return QStringLiteral("Нет доступа к %1, хотя пользователь входит в группу «%2». Обратитесь к администратору.")
-        .arg(path, group);
-  }
-  return QStringLiteral(
-             "Доступ к %1 даёт группа «%2». Добавьте пользователя в неё (sudo usermod -aG %2 $USER) "
-             "и войдите в систему заново.")
-      .arg(path, group);
-}
-
 }  // namespace
 
 QString DescribePortOpenFailure(const std::string& portName, int systemCode, const std::string& message) {
   if (systemCode <= 0) return Q(message);
-  const PortOpenDiagnosis d = DiagnosePortOpen(ComPortDevicePath(portName), systemCode);
-  if (!d.deviceExists) {
-    return QStringLiteral("Устройство %1 не найдено: модем (адаптер) не подключён или порт выбран неверно. "
-                          "Подключите его и выберите порт в списке снова.")
-        .arg(Q(d.devicePath));
-  }
-  if (d.permissionDenied) return QStringLiteral("Нет прав на открытие порта. ") + PermissionAdvice(d);
-  if (d.busy) {
-    if (!d.holders.empty()) {
-      return QStringLiteral("Порт занят другой программой: %1. Закройте её и выберите порт снова.")
-          .arg(HoldersText(d.holders));
-    }
-    return QStringLiteral("Порт занят другой программой (какой именно, система не показывает). "
-                          "Закройте программу, работающую с портом, и выберите порт снова.");
+  const PortOpenAdvice advice = AdvisePortOpen(DiagnosePortOpen(ComPortDevicePath(portName), systemCode));
+  const QString path = Q(advice.devicePath);
+  const QString group = Q(advice.group);
+  const QString denied = QStringLiteral("Нет прав на открытие порта. ");
+  switch (advice.kind) {
+    case PortOpenAdviceKind::DeviceMissing:
+      return QStringLiteral("Устройство %1 не найдено: модем (адаптер) не подключён или порт выбран неверно. "
+                            "Подключите его и выберите порт в списке снова.")
+          .arg(path);
+    case PortOpenAdviceKind::NoGroupGrantsAccess:
+      return denied + QStringLiteral(
+                          "Права устройства %1 не дают доступа этому пользователю. Администратор может дать "
+                          "доступ правилом udev (например, GROUP=\"dialout\", MODE=\"0660\" для этого устройства) "
+                          "и добавить пользователя в эту группу.")
+                          .arg(path);
+    case PortOpenAdviceKind::SessionLacksGroup:
+      return denied + QStringLiteral(
+                          "Доступ к %1 даёт группа «%2». Пользователь уже входит в неё, но этот сеанс начат "
+                          "раньше: выйдите из системы и войдите заново.")
+                          .arg(path, group);
+    case PortOpenAdviceKind::DeniedDespiteGroup:
+      return denied +
+             QStringLiteral("Нет доступа к %1, хотя пользователь входит в группу «%2». Обратитесь к администратору.")
+                 .arg(path, group);
+    case PortOpenAdviceKind::JoinGroup:
+      return denied + QStringLiteral(
+                          "Доступ к %1 даёт группа «%2». Добавьте пользователя в неё (sudo usermod -aG %2 $USER) "
+                          "и войдите в систему заново.")
+                          .arg(path, group);
+    case PortOpenAdviceKind::InUse:
+      if (!advice.holders.empty()) {
+        return QStringLiteral("Порт занят другой программой: %1. Закройте её и выберите порт снова.")
+            .arg(HoldersText(advice.holders));
+      }
+      return QStringLiteral("Порт занят другой программой (какой именно, система не показывает). "
+                            "Закройте программу, работающую с портом, и выберите порт снова.");
+    case PortOpenAdviceKind::SystemReason:
+      break;
   }
   return QStringLiteral("Система сообщает: %1 (код %2).")
       .arg(QString::fromLocal8Bit(std::strerror(systemCode)), QString::number(systemCode));

@@ -2,6 +2,8 @@
 // program shows them.
 #pragma once
 
+#include <string_view>
+
 namespace vorsal::texts {
 
 inline constexpr char CaptionCurrentSettings[] = "Текущие параметры модема ";
@@ -56,3 +58,15 @@ inline constexpr char KeyNotCached[] =
     "Ключ вычислен и будет перенесён в модем, но сохранить его в Keys.ini не удалось:";
 
 }  // namespace vorsal::texts
+
+namespace vorsal {
+
+// Status bar texts. In the byte-count text the letter before the equals sign
+// is the Latin o; the displays depend on that exact text.
+inline constexpr std::string_view ByteCountText = " Байт принятo = ";
+inline constexpr std::string_view PortOpenText = "COM-порт открыт.";
+inline constexpr std::string_view PortClosedText = "COM-порт не открыт!";
+inline constexpr std::string_view ExchangeOkText = "OK";
+inline constexpr std::string_view ExchangeErrorText = "Ошибка!";
+
+}  // namespace vorsal

@@ -33,8 +33,7 @@ class RecordingView : public vorsal::testing::NullExchangeView {
   bool inTick = false;
   std::vector<std::vector<std::uint8_t>> dispatched;
 
-  void SetStatusText(int panel, std::string_view) override {
-    if (panel != 0) return;
+  void ShowByteCountPanel(int) override {
     FUZZ_CHECK(inTick, "a frame was dispatched outside a receive tick");
     FUZZ_CHECK(engine->FrameWindowCount == 0, "frame window not emptied on dispatch");
     dispatched.emplace_back(engine->FrameWindow, engine->FrameWindow + vorsal::FrameSize);
@@ -73,7 +72,7 @@ struct Run {
   int connectionType = 0;
   RecordingView view;
   QueuePort port;
-  ExchangeEngine engine{view, port, [](int) {}};
+  ExchangeEngine engine{view, port, &view, [](int) {}};
   std::vector<std::uint8_t> stream;  // every byte that arrived, in order
   fuzz::StreamCutter cutter{0};
   std::uint32_t noise = 0x9E3779B9;

@@ -116,7 +116,7 @@ TEST(ReceiveAllocations, RepliesAndNoiseAreHandledWithoutAllocating) {
 
   NullExchangeView view;
   LoopPort port(stream);
-  ExchangeEngine engine(view, port, [](int) {});
+  ExchangeEngine engine(view, port, &view, [](int) {});
   engine.InitGauge();
   std::uint8_t outcomes[std::size(steps)] = {};
   long allocations = 0;
@@ -152,7 +152,7 @@ TEST(ReceiveAllocations, RepliesAndNoiseAreHandledWithoutAllocating) {
   rig.engine.CommPortRxChar();
   rig.engine.TimerRXTimer();
   EXPECT_GT(counter.Count(), 0);
-  EXPECT_EQ(rig.view.footprintText, "FF.0C.AB.01");
+  EXPECT_EQ(rig.view.Logged("footprint"), std::vector<std::string>{"footprint FF.0C.AB.01"});
 }
 
 }  // namespace

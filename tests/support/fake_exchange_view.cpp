@@ -27,35 +27,41 @@ const char* GaugeColorName(GaugeColor color) {
 
 }  // namespace
 
-void FakeExchangeView::SetAddressText(std::string_view text) {
-  addressText = text;
-  log.push_back("address " + addressText);
+void FakeExchangeView::ParamsRead(const ParamsReply& reply) {
+  params = reply;
+  log.push_back("params " + std::to_string(reply.address) + (reply.serviceNetwork ? " service " : " working ") +
+                std::to_string(reply.firmwareMajor) + "." + std::to_string(reply.firmwareMinor));
 }
 
-void FakeExchangeView::SetNetworkBoxes(bool service) {
-  serviceNetwork = service;
-  log.push_back(service ? "network service" : "network working");
+void FakeExchangeView::AddressWritten(const AddressReply& reply) {
+  address = reply;
+  log.push_back("address " + std::to_string(reply.address) + (reply.serviceNetwork ? " service" : " working"));
 }
 
-void FakeExchangeView::SetVersionText(std::string_view text) {
-  versionText = text;
-  log.push_back("version " + versionText);
+void FakeExchangeView::FootprintRead(const KeyFootprint& reply) {
+  footprint = reply;
+  char text[FootprintTextSize];
+  log.push_back("footprint " + std::string(FormatFootprint(reply, text)));
 }
 
-void FakeExchangeView::SetFootprintText(std::string_view text) {
-  footprintText = text;
-  log.push_back("footprint " + footprintText);
+void FakeExchangeView::KeyPartAcknowledged(int part) {
+  keyAcks.push_back(part);
+  log.push_back("keyAck " + std::to_string(part));
 }
 
-void FakeExchangeView::SetNewAddress(int value) {
-  newAddress = std::clamp(value, newAddressMin, newAddressMax);
-  log.push_back("newAddress " + std::to_string(newAddress));
+void FakeExchangeView::ShowByteCountPanel(int count) {
+  byteCount = count;
+  log.push_back("status 0 " + std::to_string(count));
 }
 
-void FakeExchangeView::ShowParametersPanels(bool keyPanel) {
-  middlePanelShown = true;
-  keyPanelShown = keyPanel;
-  log.push_back(keyPanel ? "panels middle+bottom" : "panels middle");
+void FakeExchangeView::ShowPortPanel(bool open) {
+  portOpen = open;
+  log.push_back(open ? "status 1 open" : "status 1 closed");
+}
+
+void FakeExchangeView::ShowExchangePanel(std::uint8_t state) {
+  exchangeShown = state;
+  log.push_back("status 2 " + std::to_string(state));
 }
 
 void FakeExchangeView::SetGaugeMaximum(int maximum) {
@@ -77,12 +83,6 @@ void FakeExchangeView::SetGaugeColors(GaugeColor background, GaugeColor foregrou
 void FakeExchangeView::SetGaugeTimerEnabled(bool enabled) {
   gaugeTimerEnabled = enabled;
   log.push_back(enabled ? "timer on" : "timer off");
-}
-
-void FakeExchangeView::SetStatusText(int panel, std::string_view text) {
-  if (panel < 0 || panel > 2) throw std::out_of_range("status panel " + std::to_string(panel));
-  status[panel] = text;
-  log.push_back("status " + std::to_string(panel) + " " + status[panel]);
 }
 
 std::vector<std::string> FakeExchangeView::Logged(std::string_view prefix) const {
@@ -109,8 +109,9 @@ int FakeModemPort::Read(std::uint8_t* buffer, int count) {
 int FakeModemPort::Write(const std::uint8_t* buffer, int count) {
   if (failWrites) throw FakePortError("write failed");
   if (!connected) throw FakePortError("port not open");
-  written.insert(written.end(), buffer, buffer + count);
-  return count;
+  const int n = std::min(count, writeLimit);
+  written.insert(written.end(), buffer, buffer + n);
+  return n;
 }
 
 }  // namespace vorsal::testing

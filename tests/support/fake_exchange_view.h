@@ -1,7 +1,7 @@
 // Recording stand-ins for the main window and the serial port as the
 // exchange engine sees them, plus a builder of checksum-valid replies.
-// FakeExchangeView keeps the current state of every display and a log of
-// every call in order; FakeModemPort queues bytes "from the modem" and keeps
+// FakeExchangeView keeps what the engine reported and a log of every call
+// in order; FakeModemPort queues bytes "from the modem" and keeps
 // every byte written. EngineRig wires them to an engine; ConnectionTypeGuard
 // scopes a connection-type source.
 #pragma once
@@ -26,24 +26,15 @@ namespace vorsal::testing {
 ModemFrame ValidReply(std::uint8_t command, std::uint8_t d4 = 0, std::uint8_t d5 = 0,
                       std::uint8_t d6 = 0, std::uint8_t d7 = 0);
 
-class FakeExchangeView : public ExchangeView {
+// Records what the engine reports: the replies' values and the gauge and
+// status panels as the window would be told them.
+class FakeExchangeView : public ReplyListener, public SupervisionView {
  public:
-  // Displays, as ClearModemDisplays leaves them.
-  std::string addressText = "****";
-  std::string versionText = "****";
-  std::string footprintText = "****";
-  std::optional<bool> serviceNetwork;  // empty: neither network box ticked
-
-  // Inputs. SetNewAddress clamps to [newAddressMin, newAddressMax] like the
-  // spin edit.
-  bool autoIncrement = false;
-  int newAddress = 0;
-  int newAddressMin = 0;
-  int newAddressMax = 4095;
-
-  // Panels: the parameter panel, and the key panel with it.
-  bool middlePanelShown = false;
-  bool keyPanelShown = false;
+  // The last reply of each kind, and every acknowledged key part.
+  std::optional<ParamsReply> params;
+  std::optional<AddressReply> address;
+  std::optional<KeyFootprint> footprint;
+  std::vector<int> keyAcks;
 
   // Gauge and its timer, as a freshly created window has them.
   int gaugeMaximum = 100;
@@ -52,26 +43,28 @@ class FakeExchangeView : public ExchangeView {
   GaugeColor gaugeForeground = GaugeColor::Black;
   bool gaugeTimerEnabled = false;
 
-  std::string status[3];
+  // Status panels: byte count, port open, exchange state shown.
+  int byteCount = -1;
+  std::optional<bool> portOpen;
+  std::optional<std::uint8_t> exchangeShown;
 
-  // Every call, e.g. "address 2603", "status 2 OK", "colors BtnFace Green".
+  // Every call, e.g. "params 2603 working 8.29", "status 2 1", "colors BtnFace Green".
   std::vector<std::string> log;
 
-  void SetAddressText(std::string_view text) override;
-  void SetNetworkBoxes(bool service) override;
-  void SetVersionText(std::string_view text) override;
-  void SetFootprintText(std::string_view text) override;
-  bool AutoIncrementChecked() const override { return autoIncrement; }
-  int NewAddress() const override { return newAddress; }
-  void SetNewAddress(int value) override;
-  void ShowParametersPanels(bool keyPanel) override;
+  void ParamsRead(const ParamsReply& reply) override;
+  void AddressWritten(const AddressReply& reply) override;
+  void FootprintRead(const KeyFootprint& reply) override;
+  void KeyPartAcknowledged(int part) override;
+
+  void ShowByteCountPanel(int count) override;
+  void ShowPortPanel(bool open) override;
+  void ShowExchangePanel(std::uint8_t state) override;
   void SetGaugeMaximum(int maximum) override;
   int GaugeMaximum() const override { return gaugeMaximum; }
   void SetGaugeProgress(int progress) override;
   int GaugeProgress() const override { return gaugeProgress; }
   void SetGaugeColors(GaugeColor background, GaugeColor foreground) override;
   void SetGaugeTimerEnabled(bool enabled) override;
-  void SetStatusText(int panel, std::string_view text) override;
 
   // Log entries that start with `prefix`, in order.
   std::vector<std::string> Logged(std::string_view prefix) const;
@@ -88,6 +81,7 @@ class FakeModemPort : public ModemPort {
   std::deque<std::uint8_t> input;    // bytes waiting to be read
   std::vector<std::uint8_t> written; // every byte written, in order
   int readLimit = std::numeric_limits<int>::max();  // most bytes one Read delivers
+  int writeLimit = std::numeric_limits<int>::max();  // most bytes one Write takes
   bool failReads = false;
   bool failWrites = false;
   std::vector<int> readRequests;     // `count` of every Read call
@@ -119,7 +113,7 @@ struct EngineRig {
   FakeExchangeView view;
   FakeModemPort port;
   std::vector<int> sleeps;
-  ExchangeEngine engine{view, port, [this](int ms) { sleeps.push_back(ms); }};
+  ExchangeEngine engine{view, port, &view, [this](int ms) { sleeps.push_back(ms); }};
 
   // Bytes arrive from the modem and the port raises its event.
   template <typename... Bytes>

@@ -15,23 +15,21 @@
 
 namespace vorsal::testing {
 
-class NullExchangeView : public ExchangeView {
+class NullExchangeView : public ReplyListener, public SupervisionView {
  public:
-  void SetAddressText(std::string_view) override {}
-  void SetNetworkBoxes(bool) override {}
-  void SetVersionText(std::string_view) override {}
-  void SetFootprintText(std::string_view) override {}
-  bool AutoIncrementChecked() const override { return false; }
-  int NewAddress() const override { return 0; }
-  void SetNewAddress(int) override {}
-  void ShowParametersPanels(bool) override {}
+  void ParamsRead(const ParamsReply&) override {}
+  void AddressWritten(const AddressReply&) override {}
+  void FootprintRead(const KeyFootprint&) override {}
+  void KeyPartAcknowledged(int) override {}
+  void ShowByteCountPanel(int) override {}
+  void ShowPortPanel(bool) override {}
+  void ShowExchangePanel(std::uint8_t) override {}
   void SetGaugeMaximum(int) override {}
   int GaugeMaximum() const override { return 50; }
   void SetGaugeProgress(int) override {}
   int GaugeProgress() const override { return 1; }
   void SetGaugeColors(GaugeColor, GaugeColor) override {}
   void SetGaugeTimerEnabled(bool) override {}
-  void SetStatusText(int, std::string_view) override {}
 };
 
 // Serves a fixed byte stream over and over; `pending` bytes are waiting to

@@ -16,6 +16,7 @@
 #include "keys/hex_utils.h"
 #include "keys/key_derivation.h"
 #include "keys/key_store.h"
+#include "keys/obtain_key.h"
 #include "keys/key_tool_args.h"
 
 #include <cerrno>
@@ -128,21 +129,21 @@ int main(int argc, char** argv) {
 
   int status = 0;
   for (const Name& name : names) {
-    const vorsal::BinaryKeyBytes key = vorsal::KeyForName(name.cp1251);
-    const std::string hex = vorsal::BytesToHex(key.data(), static_cast<int>(key.size()));
+    // The window's and vorsal-cli's rule, without the look-up: the tool
+    // prints what the name derives to.
+    const vorsal::ObtainedKey obtained =
+        vorsal::ObtainKey(name.cp1251, storeFile != nullptr ? storeFile : "", {}, /*lookUp=*/false);
+    const std::string hex = vorsal::BytesToHex(obtained.key.data(), static_cast<int>(obtained.key.size()));
     const std::string_view shown = cp1251Output ? std::string_view(name.cp1251) : name.shown;
-    if (storeFile != nullptr) {
-      std::string error;
-      if (!vorsal::KeyStoreSave(storeFile, name.cp1251, hex, &error)) {
-        std::fprintf(stderr, "vorsal-key: %s\n", error.c_str());
-        return FinishOutput(ExitFailure);
-      }
+    if (obtained.storing == vorsal::KeyStoring::Failed) {
+      std::fprintf(stderr, "vorsal-key: %s\n", obtained.storeError.c_str());
+      return FinishOutput(ExitFailure);
+    }
+    if (obtained.storing == vorsal::KeyStoring::KeptOther) {
       // A name stored before keeps its value, which the program then uses.
-      if (vorsal::KeyStoreLookup(storeFile, name.cp1251) != hex) {
-        std::fprintf(stderr, "vorsal-key: \"%.*s\" is already in %s with another key; left as it is\n",
-                     static_cast<int>(name.shown.size()), name.shown.data(), storeFile);
-        status = ExitFailure;
-      }
+      std::fprintf(stderr, "vorsal-key: \"%.*s\" is already in %s with another key; left as it is\n",
+                   static_cast<int>(name.shown.size()), name.shown.data(), storeFile);
+      status = ExitFailure;
     }
     const std::string line =
         keysIni ? std::string(shown) + "=" + hex + "\n" : hex + "  " + std::string(shown) + "\n";
