@@ -63,7 +63,7 @@ void ModemLink::PortFailed(const std::string& message) {
 }
 
 void ModemLink::Tick() {
-  QCoreApplication::processEvents();
+  events_.processEvents();
   engine_.TimerRXTimer();
   if (gaugeRunning_) engine_.TimerGaugeTimer();
 }
@@ -81,6 +81,7 @@ Outcome ModemLink::ExchangeOnce(const ModemFrame& frame, Reply expected) {
     return Outcome::PortLost;
   }
   while (engine_.ExchangeState == ExchangeNone) {
+    if (abandon_ && abandon_()) return Outcome::NoReply;
     sleep_(TickMs);
     Tick();
     if (lost_) return Outcome::PortLost;
@@ -92,7 +93,7 @@ Outcome ModemLink::ExchangeOnce(const ModemFrame& frame, Reply expected) {
 Outcome ModemLink::Exchange(const ModemFrame& frame, Reply expected) {
   for (int attempt = 0;; ++attempt) {
     const Outcome outcome = ExchangeOnce(frame, expected);
-    if (outcome != Outcome::NoReply || attempt >= retries_) return outcome;
+    if (outcome != Outcome::NoReply || attempt >= retries_ || (abandon_ && abandon_())) return outcome;
   }
 }
 
@@ -129,7 +130,7 @@ Outcome ModemLink::SendKey(const std::uint8_t* key32, const std::function<void(i
   KeyTransferHooks hooks;
   hooks.sleep = sleep_;
   hooks.pump = [this] { Tick(); };
-  hooks.cancelRequested = [this] { return lost_; };
+  hooks.cancelRequested = [this] { return lost_ || (abandon_ && abandon_()); };
   hooks.progress = [&](int acknowledged) {
     heardAtLastAck = engine_.ReceivedByteCount;
     if (progress) progress(acknowledged);
@@ -147,6 +148,7 @@ Outcome ModemLink::SendKey(const std::uint8_t* key32, const std::function<void(i
     if (result == KeyTransferResult::Done) return Outcome::Ok;
     // Cancelled: our own stop on a lost port; PortClosed: the port went away
     // while a part was awaited.
+    if (result == KeyTransferResult::Cancelled && !lost_) return Outcome::NoReply;
     if (result == KeyTransferResult::Cancelled || result == KeyTransferResult::PortClosed) return Outcome::PortLost;
     // A part went unacknowledged: silence may be retried, a reply that did
     // not fit may not.

@@ -8,6 +8,8 @@
 #include "protocol/key_transfer.h"
 #include "serial/com_port.h"
 
+#include <QEventLoop>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -57,6 +59,10 @@ class ModemLink : private ExchangeView, private ModemPort {
   // acknowledgement is repeated from the first part, `retries` times.
   Outcome SendKey(const std::uint8_t* key32, const std::function<void(int acknowledged)>& progress);
 
+  // While `abandon` holds, an exchange in progress (a key transfer too)
+  // ends at once as NoReply: a second Ctrl+C stops it.
+  void SetAbandon(std::function<bool()> abandon) { abandon_ = std::move(abandon); }
+
   // One tick: pending port events, the receive tick, and the gauge tick
   // while a reply is awaited.
   void Tick();
@@ -91,7 +97,11 @@ class ModemLink : private ExchangeView, private ModemPort {
   int Write(const std::uint8_t* buffer, int count) override { return comPort_.Write(buffer, count); }
 
   std::function<void(int)> sleep_;
+  std::function<bool()> abandon_;
   int retries_;
+  // Gives the creating thread an event dispatcher, so a link made on a
+  // thread of its own receives its port's events there.
+  QEventLoop events_;
   TComPort comPort_;
   ExchangeEngine engine_;
   int gaugeMaximum_ = IdleGaugeMaximum;

@@ -247,6 +247,13 @@ bool WriteResolved(const std::filesystem::path& target, std::string_view bytes, 
 
 }  // namespace
 
+bool ResolveLinksForWrite(const std::filesystem::path& path, std::filesystem::path& target, std::string* reason) {
+  WriteFailure failure;
+  if (ResolveForWrite(path, target, failure)) return true;
+  if (reason != nullptr) *reason = failure.reason;
+  return false;
+}
+
 IniFile IniFile::Parse(std::string_view bytes) {
   IniFile ini;
   ini.text_.assign(bytes);

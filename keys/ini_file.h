@@ -98,6 +98,12 @@ std::string IniWriteErrorText(const std::filesystem::path& path, std::string_vie
 // (when given) receives IniWriteErrorText(path, the reason).
 bool WriteFilePreserving(const std::filesystem::path& path, std::string_view bytes, std::string* error);
 
+// The file a write to `path` changes: the end of its chain of symbolic
+// links, each of which must belong to this user (the rule WriteFilePreserving
+// follows). The target may not exist yet. False, with `reason` (when given)
+// set, for a link of another user or a chain that cannot be read.
+bool ResolveLinksForWrite(const std::filesystem::path& path, std::filesystem::path& target, std::string* reason);
+
 // True when this user may keep the file up to date as far as permissions
 // tell: through symbolic links of this user's own, an existing file can be
 // read and written, or there is none and its directory takes new files.
