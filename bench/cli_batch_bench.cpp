@@ -34,7 +34,6 @@ void BM_BatchStep(benchmark::State& state) {
   }
   vorsal::cli::ModemLink modem;
   modem.Open(link, 0);
-  std::string footprint;
   int address = 100;
   for (auto _ : state) {
     vorsal::cli::ModemParams current;
@@ -42,10 +41,10 @@ void BM_BatchStep(benchmark::State& state) {
       state.SkipWithError("no reply to the read");
       break;
     }
-    const vorsal::cli::ModemStep step =
-        vorsal::cli::ConfigureModem(modem, current, address, vorsal::NetworkService, nullptr, footprint);
-    if (step.exitCode != vorsal::cli::ExitOk) {
-      state.SkipWithError(step.message.c_str());
+    vorsal::cli::ModemParams after;
+    if (modem.WriteAddress(current, address, vorsal::NetworkService) != vorsal::cli::Outcome::Ok ||
+        modem.ReadParams(after) != vorsal::cli::Outcome::Ok || after.address != address) {
+      state.SkipWithError("the address was not written");
       break;
     }
     address = address == 100 ? 101 : 100;

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <fstream>
+#include <latch>
 #include <mutex>
 #include <chrono>
 #include <cstring>
@@ -668,7 +669,7 @@ class Runner {
     while (!StopWaiting()) {
       if (!line.IsOpen()) {
         line.Close();
-        if (!line.Open(nullptr)) {
+        if (!OpenLine(line, nullptr)) {
           sleep_(ReopenPauseMs);
           continue;
         }
@@ -820,12 +821,22 @@ class Runner {
     finish(FailureStatus(ExitCodeOf(write.outcome)), FailureResult(), message);
   }
 
-  // One port of the batch, on a thread of its own.
-  void ServePort(const BatchPort& port) {
+  // Opening a port sets the line's connection type for the whole program,
+  // so ports are opened one at a time.
+  bool OpenLine(ModemLine& line, std::string* failure) {
+    const std::lock_guard<std::mutex> guard(opening_);
+    return line.Open(failure);
+  }
+
+  // One port of the batch, on a thread of its own. No port talks to its
+  // modem before every port is open.
+  void ServePort(const BatchPort& port, std::latch& allOpen) {
     const std::string prefix = severalPorts_ ? port.path + ": " : "";
     std::unique_ptr<ModemLine> line = MakeLine(port.path);
     std::string failure;
-    if (!line->Open(&failure)) {
+    const bool opened = OpenLine(*line, &failure);
+    allOpen.arrive_and_wait();
+    if (!opened) {
       Say(failure);
       const std::lock_guard<std::mutex> guard(state_);
       batchStatus_ = ExitPortFailed;
@@ -869,11 +880,12 @@ class Runner {
     }
     if (const int status = OpenJournal(); status != ExitOk) return status;
     CatchStops();
+    std::latch allOpen(static_cast<std::ptrdiff_t>(ports.size()));
     if (ports.size() == 1) {
-      ServePort(ports[0]);
+      ServePort(ports[0], allOpen);
     } else {
       std::vector<std::thread> threads;
-      for (const BatchPort& port : ports) threads.emplace_back([this, &port] { ServePort(port); });
+      for (const BatchPort& port : ports) threads.emplace_back([this, &port, &allOpen] { ServePort(port, allOpen); });
       for (std::thread& thread : threads) thread.join();
     }
     if (StopCount() > 0) Say("stopped");
@@ -897,6 +909,7 @@ class Runner {
   bool outputFailed_ = false;
   std::mutex io_;     // standard output and error
   std::mutex ask_;    // one question on the terminal at a time
+  std::mutex opening_;
 
   // The batch's state shared by its ports, under state_.
   bool severalPorts_ = false;
