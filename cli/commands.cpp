@@ -240,6 +240,8 @@ class Runner {
   }
 
   std::string OutcomeText(Outcome outcome, const ModemLine& line) const {
+    // An exchange a second stop signal abandoned never had its full time.
+    if (outcome == Outcome::NoReply && StopCount() >= AbandonWhileConfiguring) return "stopped before the reply";
     std::string text = DescribeOutcome(outcome, line);
     if (outcome == Outcome::NoReply && options_.retries > 0) {
       text += " (" + std::to_string(options_.retries + 1) + " attempts)";
@@ -630,8 +632,13 @@ class Runner {
       return status;
     }
     const int status = Journal(entry, ExitOk, ResultOk, "");
-    Result(JsonObject().Add("key_name", options_.keyNameUtf8).Add("footprint", entry.footprint),
-           "key '" + options_.keyNameUtf8 + "' written; footprint " + entry.footprint);
+    // A name kept off the command line is not shown now either.
+    if (!options_.keyFile.empty()) {
+      Result(JsonObject().Add("footprint", entry.footprint), "key written; footprint " + entry.footprint);
+    } else {
+      Result(JsonObject().Add("key_name", options_.keyNameUtf8).Add("footprint", entry.footprint),
+             "key '" + options_.keyNameUtf8 + "' written; footprint " + entry.footprint);
+    }
     return status;
   }
 
@@ -742,6 +749,10 @@ class Runner {
     return answer && !answer->empty() && ((*answer)[0] == 'w' || (*answer)[0] == 'W') ? Seen::New : Seen::Skip;
   }
 
+  void LeftForCount(const std::string& prefix) {
+    Say(prefix + "the batch has its " + std::to_string(options_.count) + " modems; this one is left as it is");
+  }
+
   // One modem of the batch, from its first answer to its journal line.
   void BatchModem(ModemLine& line, const BatchPort& port, const std::string& prefix, const ModemParams& current) {
     JournalEntry entry = Entry("batch", port.path, port.adapter);
@@ -767,14 +778,14 @@ class Runner {
         Say(prefix + "this modem got address " + std::to_string(current.address) + " and the key in this run; disconnect it");
         return;
       case Seen::Skip:
-        if (!BeginModem()) return;
+        if (!BeginModem()) return LeftForCount(prefix);
         return finish(ExitOk, ResultSkipped,
                       "answers at address " + std::to_string(current.address) +
                           ", which this run wrote; left as it is (without a key a new modem cannot be told from it)");
       case Seen::New:
         break;
     }
-    if (!BeginModem()) return;
+    if (!BeginModem()) return LeftForCount(prefix);
     line.SetAbandon([this] { return StopCount() >= AbandonWhileConfiguring; });
     if (options_.keyGiven) {
       if (!current.keyFunctions) {
