@@ -516,6 +516,7 @@ class Runner {
       return FailExchange(outcome, "read before the write");
     }
     SetOld(entry, current);
+    if (StopCount() > 0) return Fail(ExitInterrupted, "stopped before the write; the modem is unchanged");
     line_->SetAbandon([this] { return StopCount() >= AbandonWhileConfiguring; });
     const AddressWrite write = WriteVerified(*line_, current, options_.address, options_.network);
     if (write.readBack) SetNew(entry, write.after);
@@ -623,6 +624,7 @@ class Runner {
       return status;
     }
     if (const int status = ObtainKey(); status != ExitOk) return status;
+    if (StopCount() > 0) return Fail(ExitInterrupted, "stopped before the key was sent; the modem is unchanged");
     line_->SetAbandon([this] { return StopCount() >= AbandonWhileConfiguring; });
     Outcome outcome = Outcome::Ok;
     const std::string failure = WriteKey(*line_, "", entry.footprint, outcome);
@@ -862,6 +864,10 @@ class Runner {
       Say(prefix + "waiting for a modem on " + port.path + " (next address " + std::to_string(next) + ")");
       ModemParams current;
       if (!AwaitModem(*line, current)) break;
+      if (StopWaiting()) {
+        Say(prefix + "stopping: the modem at address " + std::to_string(current.address) + " is left as it is");
+        break;
+      }
       WarnAboutStart(current);
       BatchModem(*line, port, prefix, current);
       // The last modem of --count K is done: nothing more to wait for.
