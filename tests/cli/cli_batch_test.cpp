@@ -4,6 +4,7 @@
 #include "cli/commands.h"
 #include "cli/journal.h"
 #include "sim/modem_model.h"
+#include "tests/support/permission_cases.h"
 #include "tests/support/temp_files.h"
 
 #include <gmock/gmock.h>
@@ -306,6 +307,13 @@ TEST_F(CliBatch, TheJournalIsARegularFileAndALineIsWrittenWholeOrNotAtAll) {
   std::string error;
   EXPECT_FALSE(fifo.Open(dir / "fifo", {}, &error)) << "nor does it hang";
   EXPECT_THAT(error, HasSubstr("not a regular file"));
+  if (::geteuid() == 0) {  // another user's link, which root must not write through
+    test::WriteAll(dir / "victim", "");
+    fs::create_symlink(dir / "victim", dir / "planted");
+    ASSERT_EQ(::lchown((dir / "planted").c_str(), test::OtherUserId, test::OtherGroupId), 0);
+    EXPECT_FALSE(cli::Journal().Open(dir / "planted", {}, &error));
+    EXPECT_EQ(test::ReadAll(dir / "victim"), "");
+  }
 
   cli::Journal file;
   ASSERT_TRUE(file.Open(journal, {}, &error)) << error;
