@@ -238,7 +238,7 @@ constexpr std::string_view GeneralHelp =
     "  batch --start N --network service|working [--key-file FILE|--key NAME]\n"
     "        [--count K]        configure one modem after another, on every -p port\n"
     "                           (or every USB adapter) at once\n"
-    "  journal                  each run of the journal: done, failed, addresses, time\n"
+    "  journal                  sum up the journal per run: done, failed, addresses\n"
     "\n"
     "Options:\n"
     "  -p, --port PORT          device name (ttyUSB0), path or /dev/serial/by-id link;\n"
