@@ -371,6 +371,10 @@ class Runner {
     if (file.empty()) return Fail(ExitStoreFailed, "no journal location: set XDG_DATA_HOME or HOME, or use --journal");
     std::string error;
     if (!journal_.Open(file, CurrentRun(), &error)) return Fail(ExitStoreFailed, error);
+    if (journal_.OthersMayRead()) {
+      Say("warning: other users may read " + file.string() +
+          "; journals of earlier versions hold key names (chmod 600 it)");
+    }
     return ExitOk;
   }
 

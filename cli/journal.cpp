@@ -224,6 +224,7 @@ bool Journal::Open(const std::filesystem::path& file, const RunIdentity& run, st
     return false;
   }
   fd_ = fd;
+  othersMayRead_ = (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
   // The lock keeps a second program from writing a second header while this
   // one reads the file.
   ::flock(fd_, LOCK_EX);

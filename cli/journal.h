@@ -74,6 +74,9 @@ class Journal {
   // False with `error` set on failure.
   bool Open(const std::filesystem::path& file, const RunIdentity& run, std::string* error);
   bool IsOpen() const { return fd_ >= 0; }
+  // True when users other than its owner may read the file (a journal an
+  // earlier version created 0644, with key names in it).
+  bool OthersMayRead() const { return othersMayRead_; }
   // Appends the entry, stamped with the current local time and the run;
   // safe to call from several threads.
   bool Append(const JournalEntry& entry, std::string* error);
@@ -85,6 +88,7 @@ class Journal {
   RunIdentity run_;
   std::mutex mutex_;
   int fd_ = -1;
+  bool othersMayRead_ = false;
 };
 
 // Reads a journal to summarize it: a regular file only, never blocking on
