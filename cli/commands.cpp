@@ -583,7 +583,9 @@ class Runner {
     hooks.progress = [this](int chunk) { Progress("deriving key", chunk, KeyDerivationChunks); };
     const ObtainedKey obtained = vorsal::ObtainKey(options_.keyName, store, hooks);
     key_ = obtained.key;
-    const std::string name = "key '" + options_.keyNameUtf8 + "'";
+    // A name kept off the command line (typed or read from a file) is not
+    // shown on the screen either.
+    const std::string name = options_.keyFile.empty() ? "key '" + options_.keyNameUtf8 + "'" : "the key";
     if (obtained.source == KeySourceKind::Store) {
       Message() << name << " found in " << store.string() << '\n';
       return ExitOk;
