@@ -250,6 +250,31 @@ TEST_F(SimPty, ClientsComeAndGo) {
   EXPECT_EQ(exclusive, 0);  // the first client's claim ended with it
 }
 
+// A client that opens the moment the last one closed (before the simulator
+// can see the line without a client) gets none of the replies left unread:
+// the close is noticed all the same and the line cleared.
+TEST_F(SimPty, NoGapBetweenClientsStillDiscardsUnreadReplies) {
+  Start({});
+  auto first = std::make_unique<Client>(link_.string(), B600);
+  ASSERT_TRUE(first->ok());
+  Bytes footprints;
+  for (int i = 0; i < 64; ++i) {
+    const ModemFrame request = Stamped(BuildReadFootprint(), 0);
+    footprints.insert(footprints.end(), request.begin(), request.end());
+  }
+  first->Write(footprints);
+  ASSERT_TRUE(first->AwaitData());
+  first.reset();
+  Client second(link_.string(), B600);
+  ASSERT_TRUE(second.ok());
+  AwaitLog("the last client closed");
+  second.Write(Stamped(BuildReadParams(), 0));
+  const Bytes reply = second.Read(FrameSize);
+  ASSERT_EQ(reply.size(), FrameSize);
+  EXPECT_EQ(reply[3], CmdReadParams);
+  EXPECT_EQ(second.Waiting(), 0);
+}
+
 // Clients that overlap share the line: one that stays open is served while
 // others open and close around it, and the last one to go leaves nothing
 // behind for the next.
