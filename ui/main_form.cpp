@@ -31,6 +31,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
 namespace vorsal {
 
@@ -148,7 +149,7 @@ TFormMain::TFormMain(TComPort& comPort, TFormMainHooks hooks, QWidget* parent)
     };
   }
   if (!hooks_.OpenDocument) {
-    hooks_.OpenDocument = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
+    hooks_.OpenDocument = [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
   }
   keyFile_ = KeyStorePath();
   if (!hooks_.KeyNames) {
@@ -156,6 +157,7 @@ TFormMain::TFormMain(TComPort& comPort, TFormMainHooks hooks, QWidget* parent)
   }
 
   setWindowTitle(QStringLiteral("Vorsal"));
+  setWindowIcon(ProgramIcon());  // the dialogs and boxes, its children, show it too
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   UseWindowFont(*this);
@@ -354,12 +356,14 @@ void TFormMain::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-// Centred on the screen when first shown.
+// Centred on the screen when first shown; a second or further Vorsal window
+// of this user is moved down and right by its place in the row, so that none
+// hides another (the busy-port message names the window holding the port).
 void TFormMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (shownBefore_) return;
   shownBefore_ = true;
-  CentreOnScreen(*this);
+  CentreOnScreen(*this, windowPlace_.Offset());
 }
 
 void TFormMain::FormClose() { CloseModemPort(); }
@@ -378,7 +382,11 @@ void TFormMain::ComboBoxPortNameDropDown() {
   const auto& ports = comPort_.PortList();
   ComboBoxPortName->clear();
   for (const std::string& port : ports) ComboBoxPortName->addItem(QString::fromStdString(port));
-  ComboBoxPortName->setCurrentIndex(-1);
+  // The open port stays shown (the list closed with Esc or a click outside
+  // must not blank the choice of a port still in use); otherwise nothing is
+  // selected until an item is picked.
+  ComboBoxPortName->setCurrentIndex(
+      comPort_.Connected() ? ComboBoxPortName->findText(QString::fromStdString(comPort_.Port())) : -1);
 }
 
 void TFormMain::ComboBoxPortNameSelect() {
@@ -434,9 +442,9 @@ void TFormMain::CloseModemPort() {
 
 // The port component reports a lost device (adapter unplugged): once the
 // report's hand-over has returned (unless the port has been reopened in the
-// meantime) the port is closed, the window returns to the state of a failed
-// open, so no reading of the lost modem stays on screen, and the user is
-// told how to go on.
+// meantime) the port is closed, the window returns to its state before the
+// port was chosen (no reading of the lost modem, no reply awaited, no port in
+// the title), and the user is told how to go on.
 void TFormMain::CommPortError(unsigned errors) {
   if ((errors & (1u << ceIO)) == 0) return;
   const unsigned generation = openGeneration_;
@@ -444,10 +452,17 @@ void TFormMain::CommPortError(unsigned errors) {
       this,
       [this, generation] {
         if (generation != openGeneration_) return;
+        const std::string lost = comPort_.Port();
         Guarded(&TFormMain::CloseModemPort);
+        // The reply awaited from the lost modem is no longer supervised: its
+        // time-out would otherwise fail an exchange that no longer exists.
+        Engine.InitGauge();
         ClearModemDisplays();
         ShowPortState(false);
-        ShowError(DescribePortLost(comPort_.Port()));
+        // No port is chosen any more, so the title names none.
+        comPort_.SetPort({});
+        ShowTitle();
+        ShowError(DescribePortLost(lost));
       },
       Qt::QueuedConnection);
 }
@@ -514,15 +529,23 @@ void TFormMain::ButtonGetFootprintClick() {
 
 // Derives (or looks up) the key, then writes it into the modem unless the
 // computation was cancelled. A name that Windows-1251 cannot hold is refused
-// before either dialog opens: it would hash to another key.
+// before either dialog opens: it would hash to another key; so is an empty
+// name.
 void TFormMain::ButtonSetKeyClick() {
   if (FormHashCalculate == nullptr || FormKeyTransfer == nullptr) return;
   // A key dialog already open is at work on BinaryKey: a second command
   // would zero it under the running one.
   if (FormHashCalculate->isVisible() || FormKeyTransfer->isVisible()) return;
   std::string error;
-  if (!KeyNameFromUtf8(ComboBoxKey->currentText().toStdString(), &error)) {
+  const std::optional<std::string> keyName = KeyNameFromUtf8(ComboBoxKey->currentText().toStdString(), &error);
+  if (!keyName) {
     ShowError(Text(texts::KeyNameNotCp1251), QString::fromStdString(error));
+    return;
+  }
+  // An empty name would write the all-zero key: a reading that emptied the
+  // key box must never turn into a key written into the modem.
+  if (keyName->empty()) {
+    ShowError(Text(texts::KeyNameEmpty));
     return;
   }
   if (FormHashCalculate->exec() == ModalResultOk) FormKeyTransfer->exec();
@@ -531,7 +554,10 @@ void TFormMain::ButtonSetKeyClick() {
 void TFormMain::NMainHelpGetHelpClick() {
   const std::filesystem::path help = HelpFilePath();
   if (help.empty()) return ShowError(Text(texts::HelpFileMissing));
-  hooks_.OpenDocument(QString::fromStdString(help.string()));
+  const QString path = QString::fromStdString(help.string());
+  // No browser (or none that takes the file): the user is told where the
+  // guide is, to open it by hand.
+  if (!hooks_.OpenDocument(path)) ShowError(Text(texts::HelpNotOpened) + "\n\n" + path);
 }
 
 // ---------------------------------------------------------------------------

@@ -101,6 +101,20 @@ TEST_F(KeyDialogsTest, BlankNameGivesTheAllZeroKeyAndWritesNothing) {
   EXPECT_TRUE(KeyList().isEmpty());
 }
 
+// The window refuses an empty or blank key box (as a read leaves it) before
+// either dialog opens: nothing is derived and no key goes to the modem.
+TEST_F(KeyDialogsTest, WindowRefusesAnEmptyKeyNameBeforeAnyDialog) {
+  Open();
+  for (const char* typed : {"", " \t "}) {
+    Type(typed);
+    form->ButtonSetKey->click();
+  }
+  ASSERT_EQ(recorder.errors.size(), 2u);
+  for (const auto& error : recorder.errors) EXPECT_EQ(error.first, QString::fromUtf8(texts::KeyNameEmpty));
+  EXPECT_TRUE(hashPauses.empty());
+  EXPECT_TRUE(transferPauses.empty());
+}
+
 TEST_F(KeyDialogsTest, StoredNamesAreUsedAsStoredWithoutWriting) {
   // Another section first, a Cyrillic name in Windows-1251, and a value that
   // is not clean hex: lower case, an inner space, 63 digits.

@@ -203,14 +203,20 @@ TEST_F(MainFormTest, OpenShowsCurrentPanelAndResetsEarlierReading) {
   EXPECT_EQ(form->ComboBoxKey->count(), 2);
 }
 
-TEST_F(MainFormTest, PortListRefreshesOnEveryDropDownWithoutSelection) {
+// The list is made afresh at every opening; the open port stays the choice
+// shown, also when the list is closed with Esc.
+TEST_F(MainFormTest, PortListRefreshesOnEveryDropDownKeepingTheOpenPort) {
+  qputenv("VORSAL_EXTRA_PORTS", "/tmp/another-port");
+  form->ComboBoxPortNameDropDown();
+  EXPECT_EQ(form->ComboBoxPortName->currentIndex(), -1);
   OpenLine();
-  qputenv("VORSAL_EXTRA_PORTS", QByteArray::fromStdString(line.SlavePath() + ":/tmp/another-port"));
-  form->show();
+  qputenv("VORSAL_EXTRA_PORTS", QByteArray::fromStdString("/tmp/another-port:" + line.SlavePath()));
+  ASSERT_TRUE(ShowActive(*form));
   form->ComboBoxPortName->showPopup();
   EXPECT_NE(form->ComboBoxPortName->findText("/tmp/another-port"), -1);
-  EXPECT_EQ(form->ComboBoxPortName->currentIndex(), -1);
+  KeyClick(QApplication::focusWidget(), Qt::Key_Escape);
   form->ComboBoxPortName->hidePopup();
+  EXPECT_EQ(form->ComboBoxPortName->currentText(), QString::fromStdString(line.SlavePath()));
   EXPECT_TRUE(port.Connected());
 }
 
@@ -401,6 +407,14 @@ TEST_F(MainFormTest, F1OpensHelpFromAnyControlAndEscapeDoesNothing) {
   ASSERT_EQ(recorder.errors.size(), 1u);
   EXPECT_TRUE(recorder.errors[0].first.contains(QStringLiteral("Справка не найдена")));
   recorder.errors.clear();
+  // A desktop without a viewer: the box says where the guide is.
+  test::WriteAll(appDir / "Vorsal.html", "<html></html>");
+  recorder.documentOpens = false;
+  KeyClick(form->focusWidget(), Qt::Key_F1);
+  ASSERT_EQ(recorder.errors.size(), 1u);
+  EXPECT_TRUE(recorder.errors[0].first.startsWith(Q(texts::HelpNotOpened)));
+  EXPECT_TRUE(recorder.errors[0].first.endsWith(help));
+  recorder.errors.clear();
 
   KeyClick(form->focusWidget(), Qt::Key_Escape);
   QApplication::processEvents();
@@ -522,16 +536,24 @@ TEST_F(MainFormTest, TypedAddressOutOfRangeIsPulledToTheNearestBound) {
 
 // An unplugged adapter: nothing of the lost modem stays on screen, the
 // window is as after a failed open, and the user is told what happened.
+// The read in progress is abandoned: its time-out no longer runs, so no
+// "Ошибка!" follows five seconds later, and the title names no port.
 TEST_F(MainFormTest, LostDeviceLeavesTheStateOfAFailedOpenAndSaysSo) {
   OpenLine();
   ReadParameters(300, false, 2, 31);
   ASSERT_TRUE(Shown(form->PanelBottom));
+  form->ButtonGetFP->click();
+  ASSERT_TRUE(form->TimerGauge->isActive());
   port.OnError(&port, 1u << ceIO);
   QApplication::processEvents();
   EXPECT_FALSE(port.Connected());
   ExpectFailedOpenState();
   EXPECT_EQ(Displays(*form), ClearedDisplays);
+  EXPECT_FALSE(form->TimerGauge->isActive());
+  EXPECT_NE(form->GaugeTimeout->ForeColor(), QColor(128, 0, 0));
+  EXPECT_EQ(form->windowTitle(), "Vorsal v.3.2 []");
   EXPECT_EQ(Status(1), Q(PortClosedText));
+  EXPECT_EQ(Status(2), "");
   ASSERT_EQ(recorder.errors.size(), 1u);
   EXPECT_TRUE(recorder.errors[0].first.contains(QString::fromUtf8("потеряна")));
 }
@@ -562,6 +584,16 @@ TEST_F(MainFormTest, ControlsStayInsideTheirGroupsAndTextsFit) {
   };
   for (std::string_view text : {PortOpenText, PortClosedText}) EXPECT_TRUE(fits(1, text)) << text;
   for (std::string_view text : {ExchangeOkText, ExchangeErrorText}) EXPECT_TRUE(fits(2, text)) << text;
+  EXPECT_LE(form->StatusBar->Panel(2)->geometry().right(), form->StatusBar->contentsRect().right());
+}
+
+// Each main window takes a place of its own while it lives, so a second one
+// opens beside the first, not on top of it.
+TEST(WindowPlaceTest, EveryLivingWindowHasItsOwnPlace) {
+  const WindowPlace first;
+  const WindowPlace second;
+  EXPECT_NE(first.Number(), second.Number());
+  EXPECT_NE(first.Offset(), second.Offset());
 }
 
 TEST(BarGaugeTest, PaintsBarOverBackground) {
