@@ -4,9 +4,61 @@
 
 namespace vorsal::cli {
 
+namespace {
+
+// Length of the well-formed UTF-8 sequence at the start of `text` (no
+// overlong forms, no surrogates, nothing above U+10FFFF); 0 when there is
+// none.
+std::size_t Utf8SequenceLength(std::string_view text) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+void AppendEscape(std::string& out, unsigned code) {
+  char escaped[8];
+  std::snprintf(escaped, sizeof escaped, "\\u%04x", code);
+  out += escaped;
+}
+
+}  // namespace
+
 std::string JsonString(std::string_view text) {
   std::string out = "\"";
-  for (const char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      // Well-formed UTF-8 is kept; any other byte B becomes the lone
+      // surrogate U+DC00 + B, so the text stays valid and every byte can be
+      // recovered (the "surrogateescape" convention).
+      const std::size_t length = Utf8SequenceLength(text.substr(i));
+      if (length == 0) {
+        AppendEscape(out, 0xDC00u + static_cast<unsigned char>(c));
+      } else {
+        out.append(text.substr(i, length));
+        i += length - 1;
+      }
+      continue;
+    }
     switch (c) {
       case '"':
         out += "\\\"";
@@ -25,9 +77,7 @@ std::string JsonString(std::string_view text) {
         break;
       default:
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-          out += escaped;
+          AppendEscape(out, static_cast<unsigned char>(c));
         } else {
           out += c;
         }
