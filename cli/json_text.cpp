@@ -1,38 +1,12 @@
 #include "cli/json_text.h"
 
+#include "keys/cp1251.h"
+
 #include <cstdio>
 
 namespace vorsal::cli {
 
 namespace {
-
-// Length of the well-formed UTF-8 sequence at the start of `text` (no
-// overlong forms, no surrogates, nothing above U+10FFFF); 0 when there is
-// none.
-std::size_t Utf8SequenceLength(std::string_view text) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-  }
-  return length;
-}
 
 void AppendEscape(std::string& out, unsigned code) {
   char escaped[8];
@@ -50,7 +24,7 @@ std::string JsonString(std::string_view text) {
       // Well-formed UTF-8 is kept; any other byte B becomes the lone
       // surrogate U+DC00 + B, so the text stays valid and every byte can be
       // recovered (the "surrogateescape" convention).
-      const std::size_t length = Utf8SequenceLength(text.substr(i));
+      const std::size_t length = Utf8SequenceLength(text, i);
       if (length == 0) {
         AppendEscape(out, 0xDC00u + static_cast<unsigned char>(c));
       } else {
