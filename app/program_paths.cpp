@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <system_error>
 
+#include <pwd.h>
+#include <unistd.h>
+
 // Set by the build (cmake/Packaging.cmake); the defaults are a build tree's.
 #ifndef VORSAL_INSTALLED_LAYOUT
 #define VORSAL_INSTALLED_LAYOUT 0
@@ -31,12 +34,21 @@ std::filesystem::path ProgramDir() {
   return AppDir.empty() ? std::filesystem::path(RunningExecutablePath()).parent_path() : std::filesystem::path(AppDir);
 }
 
+// The user's home from the password database, for a program started
+// without HOME (a service, env -i); empty when it has no absolute one.
+std::filesystem::path HomeFromPasswordDatabase() {
+  const passwd* entry = ::getpwuid(::getuid());
+  if (entry == nullptr || entry->pw_dir == nullptr || entry->pw_dir[0] != '/') return {};
+  return entry->pw_dir;
+}
+
 }  // namespace
 
 std::filesystem::path UserDataDir() {
   std::filesystem::path base = AbsoluteFromEnvironment("XDG_DATA_HOME");
   if (base.empty()) {
-    const std::filesystem::path home = AbsoluteFromEnvironment("HOME");
+    std::filesystem::path home = AbsoluteFromEnvironment("HOME");
+    if (home.empty()) home = HomeFromPasswordDatabase();
     if (home.empty()) return {};
     base = home / ".local" / "share";
   }
@@ -45,11 +57,13 @@ std::filesystem::path UserDataDir() {
 
 bool InstalledLayout() { return VORSAL_INSTALLED_LAYOUT != 0; }
 
-std::filesystem::path KeyStorePath() {
-  const std::filesystem::path userDataDir = UserDataDir();
-  if (InstalledLayout() && !userDataDir.empty()) return userDataDir / KeyStoreFileName;
-  return KeyStoreLocation(ProgramDir(), userDataDir);
+std::filesystem::path KeyStorePath(bool installed, const std::filesystem::path& programDir,
+                                   const std::filesystem::path& userDataDir) {
+  if (installed) return userDataDir.empty() ? std::filesystem::path() : userDataDir / KeyStoreFileName;
+  return KeyStoreLocation(programDir, userDataDir);
 }
+
+std::filesystem::path KeyStorePath() { return KeyStorePath(InstalledLayout(), ProgramDir(), UserDataDir()); }
 
 std::filesystem::path HelpFilePath(const std::filesystem::path& appDir) {
   std::error_code error;

@@ -9,8 +9,10 @@
 namespace vorsal {
 
 // The user's data directory for Vorsal: $XDG_DATA_HOME/vorsal when
-// XDG_DATA_HOME is an absolute path, otherwise $HOME/.local/share/vorsal.
-// Empty when neither variable gives an absolute path.
+// XDG_DATA_HOME is an absolute path, otherwise HOME/.local/share/vorsal,
+// where HOME is $HOME or, when that is not an absolute path (a service,
+// env -i), the user's home in the password database. Empty when none of them
+// gives an absolute path.
 std::filesystem::path UserDataDir();
 
 // True in the installed layout (the package build, CMake option
@@ -20,11 +22,14 @@ std::filesystem::path UserDataDir();
 bool InstalledLayout();
 
 // The Keys.ini that the window and the tools use. Installed: UserDataDir()
-// + Keys.ini. Otherwise KeyStoreLocation of AppDir (set by InitIdentity; a
-// tool that makes no versioned copy leaves it empty and the running
-// executable's directory serves) and UserDataDir(). The AppDir rule also
-// serves an installed program when UserDataDir() is empty.
+// + Keys.ini, and never a file beside the program (empty, so no key is
+// cached, when there is no data directory). Otherwise KeyStoreLocation of
+// AppDir (set by InitIdentity; a tool that makes no versioned copy leaves it
+// empty and the running executable's directory serves) and UserDataDir().
 std::filesystem::path KeyStorePath();
+// The same rule for a given layout and directories.
+std::filesystem::path KeyStorePath(bool installed, const std::filesystem::path& programDir,
+                                   const std::filesystem::path& userDataDir);
 
 // The help document that F1 opens.
 inline constexpr char HelpFileName[] = "Vorsal.html";

@@ -106,14 +106,63 @@ struct WriteFailure {
   static WriteFailure FromErrno(int errnum) { return {std::strerror(errnum)}; }
 };
 
+constexpr int MaxLinks = 40;  // as the kernel's limit on a chain of links
+
+// Checks every symbolic link on the way to the directory `dir`, as the system
+// would follow them: each must belong to this user or to root (a system
+// link), since another user's link in the folder path could point the write
+// at any directory this user may write, just as a link at the file itself.
+bool CheckDirectoryLinks(const std::filesystem::path& dir, WriteFailure& failure) {
+  std::error_code ec;
+  std::filesystem::path rest = dir.is_absolute() ? dir : std::filesystem::current_path(ec) / dir;
+  std::filesystem::path reached = rest.root_path();
+  int links = 0;
+  for (bool restarted = true; restarted;) {
+    restarted = false;
+    std::filesystem::path remaining = rest.relative_path();
+    for (auto part = remaining.begin(); part != remaining.end(); ++part) {
+      if (part->empty() || *part == ".") continue;
+      if (*part == "..") {
+        reached = reached.parent_path();
+        continue;
+      }
+      const std::filesystem::path next = reached / *part;
+      struct stat info {};
+      if (::lstat(next.c_str(), &info) != 0) return true;  // not there yet: nothing to follow
+      if (!S_ISLNK(info.st_mode)) {
+        reached = next;
+        continue;
+      }
+      if (info.st_uid != ::geteuid() && info.st_uid != 0) {
+        failure = {"its folder path goes through a symbolic link owned by another user (" + next.string() + ")"};
+        return false;
+      }
+      const std::filesystem::path target = std::filesystem::read_symlink(next, ec);
+      if (ec || ++links > MaxLinks) {
+        failure = WriteFailure::FromErrno(ec ? ec.value() : ELOOP);
+        return false;
+      }
+      // Go on from the link's target with the parts after the link.
+      std::filesystem::path after;
+      for (auto later = std::next(part); later != remaining.end(); ++later) after /= *later;
+      rest = (target.is_absolute() ? target : reached / target) / after;
+      reached = rest.root_path();
+      restarted = true;
+      break;
+    }
+  }
+  return true;
+}
+
 // The file a write to `path` must change: the end of its chain of symbolic
-// links, each of which must belong to this user. A link another user made could point this user's write at any
-// file this user may write; the kernel refuses such links in sticky
-// directories for the same reason.
+// links, each of which must belong to this user, reached through folders
+// whose links CheckDirectoryLinks accepts. A link another user made could
+// point this user's write at any file this user may write; the kernel
+// refuses such links in sticky directories for the same reason.
 bool ResolveForWrite(const std::filesystem::path& path, std::filesystem::path& target, WriteFailure& failure) {
-  constexpr int MaxLinks = 40;  // as the kernel's limit on a chain of links
   std::filesystem::path current = path;
   for (int hop = 0; hop <= MaxLinks; ++hop) {
+    if (!CheckDirectoryLinks(DirectoryOf(current), failure)) return false;
     struct stat info {};
     if (::lstat(current.c_str(), &info) != 0) {
       if (errno != ENOENT) {
