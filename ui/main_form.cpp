@@ -22,9 +22,11 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -149,7 +151,7 @@ TFormMain::TFormMain(TComPort& comPort, TFormMainHooks hooks, QWidget* parent)
     };
   }
   if (!hooks_.OpenDocument) {
-    hooks_.OpenDocument = [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
+    hooks_.OpenDocument = [this](const QString& path) { return OpenWithDesktop(path); };
   }
   keyFile_ = KeyStorePath();
   if (!hooks_.KeyNames) {
@@ -549,6 +551,30 @@ void TFormMain::ButtonSetKeyClick() {
     return;
   }
   if (FormHashCalculate->exec() == ModalResultOk) FormKeyTransfer->exec();
+}
+
+// Where the desktop's opener (xdg-open) is there, it runs as a child whose
+// end is watched: it fails (exit status other than 0) when no program takes
+// the document, and then the user is told, as when it cannot start. The
+// child is owned by nobody, so that a browser it runs in the foreground
+// outlives the window. Without it, Qt's own way is taken.
+bool TFormMain::OpenWithDesktop(const QString& path) {
+  const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+  if (opener.isEmpty()) return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+  auto* process = new QProcess;
+  process->setProcessChannelMode(QProcess::ForwardedChannels);
+  const auto failed = [this, path] { ShowError(Text(texts::HelpNotOpened) + "\n\n" + path); };
+  connect(process, &QProcess::finished, this, [process, failed](int code, QProcess::ExitStatus status) {
+    process->deleteLater();
+    if (status != QProcess::NormalExit || code != 0) failed();
+  });
+  connect(process, &QProcess::errorOccurred, this, [process, failed](QProcess::ProcessError error) {
+    if (error != QProcess::FailedToStart) return;
+    process->deleteLater();
+    failed();
+  });
+  process->start(opener, {path});
+  return true;
 }
 
 void TFormMain::NMainHelpGetHelpClick() {

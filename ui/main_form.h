@@ -42,7 +42,7 @@ struct TFormMainHooks {
   // empty) is its detailed text. Default: QMessageBox.
   std::function<void(const QString& text, const QString& detail)> ShowError;
   // Opens a document with the desktop's viewer; false when none took it.
-  // Default: QDesktopServices.
+  // Default: the desktop's opener, whose later failure the window reports.
   std::function<bool(const QString& path)> OpenDocument;
   // Names of the stored keys for the key box, as Windows-1251 bytes.
   // Default: the names of the key file (see KeyFile).
@@ -191,6 +191,8 @@ class TFormMain : public QMainWindow, public ExchangeView, public ModemPort {
   void CommPortError(unsigned errors);
   void ShowPortState(bool open);
   bool KeyBoxActive() const;
+  // The default of the OpenDocument hook; a failure found later is shown.
+  bool OpenWithDesktop(const QString& path);
   void AppendRandomKeyChar();
 
   TComPort& comPort_;

@@ -423,6 +423,28 @@ TEST_F(MainFormTest, F1OpensHelpFromAnyControlAndEscapeDoesNothing) {
   EXPECT_TRUE(recorder.errors.empty());
 }
 
+// The desktop's opener finds no program for the guide (no browser): the
+// window says so and where the guide is.
+TEST(MainFormHelp, NoBrowserForTheGuideIsReported) {
+  test::TempDir dir;
+  test::WriteAll(dir / "xdg-open", "#!/bin/sh\nexit 3\n");
+  std::filesystem::permissions(dir / "xdg-open", std::filesystem::perms::owner_all);
+  test::WriteAll(dir / "Vorsal.html", "<html></html>");
+  AppDir = dir.path().string() + "/";
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", QByteArray::fromStdString(dir.path().string()));
+  TComPort port;
+  FormRecorder recorder;
+  TFormMainHooks hooks = recorder.Hooks();
+  hooks.OpenDocument = nullptr;
+  TFormMain form(port, hooks);
+  form.NMainHelpGetHelpClick();
+  qputenv("PATH", path);
+  ASSERT_TRUE(WaitUntil([&] { return !recorder.errors.empty(); }));
+  EXPECT_TRUE(recorder.errors[0].first.startsWith(Q(texts::HelpNotOpened)));
+  EXPECT_TRUE(recorder.errors[0].first.endsWith(QString::fromStdString((dir / "Vorsal.html").string())));
+}
+
 TEST_F(MainFormTest, TabOrderFollowsVisiblePanels) {
   Activate();
   OpenLine();
