@@ -22,17 +22,13 @@ struct FormRecorder {
   std::vector<int> sleeps;
   std::vector<std::pair<QString, QString>> errors;  // text, detail
   std::vector<QString> documents;
-  bool documentOpens = true;  // whether the desktop has a viewer for documents
   std::vector<std::string> keyNames;
 
   TFormMainHooks Hooks() {
     TFormMainHooks hooks;
     hooks.Sleep = [this](int ms) { sleeps.push_back(ms); };
     hooks.ShowError = [this](const QString& text, const QString& detail) { errors.emplace_back(text, detail); };
-    hooks.OpenDocument = [this](const QString& path) {
-      documents.push_back(path);
-      return documentOpens;
-    };
+    hooks.OpenDocument = [this](const QString& path) { return documents.push_back(path), true; };
     hooks.KeyNames = [this] { return keyNames; };
     return hooks;
   }
