@@ -563,7 +563,7 @@ bool TFormMain::OpenWithDesktop(const QString& path) {
   if (opener.isEmpty()) return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
   auto* process = new QProcess;
   process->setProcessChannelMode(QProcess::ForwardedChannels);
-  const auto failed = [this, path] { ShowError(Text(texts::HelpNotOpened) + "\n\n" + path); };
+  const auto failed = [this, path] { ShowHelpNotOpened(path); };
   connect(process, &QProcess::finished, this, [process, failed](int code, QProcess::ExitStatus status) {
     process->deleteLater();
     if (status != QProcess::NormalExit || code != 0) failed();
@@ -583,8 +583,10 @@ void TFormMain::NMainHelpGetHelpClick() {
   const QString path = QString::fromStdString(help.string());
   // No browser (or none that takes the file): the user is told where the
   // guide is, to open it by hand.
-  if (!hooks_.OpenDocument(path)) ShowError(Text(texts::HelpNotOpened) + "\n\n" + path);
+  if (!hooks_.OpenDocument(path)) ShowHelpNotOpened(path);
 }
+
+void TFormMain::ShowHelpNotOpened(const QString& path) { ShowError(Text(texts::HelpNotOpened) + "\n\n" + path); }
 
 // ---------------------------------------------------------------------------
 // Keyboard.

@@ -193,6 +193,8 @@ class TFormMain : public QMainWindow, public ExchangeView, public ModemPort {
   bool KeyBoxActive() const;
   // The default of the OpenDocument hook; a failure found later is shown.
   bool OpenWithDesktop(const QString& path);
+  // Tells that the guide at `path` could not be shown, and where it is.
+  void ShowHelpNotOpened(const QString& path);
   void AppendRandomKeyChar();
 
   TComPort& comPort_;
