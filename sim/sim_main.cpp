@@ -12,7 +12,7 @@
 // a client, so the watch's open and close events are counted as well: a
 // close that leaves none open by that count ends the line's use just the
 // same. (The watch merges identical events that follow each other unread;
-// the master corrects the count where it must be wrong.) When the last
+// the master resets the count when no client is there.) When the last
 // client has gone, the simulator drops the replies nobody will read and
 // clears whatever that client left on the line (unread input, its claim of
 // exclusive use), before it reads what the next client sends.
@@ -282,10 +282,10 @@ bool Frontend::ReadWatch() {
       }
     }
   }
-  // Merged events can leave the count wrong; the master knows better.
-  const bool present = ClientPresent();
-  if (!present) clients_ = 0;
-  if (present && clients_ == 0) clients_ = 1;
+  // Without a client the count is 0 whatever the events said (merged closes
+  // leave it too high). A client seen by the master before its open event
+  // is read is counted by that event, so the count is never raised here.
+  if (!ClientPresent()) clients_ = 0;
   return lastLeft;
 }
 

@@ -258,7 +258,7 @@ TEST_F(SimPty, NoGapBetweenClientsStillDiscardsUnreadReplies) {
   auto first = std::make_unique<Client>(link_.string(), B600);
   ASSERT_TRUE(first->ok());
   for (int i = 0; i < 64; ++i) first->Write(Stamped(BuildReadFootprint(), 0));
-  ASSERT_TRUE(first->AwaitData());
+  for (int i = 0; i < 64; ++i) AwaitLog("rx");  // all asked before the close
   first.reset();
   Client second(link_.string(), B600);
   ASSERT_TRUE(second.ok());
