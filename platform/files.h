@@ -31,7 +31,8 @@ ReadStatus ReadWholeFile(const std::filesystem::path& path, std::size_t maxBytes
 
 // The file a write to `path` must change: the end of its chain of symbolic
 // links, each of which must belong to this user (a link another user made
-// could point this user's write at any file this user may write). A path
+// could point this user's write at any file this user may write), reached
+// through folders whose own links belong to this user or to root. A path
 // with nothing at it is its own target. False with `reason` set otherwise.
 bool ResolveForWrite(const std::filesystem::path& path, std::filesystem::path& target, std::string& reason);
 

@@ -157,10 +157,60 @@ ReadStatus ReadWholeFile(const std::filesystem::path& path, std::size_t maxBytes
   return ReadStatus::Read;
 }
 
+namespace {
+
+constexpr int MaxLinks = 40;  // as the kernel's limit on a chain of links
+
+// Checks every symbolic link on the way to the directory `dir`, as the system
+// would follow them: each must belong to this user or to root (a system
+// link), since another user's link in the folder path could point the write
+// at any directory this user may write, just as a link at the file itself.
+bool CheckDirectoryLinks(const std::filesystem::path& dir, std::string& reason) {
+  std::error_code ec;
+  std::filesystem::path rest = dir.is_absolute() ? dir : std::filesystem::current_path(ec) / dir;
+  std::filesystem::path reached = rest.root_path();
+  int links = 0;
+  for (bool restarted = true; restarted;) {
+    restarted = false;
+    const std::filesystem::path remaining = rest.relative_path();
+    for (auto part = remaining.begin(); part != remaining.end(); ++part) {
+      if (part->empty() || *part == ".") continue;
+      if (*part == "..") {
+        reached = reached.parent_path();
+        continue;
+      }
+      const std::filesystem::path next = reached / *part;
+      struct stat info {};
+      if (::lstat(next.c_str(), &info) != 0) return true;  // not there yet: nothing to follow
+      if (!S_ISLNK(info.st_mode)) {
+        reached = next;
+        continue;
+      }
+      if (info.st_uid != ::geteuid() && info.st_uid != 0) {
+        reason = "its folder path goes through a symbolic link owned by another user (" + next.string() + ")";
+        return false;
+      }
+      const std::filesystem::path target = std::filesystem::read_symlink(next, ec);
+      if (ec) return Failed(reason, ec.value());
+      if (++links > MaxLinks) return Failed(reason, ELOOP);
+      // Go on from the link's target with the parts after the link.
+      std::filesystem::path after;
+      for (auto later = std::next(part); later != remaining.end(); ++later) after /= *later;
+      rest = (target.is_absolute() ? target : reached / target) / after;
+      reached = rest.root_path();
+      restarted = true;
+      break;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ResolveForWrite(const std::filesystem::path& path, std::filesystem::path& target, std::string& reason) {
-  constexpr int MaxLinks = 40;  // as the kernel's limit on a chain of links
   std::filesystem::path current = path;
   for (int hop = 0; hop <= MaxLinks; ++hop) {
+    if (!CheckDirectoryLinks(DirectoryOf(current), reason)) return false;
     struct stat info {};
     if (::lstat(current.c_str(), &info) != 0) {
       if (errno != ENOENT) return Failed(reason, errno);

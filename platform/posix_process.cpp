@@ -1,8 +1,10 @@
-// The running program on Linux: /proc/self/exe, the XDG data directory,
+// The running program on Linux: /proc/self/exe, the XDG data directory (or
+// the password database's home),
 // isatty, localtime_r and gmtime_r.
 #include "platform/process.h"
 
 #include <cstdlib>
+#include <pwd.h>
 #include <system_error>
 #include <time.h>
 #include <unistd.h>
@@ -17,6 +19,14 @@ std::filesystem::path AbsoluteFromEnvironment(const char* name) {
   return value;
 }
 
+// The user's home from the password database, for a program started
+// without HOME (a service, env -i); empty when it has no absolute one.
+std::filesystem::path HomeFromPasswordDatabase() {
+  const passwd* entry = ::getpwuid(::getuid());
+  if (entry == nullptr || entry->pw_dir == nullptr || entry->pw_dir[0] != '/') return {};
+  return entry->pw_dir;
+}
+
 }  // namespace
 
 std::string ExecutablePath() {
@@ -28,7 +38,8 @@ std::string ExecutablePath() {
 std::filesystem::path UserDataDir() {
   std::filesystem::path base = AbsoluteFromEnvironment("XDG_DATA_HOME");
   if (base.empty()) {
-    const std::filesystem::path home = AbsoluteFromEnvironment("HOME");
+    std::filesystem::path home = AbsoluteFromEnvironment("HOME");
+    if (home.empty()) home = HomeFromPasswordDatabase();
     if (home.empty()) return {};
     base = home / ".local" / "share";
   }

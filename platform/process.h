@@ -13,8 +13,9 @@ namespace vorsal::platform {
 std::string ExecutablePath();
 
 // The user's data directory for Vorsal. Linux: $XDG_DATA_HOME/vorsal when
-// XDG_DATA_HOME is an absolute path, otherwise $HOME/.local/share/vorsal;
-// empty when neither variable gives an absolute path. Windows:
+// XDG_DATA_HOME is an absolute path, otherwise $HOME/.local/share/vorsal,
+// with the home from the password database when HOME is not an absolute
+// path (a service, env -i); empty when none gives one. Windows:
 // %APPDATA%\Vorsal.
 std::filesystem::path UserDataDir();
 
