@@ -1,5 +1,6 @@
 // Files on POSIX systems: open/fstat/read, mkostemp and rename, in-place
-// rewrites with posix_fallocate, flock on directories and journals.
+// rewrites with posix_fallocate, flock on directories and journals, and
+// journals appended with O_APPEND and cut back with ftruncate.
 #include "platform/files.h"
 
 #include <algorithm>
@@ -142,7 +143,7 @@ ReadStatus ReadWholeFile(const std::filesystem::path& path, std::size_t maxBytes
   for (;;) {
     if (got == bytes.size()) {
       if (bytes.size() > maxBytes) return ReadStatus::TooLarge;
-      bytes.resize(std::min(bytes.size() * 2, maxBytes + 1));
+      bytes.resize(std::min(bytes.size() * 2, maxBytes) + 1);  // no overflow for a limit of SIZE_MAX
     }
     const ssize_t n = ::read(file.fd, bytes.data() + got, bytes.size() - got);
     if (n < 0) {
@@ -299,10 +300,16 @@ AppendFile::~AppendFile() {
 }
 
 int AppendFile::Open(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return errno;
+  // O_NONBLOCK: a FIFO in the file's place must not hang the open; it has
+  // no effect on a regular file's reads and writes.
+  Fd file(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+  if (file.fd < 0) return errno;
+  struct stat info {};
+  if (::fstat(file.fd, &info) != 0) return errno;
+  if (!S_ISREG(info.st_mode)) return NotRegularFile;
   if (handle_ >= 0) ::close(static_cast<int>(handle_));
-  handle_ = fd;
+  handle_ = file.fd;
+  file.fd = -1;
   return 0;
 }
 
@@ -322,13 +329,50 @@ int AppendFile::Size(std::uint64_t& size) const {
   return 0;
 }
 
-int AppendFile::Append(std::string_view bytes) {
-  ssize_t written;
-  do {
-    written = ::write(static_cast<int>(handle_), bytes.data(), bytes.size());
-  } while (written < 0 && errno == EINTR);
-  if (written < 0) return errno;
-  return static_cast<std::size_t>(written) == bytes.size() ? 0 : ENOSPC;
+int AppendFile::ReadAll(std::string& bytes) const {
+  bytes.clear();
+  std::uint64_t size = 0;
+  if (const int failed = Size(size)) return failed;
+  bytes.resize(static_cast<std::size_t>(size));
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = ::pread(static_cast<int>(handle_), bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      bytes.clear();
+      return errno;
+    }
+    if (n == 0) break;  // cut short meanwhile
+    got += static_cast<std::size_t>(n);
+  }
+  bytes.resize(got);
+  return 0;
+}
+
+int AppendFile::Append(std::string_view bytes, bool* leftIncomplete) {
+  if (leftIncomplete) *leftIncomplete = false;
+  const int fd = static_cast<int>(handle_);
+  struct stat before {};
+  if (::fstat(fd, &before) != 0) return errno;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      const int code = written < 0 ? errno : ENOSPC;
+      // Under the lock nobody else appends in between, so cutting the file
+      // back to its old size removes exactly the part written here.
+      if (done > 0 && ::ftruncate(fd, before.st_size) != 0 && leftIncomplete) *leftIncomplete = true;
+      return code;
+    }
+    done += static_cast<std::size_t>(written);
+  }
+  return 0;
+}
+
+bool AppendFile::OthersMayRead() const {
+  struct stat info {};
+  return ::fstat(static_cast<int>(handle_), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
 }
 
 }  // namespace vorsal::platform

@@ -1,11 +1,12 @@
 // The running program on Linux: /proc/self/exe, the XDG data directory (or
-// the password database's home),
+// the password database's home), getlogin_r, getpwuid and gethostname,
 // isatty, localtime_r and gmtime_r.
 #include "platform/process.h"
 
 #include <cstdlib>
-#include <pwd.h>
 #include <system_error>
+
+#include <pwd.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -44,6 +45,20 @@ std::filesystem::path UserDataDir() {
     base = home / ".local" / "share";
   }
   return base / "vorsal";
+}
+
+std::string LoginName() {
+  char name[256] = {};
+  if (::getlogin_r(name, sizeof name) == 0 && name[0] != '\0') return name;
+  if (const passwd* entry = ::getpwuid(::geteuid()); entry != nullptr) return entry->pw_name;
+  return {};
+}
+
+std::string HostName() {
+  char host[256] = {};
+  // The last byte stays 0: a name that was cut short is not terminated.
+  if (::gethostname(host, sizeof host - 1) != 0) return {};
+  return host;
 }
 
 bool IsTerminal(StandardStream stream) {

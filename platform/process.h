@@ -1,6 +1,6 @@
 // The running program's place in the system: its executable, the user's
-// data directory, whether a standard stream is a terminal, and the clock
-// broken down in local and universal time.
+// data directory, who runs it on which host, whether a standard stream is
+// a terminal, and the clock broken down in local and universal time.
 #pragma once
 
 #include <ctime>
@@ -18,6 +18,13 @@ std::string ExecutablePath();
 // path (a service, env -i); empty when none gives one. Windows:
 // %APPDATA%\Vorsal.
 std::filesystem::path UserDataDir();
+
+// The name the person running the program logged in with (under sudo too,
+// the session's login rather than root); failing that, the name of the
+// user the program runs as. Empty when neither can be told.
+std::string LoginName();
+// This computer's network name; empty when the system cannot tell.
+std::string HostName();
 
 enum class StandardStream { Input, Output, Error };
 bool IsTerminal(StandardStream stream);
