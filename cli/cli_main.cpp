@@ -2,9 +2,7 @@
 #include "cli/cli_args.h"
 #include "cli/commands.h"
 
-#include <unistd.h>
-
-#include <signal.h>
+#include "platform/process.h"
 
 #include <csignal>
 #include <iostream>
@@ -15,21 +13,22 @@ namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
 
-// The first Ctrl+C asks for a clean stop; a second one ends the program.
-void RequestStop(int) { stopRequested = 1; }
+// The first Ctrl+C asks for a clean stop; a second one ends the program
+// (the handler gives the signal back to the system).
+void RequestStop(int signal) {
+  stopRequested = 1;
+  std::signal(signal, SIG_DFL);
+}
 
 void CatchStopSignals() {
-  struct sigaction action {};
-  action.sa_handler = RequestStop;
-  action.sa_flags = SA_RESTART | SA_RESETHAND;
-  sigemptyset(&action.sa_mask);
-  for (const int signal : {SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
+  for (const int signal : {SIGINT, SIGTERM}) std::signal(signal, RequestStop);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  vorsal::platform::UseUtf8Console();
+  const std::vector<std::string> args = vorsal::platform::ProgramArguments(argc, argv);
   const vorsal::cli::ParsedCommandLine parsed = vorsal::cli::ParseCommandLine(args);
   if (!parsed.ok()) {
     std::cerr << "vorsal-cli: " << parsed.error << '\n';
@@ -41,7 +40,7 @@ int main(int argc, char** argv) {
   vorsal::cli::CliEnvironment env;
   env.out = &std::cout;
   env.err = &std::cerr;
-  env.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
+  env.errIsTerminal = vorsal::platform::IsTerminal(vorsal::platform::StandardStream::Error);
   env.stopRequested = &stopRequested;
   return vorsal::cli::RunCli(parsed.options, env);
 }

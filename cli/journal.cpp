@@ -1,12 +1,8 @@
 #include "cli/journal.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/files.h"
+#include "platform/process.h"
 
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <system_error>
 
@@ -19,7 +15,7 @@ const std::vector<std::string> HeaderFields = {
     "new_network", "firmware",    "key_name",       "footprint", "result",      "message"};
 
 std::string SystemError(const std::string& what, const std::filesystem::path& file, int code) {
-  return what + " " + file.string() + ": " + std::strerror(code);
+  return what + " " + file.string() + ": " + platform::SystemErrorText(code);
 }
 
 }  // namespace
@@ -47,16 +43,13 @@ std::string CsvLine(const std::vector<std::string>& fields) {
 
 std::string UtcTimestamp() {
   const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  ::gmtime_r(&now, &utc);
+  const std::tm utc = platform::UtcTime(now);
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
   return text;
 }
 
-Journal::~Journal() {
-  if (fd_ >= 0) ::close(fd_);
-}
+Journal::~Journal() = default;
 
 bool Journal::Open(const std::filesystem::path& file, std::string* error) {
   file_ = file;
@@ -66,19 +59,19 @@ bool Journal::Open(const std::filesystem::path& file, std::string* error) {
     *error = SystemError("cannot create the directory of the journal", file, ec.value());
     return false;
   }
-  fd_ = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd_ < 0) {
-    *error = SystemError("cannot open the journal", file, errno);
+  if (const int code = out_.Open(file)) {
+    *error = SystemError("cannot open the journal", file, code);
     return false;
   }
   // The lock keeps a second program from writing a second header while this
   // one finds the file empty.
-  ::flock(fd_, LOCK_EX);
-  struct stat info {};
-  bool ok = ::fstat(fd_, &info) == 0;
-  if (ok && info.st_size == 0) ok = WriteLine(CsvLine(HeaderFields), error);
-  else if (!ok) *error = SystemError("cannot read the journal", file, errno);
-  ::flock(fd_, LOCK_UN);
+  out_.Lock();
+  std::uint64_t size = 0;
+  const int code = out_.Size(size);
+  bool ok = code == 0;
+  if (ok && size == 0) ok = WriteLine(CsvLine(HeaderFields), error);
+  else if (!ok) *error = SystemError("cannot read the journal", file, code);
+  out_.Unlock();
   return ok;
 }
 
@@ -90,16 +83,12 @@ bool Journal::Append(const JournalEntry& entry, std::string* error) {
 }
 
 bool Journal::WriteLine(const std::string& line, std::string* error) {
-  if (fd_ < 0) {
+  if (!out_.IsOpen()) {
     *error = "the journal is not open";
     return false;
   }
-  ssize_t written;
-  do {
-    written = ::write(fd_, line.data(), line.size());
-  } while (written < 0 && errno == EINTR);
-  if (written != static_cast<ssize_t>(line.size())) {
-    *error = SystemError("cannot write to the journal", file_, written < 0 ? errno : ENOSPC);
+  if (const int code = out_.Append(line)) {
+    *error = SystemError("cannot write to the journal", file_, code);
     return false;
   }
   return true;

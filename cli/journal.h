@@ -4,6 +4,8 @@
 // programs appending at once never interleave within a line.
 #pragma once
 
+#include "platform/files.h"
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -42,7 +44,7 @@ class Journal {
   // Opens (creating the file and its directory as needed) and writes the
   // header line when the file is empty. False with `error` set on failure.
   bool Open(const std::filesystem::path& file, std::string* error);
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return out_.IsOpen(); }
   // Appends the entry, stamped with the current UTC time.
   bool Append(const JournalEntry& entry, std::string* error);
 
@@ -50,7 +52,7 @@ class Journal {
   bool WriteLine(const std::string& line, std::string* error);
 
   std::filesystem::path file_;
-  int fd_ = -1;
+  platform::AppendFile out_;
 };
 
 }  // namespace vorsal::cli

@@ -17,6 +17,7 @@
 #include "keys/key_derivation.h"
 #include "keys/key_store.h"
 #include "keys/key_tool_args.h"
+#include "platform/process.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -78,7 +79,8 @@ const char* KeysIniProblem(std::string_view name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const vorsal::KeyToolArgs parsed = vorsal::ParseKeyToolArgs(std::vector<std::string>(argv + 1, argv + argc));
+  vorsal::platform::UseUtf8Console();
+  const vorsal::KeyToolArgs parsed = vorsal::ParseKeyToolArgs(vorsal::platform::ProgramArguments(argc, argv));
   if (!parsed.error.empty()) {
     std::fprintf(stderr, "vorsal-key: %s\n%s", parsed.error.c_str(), Usage);
     return ExitUsage;
