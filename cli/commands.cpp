@@ -7,6 +7,7 @@
 #include "keys/gost_hash.h"
 #include "keys/hex_utils.h"
 #include "keys/key_store.h"
+#include "platform/files.h"
 #include "serial/com_port.h"
 #include "serial/port_diagnosis.h"
 #include "serial/usb_identity.h"
@@ -44,7 +45,7 @@ std::string DescribeOutcome(Outcome outcome, const ModemLink& link) {
 std::string PortOpenAdvice(const std::string& path, int systemCode) {
   const PortOpenDiagnosis diagnosis = DiagnosePortOpen(path, systemCode);
   std::string text;
-  if (systemCode > 0) text += "\n  reason: " + std::string(std::strerror(systemCode));
+  if (systemCode > 0) text += "\n  reason: " + platform::SystemErrorText(systemCode);
   if (!diagnosis.deviceExists) {
     text += "\n  the device does not exist: is the adapter plugged in? ('vorsal-cli ports' lists the ports)";
   }
@@ -52,7 +53,7 @@ std::string PortOpenAdvice(const std::string& path, int systemCode) {
     text += "\n  in use by process " + std::to_string(holder.pid) +
             (holder.command.empty() ? "" : " (" + holder.command + ")") + "; close it first";
   }
-  if (diagnosis.busy && diagnosis.holders.empty()) text += "\n  the port is in use by another program";
+  if (diagnosis.busy && diagnosis.holders.empty()) text += "\n  the port is in use by another program; close it first";
   if (diagnosis.permissionDenied) {
     const std::string& group = diagnosis.grantingGroup;
     if (group.empty()) {
