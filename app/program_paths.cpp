@@ -2,6 +2,7 @@
 
 #include "app/identity.h"
 #include "app/qs_version_info.h"
+#include "platform/files.h"
 #include "platform/process.h"
 
 #include <system_error>
@@ -17,7 +18,7 @@
 namespace vorsal {
 
 std::filesystem::path ProgramDir() {
-  return AppDir.empty() ? std::filesystem::path(RunningExecutablePath()).parent_path() : std::filesystem::path(AppDir);
+  return platform::PathFromUtf8(AppDir.empty() ? RunningExecutablePath() : AppDir).parent_path();
 }
 
 std::filesystem::path UserDataDir() { return platform::UserDataDir(); }

@@ -221,7 +221,7 @@ class Runner {
 
   int OpenJournal() {
     if (options_.noJournal) return ExitOk;
-    std::filesystem::path file = options_.journal;
+    std::filesystem::path file = platform::PathFromUtf8(options_.journal);
     if (file.empty()) {
       const std::filesystem::path dir = UserDataDir();
       if (dir.empty()) return Fail(ExitStoreFailed, "no journal location: set XDG_DATA_HOME or HOME, or use --journal");
@@ -342,7 +342,7 @@ class Runner {
     const std::string stored = KeyStoreLookup(store, options_.keyName);
     if (!stored.empty()) {
       HexToBytes(stored, key_.data(), static_cast<int>(key_.size()));
-      Message() << "key '" << options_.keyNameUtf8 << "' found in " << store.string() << '\n';
+      Message() << "key '" << options_.keyNameUtf8 << "' found in " << platform::Utf8FromPath(store) << '\n';
       return ExitOk;
     }
     BeginKeyDerivation(options_.keyName);
@@ -362,7 +362,7 @@ class Runner {
       Message() << error << "; the key goes to the modem but is not stored\n";
       return ExitOk;
     }
-    Message() << "key '" << options_.keyNameUtf8 << "' stored in " << store.string() << '\n';
+    Message() << "key '" << options_.keyNameUtf8 << "' stored in " << platform::Utf8FromPath(store) << '\n';
     return ExitOk;
   }
 

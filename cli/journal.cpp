@@ -15,7 +15,7 @@ const std::vector<std::string> HeaderFields = {
     "new_network", "firmware",    "key_name",       "footprint", "result",      "message"};
 
 std::string SystemError(const std::string& what, const std::filesystem::path& file, int code) {
-  return what + " " + file.string() + ": " + platform::SystemErrorText(code);
+  return what + " " + platform::Utf8FromPath(file) + ": " + platform::SystemErrorText(code);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "keys/key_derivation.h"
 #include "keys/key_store.h"
 #include "keys/key_tool_args.h"
+#include "platform/files.h"
 #include "platform/process.h"
 
 #include <cerrno>
@@ -103,6 +104,7 @@ int main(int argc, char** argv) {
   const bool keysIni = parsed.keysIni;
   const bool cp1251Output = parsed.cp1251Output;
   const char* storeFile = parsed.store ? parsed.storeFile.c_str() : nullptr;
+  const std::filesystem::path storePath = vorsal::platform::PathFromUtf8(parsed.storeFile);
 
   std::vector<Name> names;
   bool refused = false;
@@ -135,12 +137,12 @@ int main(int argc, char** argv) {
     const std::string_view shown = cp1251Output ? std::string_view(name.cp1251) : name.shown;
     if (storeFile != nullptr) {
       std::string error;
-      if (!vorsal::KeyStoreSave(storeFile, name.cp1251, hex, &error)) {
+      if (!vorsal::KeyStoreSave(storePath, name.cp1251, hex, &error)) {
         std::fprintf(stderr, "vorsal-key: %s\n", error.c_str());
         return FinishOutput(ExitFailure);
       }
       // A name stored before keeps its value, which the program then uses.
-      if (vorsal::KeyStoreLookup(storeFile, name.cp1251) != hex) {
+      if (vorsal::KeyStoreLookup(storePath, name.cp1251) != hex) {
         std::fprintf(stderr, "vorsal-key: \"%.*s\" is already in %s with another key; left as it is\n",
                      static_cast<int>(name.shown.size()), name.shown.data(), storeFile);
         status = ExitFailure;

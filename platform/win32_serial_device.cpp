@@ -18,6 +18,9 @@ namespace {
 // for them.
 constexpr DWORD kLineSampleMs = 100;
 
+// Aborted waits in a row that still count as no failure.
+constexpr int kMaxAborts = 100;
+
 constexpr DWORD kDataMask = EV_RXCHAR | EV_ERR | EV_BREAK;
 constexpr DWORD kLineMask = EV_RING | EV_CTS | EV_DSR | EV_RLSD;
 
@@ -110,6 +113,7 @@ struct SerialDevice::State {
   DWORD mask = 0;              // the events WaitCommEvent watches
   DWORD lineStatus = 0;        // the sampled modem status
   bool sampling = false;       // lines sampled because the device can't report them
+  int aborts = 0;              // waits aborted in a row
 };
 
 std::string SerialDevicePath(const std::string& name) {
@@ -381,6 +385,16 @@ SerialWakeup SerialDevice::WaitEvents() {
       }
     }
     if (s.stopping) continue;
+    // A wait can be aborted without the device failing (Wine aborts it when
+    // the port is purged): wait again, after a look at the input queue, since
+    // bytes that came meanwhile raise no new event. A wait that is aborted
+    // again and again is a device that fails.
+    if (error == ERROR_OPERATION_ABORTED && ++s.aborts < kMaxAborts) {
+      error = 0;
+      s.waitMask = 0;
+    } else if (error == 0) {
+      s.aborts = 0;
+    }
     if (error != 0) {
       if (NoModemLines(error) && (s.mask & kLineMask) != 0) {
         // A device that cannot watch its modem lines (a pseudo-terminal
@@ -400,7 +414,8 @@ SerialWakeup SerialDevice::WaitEvents() {
       wakeup.lost = true;
       return wakeup;
     }
-    if (found && s.waitMask == 0) continue;  // the mask was changed under the wait
+    // (A mask of 0: the wait ended without an event, e.g. the mask was
+    // changed under it.)
     wakeup.events |= EventBits(s.waitMask);
     COMSTAT status{};
     DWORD errors = 0;

@@ -5,18 +5,23 @@
 # modem-line shim lets Wine treat the pty as a port with modem lines.
 # Usage: cli_e2e.sh WINDOWS-BUILD LINUX-BUILD (WINEPREFIX set by the caller)
 set -euo pipefail
-win=$1
-linux=$2
+win=$(realpath "$1")
+linux=$(realpath "$2")
 sim="$linux/bin/vorsal-modem-sim"
 shim=$(find "$linux/tests" -name 'libvorsal_modem_line_shim.so' | head -n 1)
-export WINEDEBUG=-all
+# Wine converts arguments and file names by the Unix locale.
+export WINEDEBUG=-all LC_ALL=C.UTF-8
 
-work=$(mktemp -d)
+# The programs run from a folder whose name Windows' code pages can't all
+# show: paths must go through as UTF-16.
+base=$(mktemp -d)
+work="$base/Рабочая папка"
+mkdir "$work"
 sim_pid=
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
   wine reg delete 'HKLM\Software\Wine\Ports' /v COM5 /f >/dev/null 2>&1 || true
-  rm -rf "$work"
+  rm -rf "$base"
 }
 trap cleanup EXIT
 # Copies of the programs, so that the Keys.ini that set-key stores beside
@@ -26,6 +31,7 @@ cli="$work/vorsal-cli.exe"
 
 fail() {
   echo "cli_e2e: $*" >&2
+  [ -f "$work/stderr" ] && cat "$work/stderr" >&2
   exit 1
 }
 
@@ -35,10 +41,10 @@ expect() {
   grep -qF -- "$text" <<<"$output" || fail "expected '$text' in: $output"
 }
 
-# The same key from both builds of vorsal-key.
-linux_key=$("$linux/bin/vorsal-key" test)
-windows_key=$(wine "$work/vorsal-key.exe" test | tr -d '\r')
-[ "$linux_key" = "$windows_key" ] || fail "vorsal-key.exe: '$windows_key', Linux: '$linux_key'"
+# The same keys from both builds of vorsal-key, names given as UTF-16.
+linux_keys=$("$linux/bin/vorsal-key" test "Ключ №1")
+windows_keys=$(wine "$work/vorsal-key.exe" test "Ключ №1" | tr -d '\r')
+[ "$linux_keys" = "$windows_keys" ] || fail "vorsal-key.exe: '$windows_keys', Linux: '$linux_keys'"
 
 start_modem() {
   "$sim" --link "$work/modem" "$@" >"$work/sim.log" 2>&1 &
@@ -49,11 +55,11 @@ start_modem() {
 start_modem --address 5
 
 wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$(readlink -f "$work/modem")" /f >/dev/null
-wineserver -k
-wineserver -p
+wineserver -k >/dev/null 2>&1 || true
+wineserver -p >/dev/null 2>&1
 wine wineboot >/dev/null 2>&1
 
-run() { (cd "$work" && LD_PRELOAD="$shim" wine "$cli" -p COM5 "$@" | tr -d '\r'); }
+run() { (cd "$work" && LD_PRELOAD="$shim" wine "$cli" -p COM5 "$@" 2>"$work/stderr" | tr -d '\r'); }
 
 # Without the shim the port cannot watch its modem lines (Wine's error 50):
 # it watches the data alone.
@@ -66,8 +72,12 @@ run write --address 12 --network working >/dev/null
 expect "address: 12" "$(run read)"
 expect "network: working" "$(run read)"
 [ "$(run footprint)" = "0B.2A.E4.45" ] || fail "footprint of the zero key"
-run set-key test >/dev/null
+run set-key "Ключ №1" >/dev/null
 [ "$(run footprint)" != "0B.2A.E4.45" ] || fail "set-key changed nothing"
+# Stored beside the program, the name in Windows-1251, lines ending in CRLF.
+key=$(grep -F "Ключ №1" <<<"$linux_keys" | cut -c1-64)
+[ "$(cat "$work/Keys.ini")" = "$(printf '[Keys]\r\n\xca\xeb\xfe\xf7 \xb91=%s\r' "$key")" ] ||
+  fail "Keys.ini: $(od -c "$work/Keys.ini")"
 out=$(run batch --start 30 --network service --count 1)
 expect "address 30 service (was 12 working" "$out"
 expect "address: 30" "$(run read)"
