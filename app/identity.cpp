@@ -54,7 +54,9 @@ void InitIdentity(const std::string& exePath) {
   AppTitle = productName + " v." + shortVersion;
   VersionedCopyPath = AppDir + productName + "." + shortVersion;
 
-  if (productName != kInfoNotAvailable && !InstalledLayout()) RefreshVersionedCopy(platform::PathFromUtf8(ExePath), platform::PathFromUtf8(VersionedCopyPath));
+  if (productName != kInfoNotAvailable && !InstalledLayout()) {
+    RefreshVersionedCopy(platform::PathFromUtf8(ExePath), platform::PathFromUtf8(VersionedCopyPath));
+  }
 }
 
 }  // namespace vorsal

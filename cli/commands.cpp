@@ -53,7 +53,9 @@ std::string PortOpenAdvice(const std::string& path, int systemCode) {
     text += "\n  in use by process " + std::to_string(holder.pid) +
             (holder.command.empty() ? "" : " (" + holder.command + ")") + "; close it first";
   }
-  if (diagnosis.busy && diagnosis.holders.empty()) text += "\n  the port is in use by another program; close it first";
+  if (diagnosis.busy && diagnosis.holders.empty()) {
+    text += "\n  the port is in use by another program; close it first";
+  }
   if (diagnosis.permissionDenied) {
     const std::string& group = diagnosis.grantingGroup;
     if (group.empty()) {

@@ -43,9 +43,27 @@ std::vector<std::string> ProgramArguments(int, char**) {
   return arguments;
 }
 
+namespace {
+
+// The console's code pages as the program found them: the console outlives
+// the program, and the shell that started it expects its own back.
+UINT originalOutputCodePage = 0;
+UINT originalInputCodePage = 0;
+
+void RestoreConsoleCodePages() {
+  ::SetConsoleOutputCP(originalOutputCodePage);
+  ::SetConsoleCP(originalInputCodePage);
+}
+
+}  // namespace
+
 void UseUtf8Console() {
+  originalOutputCodePage = ::GetConsoleOutputCP();
+  originalInputCodePage = ::GetConsoleCP();
+  if (originalOutputCodePage == 0) return;  // no console
   ::SetConsoleOutputCP(CP_UTF8);
   ::SetConsoleCP(CP_UTF8);
+  std::atexit(RestoreConsoleCodePages);
 }
 
 std::string ExecutablePath() {
