@@ -81,4 +81,18 @@ key=$(grep -F "Ключ №1" <<<"$linux_keys" | cut -c1-64)
 out=$(run batch --start 30 --network service --count 1)
 expect "address 30 service (was 12 working" "$out"
 expect "address: 30" "$(run read)"
-echo "cli_e2e: vorsal-cli.exe read, write, set-key, footprint and a batch against COM5: ok"
+
+# Ctrl+C (Wine hands SIGINT to the console's handlers) stops a batch that
+# waits for the next modem, and the batch reports what it did.
+: >"$work/stderr"
+(cd "$work" && LD_PRELOAD="$shim" exec wine "$cli" -p COM5 batch --start 30 --network service \
+   >"$work/batch.out" 2>"$work/stderr") &
+batch=$!
+for _ in $(seq 200); do grep -q "disconnect the modem" "$work/stderr" && break; sleep 0.05; done
+kill -INT "$batch"
+status=0
+wait "$batch" || status=$?
+[ "$status" = 0 ] || fail "batch after Ctrl+C: exit status $status"
+expect "done 1, failed 0, next address 31" "$(tr -d '\r' <"$work/batch.out")"
+
+echo "cli_e2e: vorsal-cli.exe read, write, set-key, footprint, a batch and its Ctrl+C against COM5: ok"
