@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 
 namespace vorsal::platform {
@@ -114,7 +115,25 @@ struct SerialDevice::State {
   DWORD lineStatus = 0;        // the sampled modem status
   bool sampling = false;       // lines sampled because the device can't report them
   int aborts = 0;              // waits aborted in a row
+  unsigned rate = 9600;
+  // Line errors that a queue query cleared outside the event wait, for the
+  // wait to report.
+  std::atomic<DWORD> clearedErrors{0};
 };
+
+namespace {
+
+// The port's queues; this clears the port's error state, whose errors are
+// kept in `cleared` for the event wait. False with the system's code in
+// GetLastError.
+bool QueueStatus(HANDLE port, std::atomic<DWORD>& cleared, COMSTAT& status) {
+  DWORD errors = 0;
+  if (!::ClearCommError(port, &errors, &status)) return false;
+  if (errors != 0) cleared |= errors;
+  return true;
+}
+
+}  // namespace
 
 std::string SerialDevicePath(const std::string& name) {
   if (name.rfind("\\\\", 0) == 0) return name;
@@ -203,6 +222,7 @@ int SerialDevice::Apply(const LineSettings& settings) {
   dcb.fNull = FALSE;
   dcb.fAbortOnError = FALSE;
   if (!::SetCommState(port, &dcb)) return static_cast<int>(::GetLastError());
+  state_->rate = settings.rate;
   return 0;
 }
 
@@ -227,6 +247,14 @@ int SerialDevice::Read(void* buffer, int count) {
 int SerialDevice::Write(const void* buffer, int count, long long limitMs) {
   if (!IsOpen()) return -ERROR_INVALID_HANDLE;
   if (count <= 0) return 0;
+  State& s = *state_;
+  const ULONGLONG deadline =
+      limitMs < 0 ? ~0ull : ::GetTickCount64() + static_cast<ULONGLONG>(std::min<long long>(limitMs, 1LL << 40));
+  const auto left = [&]() -> DWORD {
+    const ULONGLONG now = ::GetTickCount64();
+    if (limitMs < 0) return INFINITE;
+    return now >= deadline ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 0x7FFFFFFF));
+  };
   OVERLAPPED io{};
   io.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (io.hEvent == nullptr) return -static_cast<int>(::GetLastError());
@@ -237,8 +265,7 @@ int SerialDevice::Write(const void* buffer, int count, long long limitMs) {
   } else if (::GetLastError() != ERROR_IO_PENDING) {
     result = -static_cast<int>(::GetLastError());
   } else {
-    const DWORD limit = limitMs < 0 ? INFINITE : static_cast<DWORD>(std::min<long long>(limitMs, 0x7FFFFFFF));
-    if (::WaitForSingleObject(io.hEvent, limit) != WAIT_OBJECT_0) {
+    if (::WaitForSingleObject(io.hEvent, left()) != WAIT_OBJECT_0) {
       // Out of time: what went out so far counts, the rest is dropped.
       ::CancelIoEx(state_->port, &io);
     }
@@ -249,7 +276,20 @@ int SerialDevice::Write(const void* buffer, int count, long long limitMs) {
     }
   }
   ::CloseHandle(io.hEvent);
-  if (result == count && state_->txEvent != nullptr) ::SetEvent(state_->txEvent);
+  if (result != count) return result;
+
+  // A driver that buffers (most USB adapters) completes the write before the
+  // bytes are on the line: wait until its output queue is empty, sleeping
+  // about as long as the queued characters take.
+  for (;;) {
+    COMSTAT status{};
+    if (!QueueStatus(s.port, s.clearedErrors, status) || status.cbOutQue == 0) break;
+    const DWORD remaining = left();
+    if (remaining == 0) return result;
+    const DWORD wait = std::max<DWORD>(1, status.cbOutQue * 10000 / std::max(s.rate, 1u));
+    ::Sleep(std::min(wait, remaining));
+  }
+  if (s.txEvent != nullptr) ::SetEvent(s.txEvent);
   return result;
 }
 
@@ -266,8 +306,7 @@ int SerialDevice::BytesWaiting(int& count) const {
   count = 0;
   if (!IsOpen()) return ERROR_INVALID_HANDLE;
   COMSTAT status{};
-  DWORD errors = 0;
-  if (!::ClearCommError(state_->port, &errors, &status)) return static_cast<int>(::GetLastError());
+  if (!QueueStatus(state_->port, state_->clearedErrors, status)) return static_cast<int>(::GetLastError());
   count = static_cast<int>(status.cbInQue);
   return 0;
 }
@@ -418,9 +457,8 @@ SerialWakeup SerialDevice::WaitEvents() {
     // changed under it.)
     wakeup.events |= EventBits(s.waitMask);
     COMSTAT status{};
-    DWORD errors = 0;
-    if (::ClearCommError(s.port, &errors, &status)) {
-      wakeup.errors = ErrorBits(errors);
+    if (QueueStatus(s.port, s.clearedErrors, status)) {
+      wakeup.errors = ErrorBits(s.clearedErrors.exchange(0));
       if (wakeup.errors != 0) wakeup.events |= SerialWakeup::LineError;
       wakeup.waiting = static_cast<int>(status.cbInQue);
       if (wakeup.waiting > 0) wakeup.events |= SerialWakeup::RxChar;
