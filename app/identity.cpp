@@ -49,12 +49,14 @@ void InitIdentity(const std::string& exePath) {
   }
 
   ExePath = exePath;
-  AppDir = fs::path(exePath).parent_path().string();
+  AppDir = platform::Utf8FromPath(platform::PathFromUtf8(exePath).parent_path());
   if (!AppDir.empty() && AppDir.back() != '/') AppDir += '/';
   AppTitle = productName + " v." + shortVersion;
   VersionedCopyPath = AppDir + productName + "." + shortVersion;
 
-  if (productName != kInfoNotAvailable && !InstalledLayout()) RefreshVersionedCopy(ExePath, VersionedCopyPath);
+  if (productName != kInfoNotAvailable && !InstalledLayout()) {
+    RefreshVersionedCopy(platform::PathFromUtf8(ExePath), platform::PathFromUtf8(VersionedCopyPath));
+  }
 }
 
 }  // namespace vorsal

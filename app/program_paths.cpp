@@ -2,6 +2,7 @@
 
 #include "app/identity.h"
 #include "app/qs_version_info.h"
+#include "platform/files.h"
 #include "platform/process.h"
 
 #include <system_error>
@@ -17,7 +18,7 @@
 namespace vorsal {
 
 std::filesystem::path ProgramDir() {
-  return AppDir.empty() ? std::filesystem::path(RunningExecutablePath()).parent_path() : std::filesystem::path(AppDir);
+  return platform::PathFromUtf8(AppDir.empty() ? RunningExecutablePath() : AppDir).parent_path();
 }
 
 std::filesystem::path UserDataDir() { return platform::UserDataDir(); }
@@ -36,8 +37,13 @@ std::filesystem::path HelpFilePath(const std::filesystem::path& appDir) {
 std::filesystem::path HelpFilePath() { return HelpFilePath(ProgramDir()); }
 
 std::string VersionText(std::string_view program) {
+  // The identity the executable carries (Windows: its version resource),
+  // the build's own values where it can't be read.
+  const TQSVersionInfo info;
+  const bool known = info.FileVersion() != kInfoNotAvailable && !info.FileVersion().empty();
   std::string text(program);
-  text += " (" VORSAL_PRODUCT_NAME ") " VORSAL_FILE_VERSION "\n";
+  text += " (" + (known ? info.ProductName() : std::string(VORSAL_PRODUCT_NAME)) + ") " +
+          (known ? info.FileVersion() : std::string(VORSAL_FILE_VERSION)) + "\n";
   text += "Copyright (C) 2026 the " VORSAL_PRODUCT_NAME " developers.\n";
   return text;
 }

@@ -2,6 +2,7 @@
 
 #include "app/version_block.h"
 #include "platform/process.h"
+#include "platform/version_resource.h"
 
 #include <array>
 
@@ -17,6 +18,18 @@ std::string_view TakePart(std::string_view& rest, char separator) {
   const std::string_view head = rest.substr(0, at);
   rest.remove_prefix(at + 1);
   return head;
+}
+
+// The system's version resource of the file where the system keeps one
+// (Windows), otherwise the version block compiled into it.
+template <typename Values>
+std::optional<version_block::Block> FindVersionInfo(const std::string& file, const Values& values) {
+  std::vector<std::string_view> names;
+  for (const auto& value : values) names.push_back(value.first);
+  if (std::optional<platform::VersionResource> resource = platform::ReadVersionResource(file, names)) {
+    return version_block::Block{resource->language, resource->codePage, std::move(resource->values)};
+  }
+  return version_block::FindInFile(file);
 }
 
 }  // namespace
@@ -69,7 +82,7 @@ void TQSVersionInfo::GetInfo(const std::string& file) {
       {"Comments", &TQSVersionInfo::Comments_},
   }};
 
-  const std::optional<version_block::Block> block = version_block::FindInFile(file);
+  const std::optional<version_block::Block> block = FindVersionInfo(file, kValues);
   if (!block) {
     for (const auto& [name, member] : kValues) this->*member = kInfoNotAvailable;
     MajorVersion_ = MinorVersion_ = Release_ = Build_ = kInfoNotAvailable;

@@ -11,7 +11,8 @@
 
 int main(int argc, char** argv) {
   using namespace vorsal;
-  std::vector<std::string> args(argv + 1, argv + argc);
+  platform::UseUtf8Console();
+  const std::vector<std::string> args = platform::ProgramArguments(argc, argv);
   const cli::ParsedCommandLine parsed = cli::ParseCommandLine(args);
   if (!parsed.ok()) {
     std::cerr << "vorsal-cli: " << parsed.error << '\n';

@@ -7,6 +7,7 @@
 #include "keys/cp1251.h"
 #include "keys/key_store.h"
 #include "keys/obtain_key.h"
+#include "platform/files.h"
 #include "serial/com_port.h"
 #include "serial/port_open_advice.h"
 #include "serial/usb_identity.h"
@@ -47,7 +48,7 @@ std::string DescribeOutcome(Outcome outcome, const ModemLine& link) {
 // each.
 std::string PortOpenAdviceText(const std::string& path, int systemCode) {
   std::string text;
-  if (systemCode > 0) text += "\n  reason: " + std::string(std::strerror(systemCode));
+  if (systemCode > 0) text += "\n  reason: " + platform::SystemErrorText(systemCode);
   const PortOpenAdvice advice = AdvisePortOpen(DiagnosePortOpen(path, systemCode));
   const std::string& group = advice.group;
   switch (advice.kind) {
@@ -59,7 +60,7 @@ std::string PortOpenAdviceText(const std::string& path, int systemCode) {
         text += "\n  in use by process " + std::to_string(holder.pid) +
                 (holder.command.empty() ? "" : " (" + holder.command + ")") + "; close it first";
       }
-      if (advice.holders.empty()) text += "\n  the port is in use by another program";
+      if (advice.holders.empty()) text += "\n  the port is in use by another program; close it first";
       break;
     case PortOpenAdviceKind::NoGroupGrantsAccess:
       text += "\n  no group may read and write the device; ask the administrator for access";
@@ -370,7 +371,7 @@ class Runner {
   // ---- Journal -------------------------------------------------------------------
 
   std::filesystem::path JournalPath() {
-    if (!options_.journal.empty()) return options_.journal;
+    if (!options_.journal.empty()) return platform::PathFromUtf8(options_.journal);
     const std::filesystem::path dir = UserDataDir();
     return dir.empty() ? dir : dir / "journal.csv";
   }
@@ -382,7 +383,7 @@ class Runner {
     std::string error;
     if (!journal_.Open(file, CurrentRun(), &error)) return Fail(ExitStoreFailed, error);
     if (journal_.OthersMayRead()) {
-      Say("warning: other users may read " + file.string() +
+      Say("warning: other users may read " + platform::Utf8FromPath(file) +
           "; journals of earlier versions hold key names (chmod 600 it)");
     }
     return ExitOk;
@@ -587,15 +588,15 @@ class Runner {
     // shown on the screen either.
     const std::string name = options_.keyFile.empty() ? "key '" + options_.keyNameUtf8 + "'" : "the key";
     if (obtained.source == KeySourceKind::Store) {
-      Message() << name << " found in " << store.string() << '\n';
+      Message() << name << " found in " << platform::Utf8FromPath(store) << '\n';
       return ExitOk;
     }
     switch (obtained.storing) {
       case KeyStoring::Stored:
-        Message() << name << " stored in " << store.string() << '\n';
+        Message() << name << " stored in " << platform::Utf8FromPath(store) << '\n';
         break;
       case KeyStoring::KeptOther:
-        Message() << name << " is in " << store.string() << " with another key, left as it is\n";
+        Message() << name << " is in " << platform::Utf8FromPath(store) << " with another key, left as it is\n";
         break;
       case KeyStoring::NotStorable:
         Message() << "key name cannot be kept in Keys.ini as it is; the key is written but not stored\n";

@@ -1,5 +1,6 @@
 #include "cli/journal.h"
 
+#include "platform/files.h"
 #include "platform/process.h"
 
 #include <algorithm>
@@ -20,7 +21,7 @@ const std::vector<std::string> HeaderFields = {
     "old_network", "new_address", "new_network", "firmware", "footprint", "result", "message"};
 
 std::string SystemError(const std::string& what, const std::filesystem::path& file, int code) {
-  return what + " " + file.string() + ": " + platform::SystemErrorText(code);
+  return what + " " + platform::Utf8FromPath(file) + ": " + platform::SystemErrorText(code);
 }
 
 // The last line of `text` that starts with "time," (a header), without its
@@ -194,12 +195,12 @@ bool Journal::Open(const std::filesystem::path& file, const RunIdentity& run, st
   std::filesystem::path target;
   std::string reason;
   if (!platform::ResolveForWrite(file, target, reason)) {
-    *error = "cannot open the journal " + file.string() + ": " + reason;
+    *error = "cannot open the journal " + platform::Utf8FromPath(file) + ": " + reason;
     return false;
   }
   if (const int failed = appendFile_.Open(target)) {
     *error = failed == platform::AppendFile::NotRegularFile
-                 ? "cannot open the journal " + file.string() + ": it is not a regular file"
+                 ? "cannot open the journal " + platform::Utf8FromPath(file) + ": it is not a regular file"
                  : SystemError("cannot open the journal", file, failed);
     return false;
   }
@@ -258,7 +259,7 @@ bool ReadJournalFile(const std::filesystem::path& file, std::string& text, std::
   switch (platform::ReadWholeFile(file, std::numeric_limits<std::size_t>::max(), text, &failed)) {
     case platform::ReadStatus::Read: return true;
     case platform::ReadStatus::Missing:
-      *error = "cannot read the journal " + file.string() + ": " +
+      *error = "cannot read the journal " + platform::Utf8FromPath(file) + ": " +
                std::make_error_code(std::errc::no_such_file_or_directory).message();
       return false;
     case platform::ReadStatus::Unreadable: break;
@@ -266,7 +267,7 @@ bool ReadJournalFile(const std::filesystem::path& file, std::string& text, std::
   }
   std::error_code ec;
   if (std::filesystem::exists(file, ec) && !std::filesystem::is_regular_file(file, ec)) {
-    *error = "cannot read the journal " + file.string() + ": it is not a regular file";
+    *error = "cannot read the journal " + platform::Utf8FromPath(file) + ": it is not a regular file";
   } else {
     *error = SystemError("cannot read the journal", file, failed);
   }

@@ -18,6 +18,8 @@
 #include "keys/key_store.h"
 #include "keys/obtain_key.h"
 #include "keys/key_tool_args.h"
+#include "platform/files.h"
+#include "platform/process.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -79,7 +81,8 @@ const char* KeysIniProblem(std::string_view name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const vorsal::KeyToolArgs parsed = vorsal::ParseKeyToolArgs(std::vector<std::string>(argv + 1, argv + argc));
+  vorsal::platform::UseUtf8Console();
+  const vorsal::KeyToolArgs parsed = vorsal::ParseKeyToolArgs(vorsal::platform::ProgramArguments(argc, argv));
   if (!parsed.error.empty()) {
     std::fprintf(stderr, "vorsal-key: %s\n%s", parsed.error.c_str(), Usage);
     return ExitUsage;
@@ -102,6 +105,7 @@ int main(int argc, char** argv) {
   const bool keysIni = parsed.keysIni;
   const bool cp1251Output = parsed.cp1251Output;
   const char* storeFile = parsed.store ? parsed.storeFile.c_str() : nullptr;
+  const std::filesystem::path storePath = vorsal::platform::PathFromUtf8(parsed.storeFile);
 
   std::vector<Name> names;
   bool refused = false;
@@ -132,7 +136,7 @@ int main(int argc, char** argv) {
     // The window's and vorsal-cli's rule, without the look-up: the tool
     // prints what the name derives to.
     const vorsal::ObtainedKey obtained =
-        vorsal::ObtainKey(name.cp1251, storeFile != nullptr ? storeFile : "", {}, /*lookUp=*/false);
+        vorsal::ObtainKey(name.cp1251, storeFile != nullptr ? storePath : std::filesystem::path(), {}, /*lookUp=*/false);
     const std::string hex = vorsal::BytesToHex(obtained.key.data(), static_cast<int>(obtained.key.size()));
     const std::string_view shown = cp1251Output ? std::string_view(name.cp1251) : name.shown;
     if (obtained.storing == vorsal::KeyStoring::Failed) {

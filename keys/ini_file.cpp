@@ -177,7 +177,7 @@ bool IniNameStorable(std::string_view name) {
 std::string IniWriteErrorText(const std::filesystem::path& path, std::string_view reason) {
   std::error_code ec;
   const std::filesystem::path full = std::filesystem::absolute(path, ec);
-  std::string text = "Unable to write to " + (ec ? path : full).string();
+  std::string text = "Unable to write to " + platform::Utf8FromPath(ec ? path : full);
   if (!reason.empty()) text += ": " + std::string(reason);
   return text;
 }

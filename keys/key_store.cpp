@@ -2,6 +2,7 @@
 
 #include "app/program_paths.h"
 #include "keys/ini_file.h"
+#include "platform/files.h"
 
 #include <system_error>
 
@@ -38,7 +39,7 @@ std::string KeyStoreLookup(const std::filesystem::path& file, std::string_view k
 bool KeyStoreSave(const std::filesystem::path& file, std::string_view keyName, std::string_view hexText,
                   std::string* error) {
   const auto refuse = [&] {
-    if (error) *error = "The key name cannot be stored in " + file.string();
+    if (error) *error = "The key name cannot be stored in " + platform::Utf8FromPath(file);
     return false;
   };
   // Checked before any directory is made for the file.

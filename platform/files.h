@@ -13,6 +13,19 @@
 
 namespace vorsal::platform {
 
+// Paths from and to the program's UTF-8 text. A std::string given to
+// std::filesystem::path is taken in the system's narrow encoding, which on
+// Windows is a code page, not UTF-8 (and path::string() fails there on a
+// character the code page lacks); these convert through char8_t, UTF-8 on
+// every system.
+inline std::filesystem::path PathFromUtf8(std::string_view text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+inline std::string Utf8FromPath(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 // The system's text for an error code.
 std::string SystemErrorText(int code);
 

@@ -30,6 +30,13 @@ std::filesystem::path HomeFromPasswordDatabase() {
 
 }  // namespace
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  if (argc <= 1) return {};
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+void UseUtf8Console() {}
+
 std::string ExecutablePath() {
   std::error_code error;
   std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);

@@ -6,8 +6,18 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace vorsal::platform {
+
+// The program's arguments after its name, as UTF-8. Linux: argv as given;
+// Windows: the UTF-16 command line, converted (argv there is in the ANSI
+// code page and loses what it cannot show).
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// Makes the console, where there is one, show the program's UTF-8 output
+// (Windows' console takes its own code page otherwise).
+void UseUtf8Console();
 
 // Full path of the running executable ("" when the system cannot tell).
 std::string ExecutablePath();

@@ -1,5 +1,6 @@
 #include "app/qs_version_info.h"
 #include "app/version_block.h"
+#include "platform/version_resource.h"
 #include "tests/support/temp_files.h"
 
 #include <gtest/gtest.h>
@@ -102,6 +103,23 @@ TEST(VersionBlock, ExecutablesHoldExactlyOneMarker) {
   if (!std::filesystem::exists(VORSAL_EXE)) GTEST_SKIP() << VORSAL_EXE << " not built";
   EXPECT_EQ(CountMarkers(VORSAL_EXE), 1);
   EXPECT_EQ(Properties(TQSVersionInfo(VORSAL_EXE)), kOwnProperties);
+}
+
+// Windows programs carry the identity as the system's version resource,
+// which the reader prefers; Linux executables have none.
+TEST(VersionResource, ProgramsCarryTheBuildsIdentityWhereTheSystemKeepsOne) {
+  if (!std::filesystem::exists(VORSAL_EXE)) GTEST_SKIP() << VORSAL_EXE << " not built";
+  const auto resource = platform::ReadVersionResource(VORSAL_EXE, {"ProductName", "FileVersion", "Comments"});
+#ifdef _WIN32
+  ASSERT_TRUE(resource);
+  EXPECT_EQ(resource->language, 0x0419);
+  EXPECT_EQ(resource->codePage, 0x04E3);
+  const std::vector<std::pair<std::string, std::string>> values{{"ProductName", VORSAL_PRODUCT_NAME},
+                                                                {"FileVersion", VORSAL_FILE_VERSION}};
+  EXPECT_EQ(resource->values, values);
+#else
+  EXPECT_FALSE(resource);
+#endif
 }
 
 TEST(VersionBlock, MalformedBlocksAreRefused) {

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #if __has_include(<gcrypt.h>)
+#include <dlfcn.h>
 #include <gcrypt.h>
 #endif
 

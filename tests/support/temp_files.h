@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 namespace vorsal::test {
@@ -15,9 +16,15 @@ namespace vorsal::test {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vorsal-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path_ = pattern;
+    // A name nobody else made: create_directory is false for one that exists.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const std::filesystem::path candidate =
+          std::filesystem::temp_directory_path() / ("vorsal-test-" + std::to_string(random()));
+      std::error_code error;
+      if (std::filesystem::create_directory(candidate, error)) path_ = candidate;
+    }
+    if (path_.empty()) ADD_FAILURE() << "no temporary directory";
   }
   ~TempDir() {
     // A test may have made the directory read-only; removal needs it writable.

@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# vorsal-cli.exe and vorsal-key.exe under Wine against the Linux simulator:
+# the simulator's pseudo-terminal becomes COM5 of the Wine prefix
+# (HKLM\Software\Wine\Ports, read when the Wine server starts), and the
+# modem-line shim lets Wine treat the pty as a port with modem lines.
+# Usage: cli_e2e.sh WINDOWS-BUILD LINUX-BUILD (WINEPREFIX set by the caller)
+set -euo pipefail
+win=$(realpath "$1")
+linux=$(realpath "$2")
+sim="$linux/bin/vorsal-modem-sim"
+shim=$(find "$linux/tests" -name 'libvorsal_modem_line_shim.so' | head -n 1)
+# Wine converts arguments and file names by the Unix locale.
+export WINEDEBUG=-all LC_ALL=C.UTF-8
+
+# The programs run from a folder whose name Windows' code pages can't all
+# show: paths must go through as UTF-16.
+base=$(mktemp -d)
+work="$base/Рабочая папка"
+mkdir "$work"
+sim_pid=
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  wine reg delete 'HKLM\Software\Wine\Ports' /v COM5 /f >/dev/null 2>&1 || true
+  rm -rf "$base"
+}
+trap cleanup EXIT
+# Copies of the programs, so that the Keys.ini that set-key stores beside
+# them stays out of the build tree (and out of the zip).
+cp "$win/bin/vorsal-cli.exe" "$win/bin/vorsal-key.exe" "$work/"
+cli="$work/vorsal-cli.exe"
+
+fail() {
+  echo "cli_e2e: $*" >&2
+  [ -f "$work/stderr" ] && cat "$work/stderr" >&2
+  exit 1
+}
+
+# Expects the program's output to hold the text.
+expect() {
+  local text=$1 output=$2
+  grep -qF -- "$text" <<<"$output" || fail "expected '$text' in: $output"
+}
+
+# The same keys from both builds of vorsal-key, names given as UTF-16.
+linux_keys=$("$linux/bin/vorsal-key" test "Ключ №1")
+windows_keys=$(wine "$work/vorsal-key.exe" test "Ключ №1" | tr -d '\r')
+[ "$linux_keys" = "$windows_keys" ] || fail "vorsal-key.exe: '$windows_keys', Linux: '$linux_keys'"
+
+start_modem() {
+  "$sim" --link "$work/modem" "$@" >"$work/sim.log" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 100); do [ -e "$work/modem" ] && return 0; sleep 0.05; done
+  fail "the simulator made no pty"
+}
+start_modem --address 5
+
+wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$(readlink -f "$work/modem")" /f >/dev/null
+wineserver -k >/dev/null 2>&1 || true
+wineserver -p >/dev/null 2>&1
+wine wineboot >/dev/null 2>&1
+
+run() { (cd "$work" && LD_PRELOAD="$shim" wine "$cli" -p COM5 "$@" 2>"$work/stderr" | tr -d '\r'); }
+
+# Without the shim the port cannot watch its modem lines (Wine's error 50):
+# it watches the data alone.
+out=$( (cd "$work" && wine "$cli" -p COM5 read | tr -d '\r') )
+expect "address: 5" "$out"
+out=$(run read)
+expect "address: 5" "$out"
+expect "firmware: 2.31" "$out"
+run write --address 12 --network working >/dev/null
+expect "address: 12" "$(run read)"
+expect "network: working" "$(run read)"
+[ "$(run footprint)" = "0B.2A.E4.45" ] || fail "footprint of the zero key"
+run set-key "Ключ №1" >/dev/null
+[ "$(run footprint)" != "0B.2A.E4.45" ] || fail "set-key changed nothing"
+# Stored beside the program, the name in Windows-1251, lines ending in CRLF.
+key=$(grep -F "Ключ №1" <<<"$linux_keys" | cut -c1-64)
+[ "$(cat "$work/Keys.ini")" = "$(printf '[Keys]\r\n\xca\xeb\xfe\xf7 \xb91=%s\r' "$key")" ] ||
+  fail "Keys.ini: $(od -c "$work/Keys.ini")"
+out=$(run batch --start 30 --network service --count 1)
+expect "address 30 service (was 12 working" "$out"
+expect "address: 30" "$(run read)"
+
+# Ctrl+C (Wine hands SIGINT to the console's handlers) stops a batch that
+# waits for the next modem, and the batch reports what it did.
+: >"$work/stderr"
+(cd "$work" && LD_PRELOAD="$shim" exec wine "$cli" -p COM5 batch --start 30 --network service \
+   >"$work/batch.out" 2>"$work/stderr") &
+batch=$!
+for _ in $(seq 200); do grep -q "disconnect the modem" "$work/stderr" && break; sleep 0.05; done
+kill -INT "$batch"
+status=0
+wait "$batch" || status=$?
+[ "$status" = 0 ] || fail "batch after Ctrl+C: exit status $status"
+expect "done 1, failed 0, next address 31" "$(tr -d '\r' <"$work/batch.out")"
+
+echo "cli_e2e: vorsal-cli.exe read, write, set-key, footprint, a batch and its Ctrl+C against COM5: ok"
