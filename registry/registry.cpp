@@ -47,12 +47,15 @@ CREATE INDEX IF NOT EXISTS vorsal_journal_run ON vorsal_journal (run_id);
 )sql";
 
 // The lowest address from $2 on that is not taken in network $1: $2 itself,
-// or the first gap above a taken address.
+// or the first address after a taken one whose successor is not taken. The
+// taken addresses are read in the order of the key and only up to the first
+// gap, whatever the planner knows of the table.
 const char* const FreeAddress = R"sql(
 SELECT CASE WHEN NOT EXISTS (SELECT 1 FROM vorsal_address WHERE network = $1 AND address = $2) THEN $2::integer
-ELSE (SELECT min(a.address) + 1 FROM vorsal_address a
-      WHERE a.network = $1 AND a.address >= $2
-        AND NOT EXISTS (SELECT 1 FROM vorsal_address b WHERE b.network = $1 AND b.address = a.address + 1))
+ELSE (SELECT address + 1 FROM (
+        SELECT address, lead(address) OVER (ORDER BY address) AS next
+        FROM vorsal_address WHERE network = $1 AND address >= $2) taken
+      WHERE next IS DISTINCT FROM address + 1 ORDER BY address LIMIT 1)
 END)sql";
 
 const char* const InsertLine = R"sql(
