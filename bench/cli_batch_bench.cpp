@@ -96,13 +96,13 @@ void BM_WriteVerified(benchmark::State& state) {
 }
 BENCHMARK(BM_WriteVerified)->Arg(0)->Arg(267)->Iterations(6)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// One batch step: the read that finds the modem, then ConfigureModem.
+// One batch step without a key: the read that finds the modem, the address
+// write and the read that verifies it.
 void BM_BatchStep(benchmark::State& state) {
   vorsal::SimProcess sim;
   if (!StartSim(state, sim, static_cast<int>(state.range(0)))) return;
   vorsal::cli::ModemLink modem;
   modem.Open(LinkPath(), 0);
-  std::string footprint;
   int address = 100;
   for (auto _ : state) {
     vorsal::cli::ModemParams current;
@@ -110,10 +110,10 @@ void BM_BatchStep(benchmark::State& state) {
       state.SkipWithError("no reply to the read");
       break;
     }
-    const vorsal::cli::ModemStep step =
-        vorsal::cli::ConfigureModem(modem, current, address, vorsal::NetworkService, nullptr, footprint);
-    if (step.exitCode != vorsal::cli::ExitOk) {
-      state.SkipWithError(step.message.c_str());
+    vorsal::cli::ModemParams after;
+    if (modem.WriteAddress(current, address, vorsal::NetworkService) != vorsal::cli::Outcome::Ok ||
+        modem.ReadParams(after) != vorsal::cli::Outcome::Ok || after.address != address) {
+      state.SkipWithError("the address was not written");
       break;
     }
     address = address == 100 ? 101 : 100;

@@ -17,6 +17,7 @@ struct CommandName {
 constexpr CommandName CommandNames[] = {
     {"ports", Command::Ports},         {"read", Command::Read},   {"write", Command::Write},
     {"set-key", Command::SetKey},      {"footprint", Command::Footprint}, {"batch", Command::Batch},
+    {"journal", Command::Journal},
 };
 
 std::optional<Command> FindCommand(std::string_view name) {
@@ -39,7 +40,10 @@ bool Takes(Command command, std::string_view option) {
     case Command::Write:
       return option == "--address" || option == "--network";
     case Command::Batch:
-      return option == "--start" || option == "--network" || option == "--key" || option == "--count";
+      return option == "--start" || option == "--network" || option == "--key" || option == "--count" ||
+             option == "--key-file";
+    case Command::SetKey:
+      return option == "--key-file";
     default:
       return false;
   }
@@ -85,7 +89,10 @@ class Parser {
       } else if (name == "--no-journal") {
         result_.options.noJournal = true;
       } else if (name == "-p" || name == "--port") {
-        if (auto value = Value(name, inlineValue)) result_.options.port = *value;
+        if (auto value = Value(name, inlineValue)) {
+          result_.options.port = *value;
+          result_.options.ports.push_back(*value);
+        }
       } else if (name == "--journal") {
         if (auto value = Value(name, inlineValue)) {
           if (value->empty()) Fail("--journal needs a file name");
@@ -165,30 +172,37 @@ class Parser {
       }
     } else if (name == "--key") {
       if (auto value = Value(name, inlineValue)) Key(*value);
+    } else if (name == "--key-file") {
+      if (auto value = Value(name, inlineValue)) {
+        if (value->empty()) Fail("--key-file needs a file name (- for standard input)");
+        options.keyFile = *value;
+        options.keyGiven = true;
+      }
     }
   }
 
   void Key(const std::string& typed) {
     std::string error;
-    std::optional<std::string> name = KeyNameFromUtf8(typed, &error);
-    if (!name) return Fail("key name has no Windows-1251 form: " + error);
-    // An empty name would write the all-zero key; a script whose variable
-    // came out empty must not do that by accident.
-    if (name->empty()) return Fail("key name is empty");
-    result_.options.keyGiven = true;
-    result_.options.keyName = std::move(*name);
-    result_.options.keyNameUtf8 = std::string(TrimKeyName(typed));
+    if (!AssignKeyName(result_.options, typed, &error)) Fail(error);
   }
 
   ParsedCommandLine Check(Command command, const std::vector<std::string>& operands) {
     CliOptions& options = result_.options;
-    const std::size_t wanted = command == Command::SetKey ? 1 : 0;
-    if (operands.size() < wanted) return Failed("set-key needs a key name");
+    // set-key takes its name as an operand, from --key-file, or else from
+    // standard input.
+    const std::size_t wanted = command == Command::SetKey && options.keyFile.empty() ? 1 : 0;
     if (operands.size() > wanted) return Failed("unexpected argument " + QuotedArgument(operands[wanted]));
-    if (command == Command::SetKey) {
-      Key(operands[0]);
+    if (!options.keyFile.empty() && !options.keyName.empty()) return Failed("--key and --key-file exclude each other");
+    if (command == Command::SetKey && wanted == 1) {
+      if (operands.empty()) {
+        options.keyFile = "-";
+        options.keyGiven = true;
+      } else {
+        Key(operands[0]);
+      }
       if (!result_.ok()) return result_;
     }
+    if (options.ports.size() > 1 && command != Command::Batch) return Failed("only batch takes several ports");
     if (command == Command::Write || command == Command::Batch) {
       const int address = command == Command::Write ? options.address : options.start;
       const char* option = command == Command::Write ? "--address" : "--start";
@@ -216,15 +230,20 @@ constexpr std::string_view GeneralHelp =
     "  read                     read address, network and firmware\n"
     "  write --address N --network service|working\n"
     "                           write a new address and network, then verify\n"
-    "  set-key NAME             derive or look up the key, store it in Keys.ini,\n"
-    "                           write it into the modem, read the footprint back\n"
+    "  set-key [NAME]           derive or look up the key, store it in Keys.ini,\n"
+    "                           write it into the modem, read the footprint back;\n"
+    "                           without NAME it is asked for (not shown) or read\n"
+    "                           from standard input; --key-file FILE reads it there\n"
     "  footprint                read the key footprint\n"
-    "  batch --start N --network service|working [--key NAME] [--count K]\n"
-    "                           configure one modem after another\n"
+    "  batch --start N --network service|working [--key-file FILE|--key NAME]\n"
+    "        [--count K]        configure one modem after another, on every -p port\n"
+    "                           (or every USB adapter) at once\n"
+    "  journal                  sum up the journal per run: done, failed, addresses\n"
     "\n"
     "Options:\n"
     "  -p, --port PORT          device name (ttyUSB0), path or /dev/serial/by-id link;\n"
-    "                           without it the only USB serial adapter is used\n"
+    "                           without it the only USB serial adapter is used;\n"
+    "                           batch takes several\n"
     "  --connection-type 0|1    0: 600 baud, plain checksum (default);\n"
     "                           1: 9600 baud, complemented checksum\n"
     "  --retries N              repeat an exchange that got no reply N times (default 0)\n"
@@ -238,11 +257,13 @@ constexpr std::string_view GeneralHelp =
     "\n"
     "Exit status:\n"
     "  0  success\n"
+    "  1  the results could not be written to standard output\n"
     "  2  usage error (nothing was sent)\n"
     "  3  the port cannot be opened, or was lost\n"
     "  4  no reply within the time-out\n"
     "  5  the modem refused, or verification failed\n"
-    "  6  Keys.ini or journal error\n";
+    "  6  Keys.ini or journal error\n"
+    "  130  a second Ctrl+C (or SIGTERM) abandoned an exchange\n";
 
 std::string_view CommandHelp(Command command) {
   switch (command) {
@@ -263,27 +284,42 @@ std::string_view CommandHelp(Command command) {
              "Reads the current address, writes the new address and network, and reads them\n"
              "back to verify. N is 0..4095 (1..4095 in the working network). Journaled.\n";
     case Command::SetKey:
-      return "Usage: vorsal-cli [-p PORT] set-key NAME\n"
+      return "Usage: vorsal-cli [-p PORT] set-key [NAME | --key-file FILE]\n"
              "\n"
              "Looks the key name up in Keys.ini or derives its key (about half a second) and\n"
              "stores it there, writes the key into the modem in eight acknowledged parts and\n"
              "prints the footprint the modem reports. The name must have a Windows-1251 form.\n"
-             "Journaled.\n";
+             "Without NAME it is asked for on the terminal without being shown, or read from\n"
+             "standard input; --key-file reads the first line of FILE (- for standard input).\n"
+             "A NAME on the command line is visible to every user of the computer (ps).\n"
+             "Journaled (with the footprint, never the name).\n";
     case Command::Footprint:
       return "Usage: vorsal-cli [-p PORT] footprint [--json]\n"
              "\n"
              "Prints the modem's key footprint (four hex bytes, e.g. 0B.2A.E4.45).\n";
     case Command::Batch:
-      return "Usage: vorsal-cli [-p PORT] batch --start N --network service|working\n"
-             "                  [--key NAME] [--count K]\n"
+      return "Usage: vorsal-cli [-p PORT]... batch --start N --network service|working\n"
+             "                  [--key-file FILE | --key NAME] [--count K]\n"
              "\n"
-             "For each modem connected in turn: waits until it answers, writes the next\n"
-             "address (and the key), verifies by reading back (and the footprint: every\n"
-             "modem given the same key must report the same one), journals it, prints one\n"
-             "line, and waits until the modem stops answering. A failed modem keeps its\n"
-             "address for the next one; a modem this run already wrote is not written again.\n"
-             "Stops after K modems, at address 4095, or on Ctrl+C (after the modem being\n"
-             "configured), and prints a summary: done, failed, next address.\n";
+             "For each modem connected in turn: waits until it answers, writes the key and\n"
+             "checks its footprint (every modem given the key must report the same one),\n"
+             "then writes the next address and verifies it by reading back, journals it,\n"
+             "prints one line, and waits until the modem stops answering. After a failure\n"
+             "the modem is read back and the journal tells what it holds; an address only a\n"
+             "failed modem was offered goes to the next one. With a key, a modem at an\n"
+             "address this run wrote and with the batch's footprint is done and left alone;\n"
+             "without one, such a modem is asked about on a terminal and skipped otherwise.\n"
+             "Several -p ports (none: every USB adapter) are served at once, with addresses\n"
+             "from one counter. --key-file reads the key name from FILE's first line (- for\n"
+             "standard input, asked for without echo on a terminal); --key NAME is visible\n"
+             "to every user (ps). Stops after K modems, at address 4095, or on Ctrl+C (after\n"
+             "the modems in hand; a second Ctrl+C abandons them, still journaled), and\n"
+             "prints a summary: done, failed, next address.\n";
+    case Command::Journal:
+      return "Usage: vorsal-cli journal [--journal FILE] [--json]\n"
+             "\n"
+             "One line per run of the journal: its start, operator and host, modems done,\n"
+             "failed and skipped, the range of addresses given, and how long it took.\n";
     default:
       return GeneralHelp;
   }
@@ -292,6 +328,25 @@ std::string_view CommandHelp(Command command) {
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) { return Parser(args).Run(); }
+
+bool AssignKeyName(CliOptions& options, std::string_view typed, std::string* error) {
+  std::string reason;
+  std::optional<std::string> name = KeyNameFromUtf8(typed, &reason);
+  if (!name) {
+    *error = "key name has no Windows-1251 form: " + reason;
+    return false;
+  }
+  // An empty name would write the all-zero key; a script whose variable
+  // came out empty must not do that by accident.
+  if (name->empty()) {
+    *error = "key name is empty";
+    return false;
+  }
+  options.keyGiven = true;
+  options.keyName = std::move(*name);
+  options.keyNameUtf8 = std::string(TrimKeyName(typed));
+  return true;
+}
 
 std::string_view NetworkName(int network) { return network == NetworkWorking ? "working" : "service"; }
 

@@ -12,22 +12,25 @@
 
 namespace vorsal::cli {
 
-enum class Command { Ports, Read, Write, SetKey, Footprint, Batch, Help, Version };
+enum class Command { Ports, Read, Write, SetKey, Footprint, Batch, Journal, Help, Version };
 
 // Exit statuses.
 constexpr int ExitOk = 0;
+constexpr int ExitOutputFailed = 1;  // the results could not be written
 constexpr int ExitUsage = 2;
 constexpr int ExitPortFailed = 3;
 constexpr int ExitNoReply = 4;
 constexpr int ExitRefused = 5;
 constexpr int ExitStoreFailed = 6;
+constexpr int ExitInterrupted = 130;  // a second stop signal abandoned an exchange
 
 using vorsal::MaxAddress;  // the protocol's address bounds
 
 struct CliOptions {
   Command command = Command::Help;
   std::optional<Command> helpFor;  // COMMAND --help
-  std::string port;                // as given to -p; empty: pick the one USB adapter
+  std::string port;                // as given to the last -p; empty: pick the one USB adapter
+  std::vector<std::string> ports;  // every -p in order (batch takes several)
   int connectionType = 0;
   bool json = false;
   int retries = 0;
@@ -40,7 +43,16 @@ struct CliOptions {
   bool keyGiven = false;
   std::string keyName;             // Windows-1251 KeyName of set-key NAME or batch --key
   std::string keyNameUtf8;         // the same, as typed
+  // Where the key name is read from when it is not on the command line:
+  // a file's first line, or "-" for standard input (a no-echo prompt on a
+  // terminal). keyGiven is set and keyName stays empty until it is read.
+  std::string keyFile;
 };
+
+// Sets the key name from text as typed (trimmed, converted to
+// Windows-1251). False with `error` set when it has no Windows-1251 form or
+// is empty.
+bool AssignKeyName(CliOptions& options, std::string_view typed, std::string* error);
 
 struct ParsedCommandLine {
   CliOptions options;

@@ -1,47 +1,47 @@
 // vorsal-cli: the modem functions for scripts and production batches.
 #include "cli/cli_args.h"
 #include "cli/commands.h"
+#include "platform/process.h"
+#include "platform/stop_signals.h"
+#include "platform/terminal_input.h"
 
-#include <unistd.h>
-
-#include <signal.h>
-
-#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
 
-namespace {
-
-volatile std::sig_atomic_t stopRequested = 0;
-
-// The first Ctrl+C asks for a clean stop; a second one ends the program.
-void RequestStop(int) { stopRequested = 1; }
-
-void CatchStopSignals() {
-  struct sigaction action {};
-  action.sa_handler = RequestStop;
-  action.sa_flags = SA_RESTART | SA_RESETHAND;
-  sigemptyset(&action.sa_mask);
-  for (const int signal : {SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
+  using namespace vorsal;
   std::vector<std::string> args(argv + 1, argv + argc);
-  const vorsal::cli::ParsedCommandLine parsed = vorsal::cli::ParseCommandLine(args);
+  const cli::ParsedCommandLine parsed = cli::ParseCommandLine(args);
   if (!parsed.ok()) {
     std::cerr << "vorsal-cli: " << parsed.error << '\n';
-    return vorsal::cli::ExitUsage;
+    return cli::ExitUsage;
   }
-  if (parsed.options.command == vorsal::cli::Command::Batch) {
-    CatchStopSignals();
-  }
-  vorsal::cli::CliEnvironment env;
+  // A closed output pipe is reported as an error, after the journal line.
+  platform::IgnoreBrokenPipe();
+  cli::CliEnvironment env;
   env.out = &std::cout;
   env.err = &std::cerr;
-  env.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
-  env.stopRequested = &stopRequested;
-  return vorsal::cli::RunCli(parsed.options, env);
+  env.in = &std::cin;
+  env.errIsTerminal = platform::IsTerminal(platform::StandardStream::Error);
+  env.stopSignals = &platform::StopSignalCounter();
+  env.catchStops = [](cli::Command command) {
+    if (command == cli::Command::Batch) {
+      platform::CatchStopSignals("\nvorsal-cli: stopping after this modem (Ctrl+C again to stop at once)\n",
+                                 "\nvorsal-cli: stopping now; what the modem got is journaled\n");
+    } else {
+      platform::CatchStopSignals("\nvorsal-cli: finishing the exchange with the modem (Ctrl+C again to stop at once)\n",
+                                 "\nvorsal-cli: stopping now; what the modem got is journaled\n");
+    }
+  };
+  if (platform::IsTerminal(platform::StandardStream::Input)) {
+    env.readSecret = [](const std::string& prompt) { return platform::ReadSecretLine(prompt); };
+    env.ask = [](const std::string& question) -> std::optional<std::string> {
+      std::cerr << question << std::flush;
+      std::string answer;
+      if (!std::getline(std::cin, answer)) return std::nullopt;
+      return answer;
+    };
+  }
+  return cli::RunCli(parsed.options, env);
 }

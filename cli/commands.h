@@ -1,18 +1,42 @@
-// The commands of vorsal-cli, run on the thread whose modem link receives
-// the serial port's events.
+// The commands of vorsal-cli. Single commands run on the calling thread; a
+// batch serves each of its ports on a thread of its own. Each modem link
+// receives its serial port's events on the thread that uses it.
 #pragma once
 
 #include "cli/cli_args.h"
 #include "cli/modem_link.h"
 #include "keys/key_derivation.h"
 
-#include <csignal>
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
 #include <functional>
+#include <istream>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 
 namespace vorsal::cli {
+
+// What the commands need of the modem on one port: a ModemLink on the
+// device, or a stand-in in tests. One line is used by one thread.
+class ModemLine {
+ public:
+  virtual ~ModemLine() = default;
+  // Opens the port; false with `failure` (when given) set to the reason and
+  // what the user can do about it.
+  virtual bool Open(std::string* failure) = 0;
+  virtual bool IsOpen() const = 0;
+  virtual void Close() = 0;
+  virtual std::string PortError() const = 0;
+  virtual Outcome ReadParams(ModemParams& params) = 0;
+  virtual Outcome WriteAddress(const ModemParams& current, int address, int network) = 0;
+  virtual Outcome SendKey(const std::uint8_t* key32, const std::function<void(int acknowledged)>& progress) = 0;
+  virtual Outcome ReadFootprint(std::string& footprint) = 0;
+  // While `abandon` holds, an exchange in progress ends at once as NoReply.
+  virtual void SetAbandon(std::function<bool()> abandon) = 0;
+};
 
 struct CliEnvironment {
   std::ostream* out = nullptr;  // results
@@ -22,8 +46,25 @@ struct CliEnvironment {
   LinkClock* clock = nullptr;         // the modem link's time; null: the system's
   std::string sysfsRoot = "/sys";
   std::string byIdDir = "/dev/serial/by-id";
-  // Set by the program's SIGINT/SIGTERM handler; batch stops between exchanges.
-  const volatile std::sig_atomic_t* stopRequested = nullptr;
+  std::filesystem::path keyStore;  // Keys.ini; empty: where the program keeps it
+  // Stop signals (SIGINT, SIGTERM) counted so far; null when none are
+  // caught. The first stops after the modems in hand, the second abandons
+  // the exchanges in progress.
+  const std::atomic<int>* stopSignals = nullptr;
+  // Called once, just before a command that changes modems starts talking
+  // to one, to start counting stop signals; empty: nothing to start.
+  std::function<void(Command)> catchStops;
+  // Standard input, for a key name piped in; null: none.
+  std::istream* in = nullptr;
+  // Reads a line typed on the terminal without showing it, after a prompt;
+  // empty when standard input is no terminal.
+  std::function<std::optional<std::string>(const std::string& prompt)> readSecret;
+  // Asks a question on the terminal and returns the answer; empty when
+  // there is no terminal to ask on.
+  std::function<std::optional<std::string>(const std::string& question)> ask;
+  // The line to the modem at a device path, created on the thread that
+  // uses it; empty: a ModemLink on the device.
+  std::function<std::unique_ptr<ModemLine>(const std::string& path)> openLine;
 };
 
 int RunCli(const CliOptions& options, CliEnvironment& env);
@@ -31,18 +72,9 @@ int RunCli(const CliOptions& options, CliEnvironment& env);
 // Exit status of an exchange's outcome.
 int ExitCodeOf(Outcome outcome);
 
-// One modem of a batch once it has answered with `current`: writes the
-// address and network (and the key), then verifies by reading back (and the
-// footprint, which must equal `referenceFootprint` once that is set; the
-// first verified footprint sets it).
-struct ModemStep {
-  Outcome outcome = Outcome::Ok;
-  int exitCode = ExitOk;
-  std::string message;    // what failed; empty on success
-  std::string footprint;
-};
-ModemStep ConfigureModem(ModemLink& link, const ModemParams& current, int address, int network,
-                         const BinaryKeyBytes* key, std::string& referenceFootprint,
-                         const std::function<void(int)>& keyProgress = {});
+// A ModemLink on the device at `path` as a ModemLine.
+// `clock`: null for the system clock.
+std::unique_ptr<ModemLine> MakeLinkLine(const std::string& path, int connectionType, LinkClock* clock,
+                                        int retries);
 
 }  // namespace vorsal::cli

@@ -1,36 +1,64 @@
-// The journal: one CSV line (RFC 4180, UTF-8) per operation that changed or
-// verified a modem. Lines are appended with one write each on a file opened
-// for appending, so a crash loses at most the line being written and two
-// programs appending at once never interleave within a line.
+// The journal: one CSV line (RFC 4180, UTF-8) for every modem an operation
+// touched, refused or was interrupted on. A line is appended whole or not at
+// all, under a lock on the file, so a full disk or a second program never
+// leaves a torn or interleaved row. The file is created 0600 and holds the
+// key's footprint, never its name.
+//
+// A file begun by an earlier version has another header; the current header
+// is appended before the first new line, and readers take the columns of
+// the header line last seen, so both kinds of line stay readable.
 #pragma once
 
 #include <filesystem>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vorsal::cli {
 
+// Results a line may carry.
+constexpr std::string_view ResultOk = "ok";
+constexpr std::string_view ResultFailed = "failed";
+constexpr std::string_view ResultRefused = "refused";        // the modem cannot do what was asked
+constexpr std::string_view ResultSkipped = "skipped";        // left as it was, on purpose
+constexpr std::string_view ResultInterrupted = "interrupted";
+
 struct JournalEntry {
   std::string port;
-  std::string adapterSerial;
+  std::string adapter;    // the USB adapter's identity, empty for other ports
   std::string operation;  // write, set-key, batch
   std::string oldAddress, oldNetwork;
-  std::string newAddress, newNetwork;
+  std::string newAddress, newNetwork;  // what the modem holds afterwards
   std::string firmware;
-  std::string keyName;    // UTF-8
   std::string footprint;
-  std::string result;     // ok, failed
+  std::string result;     // one of the Result* texts
   std::string message;
 };
+
+// Who runs this program where; one run id for all lines of one run.
+struct RunIdentity {
+  std::string runId;
+  std::string operatorName;
+  std::string host;
+};
+RunIdentity CurrentRun();
 
 // One field: quoted when it holds a comma, a quote, CR or LF, with its
 // quotes doubled.
 std::string CsvField(std::string_view text);
 // The fields joined by commas, ending in CRLF.
 std::string CsvLine(const std::vector<std::string>& fields);
-// "2026-03-01T12:00:00Z" for the current time.
-std::string UtcTimestamp();
+// The records of CSV text (quoted fields may span lines; CRLF or LF ends a
+// record; empty lines are skipped).
+std::vector<std::vector<std::string>> ParseCsv(std::string_view text);
+
+// "2026-03-01T15:00:00+03:00": the local time with its offset.
+std::string LocalTimestamp();
+// Seconds since 1970 of a journal time: the local form above or the UTC
+// form "2026-03-01T12:00:00Z" of earlier journals.
+std::optional<long long> ParseTimestamp(std::string_view text);
 
 class Journal {
  public:
@@ -39,18 +67,46 @@ class Journal {
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
 
-  // Opens (creating the file and its directory as needed) and writes the
-  // header line when the file is empty. False with `error` set on failure.
-  bool Open(const std::filesystem::path& file, std::string* error);
+  // Opens (creating the file 0600 and its directory 0700 as needed) and
+  // writes the header line unless the file's last header is the current
+  // one. Refuses a symbolic link another user owns anywhere in the file's
+  // chain of links, and anything but a regular file; never blocks on a FIFO.
+  // False with `error` set on failure.
+  bool Open(const std::filesystem::path& file, const RunIdentity& run, std::string* error);
   bool IsOpen() const { return fd_ >= 0; }
-  // Appends the entry, stamped with the current UTC time.
+  // True when users other than its owner may read the file (a journal an
+  // earlier version created 0644, with key names in it).
+  bool OthersMayRead() const { return othersMayRead_; }
+  // Appends the entry, stamped with the current local time and the run;
+  // safe to call from several threads.
   bool Append(const JournalEntry& entry, std::string* error);
 
  private:
   bool WriteLine(const std::string& line, std::string* error);
 
   std::filesystem::path file_;
+  RunIdentity run_;
+  std::mutex mutex_;
   int fd_ = -1;
+  bool othersMayRead_ = false;
 };
+
+// Reads a journal to summarize it: a regular file only, never blocking on
+// a FIFO. False with `error` set on failure.
+bool ReadJournalFile(const std::filesystem::path& file, std::string& text, std::string* error);
+
+// What one run did, from its journal lines.
+struct RunSummary {
+  std::string runId;  // empty for lines of earlier journals, which have none
+  std::string operatorName, host;
+  std::string started;   // time of its first line
+  long long seconds = 0; // from its first line to its last
+  int done = 0;          // ok
+  int failed = 0;        // failed, refused or interrupted
+  int skipped = 0;
+  int lowestAddress = -1, highestAddress = -1;  // of the modems done; -1: none
+};
+// The runs in the order their first lines appear.
+std::vector<RunSummary> SummarizeJournal(std::string_view text);
 
 }  // namespace vorsal::cli

@@ -1,5 +1,6 @@
 #include "cli/modem_link.h"
 
+#include <algorithm>
 #include <thread>
 #include <utility>
 
@@ -85,7 +86,12 @@ ModemLink::~ModemLink() {
 }
 
 void ModemLink::Open(const std::string& path, int connectionType) {
-  SetConnectionTypeSource([connectionType] { return connectionType; });
+  // The checksum variant is one setting for the whole program; a batch's
+  // links all use the same one, so it is set only when it changes, never
+  // while another link's thread may be reading it.
+  if (CurrentConnectionType() != connectionType) {
+    SetConnectionTypeSource([connectionType] { return connectionType; });
+  }
   SetModemLine(comPort_, path, connectionType);
   comPort_.Open();
   lost_ = false;
@@ -133,9 +139,13 @@ Outcome ModemLink::ExchangeOnce(const ModemFrame& frame, Reply expected) {
   received_ = Reply::None;
   const int heardBefore = engine_.ReceivedByteCount;
   if (!Send(frame)) return Outcome::PortLost;
-  loop_.RunUntil(After(ReplyTimeoutMs), [&] { return received_ == expected || lost_; });
+  const bool abandoned = !Await(After(ReplyTimeoutMs), [&] { return received_ == expected || lost_; });
   expected_ = Reply::None;
   if (lost_) return Outcome::PortLost;
+  if (abandoned) {
+    if (engine_.Awaiting()) engine_.FinishExchange(false);
+    return Outcome::NoReply;
+  }
   if (received_ == expected) return Outcome::Ok;
   if (engine_.Awaiting()) engine_.FinishExchange(false);
   return engine_.ReceivedByteCount != heardBefore ? Outcome::NotAccepted : Outcome::NoReply;
@@ -144,7 +154,20 @@ Outcome ModemLink::ExchangeOnce(const ModemFrame& frame, Reply expected) {
 Outcome ModemLink::Exchange(const ModemFrame& frame, Reply expected) {
   for (int attempt = 0;; ++attempt) {
     const Outcome outcome = ExchangeOnce(frame, expected);
-    if (outcome != Outcome::NoReply || attempt >= retries_) return outcome;
+    if (outcome != Outcome::NoReply || attempt >= retries_ || Abandoned()) return outcome;
+  }
+}
+
+bool ModemLink::Abandoned() const { return abandon_ && abandon_(); }
+
+bool ModemLink::Await(LinkClock::TimePoint deadline, const std::function<bool()>& done) {
+  if (!abandon_) {
+    loop_.RunUntil(deadline, done);
+    return true;
+  }
+  for (;;) {
+    if (Abandoned()) return false;
+    if (loop_.RunUntil(std::min(deadline, After(AbandonPollMs)), done) || clock_.Now() >= deadline) return true;
   }
 }
 
@@ -184,7 +207,7 @@ Outcome ModemLink::SendKey(const std::uint8_t* key32, const std::function<void(i
   KeyTransferHooks hooks;
   hooks.sleep = [this](int ms) { clock_.Sleep(ms); };
   hooks.pump = [this] { loop_.RunPending(); };
-  hooks.cancelRequested = [this] { return lost_; };
+  hooks.cancelRequested = [this] { return lost_ || Abandoned(); };
   hooks.progress = [&](int acknowledged) {
     heardAtLastAck = engine_.ReceivedByteCount;
     if (progress) progress(acknowledged);
@@ -192,7 +215,7 @@ Outcome ModemLink::SendKey(const std::uint8_t* key32, const std::function<void(i
   // A slice ends early once an acknowledgement has changed KeyAckIndex.
   hooks.awaitAck = [this](int ms) {
     const int before = engine_.KeyAckIndex;
-    loop_.RunUntil(After(ms), [&] { return engine_.KeyAckIndex != before || lost_; });
+    Await(After(ms), [&] { return engine_.KeyAckIndex != before || lost_; });
   };
   for (int attempt = 0;; ++attempt) {
     loop_.RunPending();
@@ -210,8 +233,9 @@ Outcome ModemLink::SendKey(const std::uint8_t* key32, const std::function<void(i
       return Outcome::PortLost;
     }
     if (result == KeyTransferResult::Done) return Outcome::Ok;
-    // Cancelled: our own stop on a lost port; PortClosed: the port went away
-    // while a part was awaited.
+    // Cancelled: our own stop on a lost port, or an abandoned transfer;
+    // PortClosed: the port went away while a part was awaited.
+    if (result == KeyTransferResult::Cancelled && !lost_) return Outcome::NoReply;
     if (result == KeyTransferResult::Cancelled || result == KeyTransferResult::PortClosed) return Outcome::PortLost;
     // A part went unacknowledged: silence may be retried, a reply that did
     // not fit may not.

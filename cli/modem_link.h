@@ -22,6 +22,10 @@
 
 namespace vorsal::cli {
 
+// How often a wait looks at the abandon request (set from a signal handler,
+// which cannot wake the loop).
+constexpr int AbandonPollMs = 100;
+
 // The parameters a modem reports.
 struct ModemParams {
   int address = -1;
@@ -102,12 +106,20 @@ class ModemLink : private ReplyListener, private ModemPort {
   // acknowledgement is repeated from the first part, `retries` times.
   Outcome SendKey(const std::uint8_t* key32, const std::function<void(int acknowledged)>& progress);
 
+  // While `abandon` holds, an exchange in progress (a key transfer too)
+  // ends within AbandonPollMs as NoReply: a second Ctrl+C stops it.
+  void SetAbandon(std::function<bool()> abandon) { abandon_ = std::move(abandon); }
+
   ExchangeEngine& Engine() { return engine_; }
 
  private:
   enum class Reply { None, Params, Address, Footprint };
   Outcome Exchange(const ModemFrame& frame, Reply expected);
   Outcome ExchangeOnce(const ModemFrame& frame, Reply expected);
+  // Runs the loop until `done()` holds or `deadline` comes; false when the
+  // wait was abandoned first.
+  bool Await(LinkClock::TimePoint deadline, const std::function<bool()>& done);
+  bool Abandoned() const;
   // Sends through the engine; false (the port marked lost) when the write failed.
   bool Send(const ModemFrame& frame);
   void PortFailed(const std::string& message);
@@ -124,6 +136,7 @@ class ModemLink : private ReplyListener, private ModemPort {
   int Read(std::uint8_t* buffer, int count) override { return comPort_.Read(buffer, count); }
   int Write(const std::uint8_t* buffer, int count) override { return comPort_.Write(buffer, count); }
 
+  std::function<bool()> abandon_;
   int retries_;
   LinkClock& clock_;
   LinkLoop loop_;  // outlives the port, whose deliveries it may still hold

@@ -25,6 +25,7 @@ const char* CommandName(Command c) {
     case Command::SetKey: return "set-key";
     case Command::Footprint: return "footprint";
     case Command::Batch: return "batch";
+    case Command::Journal: return "journal";
     default: return nullptr;
   }
 }
@@ -45,7 +46,7 @@ void CheckValues(const CliOptions& o, const std::string& line) {
   }
   FUZZ_CHECK(o.count >= 0 && o.count <= 4096, "count out of range", line);
   if (o.command == Command::SetKey) FUZZ_CHECK(o.keyGiven, "set-key without a key", line);
-  if (o.keyGiven) {
+  if (o.keyGiven && o.keyFile.empty()) {
     const std::string& typed = o.keyNameUtf8;
     FUZZ_CHECK(!typed.empty() && !Blank(typed.front()) && !Blank(typed.back()), "key name not trimmed", line);
     FUZZ_CHECK(fuzz::Cp1251OfUtf8(typed) == o.keyName, "key name is not the Windows-1251 form of the text",
@@ -76,9 +77,10 @@ std::vector<std::string> Canonical(const CliOptions& o) {
     argv.push_back("--start=" + std::to_string(o.start));
     argv.push_back(std::string("--network=") + NetworkText(o.network));
     if (o.count > 0) argv.push_back("--count=" + std::to_string(o.count));
-    if (o.keyGiven) argv.push_back("--key=" + o.keyNameUtf8);
+    if (o.keyGiven && o.keyFile.empty()) argv.push_back("--key=" + o.keyNameUtf8);
   }
-  if (o.command == Command::SetKey) {
+  if (!o.keyFile.empty()) argv.push_back("--key-file=" + o.keyFile);
+  if (o.command == Command::SetKey && o.keyFile.empty()) {
     argv.push_back("--");
     argv.push_back(o.keyNameUtf8);
   }
@@ -90,7 +92,7 @@ bool Same(const CliOptions& a, const CliOptions& b) {
          a.connectionType == b.connectionType && a.json == b.json && a.retries == b.retries &&
          a.journal == b.journal && a.noJournal == b.noJournal && a.address == b.address && a.network == b.network &&
          a.start == b.start && a.count == b.count && a.keyGiven == b.keyGiven && a.keyName == b.keyName &&
-         a.keyNameUtf8 == b.keyNameUtf8;
+         a.keyNameUtf8 == b.keyNameUtf8 && a.keyFile == b.keyFile;
 }
 
 }  // namespace

@@ -1,0 +1,116 @@
+// vorsal-cli's batch on 1, 2 and 4 ports at once, each port a modem
+// simulator over a pty, with the program's real 100 ms tick pacing.
+//
+// The simulator's --delay-ms 267 stands in for the wire at 600 baud (a
+// request and its reply, 8 bytes each at 10 bits a byte, take 267 ms). A
+// simulator cannot be unplugged, so a stand-in "technician" swaps modems:
+// once a modem has been read back, the next poll for its disconnection
+// sets it back to the factory address (one more exchange) and reports it
+// gone; the next poll finds a "new" modem at address 1. A modem thus costs
+// four exchanges: its first read, the address write, the read-back and the
+// reset.
+//
+// Counter "modems_per_minute"; "x_one_port" is the speed over that of one
+// port (4 ports should come to 3.5 or more).
+#include "cli/commands.h"
+#include "support/sim_process.h"
+
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using vorsal::cli::ModemLine;
+using vorsal::cli::ModemParams;
+using vorsal::cli::Outcome;
+
+constexpr int WireDelayMs = 267;
+constexpr int ModemsPerPort = 4;
+
+// A real line whose modem is "swapped" after it was read back.
+class SwappingLine : public ModemLine {
+ public:
+  explicit SwappingLine(std::unique_ptr<ModemLine> line) : line_(std::move(line)) {}
+  bool Open(std::string* failure) override { return line_->Open(failure); }
+  bool IsOpen() const override { return line_->IsOpen(); }
+  void Close() override { line_->Close(); }
+  std::string PortError() const override { return line_->PortError(); }
+  Outcome ReadParams(ModemParams& params) override {
+    if (readsSinceWrite_ >= 0 && ++readsSinceWrite_ == 2) {
+      readsSinceWrite_ = -1;
+      line_->WriteAddress(written_, 1, vorsal::NetworkService);
+      return Outcome::NoReply;
+    }
+    const Outcome outcome = line_->ReadParams(params);
+    if (outcome == Outcome::Ok) written_ = params;
+    return outcome;
+  }
+  Outcome WriteAddress(const ModemParams& current, int address, int network) override {
+    readsSinceWrite_ = 0;
+    return line_->WriteAddress(current, address, network);
+  }
+  Outcome SendKey(const std::uint8_t* key32, const std::function<void(int)>& progress) override {
+    return line_->SendKey(key32, progress);
+  }
+  Outcome ReadFootprint(std::string& footprint) override { return line_->ReadFootprint(footprint); }
+  void SetAbandon(std::function<bool()> abandon) override { line_->SetAbandon(std::move(abandon)); }
+
+ private:
+  std::unique_ptr<ModemLine> line_;
+  ModemParams written_;
+  int readsSinceWrite_ = -1;
+};
+
+double onePortRate = 0;
+
+void BM_ParallelBatch(benchmark::State& state) {
+  const int portCount = static_cast<int>(state.range(0));
+  std::vector<std::unique_ptr<vorsal::SimProcess>> sims;
+  std::vector<std::string> args;
+  for (int i = 0; i < portCount; ++i) {
+    const std::string link = "/tmp/vorsal-batch-bench-" + std::to_string(::getpid()) + "-" + std::to_string(i);
+    sims.push_back(std::make_unique<vorsal::SimProcess>());
+    if (!sims.back()->Start(VORSAL_SIM_EXE, {"--link", link, "--delay-ms", std::to_string(WireDelayMs)})) {
+      state.SkipWithError(sims.back()->Error().c_str());
+      return;
+    }
+    args.insert(args.end(), {"-p", link});
+  }
+  const int modems = ModemsPerPort * portCount;
+  args.insert(args.end(), {"--no-journal", "batch", "--start", "100", "--network", "service", "--count",
+                           std::to_string(modems)});
+  const vorsal::cli::ParsedCommandLine parsed = vorsal::cli::ParseCommandLine(args);
+  double seconds = 0;
+  for (auto _ : state) {
+    std::ostringstream out, err;
+    vorsal::cli::CliEnvironment env;
+    env.out = &out;
+    env.err = &err;
+    env.openLine = [&](const std::string& path) {
+      return std::make_unique<SwappingLine>(vorsal::cli::MakeLinkLine(path, 0, {}, 0));
+    };
+    const auto start = std::chrono::steady_clock::now();
+    const int status = vorsal::cli::RunCli(parsed.options, env);
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (status != 0 || out.str().find("done " + std::to_string(modems) + ",") == std::string::npos) {
+      state.SkipWithError(("batch failed: " + out.str() + err.str()).c_str());
+      break;
+    }
+  }
+  for (auto& sim : sims) sim->Stop();
+  const double rate = static_cast<double>(state.iterations()) * modems * 60.0 / seconds;
+  if (portCount == 1) onePortRate = rate;
+  state.counters["modems_per_minute"] = rate;
+  if (onePortRate > 0) state.counters["x_one_port"] = rate / onePortRate;
+}
+BENCHMARK(BM_ParallelBatch)->Arg(1)->Arg(2)->Arg(4)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+
+}  // namespace

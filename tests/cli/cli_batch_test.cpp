@@ -1,0 +1,364 @@
+// vorsal-cli's commands in-process, on stand-in modems: the batch's order
+// of key and address, the addresses it hands out on one port and on
+// several, stop signals, and the journal's promises.
+#include "cli/commands.h"
+#include "cli/journal.h"
+#include "sim/modem_model.h"
+#include "tests/support/permission_cases.h"
+#include "tests/support/temp_files.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <deque>
+#include <map>
+#include <numeric>
+#include <set>
+#include <mutex>
+#include <sstream>
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace vorsal::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using cli::ModemParams;
+using cli::Outcome;
+
+// One modem as the batch meets it, with the faults it can show.
+struct FakeModem {
+  int address = 1;  // factory default
+  int network = NetworkService;
+  ModemKey key{};
+  bool keyFunctions = true;
+  int keyPartLost = -1;          // this part of the key is never acknowledged
+  bool addressReplyWrong = false;  // takes the address, answers with a wrong echo
+  bool addressRefused = false;     // keeps its address, answers with a wrong echo
+  std::function<void(int acknowledged)> onKeyPart;
+
+  std::string Footprint() const {
+    const ModemFootprintBytes bytes = ModemFootprint(key.data());
+    char text[16];
+    std::snprintf(text, sizeof text, "%02X.%02X.%02X.%02X", bytes[3], bytes[2], bytes[1], bytes[0]);
+    return text;
+  }
+};
+
+// The modems connected to one port in turn. A modem is disconnected at the
+// second parameter read after it arrived or was last written to: the batch
+// reads it back once, then waits for it to go.
+class FakeLine : public cli::ModemLine {
+ public:
+  // `idle` is called while no modem is left on the port.
+  FakeLine(std::deque<FakeModem>* modems, std::function<void()> idle = {}) : modems_(modems), idle_(std::move(idle)) {}
+  bool Open(std::string*) override { return open_ = true; }
+  bool IsOpen() const override { return open_; }
+  void Close() override { open_ = false; }
+  std::string PortError() const override { return {}; }
+  Outcome ReadParams(ModemParams& params) override {
+    if (modems_->empty() && idle_) idle_();
+    if (modems_->empty() || Abandoned()) return Outcome::NoReply;
+    if (++readsSinceChange_ > 2) {
+      modems_->pop_front();
+      readsSinceChange_ = 0;
+      return Outcome::NoReply;
+    }
+    const FakeModem& modem = modems_->front();
+    params = {modem.address, modem.network, "2.31", "", modem.keyFunctions};
+    return Outcome::Ok;
+  }
+  Outcome WriteAddress(const ModemParams&, int address, int network) override {
+    if (Abandoned()) return Outcome::NoReply;
+    FakeModem& modem = modems_->front();
+    if (modem.addressRefused) return Outcome::NotAccepted;
+    modem.address = address;
+    modem.network = network;
+    readsSinceChange_ = 0;
+    return modem.addressReplyWrong ? Outcome::NotAccepted : Outcome::Ok;
+  }
+  Outcome SendKey(const std::uint8_t* key32, const std::function<void(int)>& progress) override {
+    FakeModem& modem = modems_->front();
+    readsSinceChange_ = 0;
+    for (int part = 0; part < KeyPartCount; ++part) {
+      if (Abandoned() || part == modem.keyPartLost) return Outcome::NoReply;
+      std::copy(key32 + 4 * part, key32 + 4 * part + 4, modem.key.begin() + 4 * part);
+      progress(part + 1);
+      if (modem.onKeyPart) modem.onKeyPart(part + 1);
+    }
+    return Outcome::Ok;
+  }
+  Outcome ReadFootprint(std::string& footprint) override {
+    if (modems_->empty() || Abandoned()) return Outcome::NoReply;
+    footprint = modems_->front().Footprint();
+    return Outcome::Ok;
+  }
+  void SetAbandon(std::function<bool()> abandon) override { abandon_ = std::move(abandon); }
+
+ private:
+  bool Abandoned() const { return abandon_ && abandon_(); }
+  std::deque<FakeModem>* modems_;
+  std::function<void()> idle_;
+  std::function<bool()> abandon_;
+  bool open_ = false;
+  int readsSinceChange_ = 0;
+};
+
+struct CliRun {
+  int status;
+  std::string out, err;
+};
+
+class CliBatch : public ::testing::Test {
+ protected:
+  CliBatch() {
+    // A stored key, so nothing is derived and nothing is written beside the
+    // test program.
+    test::WriteAll(keyStore, "[Keys]\r\nK=" + std::string(64, '5') + "\r\n");
+  }
+
+  // `closed`: standard output goes nowhere (a full disk, a closed pipe).
+  CliRun Cli(std::vector<std::string> args, bool closed = false) {
+    args.insert(args.begin(), {"--journal", journal.string()});
+    for (const auto& [port, unused] : ports) args.insert(args.begin(), {"-p", port});
+    const cli::ParsedCommandLine parsed = cli::ParseCommandLine(args);
+    EXPECT_TRUE(parsed.ok()) << parsed.error;
+    std::ostringstream out, err;
+    if (closed) out.setstate(std::ios::badbit);
+    cli::CliEnvironment env;
+    env.out = &out;
+    env.err = &err;
+    env.sleep = [](int) {};
+    env.keyStore = keyStore;
+    env.stopSignals = &stops;
+    env.ask = ask;
+    env.openLine = [this](const std::string& path) {
+      const std::string name = fs::path(path).filename().string();
+      // Once every port has run out of modems, the operator presses Ctrl+C.
+      return std::make_unique<FakeLine>(&ports.at(name), [this, name] {
+        const std::lock_guard<std::mutex> guard(idleMutex);
+        idle.insert(name);
+        int none = 0;
+        if (idle.size() == ports.size()) stops.compare_exchange_strong(none, 1);
+      });
+    };
+    const int status = cli::RunCli(parsed.options, env);
+    return {status, out.str(), err.str()};
+  }
+
+  // The journal's lines after the header, split into fields.
+  std::vector<std::map<std::string, std::string>> Lines() const {
+    std::vector<std::map<std::string, std::string>> lines;
+    std::vector<std::string> header;
+    for (const std::vector<std::string>& record : cli::ParseCsv(test::ReadAll(journal))) {
+      if (record[0] == "time") {
+        header = record;
+        continue;
+      }
+      std::map<std::string, std::string> fields;
+      for (std::size_t i = 0; i < record.size() && i < header.size(); ++i) fields[header[i]] = record[i];
+      lines.push_back(fields);
+    }
+    return lines;
+  }
+
+  test::TempDir dir;
+  const fs::path journal = dir / "journal.csv";
+  const fs::path keyStore = dir / "Keys.ini";
+  std::map<std::string, std::deque<FakeModem>> ports;
+  std::atomic<int> stops{0};
+  std::mutex idleMutex;
+  std::set<std::string> idle;
+  std::function<std::optional<std::string>(const std::string&)> ask;
+};
+
+TEST_F(CliBatch, FactoryDefaultModemsWithAKeyGetConsecutiveAddressesAndTheJournalKeepsNoSecret) {
+  ports["A"] = {FakeModem{}, FakeModem{}, FakeModem{}};
+  // --start at the factory address: every new modem arrives there.
+  const CliRun run = Cli({"batch", "--start", "1", "--network", "working", "--key", "K", "--count", "3"});
+  EXPECT_EQ(run.status, cli::ExitOk) << run.err;
+  EXPECT_THAT(run.out, HasSubstr("done 3, failed 0, next address 4\n"));
+  const auto lines = Lines();
+  ASSERT_EQ(lines.size(), 3u) << test::ReadAll(journal);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(lines[i].at("new_address"), std::to_string(i + 1));
+    EXPECT_EQ(lines[i].at("result"), "ok");
+    EXPECT_EQ(lines[i].at("footprint"), lines[0].at("footprint"));
+    EXPECT_EQ(lines[i].at("run_id"), lines[0].at("run_id"));
+  }
+  struct stat info {};
+  ASSERT_EQ(::stat(journal.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_THAT(test::ReadAll(journal), Not(HasSubstr(",K,")));
+}
+
+TEST_F(CliBatch, AModemWhoseKeyFailsKeepsItsAddressAndTheNextGetsIt) {
+  FakeModem failing;
+  failing.address = 7;
+  failing.keyPartLost = 3;
+  ports["A"] = {FakeModem{}, failing, FakeModem{}};
+  const CliRun run = Cli({"batch", "--start", "20", "--network", "service", "--key", "K", "--count", "2"});
+  EXPECT_EQ(run.status, cli::ExitNoReply) << run.err;
+  const auto lines = Lines();
+  ASSERT_EQ(lines.size(), 3u) << test::ReadAll(journal);
+  EXPECT_EQ(lines[1].at("result"), "failed");
+  EXPECT_EQ(lines[1].at("new_address"), "7") << "the modem kept its own address";
+  EXPECT_THAT(lines[1].at("message"), HasSubstr("after 3 of 8 parts"));
+  EXPECT_NE(lines[1].at("footprint"), lines[0].at("footprint")) << "what the half-keyed modem reports";
+  EXPECT_EQ(lines[2].at("new_address"), "21");
+}
+
+TEST_F(CliBatch, AModemThisRunConfiguredIsLeftAloneAndAnyOtherIsWritten) {
+  // One run: a new modem, the same one swapped in again (address 30 and
+  // the batch's key, 0x55 bytes), then another that answers at 30 without it.
+  FakeModem configured;
+  configured.address = 30;
+  configured.key.fill(0x55);
+  FakeModem stranger;
+  stranger.address = 30;
+  ports["A"] = {FakeModem{}, configured, stranger};
+  CliRun run = Cli({"batch", "--start", "30", "--network", "service", "--key", "K", "--count", "2"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("this modem got address 30 and the key in this run"));
+  std::vector<std::map<std::string, std::string>> lines = Lines();
+  ASSERT_EQ(lines.size(), 2u) << test::ReadAll(journal);
+  EXPECT_EQ(lines[0].at("new_address"), "30");
+  EXPECT_EQ(lines[1].at("new_address"), "31") << "a modem without the key is new";
+
+  // Without a key and without a terminal a modem at a written address is
+  // skipped with a line; on a terminal the operator chooses.
+  fs::remove(journal);
+  FakeModem again;
+  again.address = 40;
+  ports["A"] = {FakeModem{}, again, again};
+  int asked = 0;
+  ask = [&](const std::string& question) -> std::optional<std::string> {
+    EXPECT_THAT(question, HasSubstr("address 40, which this run wrote"));
+    return ++asked == 1 ? "s" : "w";
+  };
+  run = Cli({"batch", "--start", "40", "--network", "service", "--count", "2"});
+  EXPECT_EQ(asked, 2);
+  lines = Lines();
+  ASSERT_EQ(lines.size(), 3u) << test::ReadAll(journal);
+  EXPECT_EQ(lines[1].at("result"), "skipped");
+  EXPECT_EQ(lines[2].at("new_address"), "41");
+}
+
+TEST_F(CliBatch, ASecondStopAbandonsTheKeyTransferYetJournalsItAndPrintsTheSummary) {
+  FakeModem modem;
+  modem.onKeyPart = [this](int acknowledged) {
+    if (acknowledged == 4) stops += 2;
+  };
+  ports["A"] = {modem};
+  CliRun run = Cli({"batch", "--start", "50", "--network", "service", "--key", "K"});
+  EXPECT_EQ(run.status, cli::ExitInterrupted) << run.err;
+  EXPECT_THAT(run.out, HasSubstr("done 0, failed 1, next address 50\n"));
+  std::vector<std::map<std::string, std::string>> lines = Lines();
+  ASSERT_EQ(lines.size(), 1u) << test::ReadAll(journal);
+  EXPECT_EQ(lines[0].at("result"), "interrupted");
+  EXPECT_EQ(lines[0].at("new_address"), "1");
+  EXPECT_THAT(lines[0].at("message"), HasSubstr("after 4 of 8 parts"));
+
+  // set-key on its own journals an interrupted transfer the same way.
+  stops = 0;
+  ports["A"] = {modem};
+  run = Cli({"set-key", "K"});
+  EXPECT_EQ(run.status, cli::ExitInterrupted) << run.err;
+  lines = Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1].at("operation"), "set-key");
+  EXPECT_EQ(lines[1].at("result"), "interrupted");
+}
+
+TEST_F(CliBatch, PortsServedAtOnceNeverShareAnAddress) {
+  FakeModem refusing;  // a wrong echo, yet it takes the address
+  refusing.addressReplyWrong = true;
+  FakeModem keyless;
+  keyless.keyPartLost = 0;
+  FakeModem stubborn;
+  stubborn.addressRefused = true;
+  ports["A"] = {FakeModem{}, refusing, FakeModem{}, keyless, FakeModem{}, stubborn};
+  ports["B"] = {FakeModem{}, FakeModem{}, keyless, FakeModem{}, FakeModem{}};
+  ports["C"] = {FakeModem{}, keyless, FakeModem{}, FakeModem{}, FakeModem{}};
+  const CliRun run = Cli({"batch", "--start", "100", "--network", "working", "--key", "K"});
+  EXPECT_THAT(run.out, HasSubstr("done 12, failed 4, next address 112\n")) << run.err;
+  std::vector<int> given;
+  for (const auto& line : Lines()) {
+    if (line.at("result") == "ok") given.push_back(std::stoi(line.at("new_address")));
+  }
+  std::sort(given.begin(), given.end());
+  std::vector<int> expected(12);
+  std::iota(expected.begin(), expected.end(), 100);
+  EXPECT_EQ(given, expected);
+}
+
+// ---- The journal file -----------------------------------------------------------
+
+TEST_F(CliBatch, TheJournalIsARegularFileAndALineIsWrittenWholeOrNotAtAll) {
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  cli::Journal fifo;
+  std::string error;
+  EXPECT_FALSE(fifo.Open(dir / "fifo", {}, &error)) << "nor does it hang";
+  EXPECT_THAT(error, HasSubstr("not a regular file"));
+  if (::geteuid() == 0) {  // another user's link, which root must not write through
+    test::WriteAll(dir / "victim", "");
+    fs::create_symlink(dir / "victim", dir / "planted");
+    ASSERT_EQ(::lchown((dir / "planted").c_str(), test::OtherUserId, test::OtherGroupId), 0);
+    EXPECT_FALSE(cli::Journal().Open(dir / "planted", {}, &error));
+    EXPECT_EQ(test::ReadAll(dir / "victim"), "");
+  }
+
+  cli::Journal file;
+  ASSERT_TRUE(file.Open(journal, {}, &error)) << error;
+  const std::string before = test::ReadAll(journal);
+  // A full disk, as the file size limit makes it: the line does not fit.
+  struct sigaction ignore {}, saved {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGXFSZ, &ignore, &saved);
+  rlimit limit{}, old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  limit = old;
+  limit.rlim_cur = before.size() + 20;
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  cli::JournalEntry entry;
+  entry.message = std::string(100, 'x');
+  const bool appended = file.Append(entry, &error);
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  ::sigaction(SIGXFSZ, &saved, nullptr);
+  EXPECT_FALSE(appended);
+  EXPECT_EQ(test::ReadAll(journal), before) << "no torn line for the next one to be glued to";
+}
+
+TEST_F(CliBatch, EarlierJournalsAreSummarizedWithNewRuns) {
+  test::WriteAll(journal,
+                 "time,port,adapter_serial,operation,old_address,old_network,new_address,new_network,firmware,"
+                 "key_name,footprint,result,message\r\n"
+                 "2026-03-01T12:00:00Z,/dev/ttyUSB0,,batch,1,service,20,working,2.31,,,ok,\r\n"
+                 "2026-03-01T12:01:30Z,/dev/ttyUSB0,,batch,1,service,21,working,2.31,,,failed,\"no, reply\"\r\n");
+  ports["A"] = {FakeModem{}};
+  ASSERT_EQ(Cli({"batch", "--start", "5", "--network", "service", "--count", "1"}).status, 0);
+  const std::vector<cli::RunSummary> runs = cli::SummarizeJournal(test::ReadAll(journal));
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0].done, 1);
+  EXPECT_EQ(runs[0].failed, 1);
+  EXPECT_EQ(runs[0].lowestAddress, 20);
+  EXPECT_EQ(runs[0].seconds, 90);
+  EXPECT_EQ(runs[1].lowestAddress, 5);
+}
+
+TEST_F(CliBatch, AResultThatCannotBeWrittenFailsTheCommandAfterItsJournalLine) {
+  ports["A"] = {FakeModem{}};
+  EXPECT_EQ(Cli({"write", "--address", "9", "--network", "service"}, true).status, cli::ExitOutputFailed);
+  ASSERT_EQ(Lines().size(), 1u);
+  EXPECT_EQ(Lines()[0].at("result"), "ok");
+}
+
+}  // namespace
+}  // namespace vorsal::testing
