@@ -74,7 +74,8 @@ WITH l AS (
   FROM vorsal_journal)
 SELECT run_id, min(host), min(operator), string_agg(DISTINCT new_network, ' ' ORDER BY new_network),
   min(time), max(time), extract(epoch FROM max(at) - min(at))::bigint,
-  count(*), count(*) FILTER (WHERE result = 'ok'), count(*) FILTER (WHERE result <> 'ok'),
+  count(*), count(*) FILTER (WHERE result = 'ok'), count(*) FILTER (WHERE result NOT IN ('ok', 'skipped')),
+  count(*) FILTER (WHERE result = 'skipped'),
   min(address), max(address)
 FROM l GROUP BY run_id ORDER BY min(received_at), run_id)sql";
 
@@ -86,9 +87,15 @@ bool IsConnectionLoss(const PGresult* result) {
   return code.starts_with("08") || code == "57P01" || code == "57P02" || code == "57P03";
 }
 
+// libpq's message on one line: its continuation lines joined by spaces.
 std::string Trimmed(const char* text) {
-  std::string message = text ? text : "";
-  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+  std::string message;
+  for (const char* c = text ? text : ""; *c != '\0'; ++c) {
+    const bool space = *c == '\n' || *c == '\t';
+    if (!space) message += *c;
+    else if (!message.empty() && message.back() != ' ') message += ' ';
+  }
+  while (!message.empty() && message.back() == ' ') message.pop_back();
   return message;
 }
 
@@ -340,8 +347,9 @@ Status Registry::Summary(std::vector<RunSummary>& runs, std::string& error) {
     run.lines = static_cast<int>(result.Number(row, 7));
     run.done = static_cast<int>(result.Number(row, 8));
     run.failed = static_cast<int>(result.Number(row, 9));
-    run.lowestAddress = static_cast<int>(result.Number(row, 10));
-    run.highestAddress = static_cast<int>(result.Number(row, 11));
+    run.skipped = static_cast<int>(result.Number(row, 10));
+    run.lowestAddress = static_cast<int>(result.Number(row, 11));
+    run.highestAddress = static_cast<int>(result.Number(row, 12));
     runs.push_back(run);
   }
   return Status::Ok;

@@ -60,7 +60,8 @@ struct RunSummary {
   long long seconds = -1;  // from the first line to the last; -1 when the times cannot be read
   int lines = 0;
   int done = 0;    // lines with result "ok"
-  int failed = 0;  // every other result
+  int skipped = 0;  // lines with result "skipped"
+  int failed = 0;   // every other result
   int lowestAddress = -1, highestAddress = -1;  // of the lines with result "ok"; -1 when none
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <set>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "registry/spool.h"
 #include "support/postgres_server.h"
 #include "support/temp_files.h"
+#include "tests/cli/cli_fixture.h"
 
 namespace vorsal::registry {
 namespace {
@@ -46,7 +48,7 @@ TEST(RegistrySpool, LinesComeBackFieldForFieldAndACutLineIsLeftOut) {
   EXPECT_EQ(lines[1].newAddress, "8");
 }
 
-class RegistryServer : public testing::Test {
+class RegistryServer : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     server_ = std::make_unique<test::PostgresServer>();
@@ -166,6 +168,77 @@ TEST_F(RegistryServer, ServerLostMidRunLosesNoLineAndStoresNoneTwice) {
   EXPECT_EQ(runs[0].lowestAddress, 1);
   EXPECT_EQ(runs[0].highestAddress, 2);
   EXPECT_EQ(runs[0].seconds, 3);
+}
+
+// vorsal-cli's batch as stations run it: simulated adapters, the program
+// itself, the registry in between.
+class RegistryBatch : public RegistryServer {
+ protected:
+  void SetUp() override {
+    RegistryServer::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ASSERT_EQ(Cli({"registry", "init", "--registry", Target()}).first, 0);
+  }
+  // Commands that journal get the station's journal and the registry.
+  std::unique_ptr<testing::CliProcess> Start(std::vector<std::string> args, const std::string& station) {
+    if (args.back() != "read") {
+      args.insert(args.end(), {"--journal", (dir / (station + ".csv")).string(), "--registry", Target()});
+    }
+    return std::make_unique<testing::CliProcess>(VORSAL_CLI_EXE, args, std::vector<std::string>{},
+                                                 dir / (station + ".out"), dir / (station + ".err"));
+  }
+  std::pair<int, std::string> Cli(std::vector<std::string> args, const std::string& station = "tool") {
+    auto process = Start(std::move(args), station);
+    const int status = process->Wait();
+    return {status, process->Out() + process->Err()};
+  }
+  void Modem(SimProcess& sim, const std::string& name) {
+    ASSERT_TRUE(sim.Start(VORSAL_SIM_EXE, {"--link", (dir / name).string()})) << sim.Error();
+  }
+  std::string Address(const std::string& name) {
+    const std::string out = Cli({"-p", (dir / name).string(), "read"}).second;
+    return out.substr(0, out.find('\n') + 1);
+  }
+  test::TempDir dir;
+};
+
+TEST_F(RegistryBatch, TwoStationsWithTwoAdaptersEachGiveFourModemsFourAddresses) {
+  std::array<SimProcess, 4> sims;
+  for (int i = 0; i < 4; ++i) Modem(sims[i], "m" + std::to_string(i));
+  std::vector<std::unique_ptr<testing::CliProcess>> stations;
+  for (const std::string station : {"a", "b"}) {
+    const int first = station == "a" ? 0 : 2;
+    stations.push_back(Start({"-p", (dir / ("m" + std::to_string(first))).string(), "-p",
+                              (dir / ("m" + std::to_string(first + 1))).string(), "batch", "--start", "1",
+                              "--network", "working", "--count", "2"},
+                             station));
+  }
+  for (auto& station : stations) EXPECT_EQ(station->Wait(), 0) << station->Out() << station->Err();
+  std::set<std::string> addresses;
+  for (int i = 0; i < 4; ++i) addresses.insert(Address("m" + std::to_string(i)));
+  EXPECT_EQ(addresses, (std::set<std::string>{"address: 1\n", "address: 2\n", "address: 3\n", "address: 4\n"}));
+  const auto summary = Cli({"journal"});
+  EXPECT_EQ(std::count(summary.second.begin(), summary.second.end(), '\n'), 2) << summary.second;
+  EXPECT_NE(summary.second.find("done 2, failed 0, skipped 0, addresses 1-"), std::string::npos) << summary.second;
+}
+
+TEST_F(RegistryBatch, ServerLostMidBatchWritesNoUnregisteredAddressAndLosesNoLine) {
+  SimProcess sim;
+  Modem(sim, "m");
+  auto batch = Start({"-p", (dir / "m").string(), "batch", "--start", "7", "--network", "working"}, "a");
+  ASSERT_TRUE(batch->AwaitOutput("address 7 working (was 1 service")) << batch->Err();
+  sim.Stop();
+  ASSERT_TRUE(server_->Stop());
+  Modem(sim, "m");
+  EXPECT_EQ(batch->Wait(), 6) << batch->Err();
+  EXPECT_NE(batch->Err().find("the registry cannot be reached: the batch stops"), std::string::npos) << batch->Err();
+  EXPECT_EQ(Address("m"), "address: 1\n");
+  ASSERT_TRUE(server_->Resume());
+  for (int run = 0; run < 2; ++run) {
+    const auto summary = Cli({"journal"}, "a");
+    EXPECT_EQ(summary.second.find("sent") != std::string::npos, run == 0) << summary.second;
+    EXPECT_NE(summary.second.find("done 1, failed 1, skipped 0, addresses 7-7"), std::string::npos) << summary.second;
+  }
 }
 
 }  // namespace
