@@ -1022,9 +1022,16 @@ class Runner {
     }
     if (StopCount() > 0) Say("stopped");
     const int next = pool_.Next();
-    Result(JsonObject().Add("done", done_).Add("failed", failed_).Add("next_address", next),
-           "done " + std::to_string(done_) + ", failed " + std::to_string(failed_) + ", next address " +
-               std::to_string(next));
+    if (registry_.Active()) {
+      // The next address is the registry's to give, whoever asks next.
+      Result(JsonObject().Add("done", done_).Add("failed", failed_),
+             "done " + std::to_string(done_) + ", failed " + std::to_string(failed_) +
+                 ", addresses from the registry");
+    } else {
+      Result(JsonObject().Add("done", done_).Add("failed", failed_).Add("next_address", next),
+             "done " + std::to_string(done_) + ", failed " + std::to_string(failed_) + ", next address " +
+                 std::to_string(next));
+    }
     return batchStatus_;
   }
 

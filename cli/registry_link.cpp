@@ -1,5 +1,7 @@
 #include "cli/registry_link.h"
 
+#include <cstdlib>
+
 #ifdef VORSAL_HAVE_REGISTRY
 #include <atomic>
 #include <mutex>
@@ -140,7 +142,13 @@ constexpr const char* NotBuilt = "this vorsal-cli was built without the producti
 struct RegistryLink::State {};
 RegistryLink::RegistryLink() = default;
 RegistryLink::~RegistryLink() = default;
-std::string RegistryLink::Target(const std::string& fromCommandLine) { return fromCommandLine; }
+// A registry named on a station without it must stop the batch, never be
+// passed over: the station would hand out addresses of its own.
+std::string RegistryLink::Target(const std::string& fromCommandLine) {
+  if (!fromCommandLine.empty()) return fromCommandLine;
+  const char* fromEnvironment = std::getenv("VORSAL_REGISTRY");
+  return fromEnvironment ? fromEnvironment : "";
+}
 bool RegistryLink::Open(const std::string&, const std::filesystem::path&, bool, int& sent, std::string& error) {
   sent = 0;
   error = NotBuilt;
