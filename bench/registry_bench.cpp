@@ -4,6 +4,7 @@
 // own (a fresh cluster on a Unix socket), or the one VORSAL_REGISTRY names.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -19,17 +20,19 @@ using vorsal::registry::Status;
 
 std::unique_ptr<vorsal::test::PostgresServer> server;
 
+// Started once, whichever thread asks first.
 std::string Target() {
-  if (const char* target = std::getenv("VORSAL_REGISTRY")) return target;
-  if (!server) {
+  static const std::string target = [] {
+    if (const char* given = std::getenv("VORSAL_REGISTRY")) return std::string(given);
     server = std::make_unique<vorsal::test::PostgresServer>();
     std::string problem;
     if (!server->Start(problem) || !server->CreateDatabase("bench")) {
       std::cerr << "registry_bench: " << problem << "\n";
       std::exit(1);
     }
-  }
-  return server->ConnectionString("bench");
+    return server->ConnectionString("bench");
+  }();
+  return target;
 }
 
 void BM_TakeAddress(benchmark::State& state) {
@@ -41,13 +44,16 @@ void BM_TakeAddress(benchmark::State& state) {
   }
   // A network of its own whenever one is full, so that the table grows to
   // a full network's worth of addresses and every address is a fresh one.
-  static int network = 100;
+  // Stations running at once share one network, as they do in production.
+  static std::atomic<int> sharedNetwork{100};
+  int network = sharedNetwork.load();
   int taken = 0;
   for (auto _ : state) {
     int address = -1;
     Status status = registry.TakeAddress(network, 1, 4095, {"bench", "host", "op", "port"}, address, error);
     if (status == Status::Exhausted) {
-      ++network;
+      sharedNetwork.compare_exchange_strong(network, network + 1);
+      network = sharedNetwork.load();
       status = registry.TakeAddress(network, 1, 4095, {"bench", "host", "op", "port"}, address, error);
     }
     if (status != Status::Ok) {
@@ -58,6 +64,8 @@ void BM_TakeAddress(benchmark::State& state) {
   }
   state.counters["addresses"] = taken;
 }
-BENCHMARK(BM_TakeAddress)->Unit(benchmark::kMillisecond);
+// One station, and four stations taking addresses of one network at once
+// (each with its own connection).
+BENCHMARK(BM_TakeAddress)->Unit(benchmark::kMillisecond)->Threads(1)->Threads(4)->UseRealTime();
 
 }  // namespace
