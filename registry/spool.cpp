@@ -95,6 +95,9 @@ std::vector<Line> DecodeLines(std::string_view text, int& unreadable) {
 }
 
 bool Spool::Keep(const Line& line, std::string& reason) {
+  std::error_code ignored;
+  // A batch without a local journal may not have made its directory.
+  if (file_.has_parent_path()) std::filesystem::create_directories(file_.parent_path(), ignored);
   platform::AppendFile file;
   int code = file.Open(file_);
   if (code != 0) {
@@ -102,7 +105,6 @@ bool Spool::Keep(const Line& line, std::string& reason) {
     return false;
   }
   // The lines hold who worked on which modem: for this user only.
-  std::error_code ignored;
   std::filesystem::permissions(file_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
                                ignored);
   if ((code = file.Lock()) == 0) code = file.Append(EncodeLine(line));
