@@ -9,9 +9,10 @@
 namespace vorsal {
 
 // The user's data directory for Vorsal: $XDG_DATA_HOME/vorsal when
-// XDG_DATA_HOME is an absolute path, otherwise $HOME/.local/share/vorsal
-// (%APPDATA%\Vorsal on Windows). Empty when neither variable gives an
-// absolute path.
+// XDG_DATA_HOME is an absolute path, otherwise HOME/.local/share/vorsal,
+// where HOME is $HOME or, when that is not an absolute path (a service,
+// env -i), the user's home in the password database (%APPDATA%\Vorsal on
+// Windows). Empty when none of them gives an absolute path.
 std::filesystem::path UserDataDir();
 
 // True in the installed layout (the package build, CMake option

@@ -1,18 +1,12 @@
 #include "cli/journal.h"
 
-#include "platform/files.h"
-
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/process.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
-#include <cstring>
+#include <cstdio>
 #include <ctime>
+#include <limits>
 #include <map>
 #include <random>
 #include <system_error>
@@ -26,7 +20,7 @@ const std::vector<std::string> HeaderFields = {
     "old_network", "new_address", "new_network", "firmware", "footprint", "result", "message"};
 
 std::string SystemError(const std::string& what, const std::filesystem::path& file, int code) {
-  return what + " " + file.string() + ": " + std::strerror(code);
+  return what + " " + file.string() + ": " + platform::SystemErrorText(code);
 }
 
 // The last line of `text` that starts with "time," (a header), without its
@@ -62,6 +56,14 @@ long long DaysFromCivil(int year, int month, int day) {
   return era * 146097 + dayOfEra - 719468;
 }
 
+// Seconds since 1970 of a broken-down time read as if it were UTC: the
+// difference of a local and a UTC breakdown of one moment is the zone's
+// offset.
+long long SecondsAsIfUtc(const std::tm& time) {
+  return DaysFromCivil(time.tm_year + 1900, time.tm_mon + 1, time.tm_mday) * 86400 + time.tm_hour * 3600LL +
+         time.tm_min * 60LL + time.tm_sec;
+}
+
 }  // namespace
 
 RunIdentity CurrentRun() {
@@ -72,15 +74,9 @@ RunIdentity CurrentRun() {
   char id[17];
   std::snprintf(id, sizeof id, "%016llx", bits);
   run.runId = id;
-  char name[256] = {};
   // The login of the session names the person even under sudo.
-  if (::getlogin_r(name, sizeof name) == 0 && name[0] != '\0') {
-    run.operatorName = name;
-  } else if (const passwd* entry = ::getpwuid(::geteuid()); entry != nullptr) {
-    run.operatorName = entry->pw_name;
-  }
-  char host[256] = {};
-  if (::gethostname(host, sizeof host - 1) == 0) run.host = host;
+  run.operatorName = platform::LoginName();
+  run.host = platform::HostName();
   return run;
 }
 
@@ -151,11 +147,10 @@ std::vector<std::vector<std::string>> ParseCsv(std::string_view text) {
 
 std::string LocalTimestamp() {
   const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  ::localtime_r(&now, &local);
+  const std::tm local = platform::LocalTime(now);
   char text[40];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-  const long offset = local.tm_gmtoff / 60;
+  const long offset = static_cast<long>((SecondsAsIfUtc(local) - SecondsAsIfUtc(platform::UtcTime(now))) / 60);
   const long magnitude = offset < 0 ? -offset : offset;
   char zone[48];
   std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
@@ -182,10 +177,6 @@ std::optional<long long> ParseTimestamp(std::string_view text) {
   return zone[0] == '+' ? seconds - offset : seconds + offset;
 }
 
-Journal::~Journal() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 bool Journal::Open(const std::filesystem::path& file, const RunIdentity& run, std::string* error) {
   file_ = file;
   run_ = run;
@@ -206,46 +197,30 @@ bool Journal::Open(const std::filesystem::path& file, const RunIdentity& run, st
     *error = "cannot open the journal " + file.string() + ": " + reason;
     return false;
   }
-  // O_NONBLOCK: a FIFO in the journal's place must not hang the program.
-  const int fd = ::open(target.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    *error = SystemError("cannot open the journal", file, errno);
+  if (const int failed = appendFile_.Open(target)) {
+    *error = failed == platform::AppendFile::NotRegularFile
+                 ? "cannot open the journal " + file.string() + ": it is not a regular file"
+                 : SystemError("cannot open the journal", file, failed);
     return false;
   }
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) {
-    *error = SystemError("cannot read the journal", file, errno);
-    ::close(fd);
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    ::close(fd);
-    *error = "cannot open the journal " + file.string() + ": it is not a regular file";
-    return false;
-  }
-  fd_ = fd;
-  othersMayRead_ = (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+  othersMayRead_ = appendFile_.OthersMayRead();
   // The lock keeps a second program from writing a second header while this
   // one reads the file.
-  ::flock(fd_, LOCK_EX);
-  std::string text(static_cast<std::size_t>(info.st_size), '\0');
-  std::size_t got = 0;
-  while (got < text.size()) {
-    const ssize_t n = ::pread(fd_, text.data() + got, text.size() - got, static_cast<off_t>(got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  text.resize(got);
-  std::string header = CsvLine(HeaderFields);
+  appendFile_.Lock();
+  std::string text;
   bool ok = true;
-  if (LastHeader(text) != std::string_view(header).substr(0, header.size() - 2)) {
+  if (const int failed = appendFile_.ReadAll(text)) {
+    *error = SystemError("cannot read the journal", file, failed);
+    ok = false;
+  }
+  std::string header = CsvLine(HeaderFields);
+  if (ok && LastHeader(text) != std::string_view(header).substr(0, header.size() - 2)) {
     // A file that ends in a line without its end (written by hand, say)
     // gets one, so the header starts a line of its own.
     if (!text.empty() && text.back() != '\n') header = "\r\n" + header;
     ok = WriteLine(header, error);
   }
-  ::flock(fd_, LOCK_UN);
+  appendFile_.Unlock();
   return ok;
 }
 
@@ -255,70 +230,47 @@ bool Journal::Append(const JournalEntry& entry, std::string* error) {
                entry.oldAddress, entry.oldNetwork, entry.newAddress, entry.newNetwork, entry.firmware,
                entry.footprint, entry.result, entry.message});
   const std::lock_guard<std::mutex> guard(mutex_);
-  ::flock(fd_, LOCK_EX);
+  appendFile_.Lock();
   const bool ok = WriteLine(line, error);
-  ::flock(fd_, LOCK_UN);
+  appendFile_.Unlock();
   return ok;
 }
 
-// Called under the file's lock: nobody else appends in between, so cutting
-// the file back to its size before the write removes exactly the part that
-// was written.
+// Called under the file's lock, so a line that does not fit is cut back
+// without touching another writer's.
 bool Journal::WriteLine(const std::string& line, std::string* error) {
-  if (fd_ < 0) {
+  if (!appendFile_.IsOpen()) {
     *error = "the journal is not open";
     return false;
   }
-  struct stat before {};
-  if (::fstat(fd_, &before) != 0) {
-    *error = SystemError("cannot write to the journal", file_, errno);
+  bool incomplete = false;
+  if (const int failed = appendFile_.Append(line, &incomplete)) {
+    *error = SystemError(incomplete ? "cannot write to the journal (and its last line is incomplete)"
+                                    : "cannot write to the journal",
+                         file_, failed);
     return false;
-  }
-  std::size_t done = 0;
-  while (done < line.size()) {
-    const ssize_t written = ::write(fd_, line.data() + done, line.size() - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      const int code = written < 0 ? errno : ENOSPC;
-      if (done > 0 && ::ftruncate(fd_, before.st_size) != 0) {
-        *error = SystemError("cannot write to the journal (and its last line is incomplete)", file_, code);
-        return false;
-      }
-      *error = SystemError("cannot write to the journal", file_, code);
-      return false;
-    }
-    done += static_cast<std::size_t>(written);
   }
   return true;
 }
 
 bool ReadJournalFile(const std::filesystem::path& file, std::string& text, std::string* error) {
-  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    *error = SystemError("cannot read the journal", file, errno);
-    return false;
-  }
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    *error = "cannot read the journal " + file.string() + ": it is not a regular file";
-    return false;
-  }
-  text.clear();
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *error = SystemError("cannot read the journal", file, errno);
-      ::close(fd);
+  int failed = 0;
+  switch (platform::ReadWholeFile(file, std::numeric_limits<std::size_t>::max(), text, &failed)) {
+    case platform::ReadStatus::Read: return true;
+    case platform::ReadStatus::Missing:
+      *error = "cannot read the journal " + file.string() + ": " +
+               std::make_error_code(std::errc::no_such_file_or_directory).message();
       return false;
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
+    case platform::ReadStatus::Unreadable: break;
+    case platform::ReadStatus::TooLarge: failed = static_cast<int>(std::errc::file_too_large); break;
   }
-  ::close(fd);
-  return true;
+  std::error_code ec;
+  if (std::filesystem::exists(file, ec) && !std::filesystem::is_regular_file(file, ec)) {
+    *error = "cannot read the journal " + file.string() + ": it is not a regular file";
+  } else {
+    *error = SystemError("cannot read the journal", file, failed);
+  }
+  return false;
 }
 
 std::vector<RunSummary> SummarizeJournal(std::string_view text) {

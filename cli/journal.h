@@ -9,6 +9,8 @@
 // the header line last seen, so both kinds of line stay readable.
 #pragma once
 
+#include "platform/files.h"
+
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -63,7 +65,7 @@ std::optional<long long> ParseTimestamp(std::string_view text);
 class Journal {
  public:
   Journal() = default;
-  ~Journal();
+  ~Journal() = default;
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
 
@@ -73,7 +75,7 @@ class Journal {
   // chain of links, and anything but a regular file; never blocks on a FIFO.
   // False with `error` set on failure.
   bool Open(const std::filesystem::path& file, const RunIdentity& run, std::string* error);
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return appendFile_.IsOpen(); }
   // True when users other than its owner may read the file (a journal an
   // earlier version created 0644, with key names in it).
   bool OthersMayRead() const { return othersMayRead_; }
@@ -87,7 +89,7 @@ class Journal {
   std::filesystem::path file_;
   RunIdentity run_;
   std::mutex mutex_;
-  int fd_ = -1;
+  platform::AppendFile appendFile_;
   bool othersMayRead_ = false;
 };
 

@@ -1,12 +1,38 @@
 #include "cli/json_text.h"
 
+#include "keys/cp1251.h"
+
 #include <cstdio>
 
 namespace vorsal::cli {
 
+namespace {
+
+void AppendEscape(std::string& out, unsigned code) {
+  char escaped[8];
+  std::snprintf(escaped, sizeof escaped, "\\u%04x", code);
+  out += escaped;
+}
+
+}  // namespace
+
 std::string JsonString(std::string_view text) {
   std::string out = "\"";
-  for (const char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      // Well-formed UTF-8 is kept; any other byte B becomes the lone
+      // surrogate U+DC00 + B, so the text stays valid and every byte can be
+      // recovered (the "surrogateescape" convention).
+      const std::size_t length = Utf8SequenceLength(text, i);
+      if (length == 0) {
+        AppendEscape(out, 0xDC00u + static_cast<unsigned char>(c));
+      } else {
+        out.append(text.substr(i, length));
+        i += length - 1;
+      }
+      continue;
+    }
     switch (c) {
       case '"':
         out += "\\\"";
@@ -25,9 +51,7 @@ std::string JsonString(std::string_view text) {
         break;
       default:
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-          out += escaped;
+          AppendEscape(out, static_cast<unsigned char>(c));
         } else {
           out += c;
         }

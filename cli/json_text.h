@@ -6,8 +6,10 @@
 
 namespace vorsal::cli {
 
-// The text as a JSON string literal: quotes, backslashes and control
-// characters escaped; other bytes (UTF-8) kept as they are.
+// The text as a JSON string literal, always valid UTF-8: quotes,
+// backslashes and control characters escaped; well-formed UTF-8 kept as it
+// is; every other byte B (a path that is not UTF-8) written as the escaped
+// lone surrogate \uDCxx, U+DC00 + B, from which the byte is recovered.
 std::string JsonString(std::string_view text);
 
 class JsonObject {

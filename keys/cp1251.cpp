@@ -162,4 +162,9 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos) {
+  char32_t cp = 0;
+  return DecodeUtf8(text, pos, cp);
+}
+
 }  // namespace vorsal

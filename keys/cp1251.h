@@ -34,4 +34,8 @@ bool Cp1251EqualsIgnoreCase(std::string_view a, std::string_view b);
 // alike; the Windows-1251 no-break space 0xA0 stays.
 std::string_view TrimBlanks(std::string_view text);
 
+// Length of the well-formed UTF-8 sequence at text[pos] (no overlong form,
+// no surrogate, nothing above U+10FFFF); 0 when there is none.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos);
+
 }  // namespace vorsal

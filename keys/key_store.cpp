@@ -23,11 +23,13 @@ std::filesystem::path KeyStoreLocation(const std::filesystem::path& appDir,
   return userDataDir / KeyStoreFileName;
 }
 
-std::filesystem::path KeyStorePath() {
-  const std::filesystem::path userDataDir = UserDataDir();
-  if (InstalledLayout() && !userDataDir.empty()) return userDataDir / KeyStoreFileName;
-  return KeyStoreLocation(ProgramDir(), userDataDir);
+std::filesystem::path KeyStorePath(bool installed, const std::filesystem::path& programDir,
+                                   const std::filesystem::path& userDataDir) {
+  if (installed) return userDataDir.empty() ? std::filesystem::path() : userDataDir / KeyStoreFileName;
+  return KeyStoreLocation(programDir, userDataDir);
 }
+
+std::filesystem::path KeyStorePath() { return KeyStorePath(InstalledLayout(), ProgramDir(), UserDataDir()); }
 
 std::string KeyStoreLookup(const std::filesystem::path& file, std::string_view keyName) {
   return LoadStore(file).Value(KeyStoreSection, keyName).value_or(std::string());

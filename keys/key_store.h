@@ -29,11 +29,14 @@ std::filesystem::path KeyStoreLocation(const std::filesystem::path& appDir,
                                        const std::filesystem::path& userDataDir);
 
 // The Keys.ini that the window and the tools use. Installed (InstalledLayout):
-// UserDataDir() + Keys.ini. Otherwise KeyStoreLocation of ProgramDir() (AppDir,
-// or the running executable's directory for a tool that leaves AppDir empty)
-// and UserDataDir(). The ProgramDir rule also serves an installed program
-// when UserDataDir() is empty.
+// UserDataDir() + Keys.ini, and never a file beside the program (empty, so
+// no key is cached, when there is no data directory). Otherwise
+// KeyStoreLocation of ProgramDir() (AppDir, or the running executable's
+// directory for a tool that leaves AppDir empty) and UserDataDir().
 std::filesystem::path KeyStorePath();
+// The same rule for a given layout and directories.
+std::filesystem::path KeyStorePath(bool installed, const std::filesystem::path& programDir,
+                                   const std::filesystem::path& userDataDir);
 
 // The stored value of the key name (trimmed, at most 2047 characters); empty
 // when there is no such entry or the file is missing or unreadable.

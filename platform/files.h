@@ -26,12 +26,14 @@ enum class ReadStatus {
 // Reads the whole regular file at `path`, at most `maxBytes` bytes. Unless
 // Read, `bytes` is empty; `errnum` (when given) receives the system code of
 // Unreadable. A FIFO or device in the file's place never blocks the read.
+// A limit of SIZE_MAX reads the file whatever its size.
 ReadStatus ReadWholeFile(const std::filesystem::path& path, std::size_t maxBytes, std::string& bytes,
                          int* errnum = nullptr);
 
 // The file a write to `path` must change: the end of its chain of symbolic
 // links, each of which must belong to this user (a link another user made
-// could point this user's write at any file this user may write). A path
+// could point this user's write at any file this user may write), reached
+// through folders whose own links belong to this user or to root. A path
 // with nothing at it is its own target. False with `reason` set otherwise.
 bool ResolveForWrite(const std::filesystem::path& path, std::filesystem::path& target, std::string& reason);
 
@@ -86,23 +88,39 @@ class DirectoryLock {
   long long handle_ = -1;
 };
 
-// A file that only grows: opened (created with mode 0644 when missing) for
-// appending, so that lines of several writers never overwrite each other.
+// A file that only grows, such as a journal: lines of several writers,
+// each appended whole under the file's lock, never overwrite or tear each
+// other. Every call but Open needs an open file; each returns 0 or the
+// system's code, which SystemErrorText words.
 class AppendFile {
  public:
+  // What Open returns when something other than a regular file (a FIFO, a
+  // device, a directory) is at the path; nothing is left open then.
+  static constexpr int NotRegularFile = -1;
+
   AppendFile() = default;
   ~AppendFile();
   AppendFile(const AppendFile&) = delete;
   AppendFile& operator=(const AppendFile&) = delete;
-  // Each returns 0 or the system code.
+  // Opens the file at `path` (already resolved, see ResolveForWrite) for
+  // reading and appending, creating it readable and writable by this user
+  // alone when missing. A symbolic link put in its place meanwhile is not
+  // followed, and opening never waits (a FIFO must not hang the program).
   int Open(const std::filesystem::path& path);
-  // Waits for an exclusive lock on the file, shared with other programs
-  // that lock it; Unlock gives it back.
+  // Waits for an exclusive lock on the whole file, shared with other
+  // programs that lock it; Unlock gives it back.
   int Lock();
   void Unlock();
   int Size(std::uint64_t& size) const;
-  // Writes all of `bytes` at the end; a short write is ENOSPC.
-  int Append(std::string_view bytes);
+  // The file's content from its start to its present end.
+  int ReadAll(std::string& bytes) const;
+  // Writes all of `bytes` at the end, or nothing: after a failed or short
+  // write the file is cut back to its size before. `leftIncomplete` (when
+  // given) tells whether cutting it back failed too, so a part stays. Call
+  // it under the lock, or another writer's line may be cut with it.
+  int Append(std::string_view bytes, bool* leftIncomplete = nullptr);
+  // True when users other than the file's owner may read it.
+  bool OthersMayRead() const;
   bool IsOpen() const { return handle_ >= 0; }
 
  private:

@@ -1,5 +1,6 @@
 // Files on POSIX systems: open/fstat/read, mkostemp and rename, in-place
-// rewrites with posix_fallocate, flock on directories and journals.
+// rewrites with posix_fallocate, flock on directories and journals, and
+// journals appended with O_APPEND and cut back with ftruncate.
 #include "platform/files.h"
 
 #include <algorithm>
@@ -142,7 +143,7 @@ ReadStatus ReadWholeFile(const std::filesystem::path& path, std::size_t maxBytes
   for (;;) {
     if (got == bytes.size()) {
       if (bytes.size() > maxBytes) return ReadStatus::TooLarge;
-      bytes.resize(std::min(bytes.size() * 2, maxBytes + 1));
+      bytes.resize(std::min(bytes.size() * 2, maxBytes) + 1);  // no overflow for a limit of SIZE_MAX
     }
     const ssize_t n = ::read(file.fd, bytes.data() + got, bytes.size() - got);
     if (n < 0) {
@@ -157,10 +158,60 @@ ReadStatus ReadWholeFile(const std::filesystem::path& path, std::size_t maxBytes
   return ReadStatus::Read;
 }
 
+namespace {
+
+constexpr int MaxLinks = 40;  // as the kernel's limit on a chain of links
+
+// Checks every symbolic link on the way to the directory `dir`, as the system
+// would follow them: each must belong to this user or to root (a system
+// link), since another user's link in the folder path could point the write
+// at any directory this user may write, just as a link at the file itself.
+bool CheckDirectoryLinks(const std::filesystem::path& dir, std::string& reason) {
+  std::error_code ec;
+  std::filesystem::path rest = dir.is_absolute() ? dir : std::filesystem::current_path(ec) / dir;
+  std::filesystem::path reached = rest.root_path();
+  int links = 0;
+  for (bool restarted = true; restarted;) {
+    restarted = false;
+    const std::filesystem::path remaining = rest.relative_path();
+    for (auto part = remaining.begin(); part != remaining.end(); ++part) {
+      if (part->empty() || *part == ".") continue;
+      if (*part == "..") {
+        reached = reached.parent_path();
+        continue;
+      }
+      const std::filesystem::path next = reached / *part;
+      struct stat info {};
+      if (::lstat(next.c_str(), &info) != 0) return true;  // not there yet: nothing to follow
+      if (!S_ISLNK(info.st_mode)) {
+        reached = next;
+        continue;
+      }
+      if (info.st_uid != ::geteuid() && info.st_uid != 0) {
+        reason = "its folder path goes through a symbolic link owned by another user (" + next.string() + ")";
+        return false;
+      }
+      const std::filesystem::path target = std::filesystem::read_symlink(next, ec);
+      if (ec) return Failed(reason, ec.value());
+      if (++links > MaxLinks) return Failed(reason, ELOOP);
+      // Go on from the link's target with the parts after the link.
+      std::filesystem::path after;
+      for (auto later = std::next(part); later != remaining.end(); ++later) after /= *later;
+      rest = (target.is_absolute() ? target : reached / target) / after;
+      reached = rest.root_path();
+      restarted = true;
+      break;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ResolveForWrite(const std::filesystem::path& path, std::filesystem::path& target, std::string& reason) {
-  constexpr int MaxLinks = 40;  // as the kernel's limit on a chain of links
   std::filesystem::path current = path;
   for (int hop = 0; hop <= MaxLinks; ++hop) {
+    if (!CheckDirectoryLinks(DirectoryOf(current), reason)) return false;
     struct stat info {};
     if (::lstat(current.c_str(), &info) != 0) {
       if (errno != ENOENT) return Failed(reason, errno);
@@ -249,10 +300,16 @@ AppendFile::~AppendFile() {
 }
 
 int AppendFile::Open(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return errno;
+  // O_NONBLOCK: a FIFO in the file's place must not hang the open; it has
+  // no effect on a regular file's reads and writes.
+  Fd file(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+  if (file.fd < 0) return errno;
+  struct stat info {};
+  if (::fstat(file.fd, &info) != 0) return errno;
+  if (!S_ISREG(info.st_mode)) return NotRegularFile;
   if (handle_ >= 0) ::close(static_cast<int>(handle_));
-  handle_ = fd;
+  handle_ = file.fd;
+  file.fd = -1;
   return 0;
 }
 
@@ -272,13 +329,50 @@ int AppendFile::Size(std::uint64_t& size) const {
   return 0;
 }
 
-int AppendFile::Append(std::string_view bytes) {
-  ssize_t written;
-  do {
-    written = ::write(static_cast<int>(handle_), bytes.data(), bytes.size());
-  } while (written < 0 && errno == EINTR);
-  if (written < 0) return errno;
-  return static_cast<std::size_t>(written) == bytes.size() ? 0 : ENOSPC;
+int AppendFile::ReadAll(std::string& bytes) const {
+  bytes.clear();
+  std::uint64_t size = 0;
+  if (const int failed = Size(size)) return failed;
+  bytes.resize(static_cast<std::size_t>(size));
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = ::pread(static_cast<int>(handle_), bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      bytes.clear();
+      return errno;
+    }
+    if (n == 0) break;  // cut short meanwhile
+    got += static_cast<std::size_t>(n);
+  }
+  bytes.resize(got);
+  return 0;
+}
+
+int AppendFile::Append(std::string_view bytes, bool* leftIncomplete) {
+  if (leftIncomplete) *leftIncomplete = false;
+  const int fd = static_cast<int>(handle_);
+  struct stat before {};
+  if (::fstat(fd, &before) != 0) return errno;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      const int code = written < 0 ? errno : ENOSPC;
+      // Under the lock nobody else appends in between, so cutting the file
+      // back to its old size removes exactly the part written here.
+      if (done > 0 && ::ftruncate(fd, before.st_size) != 0 && leftIncomplete) *leftIncomplete = true;
+      return code;
+    }
+    done += static_cast<std::size_t>(written);
+  }
+  return 0;
+}
+
+bool AppendFile::OthersMayRead() const {
+  struct stat info {};
+  return ::fstat(static_cast<int>(handle_), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
 }
 
 }  // namespace vorsal::platform

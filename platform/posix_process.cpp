@@ -1,9 +1,12 @@
-// The running program on Linux: /proc/self/exe, the XDG data directory,
+// The running program on Linux: /proc/self/exe, the XDG data directory (or
+// the password database's home), getlogin_r, getpwuid and gethostname,
 // isatty, localtime_r and gmtime_r.
 #include "platform/process.h"
 
 #include <cstdlib>
 #include <system_error>
+
+#include <pwd.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -17,6 +20,14 @@ std::filesystem::path AbsoluteFromEnvironment(const char* name) {
   return value;
 }
 
+// The user's home from the password database, for a program started
+// without HOME (a service, env -i); empty when it has no absolute one.
+std::filesystem::path HomeFromPasswordDatabase() {
+  const passwd* entry = ::getpwuid(::getuid());
+  if (entry == nullptr || entry->pw_dir == nullptr || entry->pw_dir[0] != '/') return {};
+  return entry->pw_dir;
+}
+
 }  // namespace
 
 std::string ExecutablePath() {
@@ -28,11 +39,26 @@ std::string ExecutablePath() {
 std::filesystem::path UserDataDir() {
   std::filesystem::path base = AbsoluteFromEnvironment("XDG_DATA_HOME");
   if (base.empty()) {
-    const std::filesystem::path home = AbsoluteFromEnvironment("HOME");
+    std::filesystem::path home = AbsoluteFromEnvironment("HOME");
+    if (home.empty()) home = HomeFromPasswordDatabase();
     if (home.empty()) return {};
     base = home / ".local" / "share";
   }
   return base / "vorsal";
+}
+
+std::string LoginName() {
+  char name[256] = {};
+  if (::getlogin_r(name, sizeof name) == 0 && name[0] != '\0') return name;
+  if (const passwd* entry = ::getpwuid(::geteuid()); entry != nullptr) return entry->pw_name;
+  return {};
+}
+
+std::string HostName() {
+  char host[256] = {};
+  // The last byte stays 0: a name that was cut short is not terminated.
+  if (::gethostname(host, sizeof host - 1) != 0) return {};
+  return host;
 }
 
 bool IsTerminal(StandardStream stream) {

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 
 namespace vorsal::platform {
 
@@ -25,18 +26,27 @@ void CountStop(int) {
   errno = saved;
 }
 
-}  // namespace
-
-void CatchStopSignals(const char* firstNotice, const char* secondNotice) {
-  notices[0] = firstNotice;
-  notices[1] = secondNotice;
+void CountSignals(std::initializer_list<int> signals) {
   struct sigaction action {};
   action.sa_handler = CountStop;
   // Every further signal is counted too: nothing ends the program while a
   // modem is half configured.
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
-  for (const int signal : {SIGINT, SIGTERM}) ::sigaction(signal, &action, nullptr);
+  for (const int signal : signals) ::sigaction(signal, &action, nullptr);
+}
+
+}  // namespace
+
+void CatchStopSignals(const char* firstNotice, const char* secondNotice) {
+  notices[0] = firstNotice;
+  notices[1] = secondNotice;
+  CountSignals({SIGINT, SIGTERM});
+}
+
+void CatchWindowCloseSignals() {
+  notices[0] = notices[1] = nullptr;
+  CountSignals({SIGINT, SIGTERM, SIGHUP});
 }
 
 const std::atomic<int>& StopSignalCounter() { return stopSignals; }

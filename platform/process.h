@@ -1,6 +1,6 @@
 // The running program's place in the system: its executable, the user's
-// data directory, whether a standard stream is a terminal, and the clock
-// broken down in local and universal time.
+// data directory, who runs it on which host, whether a standard stream is
+// a terminal, and the clock broken down in local and universal time.
 #pragma once
 
 #include <ctime>
@@ -13,10 +13,18 @@ namespace vorsal::platform {
 std::string ExecutablePath();
 
 // The user's data directory for Vorsal. Linux: $XDG_DATA_HOME/vorsal when
-// XDG_DATA_HOME is an absolute path, otherwise $HOME/.local/share/vorsal;
-// empty when neither variable gives an absolute path. Windows:
+// XDG_DATA_HOME is an absolute path, otherwise $HOME/.local/share/vorsal,
+// with the home from the password database when HOME is not an absolute
+// path (a service, env -i); empty when none gives one. Windows:
 // %APPDATA%\Vorsal.
 std::filesystem::path UserDataDir();
+
+// The name the person running the program logged in with (under sudo too,
+// the session's login rather than root); failing that, the name of the
+// user the program runs as. Empty when neither can be told.
+std::string LoginName();
+// This computer's network name; empty when the system cannot tell.
+std::string HostName();
 
 enum class StandardStream { Input, Output, Error };
 bool IsTerminal(StandardStream stream);

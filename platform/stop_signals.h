@@ -1,7 +1,7 @@
 // Stop requests from the terminal or the system (SIGINT, SIGTERM) counted
-// instead of ending the program, so that what a modem got is always
-// journaled: the first asks to stop after the modem in hand, the second to
-// abandon the exchange in progress.
+// instead of ending the program: vorsal-cli journals what a modem got (the
+// first asks to stop after the modem in hand, the second to abandon the
+// exchange in progress), the window closes as its user would close it.
 #pragma once
 
 #include <atomic>
@@ -14,7 +14,14 @@ namespace vorsal::platform {
 // program's run (string literals).
 void CatchStopSignals(const char* firstNotice, const char* secondNotice);
 
-// How many stop signals came since CatchStopSignals.
+// For a window, whose program must close its port before it ends: SIGINT,
+// SIGTERM and SIGHUP (the terminal it was started from going away) add one
+// to StopSignalCounter(), writing nothing. The window looks at the counter
+// on a timer of its own.
+void CatchWindowCloseSignals();
+
+// How many stop signals came since CatchStopSignals or
+// CatchWindowCloseSignals.
 const std::atomic<int>& StopSignalCounter();
 
 // A write to a closed pipe fails with EPIPE, which the program reports,

@@ -7,10 +7,15 @@
 // reports a hang-up at once and reads on it fail, so the simulator then
 // waits on an inotify watch of the slave device instead of the master, and
 // looks at the master again whenever a client opens or closes it. The master
-// itself says whether any client is there: no count is kept that merged
-// events could throw off. When the last client has gone, the simulator drops
-// the replies nobody will read and clears whatever that client left on the
-// line (unread input, its claim of exclusive use).
+// itself says whether any client is there at a given moment. A client that
+// closes and another that opens at once leave the master no moment without
+// a client, so the watch's open and close events are counted as well: a
+// close that leaves none open by that count ends the line's use just the
+// same. (The watch merges identical events that follow each other unread;
+// the master resets the count when no client is there.) When the last
+// client has gone, the simulator drops the replies nobody will read and
+// clears whatever that client left on the line (unread input, its claim of
+// exclusive use), before it reads what the next client sends.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -100,7 +105,8 @@ class Frontend {
   bool CreatePty(std::string& error);
   bool ClientPresent() const;
   void ReadInput();
-  void DrainWatch();
+  bool ReadWatch();
+  void LastClientLeft();
   void ClientsChanged();
   void ReleaseLine();
   void DropPending(const char* reason);
@@ -111,6 +117,9 @@ class Frontend {
   int master_ = -1;
   int watch_ = -1;
   bool connected_ = false;  // some client has the slave open
+  int clients_ = 0;         // clients open by the watch's events
+  int ownOpens_ = 0;        // the simulator's own opens and closes of the slave, not clients'
+  int ownCloses_ = 0;
   std::string devicePath_;
   std::deque<Pending> pending_;
   std::size_t pendingBytes_ = 0;
@@ -202,9 +211,10 @@ bool Frontend::Serve(const sigset_t& waitMask, std::string& error) {
       error = SystemError("poll");
       return false;
     }
-    DrainWatch();
-    // Input first: a client that wrote and closed at once still gets its
-    // request read (and its reply dropped with the line).
+    // A client that wrote and closed at once has its late requests read
+    // after the line is cleared, and their replies dropped with it; a client
+    // that opened at once gets only what it asks for.
+    if (ReadWatch() && connected_) LastClientLeft();
     ReadInput();
     ClientsChanged();
     WriteDue();
@@ -245,11 +255,45 @@ void Frontend::ReadInput() {
   }
 }
 
-void Frontend::DrainWatch() {
-  if (watch_ < 0) return;
+// Reads the watch's events in order; true when a client's close left no
+// client open by their count.
+bool Frontend::ReadWatch() {
+  if (watch_ < 0) return false;
+  bool lastLeft = false;
   alignas(inotify_event) char buffer[4096];
-  while (read(watch_, buffer, sizeof buffer) > 0) {
+  ssize_t n;
+  while ((n = read(watch_, buffer, sizeof buffer)) > 0) {
+    for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+      inotify_event event;
+      std::memcpy(&event, buffer + at, sizeof event);
+      at += static_cast<ssize_t>(sizeof event + event.len);
+      if (event.mask & IN_OPEN) {
+        if (ownOpens_ > 0) {
+          --ownOpens_;
+        } else {
+          ++clients_;
+        }
+      } else if (event.mask & IN_CLOSE) {
+        if (ownCloses_ > 0) {
+          --ownCloses_;
+        } else if (clients_ > 0 && --clients_ == 0) {
+          lastLeft = true;
+        }
+      }
+    }
   }
+  // Without a client the count is 0 whatever the events said (merged closes
+  // leave it too high). A client seen by the master before its open event
+  // is read is counted by that event, so the count is never raised here.
+  if (!ClientPresent()) clients_ = 0;
+  return lastLeft;
+}
+
+void Frontend::LastClientLeft() {
+  DropPending("no client has the port open");
+  ReleaseLine();
+  if (args_.log) Print("the last client closed the port");
+  if (connected_ && args_.log) Print("a client opened the port");
 }
 
 void Frontend::ClientsChanged() {
@@ -260,9 +304,7 @@ void Frontend::ClientsChanged() {
     if (args_.log) Print("a client opened the port");
     return;
   }
-  DropPending("no client has the port open");
-  ReleaseLine();
-  if (args_.log) Print("the last client closed the port");
+  LastClientLeft();
 }
 
 // Clears what the last client left on the slave: input it did not read (a
@@ -274,15 +316,18 @@ void Frontend::ClientsChanged() {
 void Frontend::ReleaseLine() {
   const int slave = open(devicePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (slave >= 0) {
+    ++ownOpens_;
     ioctl(slave, TIOCNXCL);
     tcflush(slave, TCIFLUSH);
     close(slave);
+    ++ownCloses_;
   } else if (errno == EBUSY) {
     const int oldMaster = master_;
     const std::string oldPath = devicePath_;
     std::string error;
     if (CreatePty(error) && PlaceLink(args_.link, devicePath_, error)) {
       close(oldMaster);
+      clients_ = ownOpens_ = ownCloses_ = 0;
       if (watch_ >= 0) {
         close(watch_);
         watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -301,12 +346,9 @@ void Frontend::ReleaseLine() {
                    error.c_str());
     }
   }
-  // Our own open and close are no client's; a client that came meanwhile is
-  // seen by the master.
-  DrainWatch();
-  ReadInput();
+  // Our own open and close are no client's (they are not counted); a client
+  // that came meanwhile is seen by the master.
   connected_ = ClientPresent();
-  if (connected_ && args_.log) Print("a client opened the port");
 }
 
 void Frontend::DropPending(const char* reason) {

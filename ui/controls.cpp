@@ -2,12 +2,15 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QLockFile>
 #include <QLocale>
 #include <QMouseEvent>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QThread>
 #include <QVBoxLayout>
 
@@ -37,12 +40,40 @@ void UseWindowFont(QWidget& window) {
   window.setFont(font);
 }
 
-void CentreOnScreen(QWidget& window) {
+void CentreOnScreen(QWidget& window, QPoint offset) {
   if (const QScreen* screen = window.screen()) {
+    const QRect area = screen->availableGeometry();
     const QRect frame = window.frameGeometry();
-    window.move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
+    QPoint topLeft = area.center() - QPoint(frame.width() / 2, frame.height() / 2) + offset;
+    topLeft.setX(std::max(area.left(), std::min(topLeft.x(), area.right() + 1 - frame.width())));
+    topLeft.setY(std::max(area.top(), std::min(topLeft.y(), area.bottom() + 1 - frame.height())));
+    window.move(topLeft);
   }
 }
+
+QIcon ProgramIcon() {
+  QIcon icon;
+  for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+    icon.addFile(QStringLiteral(":/icons/%1x%1/org.vorsal.Vorsal.png").arg(size), QSize(size, size));
+  }
+  return icon;
+}
+
+WindowPlace::WindowPlace() {
+  const QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  if (dir.isEmpty()) return;
+  for (int number = 0; number < MaxPlaces; ++number) {
+    auto lock = std::make_unique<QLockFile>(QStringLiteral("%1/vorsal-window-%2.lock").arg(dir).arg(number));
+    lock->setStaleLockTime(0);  // only a lock whose process has ended is stale
+    if (lock->tryLock(0)) {
+      lock_ = std::move(lock);
+      number_ = number;
+      return;
+    }
+  }
+}
+
+WindowPlace::~WindowPlace() = default;
 
 void TDropDownComboBox::showPopup() {
   if (OnDropDown) OnDropDown();
@@ -119,10 +150,22 @@ TPanelStatusBar::TPanelStatusBar(std::array<int, 3> widths, QWidget* parent) : Q
   setSizeGripEnabled(false);
   for (std::size_t i = 0; i < panels_.size(); ++i) {
     panels_[i] = new QLabel(this);
-    panels_[i]->setFixedWidth(widths[i]);
     panels_[i]->setFrameShape(QFrame::StyledPanel);
     panels_[i]->setFrameShadow(QFrame::Sunken);
-    addWidget(panels_[i]);
+    SetPanelWidth(static_cast<int>(i), widths[i]);
+    // The last panel reaches to the bar's right edge, which is where the
+    // bar ends within the window's fixed width.
+    addWidget(panels_[i], i + 1 == panels_.size() ? 1 : 0);
+  }
+}
+
+// The first panels keep their width; the last one is at least that wide.
+void TPanelStatusBar::SetPanelWidth(int index, int width) {
+  QLabel* panel = Panel(index);
+  if (index + 1 == static_cast<int>(panels_.size())) {
+    panel->setMinimumWidth(width);
+  } else {
+    panel->setFixedWidth(width);
   }
 }
 
@@ -131,9 +174,9 @@ void TPanelStatusBar::FitPanel(int index, const QStringList& texts) {
   const QFontMetrics metrics = panel->fontMetrics();
   // A framed label indents its text by half an "x" on each side.
   const int chrome = 2 * panel->frameWidth() + metrics.horizontalAdvance(QLatin1Char('x')) + 2;
-  int width = panel->width();
+  int width = panel->minimumWidth();
   for (const QString& text : texts) width = std::max(width, metrics.horizontalAdvance(text) + chrome);
-  panel->setFixedWidth(width);
+  SetPanelWidth(index, width);
 }
 
 void TPanelStatusBar::mouseDoubleClickEvent(QMouseEvent* event) {

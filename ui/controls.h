@@ -12,8 +12,11 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 
 class QButtonGroup;
+class QIcon;
+class QLockFile;
 class QRadioButton;
 
 namespace vorsal {
@@ -28,8 +31,34 @@ void BlockingSleep(int ms);
 // Gives `window` the windows' font: the default family, 11 pixels high.
 void UseWindowFont(QWidget& window);
 
-// Moves `window` so that its frame is centred on its screen's work area.
-void CentreOnScreen(QWidget& window);
+// Moves `window` so that its frame is centred on its screen's work area,
+// shifted by `offset` as far as the work area allows.
+void CentreOnScreen(QWidget& window, QPoint offset = {});
+
+// The program's icon (the one the desktop entry names), in every size the
+// package installs.
+QIcon ProgramIcon();
+
+// The place of one main window among this user's open Vorsal windows: the
+// lowest number no other running window holds, kept (by a lock file in the
+// user's runtime directory) while the object lives and freed when the
+// process ends in any way.
+class WindowPlace {
+ public:
+  static constexpr int MaxPlaces = 16;
+  static constexpr int Step = 32;  // pixels down and right per place
+  WindowPlace();
+  ~WindowPlace();
+  WindowPlace(const WindowPlace&) = delete;
+  WindowPlace& operator=(const WindowPlace&) = delete;
+  int Number() const { return number_; }
+  // How far the window is moved from the centre of the screen.
+  QPoint Offset() const { return {number_ * Step, number_ * Step}; }
+
+ private:
+  std::unique_ptr<QLockFile> lock_;
+  int number_ = 0;
+};
 
 // Sets the application-wide cursor for as long as it lives, and restores
 // the one shown before however the scope is left.
@@ -82,8 +111,8 @@ class TRadioGroup : public QGroupBox {
   QButtonGroup* group_;
 };
 
-// A status bar of three fixed-width text panels that reports double clicks
-// anywhere on it.
+// A status bar of three text panels that reports double clicks anywhere on
+// it. The first two have fixed widths; the last fills the rest of the bar.
 class TPanelStatusBar : public QStatusBar {
   Q_OBJECT
  public:
@@ -98,6 +127,7 @@ class TPanelStatusBar : public QStatusBar {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
+  void SetPanelWidth(int index, int width);
   std::array<QLabel*, 3> panels_{};
 };
 

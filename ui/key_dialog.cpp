@@ -4,6 +4,8 @@
 #include "ui/main_form.h"
 #include "ui/texts.h"
 
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QHideEvent>
 #include <QKeyEvent>
 #include <QShowEvent>
@@ -11,26 +13,46 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace vorsal {
+
+namespace {
+
+// The width a title bar needs for `caption` in the system's (bold) title
+// font, with room for the window icon and the buttons on either side.
+int TitleBarWidth(const QString& caption) {
+  constexpr int IconAndButtons = 112;
+  QFont font = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+  font.setBold(true);
+  return QFontMetrics(font).horizontalAdvance(caption) + IconAndButtons;
+}
+
+}  // namespace
 
 TKeyDialog::TKeyDialog(const Layout& layout, QWidget* parent, std::function<void(int ms)> sleep)
     : QDialog(parent), sleep_(std::move(sleep)) {
   if (!sleep_) sleep_ = BlockingSleep;
-  setWindowTitle(QString::fromUtf8(layout.caption));
+  const QString caption = QString::fromUtf8(layout.caption);
+  setWindowTitle(caption);
+  setWindowIcon(ProgramIcon());
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   setModal(true);
-  setFixedSize(layout.client);
+  // Wide enough that the title bar shows the whole caption beside the icon
+  // and the buttons; the progress bar and Cancel keep their margins.
+  const int extra = std::max(0, TitleBarWidth(caption) - layout.client.width());
+  setFixedSize(layout.client + QSize(extra, 0));
   UseWindowFont(*this);
 
   ProgressBar = new QProgressBar(this);
-  ProgressBar->setGeometry(layout.progressBar);
+  ProgressBar->setGeometry(layout.progressBar.adjusted(0, 0, extra, 0));
   ProgressBar->setRange(layout.progressMinimum, layout.progressMaximum);
   ProgressBar->setValue(layout.progressMinimum);
   ProgressBar->setTextVisible(false);
 
   ButtonCancel = new QPushButton(QString::fromUtf8(texts::CaptionCancel), this);
-  ButtonCancel->setGeometry(QRect(layout.cancelButton, QSize(75, 25)));
+  ButtonCancel->setGeometry(QRect(layout.cancelButton + QPoint(extra, 0), QSize(75, 25)));
   ButtonCancel->setAutoDefault(false);
   connect(ButtonCancel, &QPushButton::clicked, this, [this] { ButtonCancelClick(); });
 

@@ -22,15 +22,18 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
 namespace vorsal {
 
@@ -148,7 +151,7 @@ TFormMain::TFormMain(TComPort& comPort, TFormMainHooks hooks, QWidget* parent)
     };
   }
   if (!hooks_.OpenDocument) {
-    hooks_.OpenDocument = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
+    hooks_.OpenDocument = [this](const QString& path) { return OpenWithDesktop(path); };
   }
   keyFile_ = KeyStorePath();
   if (!hooks_.KeyNames) {
@@ -156,6 +159,7 @@ TFormMain::TFormMain(TComPort& comPort, TFormMainHooks hooks, QWidget* parent)
   }
 
   setWindowTitle(QStringLiteral("Vorsal"));
+  setWindowIcon(ProgramIcon());  // the dialogs and boxes, its children, show it too
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   UseWindowFont(*this);
@@ -356,12 +360,14 @@ void TFormMain::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-// Centred on the screen when first shown.
+// Centred on the screen when first shown; a second or further Vorsal window
+// of this user is moved down and right by its place in the row, so that none
+// hides another (the busy-port message names the window holding the port).
 void TFormMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (shownBefore_) return;
   shownBefore_ = true;
-  CentreOnScreen(*this);
+  CentreOnScreen(*this, windowPlace_.Offset());
 }
 
 void TFormMain::FormClose() { CloseModemPort(); }
@@ -380,7 +386,11 @@ void TFormMain::ComboBoxPortNameDropDown() {
   const auto& ports = comPort_.PortList();
   ComboBoxPortName->clear();
   for (const std::string& port : ports) ComboBoxPortName->addItem(QString::fromStdString(port));
-  ComboBoxPortName->setCurrentIndex(-1);
+  // The open port stays shown (the list closed with Esc or a click outside
+  // must not blank the choice of a port still in use); otherwise nothing is
+  // selected until an item is picked.
+  ComboBoxPortName->setCurrentIndex(
+      comPort_.Connected() ? ComboBoxPortName->findText(QString::fromStdString(comPort_.Port())) : -1);
 }
 
 void TFormMain::ComboBoxPortNameSelect() {
@@ -436,9 +446,9 @@ void TFormMain::CloseModemPort() {
 
 // The port component reports a lost device (adapter unplugged): once the
 // report's hand-over has returned (unless the port has been reopened in the
-// meantime) the port is closed, the window returns to the state of a failed
-// open, so no reading of the lost modem stays on screen, and the user is
-// told how to go on.
+// meantime) the port is closed, the window returns to its state before the
+// port was chosen (no reading of the lost modem, no reply awaited, no port in
+// the title), and the user is told how to go on.
 void TFormMain::CommPortError(unsigned errors) {
   if ((errors & (1u << ceIO)) == 0) return;
   const unsigned generation = openGeneration_;
@@ -446,10 +456,17 @@ void TFormMain::CommPortError(unsigned errors) {
       this,
       [this, generation] {
         if (generation != openGeneration_) return;
+        const std::string lost = comPort_.Port();
         Guarded(&TFormMain::CloseModemPort);
+        // The reply awaited from the lost modem is no longer supervised: its
+        // time-out would otherwise fail an exchange that no longer exists.
+        Engine.InitGauge();
         ClearModemDisplays();
         ShowPortState(false);
-        ShowError(DescribePortLost(comPort_.Port()));
+        // No port is chosen any more, so the title names none.
+        comPort_.SetPort({});
+        ShowTitle();
+        ShowError(DescribePortLost(lost));
       },
       Qt::QueuedConnection);
 }
@@ -516,25 +533,62 @@ void TFormMain::ButtonGetFootprintClick() {
 
 // Derives (or looks up) the key, then writes it into the modem unless the
 // computation was cancelled. A name that Windows-1251 cannot hold is refused
-// before either dialog opens: it would hash to another key.
+// before either dialog opens: it would hash to another key; so is an empty
+// name.
 void TFormMain::ButtonSetKeyClick() {
   if (FormHashCalculate == nullptr || FormKeyTransfer == nullptr) return;
   // A key dialog already open is at work on BinaryKey: a second command
   // would zero it under the running one.
   if (FormHashCalculate->isVisible() || FormKeyTransfer->isVisible()) return;
   std::string error;
-  if (!KeyNameFromUtf8(ComboBoxKey->currentText().toStdString(), &error)) {
+  const std::optional<std::string> keyName = KeyNameFromUtf8(ComboBoxKey->currentText().toStdString(), &error);
+  if (!keyName) {
     ShowError(Text(texts::KeyNameNotCp1251), QString::fromStdString(error));
+    return;
+  }
+  // An empty name would write the all-zero key: a reading that emptied the
+  // key box must never turn into a key written into the modem.
+  if (keyName->empty()) {
+    ShowError(Text(texts::KeyNameEmpty));
     return;
   }
   if (FormHashCalculate->exec() == ModalResultOk) FormKeyTransfer->exec();
 }
 
+// Where the desktop's opener (xdg-open) is there, it runs as a child whose
+// end is watched: it fails (exit status other than 0) when no program takes
+// the document, and then the user is told, as when it cannot start. The
+// child is owned by nobody, so that a browser it runs in the foreground
+// outlives the window. Without it, Qt's own way is taken.
+bool TFormMain::OpenWithDesktop(const QString& path) {
+  const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+  if (opener.isEmpty()) return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+  auto* process = new QProcess;
+  process->setProcessChannelMode(QProcess::ForwardedChannels);
+  const auto failed = [this, path] { ShowHelpNotOpened(path); };
+  connect(process, &QProcess::finished, this, [process, failed](int code, QProcess::ExitStatus status) {
+    process->deleteLater();
+    if (status != QProcess::NormalExit || code != 0) failed();
+  });
+  connect(process, &QProcess::errorOccurred, this, [process, failed](QProcess::ProcessError error) {
+    if (error != QProcess::FailedToStart) return;
+    process->deleteLater();
+    failed();
+  });
+  process->start(opener, {path});
+  return true;
+}
+
 void TFormMain::NMainHelpGetHelpClick() {
   const std::filesystem::path help = HelpFilePath();
   if (help.empty()) return ShowError(Text(texts::HelpFileMissing));
-  hooks_.OpenDocument(QString::fromStdString(help.string()));
+  const QString path = QString::fromStdString(help.string());
+  // No browser (or none that takes the file): the user is told where the
+  // guide is, to open it by hand.
+  if (!hooks_.OpenDocument(path)) ShowHelpNotOpened(path);
 }
+
+void TFormMain::ShowHelpNotOpened(const QString& path) { ShowError(Text(texts::HelpNotOpened) + "\n\n" + path); }
 
 // ---------------------------------------------------------------------------
 // Keyboard.

@@ -44,8 +44,9 @@ struct TFormMainHooks {
   // A modal error box titled "Error" with one OK button; `detail` (may be
   // empty) is its detailed text. Default: QMessageBox.
   std::function<void(const QString& text, const QString& detail)> ShowError;
-  // Opens a document with the desktop's viewer. Default: QDesktopServices.
-  std::function<void(const QString& path)> OpenDocument;
+  // Opens a document with the desktop's viewer; false when none took it.
+  // Default: the desktop's opener, whose later failure the window reports.
+  std::function<bool(const QString& path)> OpenDocument;
   // Names of the stored keys for the key box, as Windows-1251 bytes.
   // Default: the names of the key file (see KeyFile).
   std::function<std::vector<std::string>()> KeyNames;
@@ -201,6 +202,10 @@ class TFormMain : public QMainWindow, public ReplyListener, public SupervisionVi
   void CommPortError(unsigned errors);
   void ShowPortState(bool open);
   bool KeyBoxActive() const;
+  // The default of the OpenDocument hook; a failure found later is shown.
+  bool OpenWithDesktop(const QString& path);
+  // Tells that the guide at `path` could not be shown, and where it is.
+  void ShowHelpNotOpened(const QString& path);
   void AppendRandomKeyChar();
 
   TComPort& comPort_;
@@ -212,6 +217,7 @@ class TFormMain : public QMainWindow, public ReplyListener, public SupervisionVi
   bool discardCurrentKey_ = false;
   bool shownBefore_ = false;
   unsigned openGeneration_ = 0;  // counts opens, so a stale device-lost report is ignored
+  WindowPlace windowPlace_;
 };
 
 // The one main window, set before its creation handler runs.

@@ -2,32 +2,27 @@
 // window, the two key dialogs and the message loop; at the end the windows go
 // first (the main window closing the port) and the port component last.
 #include "app/identity.h"
+#include "platform/stop_signals.h"
 #include "ui/hash_calculate_form.h"
 #include "ui/key_transfer_form.h"
 #include "ui/main_form.h"
 
 #include <QApplication>
-#include <QSocketNotifier>
-
-#include <csignal>
-#include <unistd.h>
+#include <QTimer>
 
 namespace {
 
-// A termination signal closes the main window like the user would, so the
-// port is closed before the process ends.
-int signalPipe[2] = {-1, -1};
-
-void OnTerminationSignal(int) {
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
-}
-
+// A termination signal (SIGINT, SIGTERM, SIGHUP) closes the main window like
+// the user would, so the port is closed before the process ends. The signal
+// only counts; the window looks at the count on the GUI thread every 100 ms,
+// the pace of its receive timer, which is always running anyway.
 void CloseOnTerminationSignals(QWidget& window) {
-  if (::pipe(signalPipe) != 0) return;
-  auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &window);
-  QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window, notifier] {
-    notifier->setEnabled(false);
+  vorsal::platform::CatchWindowCloseSignals();
+  const int before = vorsal::platform::StopSignalCounter().load();
+  auto* watch = new QTimer(&window);
+  QObject::connect(watch, &QTimer::timeout, &window, [&window, watch, before] {
+    if (vorsal::platform::StopSignalCounter().load() == before) return;
+    watch->stop();
     // A key dialog at work stops at its next check and stores and sends
     // nothing more once the window (and with it the port) is closed.
     for (vorsal::TKeyDialog* dialog : {static_cast<vorsal::TKeyDialog*>(vorsal::FormHashCalculate),
@@ -36,10 +31,7 @@ void CloseOnTerminationSignals(QWidget& window) {
     }
     window.close();
   });
-  struct sigaction action {};
-  action.sa_handler = OnTerminationSignal;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+  watch->start(100);
 }
 
 }  // namespace

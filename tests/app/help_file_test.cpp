@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <sstream>
+
+
 using namespace vorsal;
 namespace fs = std::filesystem;
 
@@ -27,4 +31,35 @@ TEST(HelpFilePath, ProgramDirectoryFirstThenInstalledDocumentation) {
   fs::remove(bin / HelpFileName);
   test::WriteAll(bin / HelpFileName, "beside the program");
   EXPECT_EQ(HelpFilePath(bin), bin / HelpFileName);
+}
+
+// The guide against the program: what the window shows (captions, status
+// texts, messages) the guide puts in «», and each such quote must be among
+// the string literals of the window's sources. A value the program fills in
+// (%1, or appended) is <i>written thus</i> in the guide; a quote may end in
+// "…" where it leaves the rest of a message out.
+TEST(HelpGuide, EveryQuotedTextIsOneTheProgramShows) {
+  const auto repository = fs::path(__FILE__).parent_path().parent_path().parent_path();
+  std::string program;  // the literals, adjacent ones joined, one a line
+  const std::regex literal(R"re("((?:[^"\\\n]|\\.)*)")re");
+  for (const char* folder : {"ui", "protocol"}) {
+    for (const auto& entry : fs::directory_iterator(repository / folder)) {
+      const std::string source = std::regex_replace(test::ReadAll(entry.path()), std::regex(R"re("\s*\n\s*")re"), "");
+      for (std::sregex_iterator it(source.begin(), source.end(), literal), end; it != end; ++it) {
+        program += std::regex_replace((*it)[1].str(), std::regex(R"(%\d|\\(.))"), "$1") + "\n";
+      }
+    }
+  }
+  const std::string html = test::ReadAll(repository / "dist" / "help" / "Vorsal.html");
+  const std::regex quote(R"(«([\s\S]*?)»)");
+  int quotes = 0;
+  for (std::sregex_iterator it(html.begin(), html.end(), quote), end; it != end; ++it) {
+    std::string text = std::regex_replace((*it)[1].str(), std::regex(R"(\s+)"), " ");
+    text = std::regex_replace(std::regex_replace(text, std::regex("<i>.*?</i>|…$"), "\n"), std::regex("<[^>]*>"), "");
+    std::istringstream pieces(text);  // the parts between the values
+    for (std::string piece; std::getline(pieces, piece); ++quotes) {
+      EXPECT_TRUE(piece.empty() || program.find(piece) != std::string::npos) << "the guide quotes «" << piece << "»";
+    }
+  }
+  EXPECT_GT(quotes, 30);
 }

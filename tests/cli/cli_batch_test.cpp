@@ -307,6 +307,9 @@ TEST_F(CliBatch, TheJournalIsARegularFileAndALineIsWrittenWholeOrNotAtAll) {
   std::string error;
   EXPECT_FALSE(fifo.Open(dir / "fifo", {}, &error)) << "nor does it hang";
   EXPECT_THAT(error, HasSubstr("not a regular file"));
+  std::string text;
+  EXPECT_FALSE(cli::ReadJournalFile(dir / "fifo", text, &error)) << "nor does its summary";
+  EXPECT_THAT(error, HasSubstr("not a regular file"));
   if (::geteuid() == 0) {  // another user's link, which root must not write through
     test::WriteAll(dir / "victim", "");
     fs::create_symlink(dir / "victim", dir / "planted");
@@ -334,6 +337,10 @@ TEST_F(CliBatch, TheJournalIsARegularFileAndALineIsWrittenWholeOrNotAtAll) {
   ::sigaction(SIGXFSZ, &saved, nullptr);
   EXPECT_FALSE(appended);
   EXPECT_EQ(test::ReadAll(journal), before) << "no torn line for the next one to be glued to";
+  ASSERT_TRUE(file.Append({}, &error)) << error;
+  ASSERT_TRUE(cli::ReadJournalFile(journal, text, &error)) << error;
+  EXPECT_EQ(text, test::ReadAll(journal));
+  EXPECT_EQ(cli::ParseCsv(text).size(), 2u) << "the header and the one line";
 }
 
 TEST_F(CliBatch, EarlierJournalsAreSummarizedWithNewRuns) {

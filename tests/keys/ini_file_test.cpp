@@ -237,6 +237,23 @@ TEST_F(IniDisk, LinkOfAnotherUserIsNeverWrittenThrough) {
   EXPECT_TRUE(fs::is_symlink(dir_ / "Keys.ini"));
 }
 
+// The same for a link anywhere in the folder path, not only at the file;
+// the user's own link there is followed.
+TEST_F(IniDisk, FolderLinkOfAnotherUserIsNeverWrittenThrough) {
+  VORSAL_SKIP_UNLESS_ROOT();
+  fs::create_directory(dir_ / "victim");
+  Write(dir_ / "victim" / "Keys.ini", "secret\n");
+  fs::create_directory_symlink(dir_ / "victim", dir_ / "own");
+  fs::create_directory_symlink(dir_ / "own", dir_ / "planted");
+  ASSERT_EQ(::lchown((dir_ / "planted").c_str(), test::OtherUserId, test::OtherGroupId), 0);
+  const auto add = [](IniFile& ini) { return ini.SetValue("Keys", "a", "1"); };
+  std::string error;
+  EXPECT_FALSE(UpdateIniFile(dir_ / "planted" / "Keys.ini", add, &error));
+  EXPECT_NE(error.find("symbolic link owned by another user"), std::string::npos) << error;
+  EXPECT_EQ(Read(dir_ / "victim" / "Keys.ini"), "secret\n");
+  EXPECT_TRUE(UpdateIniFile(dir_ / "own" / "Keys.ini", add, &error)) << error;
+}
+
 TEST_F(IniDisk, UpdateNeverReplacesAFileItCannotRead) {
   VORSAL_SKIP_AS_ROOT();
   const fs::path file = dir_ / "Keys.ini";

@@ -1,4 +1,5 @@
 #include "keys/key_store.h"
+#include "app/program_paths.h"
 #include "keys/ini_file.h"
 #include "tests/support/permission_cases.h"
 #include "tests/support/temp_files.h"
@@ -6,12 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <thread>
 
+#include <pwd.h>
 #include <unistd.h>
 
 using namespace vorsal;
@@ -167,4 +170,20 @@ TEST_F(KeyStoreFile, FileLargerThan8MiBIsRefusedAndNeverRewritten) {
   EXPECT_FALSE(KeyStoreSave(file_, "B", HexB, &error));
   EXPECT_EQ(error, "Unable to write to " + file_.string() + ": the file is larger than 8 MiB");
   EXPECT_EQ(fs::file_size(file_), IniFileMaxBytes + 1);
+}
+
+// Started without HOME and XDG_DATA_HOME (a service, env -i), the program
+// keeps its data in the home the password database gives; an installed
+// program never falls back to its own folder (/usr/bin).
+TEST(UserDataDir, WithoutEnvironmentComesFromThePasswordDatabase) {
+  const char* home = std::getenv("HOME");
+  const char* dataHome = std::getenv("XDG_DATA_HOME");
+  const std::string savedHome = home ? home : "", savedDataHome = dataHome ? dataHome : "";
+  ::unsetenv("HOME");
+  ::unsetenv("XDG_DATA_HOME");
+  const fs::path dir = UserDataDir();
+  if (home) ::setenv("HOME", savedHome.c_str(), 1);
+  if (dataHome) ::setenv("XDG_DATA_HOME", savedDataHome.c_str(), 1);
+  EXPECT_EQ(dir, fs::path(::getpwuid(::getuid())->pw_dir) / ".local" / "share" / "vorsal");
+  EXPECT_EQ(KeyStorePath(true, "/usr/bin", {}), fs::path());
 }

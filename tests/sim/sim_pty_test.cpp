@@ -250,6 +250,24 @@ TEST_F(SimPty, ClientsComeAndGo) {
   EXPECT_EQ(exclusive, 0);  // the first client's claim ended with it
 }
 
+// A client that opens the moment the last one closed (before the simulator
+// can see the line without a client) gets none of the replies left unread:
+// the close is noticed all the same and the line cleared.
+TEST_F(SimPty, NoGapBetweenClientsStillDiscardsUnreadReplies) {
+  Start({});
+  auto first = std::make_unique<Client>(link_.string(), B600);
+  ASSERT_TRUE(first->ok());
+  for (int i = 0; i < 64; ++i) first->Write(Stamped(BuildReadFootprint(), 0));
+  for (int i = 0; i < 64; ++i) AwaitLog("rx");  // all asked before the close
+  first.reset();
+  Client second(link_.string(), B600);
+  ASSERT_TRUE(second.ok());
+  AwaitLog("the last client closed");
+  second.Write(Stamped(BuildReadParams(), 0));
+  EXPECT_EQ(second.Read(FrameSize).at(3), CmdReadParams);
+  EXPECT_EQ(second.Waiting(), 0);
+}
+
 // Clients that overlap share the line: one that stays open is served while
 // others open and close around it, and the last one to go leaves nothing
 // behind for the next.

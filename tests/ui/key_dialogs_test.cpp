@@ -101,6 +101,19 @@ TEST_F(KeyDialogsTest, BlankNameGivesTheAllZeroKeyAndWritesNothing) {
   EXPECT_TRUE(KeyList().isEmpty());
 }
 
+// The window refuses an empty or blank key box (as a read leaves it) before
+// either dialog opens: nothing is derived and no key goes to the modem.
+TEST_F(KeyDialogsTest, WindowRefusesAnEmptyKeyNameBeforeAnyDialog) {
+  Open();
+  for (const char* typed : {"", " \t "}) {
+    Type(typed);
+    form->ButtonSetKey->click();
+  }
+  const std::pair<QString, QString> refusal(QString::fromUtf8(texts::KeyNameEmpty), {});
+  EXPECT_EQ(recorder.errors, decltype(recorder.errors)(2, refusal));
+  EXPECT_TRUE(hashPauses.empty() && transferPauses.empty());
+}
+
 TEST_F(KeyDialogsTest, StoredNamesAreUsedAsStoredWithoutWriting) {
   // Another section first, a Cyrillic name in Windows-1251, and a value that
   // is not clean hex: lower case, an inner space, 63 digits.

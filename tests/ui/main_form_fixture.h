@@ -28,7 +28,7 @@ struct FormRecorder {
     TFormMainHooks hooks;
     hooks.Sleep = [this](int ms) { sleeps.push_back(ms); };
     hooks.ShowError = [this](const QString& text, const QString& detail) { errors.emplace_back(text, detail); };
-    hooks.OpenDocument = [this](const QString& path) { documents.push_back(path); };
+    hooks.OpenDocument = [this](const QString& path) { return documents.push_back(path), true; };
     hooks.KeyNames = [this] { return keyNames; };
     return hooks;
   }

@@ -203,14 +203,17 @@ TEST_F(MainFormTest, OpenShowsCurrentPanelAndResetsEarlierReading) {
   EXPECT_EQ(form->ComboBoxKey->count(), 2);
 }
 
-TEST_F(MainFormTest, PortListRefreshesOnEveryDropDownWithoutSelection) {
+// The list is made afresh at every opening; the open port stays the choice
+// shown, also when the list is closed with Esc.
+TEST_F(MainFormTest, PortListRefreshesOnEveryDropDownKeepingTheOpenPort) {
   OpenLine();
-  qputenv("VORSAL_EXTRA_PORTS", QByteArray::fromStdString(line.SlavePath() + ":/tmp/another-port"));
-  form->show();
+  qputenv("VORSAL_EXTRA_PORTS", QByteArray::fromStdString("/tmp/another-port:" + line.SlavePath()));
+  ASSERT_TRUE(ShowActive(*form));
   form->ComboBoxPortName->showPopup();
   EXPECT_NE(form->ComboBoxPortName->findText("/tmp/another-port"), -1);
-  EXPECT_EQ(form->ComboBoxPortName->currentIndex(), -1);
+  KeyClick(QApplication::focusWidget(), Qt::Key_Escape);
   form->ComboBoxPortName->hidePopup();
+  EXPECT_EQ(form->ComboBoxPortName->currentText(), QString::fromStdString(line.SlavePath()));
   EXPECT_TRUE(port.Connected());
 }
 
@@ -409,6 +412,25 @@ TEST_F(MainFormTest, F1OpensHelpFromAnyControlAndEscapeDoesNothing) {
   EXPECT_TRUE(recorder.errors.empty());
 }
 
+// The desktop's opener finds no program for the guide (no browser, exit
+// status 3): the window says so and where the guide is.
+TEST(MainFormHelp, NoBrowserForTheGuideIsReported) {
+  test::TempDir dir;
+  test::WriteAll(dir / "xdg-open", "#!/bin/sh\nexit 3\n");
+  std::filesystem::permissions(dir / "xdg-open", std::filesystem::perms::owner_all);
+  test::WriteAll(dir / "Vorsal.html", "<html></html>");
+  AppDir = dir.path().string() + "/";
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", QByteArray::fromStdString(dir.path().string()));
+  TComPort port;
+  FormRecorder recorder;
+  TFormMain form(port, {recorder.Hooks().Sleep, recorder.Hooks().ShowError, {}, recorder.Hooks().KeyNames});
+  form.NMainHelpGetHelpClick();
+  qputenv("PATH", path);
+  ASSERT_TRUE(WaitUntil([&] { return !recorder.errors.empty(); }));
+  EXPECT_EQ(recorder.errors[0].first, Q(texts::HelpNotOpened) + "\n\n" + Q((dir / "Vorsal.html").string()));
+}
+
 TEST_F(MainFormTest, TabOrderFollowsVisiblePanels) {
   Activate();
   OpenLine();
@@ -520,18 +542,25 @@ TEST_F(MainFormTest, TypedAddressOutOfRangeIsPulledToTheNearestBound) {
   EXPECT_EQ(form->SpinEditAnew->value(), 0);
 }
 
-// An unplugged adapter: nothing of the lost modem stays on screen, the
-// window is as after a failed open, and the user is told what happened.
+// An unplugged adapter: nothing of the lost modem stays on screen (no port in
+// the title, no reply awaited whose time-out would fail later), the window
+// is as after a failed open, and the user is told what happened.
 TEST_F(MainFormTest, LostDeviceLeavesTheStateOfAFailedOpenAndSaysSo) {
   OpenLine();
   ReadParameters(300, false, 2, 31);
   ASSERT_TRUE(Shown(form->PanelBottom));
+  form->ButtonGetFP->click();
+  ASSERT_TRUE(form->TimerGauge->isActive());
   port.OnError(&port, 1u << ceIO);
   QApplication::processEvents();
   EXPECT_FALSE(port.Connected());
   ExpectFailedOpenState();
   EXPECT_EQ(Displays(*form), ClearedDisplays);
+  EXPECT_FALSE(form->TimerGauge->isActive());
+  EXPECT_NE(form->GaugeTimeout->ForeColor(), QColor(128, 0, 0));
+  EXPECT_EQ(form->windowTitle(), "Vorsal v.3.2 []");
   EXPECT_EQ(Status(1), Q(PortClosedText));
+  EXPECT_EQ(Status(2), "");
   ASSERT_EQ(recorder.errors.size(), 1u);
   EXPECT_TRUE(recorder.errors[0].first.contains(QString::fromUtf8("потеряна")));
 }
@@ -562,7 +591,9 @@ TEST_F(MainFormTest, ControlsStayInsideTheirGroupsAndTextsFit) {
   };
   for (std::string_view text : {PortOpenText, PortClosedText}) EXPECT_TRUE(fits(1, text)) << text;
   for (std::string_view text : {ExchangeOkText, ExchangeErrorText}) EXPECT_TRUE(fits(2, text)) << text;
+  EXPECT_LE(form->StatusBar->Panel(2)->geometry().right(), form->StatusBar->contentsRect().right());
 }
+
 
 TEST(BarGaugeTest, PaintsBarOverBackground) {
   TBarGauge gauge;
