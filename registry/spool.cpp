@@ -1,7 +1,6 @@
 #include "registry/spool.h"
 
 #include <array>
-#include <cerrno>
 #include <system_error>
 
 #include "platform/files.h"
@@ -11,7 +10,6 @@ namespace vorsal::registry {
 namespace {
 
 constexpr std::size_t FieldCount = 16;
-constexpr std::size_t MaxSpoolBytes = 64u << 20;
 
 std::array<std::string*, FieldCount> Fields(Line& l) {
   return {&l.lineId,     &l.runId,      &l.time,       &l.host,       &l.operatorName, &l.port,
@@ -58,7 +56,8 @@ bool Decode(std::string_view text, Line& line) {
 }
 
 std::string Reason(const std::string& what, const std::filesystem::path& file, int code) {
-  return what + " " + file.string() + ": " + platform::SystemErrorText(code);
+  return what + " " + file.string() + ": " +
+         (code == platform::AppendFile::NotRegularFile ? "not a regular file" : platform::SystemErrorText(code));
 }
 
 }  // namespace
@@ -99,14 +98,12 @@ bool Spool::Keep(const Line& line, std::string& reason) {
   // A batch without a local journal may not have made its directory.
   if (file_.has_parent_path()) std::filesystem::create_directories(file_.parent_path(), ignored);
   platform::AppendFile file;
+  // Created for this user alone: the lines say who worked on which modem.
   int code = file.Open(file_);
   if (code != 0) {
     reason = Reason("cannot keep the journal line for the registry in", file_, code);
     return false;
   }
-  // The lines hold who worked on which modem: for this user only.
-  std::filesystem::permissions(file_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
-                               ignored);
   if ((code = file.Lock()) == 0) code = file.Append(EncodeLine(line));
   file.Unlock();
   if (code != 0) reason = Reason("cannot keep the journal line for the registry in", file_, code);
@@ -121,9 +118,7 @@ Status Spool::Send(Registry& registry, int& sent, int& unreadable, std::string& 
   int code = file.Open(file_);
   if (code == 0) code = file.Lock();
   std::string text;
-  if (code == 0 && platform::ReadWholeFile(file_, MaxSpoolBytes, text, &code) != platform::ReadStatus::Read) {
-    if (code == 0) code = EFBIG;
-  }
+  if (code == 0) code = file.ReadAll(text);
   if (code != 0) {
     error = Reason("cannot read the journal lines kept for the registry in", file_, code);
     return Status::Failed;

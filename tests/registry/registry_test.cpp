@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/files.h"
 #include "registry/spool.h"
 #include "support/postgres_server.h"
 #include "support/temp_files.h"
@@ -146,6 +147,7 @@ TEST_F(RegistryServer, ServerLostMidRunLosesNoLineAndStoresNoneTwice) {
   EXPECT_EQ(address, 1);
   EXPECT_EQ(RecordOrKeep(*registry, spool, MakeLine("r", 2, "", "failed"), error), Status::Unreachable);
   EXPECT_EQ(RecordOrKeep(*registry, spool, MakeLine("r", 3, "", "interrupted"), error), Status::Unreachable);
+  EXPECT_EQ(platform::FileMode(spool.File()) & 077, 0u) << "kept lines are for this user alone";
   EXPECT_EQ(registry->Reconnect(error), Status::Unreachable);
   ASSERT_TRUE(server_->Resume());
 
