@@ -17,7 +17,7 @@ struct CommandName {
 constexpr CommandName CommandNames[] = {
     {"ports", Command::Ports},         {"read", Command::Read},   {"write", Command::Write},
     {"set-key", Command::SetKey},      {"footprint", Command::Footprint}, {"batch", Command::Batch},
-    {"journal", Command::Journal},
+    {"journal", Command::Journal},     {"registry", Command::Registry},
 };
 
 std::optional<Command> FindCommand(std::string_view name) {
@@ -41,7 +41,10 @@ bool Takes(Command command, std::string_view option) {
       return option == "--address" || option == "--network";
     case Command::Batch:
       return option == "--start" || option == "--network" || option == "--key" || option == "--count" ||
-             option == "--key-file";
+             option == "--key-file" || option == "--registry";
+    case Command::Journal:
+    case Command::Registry:
+      return option == "--registry";
     case Command::SetKey:
       return option == "--key-file";
     default:
@@ -172,6 +175,11 @@ class Parser {
       }
     } else if (name == "--key") {
       if (auto value = Value(name, inlineValue)) Key(*value);
+    } else if (name == "--registry") {
+      if (auto value = Value(name, inlineValue)) {
+        if (value->empty()) Fail("--registry needs a connection string or URI");
+        options.registry = *value;
+      }
     } else if (name == "--key-file") {
       if (auto value = Value(name, inlineValue)) {
         if (value->empty()) Fail("--key-file needs a file name (- for standard input)");
@@ -190,8 +198,12 @@ class Parser {
     CliOptions& options = result_.options;
     // set-key takes its name as an operand, from --key-file, or else from
     // standard input.
-    const std::size_t wanted = command == Command::SetKey && options.keyFile.empty() ? 1 : 0;
+    // registry takes what to do with it: init.
+    const std::size_t wanted = (command == Command::SetKey && options.keyFile.empty()) || command == Command::Registry;
     if (operands.size() > wanted) return Failed("unexpected argument " + QuotedArgument(operands[wanted]));
+    if (command == Command::Registry && (operands.empty() || operands[0] != "init")) {
+      return Failed("registry takes init (vorsal-cli registry init --registry URL)");
+    }
     if (!options.keyFile.empty() && !options.keyName.empty()) return Failed("--key and --key-file exclude each other");
     if (command == Command::SetKey && wanted == 1) {
       if (operands.empty()) {
@@ -239,6 +251,7 @@ constexpr std::string_view GeneralHelp =
     "        [--count K]        configure one modem after another, on every -p port\n"
     "                           (or every USB adapter) at once\n"
     "  journal                  sum up the journal per run: done, failed, addresses\n"
+    "  registry init            create (or check) the production registry's tables\n"
     "\n"
     "Options:\n"
     "  -p, --port PORT          device name (ttyUSB0), path or /dev/serial/by-id link;\n"
@@ -250,6 +263,8 @@ constexpr std::string_view GeneralHelp =
     "  --json                   one JSON object per result\n"
     "  --journal FILE           journal file (default $XDG_DATA_HOME/vorsal/journal.csv)\n"
     "  --no-journal             keep no journal\n"
+    "  --registry URL           the PostgreSQL registry several stations share\n"
+    "                           (batch, journal, registry; default $VORSAL_REGISTRY)\n"
     "  -h, --help               this text; COMMAND --help for one command\n"
     "  --version                the program's version\n"
     "\n"
@@ -262,7 +277,7 @@ constexpr std::string_view GeneralHelp =
     "  3  the port cannot be opened, or was lost\n"
     "  4  no reply within the time-out\n"
     "  5  the modem refused, or verification failed\n"
-    "  6  Keys.ini or journal error\n"
+    "  6  Keys.ini, journal or registry error\n"
     "  130  a second Ctrl+C (or SIGTERM) abandoned an exchange\n";
 
 std::string_view CommandHelp(Command command) {
@@ -314,12 +329,24 @@ std::string_view CommandHelp(Command command) {
              "standard input, asked for without echo on a terminal); --key NAME is visible\n"
              "to every user (ps). Stops after K modems, at address 4095, or on Ctrl+C (after\n"
              "the modems in hand; a second Ctrl+C abandons them, still journaled), and\n"
-             "prints a summary: done, failed, next address.\n";
+             "prints a summary: done, failed, next address.\n"
+             "With --registry URL (or VORSAL_REGISTRY) each address comes from the shared\n"
+             "registry before it is written, and every journal line goes there too; when the\n"
+             "registry cannot be reached the batch stops after the modem in progress, and the\n"
+             "lines it could not send are sent by the next run that reaches it.\n";
     case Command::Journal:
-      return "Usage: vorsal-cli journal [--journal FILE] [--json]\n"
+      return "Usage: vorsal-cli journal [--journal FILE | --registry URL] [--json]\n"
              "\n"
              "One line per run of the journal: its start, operator and host, modems done,\n"
-             "failed and skipped, the range of addresses given, and how long it took.\n";
+             "failed and skipped, the range of addresses given, and how long it took.\n"
+             "With --registry URL (or VORSAL_REGISTRY), the runs of every station there.\n";
+    case Command::Registry:
+      return "Usage: vorsal-cli registry init [--registry URL]\n"
+             "\n"
+             "Creates the production registry's tables in the PostgreSQL database URL (a\n"
+             "libpq connection string or URI; default $VORSAL_REGISTRY), or checks that\n"
+             "those there are of this version. Passwords come from ~/.pgpass, PGPASSWORD or\n"
+             "the service file, never from the command line.\n";
     default:
       return GeneralHelp;
   }

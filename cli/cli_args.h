@@ -12,7 +12,7 @@
 
 namespace vorsal::cli {
 
-enum class Command { Ports, Read, Write, SetKey, Footprint, Batch, Journal, Help, Version };
+enum class Command { Ports, Read, Write, SetKey, Footprint, Batch, Journal, Registry, Help, Version };
 
 // Exit statuses.
 constexpr int ExitOk = 0;
@@ -47,6 +47,9 @@ struct CliOptions {
   // a file's first line, or "-" for standard input (a no-echo prompt on a
   // terminal). keyGiven is set and keyName stays empty until it is read.
   std::string keyFile;
+  // The production registry (batch, journal, registry init): a PostgreSQL
+  // connection string or URI; empty: VORSAL_REGISTRY, else none.
+  std::string registry;
 };
 
 // Sets the key name from text as typed (trimmed, converted to

@@ -4,6 +4,7 @@
 #include "app/program_paths.h"
 #include "cli/journal.h"
 #include "cli/json_text.h"
+#include "cli/registry_link.h"
 #include "keys/cp1251.h"
 #include "keys/key_store.h"
 #include "keys/obtain_key.h"
@@ -147,6 +148,8 @@ class AddressPool {
     reserved_.insert(address);
     return address;
   }
+  // Reserves an address handed out elsewhere (by the registry).
+  void Reserve(int address) { reserved_.insert(address); }
   void Take(int address) {
     reserved_.erase(address);
     taken_.insert(address);
@@ -172,7 +175,7 @@ class Runner {
   Runner(const CliOptions& options, CliEnvironment& env)
       : options_(options), env_(env), out_(*env.out), err_(*env.err),
         sleep_(env.sleep ? env.sleep : [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }),
-        pool_(options.start) {}
+        pool_(options.start), run_(CurrentRun()) {}
 
   int Run() {
     const int status = RunCommand();
@@ -199,6 +202,8 @@ class Runner {
         return Ports();
       case Command::Journal:
         return JournalSummary();
+      case Command::Registry:
+        return RegistryInit();
       default:
         break;
     }
@@ -381,7 +386,7 @@ class Runner {
     const std::filesystem::path file = JournalPath();
     if (file.empty()) return Fail(ExitStoreFailed, "no journal location: set XDG_DATA_HOME or HOME, or use --journal");
     std::string error;
-    if (!journal_.Open(file, CurrentRun(), &error)) return Fail(ExitStoreFailed, error);
+    if (!journal_.Open(file, run_, &error)) return Fail(ExitStoreFailed, error);
     if (journal_.OthersMayRead()) {
       Say("warning: other users may read " + platform::Utf8FromPath(file) +
           "; journals of earlier versions hold key names (chmod 600 it)");
@@ -415,25 +420,80 @@ class Runner {
   int Journal(JournalEntry entry, int status, std::string_view result, const std::string& message) {
     entry.result = std::string(result);
     entry.message = message;
-    if (!journal_.IsOpen()) return status;
     std::string error;
-    if (!journal_.Append(entry, &error)) {
+    if (journal_.IsOpen() && !journal_.Append(entry, &error)) {
       Say(error);
-      return status == ExitOk ? ExitStoreFailed : status;
+      status = status == ExitOk ? ExitStoreFailed : status;
+    }
+    if (registry_.Active() && !registry_.Record(entry, run_, LocalTimestamp(), error)) {
+      RegistryLost(error);
+      status = status == ExitOk ? ExitStoreFailed : status;
     }
     return status;
+  }
+
+  // ---- Registry ------------------------------------------------------------------
+
+  // Where journal lines wait while the registry cannot be reached.
+  std::filesystem::path RegistrySpool() {
+    const std::filesystem::path journal = JournalPath();
+    return journal.empty() ? journal : journal.parent_path() / "registry-pending.tsv";
+  }
+
+  // Connects to the registry named by --registry or VORSAL_REGISTRY (none:
+  // nothing to do) and sends the lines an earlier run could not.
+  int OpenRegistry(bool forInit) {
+    const std::string target = RegistryLink::Target(options_.registry);
+    if (target.empty()) {
+      return forInit ? Fail(ExitUsage, "no registry given: use --registry URL or set VORSAL_REGISTRY") : ExitOk;
+    }
+    const std::filesystem::path spool = RegistrySpool();
+    if (spool.empty()) return Fail(ExitStoreFailed, "no place for the registry's pending lines: set XDG_DATA_HOME or HOME, or use --journal");
+    int sent = 0;
+    std::string error;
+    if (!registry_.Open(target, spool, forInit, sent, error)) return Fail(ExitStoreFailed, error);
+    if (!error.empty()) Say("warning: " + error);
+    if (sent > 0) Say("sent " + std::to_string(sent) + " journal line(s) of an earlier run to the registry");
+    return ExitOk;
+  }
+
+  // The registry went away: no more addresses, so no more modems.
+  void RegistryLost(const std::string& error) {
+    if (registryLostSaid_.exchange(true)) return;
+    finished_ = true;
+    Say(error);
+    Say("the registry cannot be reached: the batch stops after the modems in hand. Their lines are in the "
+        "local journal and in " + registry_.SpoolFile().string() + "; once the registry answers again, start "
+        "the batch again (or run vorsal-cli journal --registry): they are sent first, once");
+  }
+
+  int RegistryInit() {
+    if (const int status = OpenRegistry(true); status != ExitOk) return status;
+    std::string description, error;
+    if (!registry_.Init(description, error)) return Fail(ExitStoreFailed, error);
+    Result(JsonObject().Add("registry", description).Add("result", "ok"), "the registry " + description + " is ready");
+    return ExitOk;
   }
 
   // A failure's journal result: interrupted when a second stop abandoned it.
   std::string_view FailureResult() const { return StopCount() >= AbandonWhileConfiguring ? ResultInterrupted : ResultFailed; }
   int FailureStatus(int status) const { return StopCount() >= AbandonWhileConfiguring ? ExitInterrupted : status; }
 
+  // The local journal's runs; with --registry (or VORSAL_REGISTRY without
+  // --journal), every station's runs in the registry.
   int JournalSummary() {
-    const std::filesystem::path file = JournalPath();
-    if (file.empty()) return Fail(ExitStoreFailed, "no journal location: set XDG_DATA_HOME or HOME, or use --journal");
+    std::vector<RunSummary> runs;
     std::string text, error;
-    if (!ReadJournalFile(file, text, &error)) return Fail(ExitStoreFailed, error);
-    for (const RunSummary& run : SummarizeJournal(text)) {
+    if (!options_.registry.empty() || (options_.journal.empty() && !RegistryLink::Target("").empty())) {
+      if (const int status = OpenRegistry(false); status != ExitOk) return status;
+      if (!registry_.Summary(runs, error)) return Fail(ExitStoreFailed, error);
+    } else {
+      const std::filesystem::path file = JournalPath();
+      if (file.empty()) return Fail(ExitStoreFailed, "no journal location: set XDG_DATA_HOME or HOME, or use --journal");
+      if (!ReadJournalFile(file, text, &error)) return Fail(ExitStoreFailed, error);
+      runs = SummarizeJournal(text);
+    }
+    for (const RunSummary& run : runs) {
       JsonObject json;
       json.Add("run_id", run.runId).Add("started", run.started).Add("operator", run.operatorName);
       json.Add("host", run.host).Add("done", run.done).Add("failed", run.failed).Add("skipped", run.skipped);
@@ -842,7 +902,27 @@ class Runner {
       if (!failure.empty()) return finish(FailureStatus(ExitCodeOf(outcome)), FailureResult(), failure);
     }
     std::optional<int> address;
-    {
+    if (registry_.Active()) {
+      // The registry hands out the address before the modem is written.
+      int taken = -1;
+      std::string error;
+      switch (registry_.TakeAddress(options_.network, options_.start, MaxAddress, run_, port.path, taken, error)) {
+        case RegistryLink::Take::Ok: {
+          const std::lock_guard<std::mutex> guard(state_);
+          pool_.Reserve(taken);
+          address = taken;
+          break;
+        }
+        case RegistryLink::Take::Exhausted:
+          finished_ = true;
+          return finish(ExitRefused, ResultRefused, error);
+        case RegistryLink::Take::Lost:
+          RegistryLost(error);
+          return finish(ExitStoreFailed, ResultFailed,
+                        "no address from the registry, none written: the modem keeps address " +
+                            std::to_string(current.address));
+      }
+    } else {
       const std::lock_guard<std::mutex> guard(state_);
       address = pool_.Reserve();
     }
@@ -857,6 +937,7 @@ class Runner {
       if (holds || !write.readBack) pool_.Take(*address);
       else pool_.GiveBack(*address);
     }
+    if (!holds && write.readBack && registry_.Active()) registry_.Release(options_.network, *address, run_);
     if (holds) {
       // A reply that was not accepted, yet the modem took the word: it is
       // configured, and the journal says how it went.
@@ -894,7 +975,8 @@ class Runner {
         const std::lock_guard<std::mutex> guard(state_);
         next = pool_.Next();
       }
-      Say(prefix + "waiting for a modem on " + port.path + " (next address " + std::to_string(next) + ")");
+      Say(prefix + "waiting for a modem on " + port.path +
+          (registry_.Active() ? " (its address comes from the registry)" : " (next address " + std::to_string(next) + ")"));
       ModemParams current;
       if (!AwaitModem(*line, current)) break;
       if (StopWaiting()) {
@@ -929,6 +1011,7 @@ class Runner {
       if (const int status = ObtainKey(); status != ExitOk) return status;
     }
     if (const int status = OpenJournal(); status != ExitOk) return status;
+    if (const int status = OpenRegistry(false); status != ExitOk) return status;
     CatchStops();
     std::latch allOpen(static_cast<std::ptrdiff_t>(ports.size()));
     if (ports.size() == 1) {
@@ -940,9 +1023,16 @@ class Runner {
     }
     if (StopCount() > 0) Say("stopped");
     const int next = pool_.Next();
-    Result(JsonObject().Add("done", done_).Add("failed", failed_).Add("next_address", next),
-           "done " + std::to_string(done_) + ", failed " + std::to_string(failed_) + ", next address " +
-               std::to_string(next));
+    if (registry_.Active()) {
+      // The next address is the registry's to give, whoever asks next.
+      Result(JsonObject().Add("done", done_).Add("failed", failed_),
+             "done " + std::to_string(done_) + ", failed " + std::to_string(failed_) +
+                 ", addresses from the registry");
+    } else {
+      Result(JsonObject().Add("done", done_).Add("failed", failed_).Add("next_address", next),
+             "done " + std::to_string(done_) + ", failed " + std::to_string(failed_) + ", next address " +
+                 std::to_string(next));
+    }
     return batchStatus_;
   }
 
@@ -953,6 +1043,8 @@ class Runner {
   std::function<void(int)> sleep_;
   std::unique_ptr<ModemLine> line_;  // of a single command
   cli::Journal journal_;
+  RegistryLink registry_;
+  std::atomic<bool> registryLostSaid_{false};
   std::string portPath_;
   std::string adapter_;
   BinaryKeyBytes key_{};
@@ -966,6 +1058,7 @@ class Runner {
   bool severalPorts_ = false;
   std::mutex state_;
   AddressPool pool_;
+  RunIdentity run_;  // of every journal line, local and in the registry
   std::string referenceFootprint_;  // the first footprint of the batch's key
   int done_ = 0, failed_ = 0, inHand_ = 0;
   int batchStatus_ = ExitOk;

@@ -1,0 +1,178 @@
+#include "cli/registry_link.h"
+
+#include <cstdlib>
+
+#ifdef VORSAL_HAVE_REGISTRY
+#include <atomic>
+#include <mutex>
+
+#include "registry/registry.h"
+#include "registry/spool.h"
+#endif
+
+namespace vorsal::cli {
+
+#ifdef VORSAL_HAVE_REGISTRY
+
+struct RegistryLink::State {
+  std::mutex mutex;  // one command at a time on the connection
+  registry::Registry registry;
+  std::unique_ptr<registry::Spool> spool;
+  std::atomic<int> sequence{0};
+  bool lost = false;
+};
+
+RegistryLink::RegistryLink() : state_(std::make_unique<State>()) {}
+RegistryLink::~RegistryLink() = default;
+
+std::string RegistryLink::Target(const std::string& fromCommandLine) {
+  return registry::RegistryTarget(fromCommandLine);
+}
+
+bool RegistryLink::Open(const std::string& target, const std::filesystem::path& spool, bool forInit, int& sent,
+                        std::string& error) {
+  sent = 0;
+  spool_ = spool;
+  if (state_->registry.Connect(target, error, forInit) != registry::Status::Ok) return false;
+  active_ = true;
+  if (forInit) return true;
+  state_->spool = std::make_unique<registry::Spool>(spool);
+  int unreadable = 0;
+  if (state_->spool->Send(state_->registry, sent, unreadable, error) != registry::Status::Ok) {
+    active_ = false;
+    return false;
+  }
+  if (unreadable > 0) {
+    error = std::to_string(unreadable) + " damaged line(s) of " + spool.string() +
+            " could not be sent (they are in the local journal)";
+  }
+  return true;
+}
+
+RegistryLink::Take RegistryLink::TakeAddress(int network, int from, int last, const RunIdentity& run,
+                                             const std::string& port, int& address, std::string& error) {
+  const std::lock_guard<std::mutex> guard(state_->mutex);
+  if (state_->lost) {
+    error = "the registry was lost earlier in this run";
+    return Take::Lost;
+  }
+  switch (state_->registry.TakeAddress(network, from, last, {run.runId, run.host, run.operatorName, port}, address,
+                                       error)) {
+    case registry::Status::Ok:
+      return Take::Ok;
+    case registry::Status::Exhausted:
+      return Take::Exhausted;
+    default:
+      state_->lost = true;
+      return Take::Lost;
+  }
+}
+
+void RegistryLink::Release(int network, int address, const RunIdentity& run) {
+  const std::lock_guard<std::mutex> guard(state_->mutex);
+  std::string ignored;
+  // Left taken when this fails: a gap in the plan, never a second modem.
+  if (!state_->lost) state_->registry.ReleaseAddress(network, address, run.runId, ignored);
+}
+
+bool RegistryLink::Record(const JournalEntry& entry, const RunIdentity& run, const std::string& time,
+                          std::string& error) {
+  registry::Line line;
+  line.runId = run.runId;
+  line.lineId = run.runId + ":" + std::to_string(++state_->sequence);
+  line.time = time;
+  line.host = run.host;
+  line.operatorName = run.operatorName;
+  line.port = entry.port;
+  line.adapter = entry.adapter;
+  line.operation = entry.operation;
+  line.oldAddress = entry.oldAddress;
+  line.oldNetwork = entry.oldNetwork;
+  line.newAddress = entry.newAddress;
+  line.newNetwork = entry.newNetwork;
+  line.firmware = entry.firmware;
+  line.footprint = entry.footprint;
+  line.result = entry.result;
+  line.message = entry.message;
+  const std::lock_guard<std::mutex> guard(state_->mutex);
+  if (!state_->lost) {
+    const registry::Status status = registry::RecordOrKeep(state_->registry, *state_->spool, line, error);
+    if (status == registry::Status::Ok) return true;
+    state_->lost = true;
+    if (status == registry::Status::Unreachable) return false;  // kept by RecordOrKeep
+  }
+  std::string reason;
+  if (!state_->spool->Keep(line, reason)) error += (error.empty() ? "" : "; ") + reason;
+  if (error.empty()) error = "the registry was lost earlier in this run";
+  return false;
+}
+
+bool RegistryLink::Init(std::string& description, std::string& error) {
+  description = state_->registry.Describe();
+  return state_->registry.Init(error) == registry::Status::Ok;
+}
+
+bool RegistryLink::Summary(std::vector<RunSummary>& runs, std::string& error) {
+  std::vector<registry::RunSummary> found;
+  if (state_->registry.Summary(found, error) != registry::Status::Ok) return false;
+  runs.clear();
+  for (const registry::RunSummary& r : found) {
+    RunSummary run;
+    run.runId = r.runId;
+    run.operatorName = r.operatorName;
+    run.host = r.host;
+    run.started = r.firstTime;
+    run.seconds = r.seconds < 0 ? 0 : r.seconds;
+    run.done = r.done;
+    run.failed = r.failed;
+    run.skipped = r.skipped;
+    run.lowestAddress = r.lowestAddress;
+    run.highestAddress = r.highestAddress;
+    runs.push_back(run);
+  }
+  return true;
+}
+
+#else
+
+namespace {
+constexpr const char* NotBuilt = "this vorsal-cli was built without the production registry (libpq)";
+}
+
+struct RegistryLink::State {};
+RegistryLink::RegistryLink() = default;
+RegistryLink::~RegistryLink() = default;
+// A registry named on a station without it must stop the batch, never be
+// passed over: the station would hand out addresses of its own.
+std::string RegistryLink::Target(const std::string& fromCommandLine) {
+  if (!fromCommandLine.empty()) return fromCommandLine;
+  const char* fromEnvironment = std::getenv("VORSAL_REGISTRY");
+  return fromEnvironment ? fromEnvironment : "";
+}
+bool RegistryLink::Open(const std::string&, const std::filesystem::path&, bool, int& sent, std::string& error) {
+  sent = 0;
+  error = NotBuilt;
+  return false;
+}
+RegistryLink::Take RegistryLink::TakeAddress(int, int, int, const RunIdentity&, const std::string&, int&,
+                                             std::string& error) {
+  error = NotBuilt;
+  return Take::Lost;
+}
+void RegistryLink::Release(int, int, const RunIdentity&) {}
+bool RegistryLink::Record(const JournalEntry&, const RunIdentity&, const std::string&, std::string& error) {
+  error = NotBuilt;
+  return false;
+}
+bool RegistryLink::Init(std::string&, std::string& error) {
+  error = NotBuilt;
+  return false;
+}
+bool RegistryLink::Summary(std::vector<RunSummary>&, std::string& error) {
+  error = NotBuilt;
+  return false;
+}
+
+#endif
+
+}  // namespace vorsal::cli

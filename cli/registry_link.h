@@ -1,0 +1,58 @@
+// vorsal-cli's side of the production registry that several stations share:
+// addresses for the batch, its journal lines, the registry's tables and its
+// summary of runs. Safe to use from the batch's port threads. Built without
+// libpq, every call fails saying so.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/journal.h"
+
+namespace vorsal::cli {
+
+class RegistryLink {
+ public:
+  RegistryLink();
+  ~RegistryLink();
+  RegistryLink(const RegistryLink&) = delete;
+  RegistryLink& operator=(const RegistryLink&) = delete;
+
+  // The connection string of --registry, else of VORSAL_REGISTRY; empty:
+  // no registry.
+  static std::string Target(const std::string& fromCommandLine);
+
+  // Connects. Unless `forInit`, checks the tables and first sends the lines
+  // kept in `spool` by a run that lost the registry; `sent` counts them.
+  bool Open(const std::string& target, const std::filesystem::path& spool, bool forInit, int& sent,
+            std::string& error);
+  bool Active() const { return active_; }
+  // Where lines wait while the registry cannot be reached.
+  std::filesystem::path SpoolFile() const { return spool_; }
+
+  enum class Take { Ok, Exhausted, Lost };
+  // The lowest free address of `network` from `from` on, taken for this run
+  // in the registry before any modem is written with it.
+  Take TakeAddress(int network, int from, int last, const RunIdentity& run, const std::string& port, int& address,
+                   std::string& error);
+  // Gives back an address the run took but no modem holds.
+  void Release(int network, int address, const RunIdentity& run);
+  // Stores the journal line (stamped `time`); when the registry cannot take
+  // it, keeps it for the next run and returns false.
+  bool Record(const JournalEntry& entry, const RunIdentity& run, const std::string& time, std::string& error);
+
+  // Creates or checks the tables; `description` names the database.
+  bool Init(std::string& description, std::string& error);
+  // Every run of every station, oldest first.
+  bool Summary(std::vector<RunSummary>& runs, std::string& error);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+  std::filesystem::path spool_;
+  bool active_ = false;
+};
+
+}  // namespace vorsal::cli

@@ -1,0 +1,358 @@
+#include "registry/registry.h"
+
+#include <libpq-fe.h>
+
+#include <cstdlib>
+#include <string_view>
+
+namespace vorsal::registry {
+
+namespace {
+
+// The class of advisory locks the registry takes: one per network while an
+// address is chosen, one for creating the schema.
+constexpr const char* LockClass = "7361";
+constexpr const char* SchemaLock = "0";
+
+const char* const CreateSchema = R"sql(
+CREATE TABLE IF NOT EXISTS vorsal_schema (version integer NOT NULL);
+CREATE TABLE IF NOT EXISTS vorsal_address (
+  network integer NOT NULL,
+  address integer NOT NULL,
+  run_id text NOT NULL,
+  host text NOT NULL,
+  operator text NOT NULL,
+  port text NOT NULL,
+  taken_at timestamptz NOT NULL DEFAULT now(),
+  PRIMARY KEY (network, address));
+CREATE TABLE IF NOT EXISTS vorsal_journal (
+  line_id text PRIMARY KEY,
+  run_id text NOT NULL,
+  time text NOT NULL,
+  host text NOT NULL,
+  operator text NOT NULL,
+  port text NOT NULL,
+  adapter text NOT NULL,
+  operation text NOT NULL,
+  old_address text NOT NULL,
+  old_network text NOT NULL,
+  new_address text NOT NULL,
+  new_network text NOT NULL,
+  firmware text NOT NULL,
+  footprint text NOT NULL,
+  result text NOT NULL,
+  message text NOT NULL,
+  received_at timestamptz NOT NULL DEFAULT now());
+CREATE INDEX IF NOT EXISTS vorsal_journal_run ON vorsal_journal (run_id);
+)sql";
+
+// The lowest address from $2 on that is not taken in network $1: $2 itself,
+// or the first address after a taken one whose successor is not taken. The
+// taken addresses are read in the order of the key and only up to the first
+// gap, whatever the planner knows of the table.
+const char* const FreeAddress = R"sql(
+SELECT CASE WHEN NOT EXISTS (SELECT 1 FROM vorsal_address WHERE network = $1 AND address = $2) THEN $2::integer
+ELSE (SELECT address + 1 FROM (
+        SELECT address, lead(address) OVER (ORDER BY address) AS next
+        FROM vorsal_address WHERE network = $1 AND address >= $2) taken
+      WHERE next IS DISTINCT FROM address + 1 ORDER BY address LIMIT 1)
+END)sql";
+
+const char* const InsertLine = R"sql(
+INSERT INTO vorsal_journal (line_id, run_id, time, host, operator, port, adapter, operation, old_address,
+  old_network, new_address, new_network, firmware, footprint, result, message)
+VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16)
+ON CONFLICT (line_id) DO NOTHING)sql";
+
+// Times that PostgreSQL reads as a moment; anything else counts as unknown
+// rather than failing the whole summary.
+const char* const RunSummaries = R"sql(
+WITH l AS (
+  SELECT run_id, host, operator, new_network, result, time, received_at,
+    CASE WHEN time ~ '^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d+)?(Z|[+-]\d\d(:?\d\d)?)$' THEN time::timestamptz END AS at,
+    CASE WHEN result = 'ok' AND new_address ~ '^\d{1,9}$' THEN new_address::integer END AS address
+  FROM vorsal_journal)
+SELECT run_id, min(host), min(operator), string_agg(DISTINCT new_network, ' ' ORDER BY new_network),
+  min(time), max(time), extract(epoch FROM max(at) - min(at))::bigint,
+  count(*), count(*) FILTER (WHERE result = 'ok'), count(*) FILTER (WHERE result NOT IN ('ok', 'skipped')),
+  count(*) FILTER (WHERE result = 'skipped'),
+  min(address), max(address)
+FROM l GROUP BY run_id ORDER BY min(received_at), run_id)sql";
+
+bool IsConnectionLoss(const PGresult* result) {
+  const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  if (state == nullptr) return true;  // libpq's own failure: the connection
+  const std::string_view code(state);
+  // connection exceptions, and the server shutting down or starting up
+  return code.starts_with("08") || code == "57P01" || code == "57P02" || code == "57P03";
+}
+
+// libpq's message on one line: its continuation lines joined by spaces.
+std::string Trimmed(const char* text) {
+  std::string message;
+  for (const char* c = text ? text : ""; *c != '\0'; ++c) {
+    const bool space = *c == '\n' || *c == '\t';
+    if (!space) message += *c;
+    else if (!message.empty() && message.back() != ' ') message += ' ';
+  }
+  while (!message.empty() && message.back() == ' ') message.pop_back();
+  return message;
+}
+
+}  // namespace
+
+struct Registry::Connection {
+  PGconn* conn = nullptr;
+  ~Connection() {
+    if (conn) PQfinish(conn);
+  }
+
+  // One command's result, cleared when it goes.
+  struct Result {
+    PGresult* result = nullptr;
+    ~Result() {
+      if (result) PQclear(result);
+    }
+    int Rows() const { return PQntuples(result); }
+    bool IsNull(int row, int column) const { return PQgetisnull(result, row, column); }
+    std::string Text(int row, int column) const { return PQgetvalue(result, row, column); }
+    long long Number(int row, int column) const {
+      return IsNull(row, column) ? -1 : std::strtoll(PQgetvalue(result, row, column), nullptr, 10);
+    }
+  };
+
+  Status Fail(const PGresult* result, const std::string& what, std::string& error) {
+    const bool lost = PQstatus(conn) != CONNECTION_OK || IsConnectionLoss(result);
+    const char* message = result ? PQresultErrorMessage(result) : nullptr;
+    if (message == nullptr || *message == '\0') message = PQerrorMessage(conn);
+    error = what + ": " + Trimmed(message);
+    if (!lost && PQtransactionStatus(conn) == PQTRANS_INERROR) PQclear(PQexec(conn, "ROLLBACK"));
+    return lost ? Status::Unreachable : Status::Failed;
+  }
+
+  Status Run(const std::string& what, const char* sql, const std::vector<std::string>& params, Result& out,
+             std::string& error) {
+    std::vector<const char*> values;
+    values.reserve(params.size());
+    for (const std::string& p : params) values.push_back(p.c_str());
+    if (out.result) PQclear(out.result);
+    // Without parameters the text may hold several commands (the schema).
+    out.result = values.empty() ? PQexec(conn, sql)
+                                : PQexecParams(conn, sql, static_cast<int>(values.size()), nullptr, values.data(),
+                                               nullptr, nullptr, 0);
+    const ExecStatusType status = out.result ? PQresultStatus(out.result) : PGRES_FATAL_ERROR;
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return Status::Ok;
+    return Fail(out.result, what, error);
+  }
+
+  Status Run(const std::string& what, const char* sql, const std::vector<std::string>& params, std::string& error) {
+    Result ignored;
+    return Run(what, sql, params, ignored, error);
+  }
+
+  // Runs `body` between BEGIN and COMMIT; whatever fails rolls back.
+  template <typename Body>
+  Status Transaction(const std::string& what, Body body, std::string& error) {
+    Status status = Run(what, "BEGIN", {}, error);
+    if (status == Status::Ok) status = body();
+    if (status == Status::Ok) return Run(what, "COMMIT", {}, error);
+    if (PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) != PQTRANS_IDLE) {
+      PQclear(PQexec(conn, "ROLLBACK"));
+    }
+    return status;
+  }
+};
+
+std::string RegistryTarget(const std::string& fromCommandLine) {
+  if (!fromCommandLine.empty()) return fromCommandLine;
+  const char* fromEnvironment = std::getenv("VORSAL_REGISTRY");
+  return fromEnvironment ? fromEnvironment : "";
+}
+
+Registry::Registry() = default;
+Registry::~Registry() = default;
+
+bool Registry::Connected() const { return connection_ && PQstatus(connection_->conn) == CONNECTION_OK; }
+
+std::string Registry::Describe() const {
+  if (!connection_) return "no registry";
+  PGconn* conn = connection_->conn;
+  const char* host = PQhost(conn);
+  return std::string("database ") + PQdb(conn) + " on " + (host && *host ? host : "the local server") + " as " +
+         PQuser(conn);
+}
+
+Status Registry::Connect(const std::string& target, std::string& error, bool forInit) {
+  target_ = target;
+  connection_ = std::make_unique<Connection>();
+  // Defaults that the target may override: a dead server or network is
+  // noticed within seconds rather than when the system gives up.
+  const char* keys[] = {"connect_timeout", "keepalives_idle", "keepalives_interval", "keepalives_count",
+                        "tcp_user_timeout", "application_name", "dbname", nullptr};
+  const char* values[] = {"5", "5", "2", "3", "10000", "vorsal-cli", target.c_str(), nullptr};
+  connection_->conn = PQconnectdbParams(keys, values, 1);
+  if (connection_->conn == nullptr) {
+    error = "cannot reach the registry: out of memory";
+    return Status::Unreachable;
+  }
+  // The server's notices (a table already there, a shutdown under way) are
+  // not the operator's business; failures come back as errors.
+  PQsetNoticeProcessor(connection_->conn, [](void*, const char*) {}, nullptr);
+  if (PQstatus(connection_->conn) != CONNECTION_OK) {
+    error = "cannot reach the registry: " + Trimmed(PQerrorMessage(connection_->conn));
+    // A refused password or a missing database is not cured by waiting.
+    const bool reachable = PQconnectionNeedsPassword(connection_->conn) || PQconnectionUsedPassword(connection_->conn);
+    return reachable ? Status::Failed : Status::Unreachable;
+  }
+  if (forInit) return Status::Ok;
+  return CheckSchema(error);
+}
+
+Status Registry::Reconnect(std::string& error) {
+  if (!connection_) return Connect(target_, error);
+  PQreset(connection_->conn);
+  if (PQstatus(connection_->conn) != CONNECTION_OK) {
+    error = "cannot reach the registry: " + Trimmed(PQerrorMessage(connection_->conn));
+    return Status::Unreachable;
+  }
+  return CheckSchema(error);
+}
+
+Status Registry::CheckSchema(std::string& error) {
+  Connection::Result result;
+  const Status status = connection_->Run("cannot read the registry's schema",
+                                         "SELECT max(version) FROM vorsal_schema", {}, result, error);
+  if (status == Status::Ok && !result.IsNull(0, 0) && result.Number(0, 0) == SchemaVersion) return Status::Ok;
+  if (status == Status::Unreachable) return status;
+  if (status == Status::Ok && !result.IsNull(0, 0) && result.Number(0, 0) > SchemaVersion) {
+    error = "the registry's tables are of version " + result.Text(0, 0) + ", newer than this program's (" +
+            std::to_string(SchemaVersion) + "): update vorsal-cli";
+  } else {
+    const std::string reason = error.empty() ? "" : " (" + error + ")";
+    error = "the registry " + Describe() + " has no tables of this program" + reason +
+            ": create them with `vorsal-cli registry init`";
+  }
+  return Status::Failed;
+}
+
+Status Registry::Init(std::string& error) {
+  if (!Connected()) {
+    error = "not connected to the registry";
+    return Status::Unreachable;
+  }
+  Connection& c = *connection_;
+  const Status status = c.Transaction("cannot create the registry's tables", [&] {
+    Status s = c.Run("cannot create the registry's tables", "SELECT pg_advisory_xact_lock($1::int, $2::int)",
+                     {LockClass, SchemaLock}, error);
+    if (s == Status::Ok) s = c.Run("cannot create the registry's tables", CreateSchema, {}, error);
+    Connection::Result version;
+    if (s == Status::Ok) {
+      s = c.Run("cannot read the registry's schema", "SELECT max(version) FROM vorsal_schema", {}, version, error);
+    }
+    if (s == Status::Ok && version.IsNull(0, 0)) {
+      s = c.Run("cannot record the schema's version", "INSERT INTO vorsal_schema (version) VALUES ($1::int)",
+                {std::to_string(SchemaVersion)}, error);
+    }
+    return s;
+  }, error);
+  if (status != Status::Ok) return status;
+  return CheckSchema(error);
+}
+
+Status Registry::TakeAddress(int network, int from, int last, const Claim& claim, int& address, std::string& error) {
+  if (!Connected()) {
+    error = "the registry cannot be reached";
+    return Status::Unreachable;
+  }
+  Connection& c = *connection_;
+  const std::string what = "cannot take an address from the registry";
+  const std::string net = std::to_string(network);
+  int taken = -1;
+  const Status status = c.Transaction(what, [&] {
+    // One chooser per network at a time, on every station: the choice and
+    // the insert below are one step for everyone else.
+    Status s = c.Run(what, "SELECT pg_advisory_xact_lock($1::int, $2::int)", {LockClass, net}, error);
+    Connection::Result free;
+    if (s == Status::Ok) s = c.Run(what, FreeAddress, {net, std::to_string(from)}, free, error);
+    if (s != Status::Ok) return s;
+    if (free.IsNull(0, 0) || free.Number(0, 0) > last) {
+      error = "no address is left in network " + net + " from " + std::to_string(from) + " to " +
+              std::to_string(last);
+      return Status::Exhausted;
+    }
+    taken = static_cast<int>(free.Number(0, 0));
+    return c.Run(what,
+                 "INSERT INTO vorsal_address (network, address, run_id, host, operator, port) "
+                 "VALUES ($1, $2, $3, $4, $5, $6)",
+                 {net, std::to_string(taken), claim.runId, claim.host, claim.operatorName, claim.port}, error);
+  }, error);
+  if (status == Status::Ok) address = taken;
+  return status;
+}
+
+Status Registry::ReleaseAddress(int network, int address, const std::string& runId, std::string& error) {
+  if (!Connected()) {
+    error = "the registry cannot be reached";
+    return Status::Unreachable;
+  }
+  return connection_->Run("cannot give an address back to the registry",
+                          "DELETE FROM vorsal_address WHERE network = $1 AND address = $2 AND run_id = $3",
+                          {std::to_string(network), std::to_string(address), runId}, error);
+}
+
+Status Registry::Record(const std::vector<Line>& lines, int& added, std::string& error) {
+  added = 0;
+  if (!Connected()) {
+    error = "the registry cannot be reached";
+    return Status::Unreachable;
+  }
+  Connection& c = *connection_;
+  const std::string what = "cannot write the journal into the registry";
+  int stored = 0;
+  const Status status = c.Transaction(what, [&] {
+    for (const Line& l : lines) {
+      Connection::Result result;
+      const Status s = c.Run(what, InsertLine,
+                             {l.lineId, l.runId, l.time, l.host, l.operatorName, l.port, l.adapter, l.operation,
+                              l.oldAddress, l.oldNetwork, l.newAddress, l.newNetwork, l.firmware, l.footprint,
+                              l.result, l.message},
+                             result, error);
+      if (s != Status::Ok) return s;
+      stored += std::atoi(PQcmdTuples(result.result));
+    }
+    return Status::Ok;
+  }, error);
+  if (status == Status::Ok) added = stored;
+  return status;
+}
+
+Status Registry::Summary(std::vector<RunSummary>& runs, std::string& error) {
+  runs.clear();
+  if (!Connected()) {
+    error = "the registry cannot be reached";
+    return Status::Unreachable;
+  }
+  Connection::Result result;
+  const Status status = connection_->Run("cannot read the registry's journal", RunSummaries, {}, result, error);
+  if (status != Status::Ok) return status;
+  for (int row = 0; row < result.Rows(); ++row) {
+    RunSummary run;
+    run.runId = result.Text(row, 0);
+    run.host = result.Text(row, 1);
+    run.operatorName = result.Text(row, 2);
+    run.network = result.Text(row, 3);
+    run.firstTime = result.Text(row, 4);
+    run.lastTime = result.Text(row, 5);
+    run.seconds = result.Number(row, 6);
+    run.lines = static_cast<int>(result.Number(row, 7));
+    run.done = static_cast<int>(result.Number(row, 8));
+    run.failed = static_cast<int>(result.Number(row, 9));
+    run.skipped = static_cast<int>(result.Number(row, 10));
+    run.lowestAddress = static_cast<int>(result.Number(row, 11));
+    run.highestAddress = static_cast<int>(result.Number(row, 12));
+    runs.push_back(run);
+  }
+  return Status::Ok;
+}
+
+}  // namespace vorsal::registry

@@ -1,0 +1,117 @@
+// The production registry: one PostgreSQL database shared by every station
+// that configures modems of the same networks. It hands out addresses, each
+// in its own transaction, so that no two modems anywhere receive the same
+// address of a network, and it keeps every station's journal lines (with
+// footprints, never key names) for a summary across stations.
+//
+// The connection is a libpq connection string or URI; passwords come from
+// libpq's own places (~/.pgpass, PGPASSWORD, the service file), so the
+// program never stores or prints one.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vorsal::registry {
+
+// The version of the tables this program reads and writes.
+constexpr int SchemaVersion = 1;
+
+// The connection string from the command line, else from the environment
+// variable VORSAL_REGISTRY; empty when neither gives one.
+std::string RegistryTarget(const std::string& fromCommandLine);
+
+// Who takes an address: the run and the station it runs on.
+struct Claim {
+  std::string runId;
+  std::string host;
+  std::string operatorName;
+  std::string port;
+};
+
+// One journal line, the same fields as a line of the local journal. The
+// line id (run id and the line's sequence in the run) makes sending a line
+// again harmless: the registry keeps the first copy.
+struct Line {
+  std::string lineId;
+  std::string runId;
+  std::string time;  // ISO 8601 with offset
+  std::string host;
+  std::string operatorName;
+  std::string port;
+  std::string adapter;
+  std::string operation;
+  std::string oldAddress, oldNetwork;
+  std::string newAddress, newNetwork;
+  std::string firmware;
+  std::string footprint;
+  std::string result;  // ok, failed, refused, interrupted, ...
+  std::string message;
+};
+
+// One run as the registry saw it, across its lines.
+struct RunSummary {
+  std::string runId;
+  std::string host;
+  std::string operatorName;
+  std::string network;
+  std::string firstTime, lastTime;
+  long long seconds = -1;  // from the first line to the last; -1 when the times cannot be read
+  int lines = 0;
+  int done = 0;    // lines with result "ok"
+  int skipped = 0;  // lines with result "skipped"
+  int failed = 0;   // every other result
+  int lowestAddress = -1, highestAddress = -1;  // of the lines with result "ok"; -1 when none
+};
+
+enum class Status {
+  Ok,
+  Exhausted,    // no free address is left in the range asked for
+  Unreachable,  // the server cannot be reached (or went away): nothing was taken
+  Failed,       // the server refused (no schema, a newer schema, no permission, ...)
+};
+
+class Registry {
+ public:
+  Registry();
+  ~Registry();
+  Registry(const Registry&) = delete;
+  Registry& operator=(const Registry&) = delete;
+
+  // Connects. Unless `forInit`, the schema must be there and of this
+  // program's version.
+  Status Connect(const std::string& target, std::string& error, bool forInit = false);
+  // Connects again after the server went away, and checks the schema.
+  Status Reconnect(std::string& error);
+  bool Connected() const;
+  // "database NAME on HOST as USER", never the password.
+  std::string Describe() const;
+
+  // Creates the tables when they are missing and records their version;
+  // checks the version when they are there. Safe to run from several
+  // stations at once.
+  Status Init(std::string& error);
+
+  // Takes the lowest address in [from, last] of `network` that no one has
+  // taken, in one transaction: once this returns Ok the address is this
+  // claim's, and no other call anywhere gets it.
+  Status TakeAddress(int network, int from, int last, const Claim& claim, int& address, std::string& error);
+  // Gives back an address this run took but did not write into a modem.
+  Status ReleaseAddress(int network, int address, const std::string& runId, std::string& error);
+
+  // Stores the lines in one transaction; a line whose id is already there
+  // is left as it is. `added` counts the lines stored now.
+  Status Record(const std::vector<Line>& lines, int& added, std::string& error);
+
+  // Every run, oldest first.
+  Status Summary(std::vector<RunSummary>& runs, std::string& error);
+
+ private:
+  struct Connection;
+  Status CheckSchema(std::string& error);
+  std::unique_ptr<Connection> connection_;
+  std::string target_;
+};
+
+}  // namespace vorsal::registry

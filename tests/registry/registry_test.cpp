@@ -1,0 +1,263 @@
+#include "registry/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "platform/files.h"
+#include "registry/spool.h"
+#include "support/postgres_server.h"
+#include "support/temp_files.h"
+#include "tests/cli/cli_fixture.h"
+
+namespace vorsal::registry {
+namespace {
+
+Line MakeLine(const std::string& runId, int seq, const std::string& address, const std::string& result) {
+  Line l;
+  l.lineId = runId + ":" + std::to_string(seq);
+  l.runId = runId;
+  l.time = "2026-12-07T10:00:0" + std::to_string(seq) + "+03:00";
+  l.host = "station-1";
+  l.operatorName = "ivanov";
+  l.port = "ttyUSB0";
+  l.operation = "batch";
+  l.newAddress = address;
+  l.newNetwork = "3";
+  l.footprint = "A1B2C3";
+  l.result = result;
+  return l;
+}
+
+TEST(RegistrySpool, LinesComeBackFieldForFieldAndACutLineIsLeftOut) {
+  Line odd = MakeLine("run\t1", 1, "7", "failed");
+  odd.message = "no reply\r\nretry \\ later, \"port\"";
+  odd.operatorName = "Иванов";
+  const std::string text = EncodeLine(odd) + EncodeLine(MakeLine("r", 2, "8", "ok"));
+  int unreadable = -1;
+  const auto lines = DecodeLines(text + "r:3\tr\tcut", unreadable);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(unreadable, 1);
+  EXPECT_EQ(lines[0].message, odd.message);
+  EXPECT_EQ(lines[0].operatorName, odd.operatorName);
+  EXPECT_EQ(lines[0].lineId, "run\t1:1");
+  EXPECT_EQ(lines[1].newAddress, "8");
+}
+
+class RegistryServer : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    server_ = std::make_unique<test::PostgresServer>();
+    if (!server_->Start(problem_)) server_.reset();
+  }
+  static void TearDownTestSuite() { server_.reset(); }
+
+  void SetUp() override {
+    if (!server_ && test::PostgresServer::BinDir().empty()) GTEST_SKIP() << problem_;
+    ASSERT_TRUE(server_) << problem_;
+    database_ = "t" + std::to_string(++databases_);
+    ASSERT_TRUE(server_->CreateDatabase(database_));
+  }
+  std::string Target() const { return server_->ConnectionString(database_); }
+
+  std::unique_ptr<Registry> Ready() {
+    auto registry = std::make_unique<Registry>();
+    std::string error;
+    EXPECT_EQ(registry->Connect(Target(), error), Status::Ok) << error;
+    return registry;
+  }
+
+  static inline std::unique_ptr<test::PostgresServer> server_;
+  static inline std::string problem_;
+  static inline int databases_ = 0;
+  std::string database_;
+};
+
+TEST_F(RegistryServer, SchemaIsCreatedOnceAndAnUnknownOneIsRefused) {
+  Registry registry;
+  std::string error;
+  EXPECT_EQ(registry.Connect(Target(), error), Status::Failed);
+  EXPECT_NE(error.find("vorsal-cli registry init"), std::string::npos) << error;
+  ASSERT_EQ(registry.Connect(Target(), error, true), Status::Ok) << error;
+  ASSERT_EQ(registry.Init(error), Status::Ok) << error;
+  ASSERT_EQ(registry.Init(error), Status::Ok) << error;
+  ASSERT_TRUE(server_->Sql(database_, "SELECT 1 / (count(*) = 1)::int FROM vorsal_schema"));
+  ASSERT_TRUE(server_->Sql(database_, "UPDATE vorsal_schema SET version = 2"));
+  EXPECT_EQ(registry.Connect(Target(), error), Status::Failed);
+  EXPECT_NE(error.find("newer"), std::string::npos) << error;
+}
+
+TEST_F(RegistryServer, StationsRacingThroughOneNetworkNeverShareAnAddress) {
+  std::string error;
+  { Registry r; r.Connect(Target(), error, true); ASSERT_EQ(r.Init(error), Status::Ok) << error; }
+  constexpr int Stations = 4, PerStation = 15;
+  std::vector<std::vector<int>> taken(Stations);
+  std::vector<std::thread> threads;
+  for (int s = 0; s < Stations; ++s) {
+    threads.emplace_back([&, s] {
+      auto registry = Ready();
+      std::string e;
+      for (int i = 0; i < PerStation; ++i) {
+        int address = -1;
+        if (registry->TakeAddress(3, 1, 4095, {"run" + std::to_string(s), "host", "op", "p"}, address, e) ==
+            Status::Ok) {
+          taken[s].push_back(address);
+        }
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  std::set<int> all;
+  for (const auto& station : taken) all.insert(station.begin(), station.end());
+  ASSERT_EQ(all.size(), std::size_t{Stations * PerStation});
+  EXPECT_EQ(*all.begin(), 1);
+  EXPECT_EQ(*all.rbegin(), Stations * PerStation);
+
+  // The range is used up; only an address its own run gives back is free again.
+  auto registry = Ready();
+  int address = -1;
+  EXPECT_EQ(registry->TakeAddress(3, 1, Stations * PerStation, {"x", "h", "o", "p"}, address, error),
+            Status::Exhausted);
+  const int given = taken[1][3];
+  ASSERT_EQ(registry->ReleaseAddress(3, given, "run0", error), Status::Ok);
+  EXPECT_EQ(registry->TakeAddress(3, 1, 4095, {"x", "h", "o", "p"}, address, error), Status::Ok);
+  EXPECT_EQ(address, Stations * PerStation + 1);
+  ASSERT_EQ(registry->ReleaseAddress(3, given, "run1", error), Status::Ok);
+  EXPECT_EQ(registry->TakeAddress(3, 1, 4095, {"x", "h", "o", "p"}, address, error), Status::Ok);
+  EXPECT_EQ(address, given);
+}
+
+TEST_F(RegistryServer, ServerLostMidRunLosesNoLineAndStoresNoneTwice) {
+  std::string error;
+  { Registry r; r.Connect(Target(), error, true); ASSERT_EQ(r.Init(error), Status::Ok) << error; }
+  test::TempDir dir;
+  Spool spool(dir / "registry-pending");
+  auto registry = Ready();
+  int address = -1;
+  ASSERT_EQ(registry->TakeAddress(3, 1, 4095, {"r", "h", "o", "p"}, address, error), Status::Ok);
+  ASSERT_EQ(RecordOrKeep(*registry, spool, MakeLine("r", 1, "1", "ok"), error), Status::Ok) << error;
+
+  ASSERT_TRUE(server_->Stop());
+  EXPECT_EQ(registry->TakeAddress(3, 1, 4095, {"r", "h", "o", "p"}, address, error), Status::Unreachable);
+  EXPECT_EQ(address, 1);
+  EXPECT_EQ(RecordOrKeep(*registry, spool, MakeLine("r", 2, "", "failed"), error), Status::Unreachable);
+  EXPECT_EQ(RecordOrKeep(*registry, spool, MakeLine("r", 3, "", "interrupted"), error), Status::Unreachable);
+  EXPECT_EQ(platform::FileMode(spool.File()) & 077, 0u) << "kept lines are for this user alone";
+  EXPECT_EQ(registry->Reconnect(error), Status::Unreachable);
+  ASSERT_TRUE(server_->Resume());
+
+  ASSERT_EQ(registry->Reconnect(error), Status::Ok) << error;
+  ASSERT_EQ(registry->TakeAddress(3, 1, 4095, {"r", "h", "o", "p"}, address, error), Status::Ok);
+  EXPECT_EQ(address, 2);
+  ASSERT_EQ(RecordOrKeep(*registry, spool, MakeLine("r", 4, "2", "ok"), error), Status::Ok) << error;
+  // A crash between sending and forgetting sends the kept lines again.
+  ASSERT_TRUE(spool.Keep(MakeLine("r", 2, "", "failed"), error));
+  int sent = 0, unreadable = 0;
+  ASSERT_EQ(spool.Send(*registry, sent, unreadable, error), Status::Ok);
+  EXPECT_EQ(sent, 1);
+
+  std::vector<RunSummary> runs;
+  ASSERT_EQ(registry->Summary(runs, error), Status::Ok) << error;
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].lines, 4);
+  EXPECT_EQ(runs[0].done, 2);
+  EXPECT_EQ(runs[0].failed, 2);
+  EXPECT_EQ(runs[0].lowestAddress, 1);
+  EXPECT_EQ(runs[0].highestAddress, 2);
+  EXPECT_EQ(runs[0].seconds, 3);
+}
+
+// vorsal-cli's batch as stations run it: simulated adapters, the program
+// itself, the registry in between.
+class RegistryBatch : public RegistryServer {
+ protected:
+  void SetUp() override {
+    RegistryServer::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ASSERT_EQ(Cli({"registry", "init", "--registry", Target()}).first, 0);
+  }
+  // Commands that journal get the station's journal and the registry.
+  std::unique_ptr<testing::CliProcess> Start(std::vector<std::string> args, const std::string& station) {
+    if (args.back() != "read") {
+      args.insert(args.end(), {"--journal", (dir / (station + ".csv")).string(), "--registry", Target()});
+    }
+    return std::make_unique<testing::CliProcess>(VORSAL_CLI_EXE, args, std::vector<std::string>{},
+                                                 dir / (station + ".out"), dir / (station + ".err"));
+  }
+  std::pair<int, std::string> Cli(std::vector<std::string> args, const std::string& station = "tool") {
+    auto process = Start(std::move(args), station);
+    const int status = process->Wait();
+    return {status, process->Out() + process->Err()};
+  }
+  void Modem(SimProcess& sim, const std::string& name) {
+    ASSERT_TRUE(sim.Start(VORSAL_SIM_EXE, {"--link", (dir / name).string()})) << sim.Error();
+  }
+  std::string Address(const std::string& name) {
+    const std::string out = Cli({"-p", (dir / name).string(), "read"}).second;
+    return out.substr(0, out.find('\n') + 1);
+  }
+  test::TempDir dir;
+};
+
+// Two stations with two adapters each, all starting at address 1: twenty
+// factory-default modems, five on each adapter in turn.
+TEST_F(RegistryBatch, TwoStationsWithTwoAdaptersEachGiveTwentyModemsTwentyAddresses) {
+  constexpr int Ports = 4, PerPort = 5;
+  std::array<SimProcess, Ports> sims;
+  const auto port = [&](int i) { return (dir / ("m" + std::to_string(i))).string(); };
+  for (int i = 0; i < Ports; ++i) Modem(sims[i], "m" + std::to_string(i));
+  std::vector<std::unique_ptr<testing::CliProcess>> stations;
+  for (int first : {0, 2}) {
+    stations.push_back(Start({"-p", port(first), "-p", port(first + 1), "batch", "--start", "1", "--network",
+                              "working", "--count", std::to_string(2 * PerPort)},
+                             first == 0 ? "a" : "b"));
+  }
+  for (int modem = 1; modem < PerPort; ++modem) {
+    for (int i = 0; i < Ports; ++i) {
+      const testing::CliProcess& station = *stations[i / 2];
+      const std::string done = port(i) + ": address ";
+      for (int tries = 0; tries < 3000; ++tries) {
+        const std::string out = station.Out();
+        int found = 0;
+        for (auto at = out.find(done); at != std::string::npos; at = out.find(done, at + 1)) ++found;
+        if (found >= modem) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      sims[i].Stop();  // the modem is disconnected, a new one comes
+      Modem(sims[i], "m" + std::to_string(i));
+    }
+  }
+  for (auto& station : stations) EXPECT_EQ(station->Wait(), 0) << station->Out() << station->Err();
+  EXPECT_TRUE(server_->Sql(database_, "SELECT 1 / (count(DISTINCT new_address) = 20 AND count(*) = 20 AND "
+                                      "max(new_address::int) = 20)::int FROM vorsal_journal WHERE result = 'ok'"));
+  const auto summary = Cli({"journal"});
+  EXPECT_EQ(std::count(summary.second.begin(), summary.second.end(), '\n'), 2) << summary.second;
+  EXPECT_NE(summary.second.find("done 10, failed 0, skipped 0, addresses "), std::string::npos) << summary.second;
+}
+
+TEST_F(RegistryBatch, ServerLostMidBatchWritesNoUnregisteredAddressAndLosesNoLine) {
+  SimProcess sim;
+  Modem(sim, "m");
+  auto batch = Start({"-p", (dir / "m").string(), "batch", "--start", "7", "--network", "working"}, "a");
+  ASSERT_TRUE(batch->AwaitOutput("address 7 working (was 1 service")) << batch->Err();
+  sim.Stop();
+  ASSERT_TRUE(server_->Stop());
+  Modem(sim, "m");
+  EXPECT_EQ(batch->Wait(), 6) << batch->Err();
+  EXPECT_NE(batch->Err().find("the registry cannot be reached: the batch stops"), std::string::npos) << batch->Err();
+  EXPECT_EQ(Address("m"), "address: 1\n");
+  ASSERT_TRUE(server_->Resume());
+  for (int run = 0; run < 2; ++run) {
+    const auto summary = Cli({"journal"}, "a");
+    EXPECT_EQ(summary.second.find("sent") != std::string::npos, run == 0) << summary.second;
+    EXPECT_NE(summary.second.find("done 1, failed 1, skipped 0, addresses 7-7"), std::string::npos) << summary.second;
+  }
+}
+
+}  // namespace
+}  // namespace vorsal::registry
