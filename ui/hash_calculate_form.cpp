@@ -5,7 +5,7 @@
 #include "keys/hex_utils.h"
 #include "keys/key_derivation.h"
 #include "ui/main_form.h"
-#include "ui/texts.h"
+#include "window/texts.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -91,24 +91,8 @@ void TFormHashCalculate::TimerStartTimer() {
   }
   Sleep(PauseMs);
 
-  switch (obtainer_->Store()) {
-    case KeyStoring::NotStorable:
-      // The key goes to the modem but not into Keys.ini.
-      FormMain->ShowError(QString::fromUtf8(texts::KeyNameNotStored));
-      break;
-    case KeyStoring::Failed:
-      // The user asked for the key in the modem: a cache that cannot be kept
-      // stops nothing.
-      FormMain->ShowError(QString::fromUtf8(texts::KeyNotCached) + "\n\n" +
-                          QString::fromStdString(obtainer_->StoreError()));
-      break;
-    case KeyStoring::Stored:
-    case KeyStoring::KeptOther:
-      FormMain->ComboBoxKey->addItem(QString::fromStdString(Cp1251ToUtf8(obtainer_->KeyName())));
-      break;
-    case KeyStoring::NotTried:
-      break;
-  }
+  const KeyStoring stored = obtainer_->Store();
+  FormMain->Model.KeyStored(stored, obtainer_->KeyName(), obtainer_->StoreError());
   done(ModalResultOk);
 }
 

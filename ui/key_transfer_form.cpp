@@ -5,7 +5,7 @@
 #include "protocol/key_transfer.h"
 #include "ui/controls.h"
 #include "ui/main_form.h"
-#include "ui/texts.h"
+#include "window/texts.h"
 
 #include <QCoreApplication>
 #include <QProgressBar>

@@ -1,0 +1,254 @@
+// The main window's rules without a toolkit: what each reply shows, what a
+// command clears before its request leaves, the address write's words and
+// its refusal, auto-increment within bounds, and the port failure texts.
+#include "support/fake_exchange_view.h"
+#include "support/pty_pair.h"
+#include "support/temp_files.h"
+#include "window/main_window_model.h"
+#include "window/port_failure.h"
+#include "window/texts.h"
+
+#include <grp.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+
+#include <gtest/gtest.h>
+
+namespace vorsal::testing {
+namespace {
+
+// Draws into plain fields; the new-address input keeps its value within its
+// bounds as a spin edit does.
+struct FakeSurface : WindowSurface {
+  std::map<WindowDisplay, std::string> displays;
+  bool service = false, working = false;
+  std::map<StatusPanel, std::string> status;
+  std::map<WindowPanel, bool> shown;
+  int clientHeight = 0;
+  std::string keyText;
+  int minimum = 0, maximum = 4095, value = 0;
+  int network = 0;
+  bool autoInc = false;
+  std::vector<std::string> errors, details;
+  std::vector<int> sleeps;
+
+  void SetTitle(std::string_view) override {}
+  void SetPanelVisible(WindowPanel panel, bool visible) override { shown[panel] = visible; }
+  int PanelHeight(WindowPanel panel) const override {
+    static const std::map<WindowPanel, int> heights{{WindowPanel::Tools, 32},  {WindowPanel::Top, 116},
+                                                    {WindowPanel::Middle, 116}, {WindowPanel::Bottom, 97},
+                                                    {WindowPanel::ProgressBar, 9}, {WindowPanel::StatusBar, 19}};
+    return heights.at(panel);
+  }
+  void SetClientHeight(int height) override { clientHeight = height; }
+  void SetDisplayText(WindowDisplay display, std::string_view text) override { displays[display] = text; }
+  void SetNetworkBoxes(bool s, bool w) override { service = s, working = w; }
+  void SetStatusText(StatusPanel panel, std::string_view text) override { status[panel] = text; }
+  void SetGaugeMaximum(int) override {}
+  void SetGaugeProgress(int) override {}
+  void SetGaugeColors(GaugeColor, GaugeColor) override {}
+  void SetGaugeTimerEnabled(bool) override {}
+  void SetPortList(const std::vector<std::string>&, int) override {}
+  void ClearPortSelection() override {}
+  void SetKeyList(const std::vector<std::string>&) override {}
+  void AddKeyName(std::string_view) override {}
+  void SetKeyText(std::string_view text) override { keyText = text; }
+  void ClearKeyBox() override { keyText.clear(); }
+  void SetNewAddressRange(int min, int max) override {
+    minimum = min, maximum = max;
+    value = std::clamp(value, min, max);
+  }
+  void SetNewAddress(int v) override { value = std::clamp(v, minimum, maximum); }
+  std::string KeyText() const override { return keyText; }
+  std::string NewAddressText() const override { return std::to_string(value); }
+  int NewNetworkIndex() const override { return network; }
+  bool AutoIncrement() const override { return autoInc; }
+  void ShowError(std::string_view text, std::string_view detail) override {
+    errors.emplace_back(text);
+    details.emplace_back(detail);
+  }
+  void SetBusyCursor(bool) override {}
+  void Sleep(int ms) override { sleeps.push_back(ms); }
+  bool OpenDocument(const std::string&) override { return true; }
+  void DiscardPendingKeys() override {}
+  void Post(std::function<void()> call) override { call(); }
+  bool KeyDialogsReady() const override { return false; }
+  bool KeyDialogOpen() const override { return false; }
+  bool RunKeyComputation() override { return false; }
+  void RunKeyTransfer() override {}
+
+  // Firmware, address, footprint, key box, then the network boxes as 0/1.
+  std::string Displays() {
+    return displays[WindowDisplay::Version] + "|" + displays[WindowDisplay::Address] + "|" +
+           displays[WindowDisplay::Footprint] + "|" + keyText + "|" + (service ? "1" : "0") + (working ? "1" : "0");
+  }
+};
+
+const std::string ClearedDisplays = "****|****|****||00";
+
+// The model, noting the displays whenever a frame is written to the port.
+class WatchedModel : public MainWindowModel {
+ public:
+  WatchedModel(FakeSurface& surface, TComPort& port)
+      : MainWindowModel(surface, port, [] { return std::vector<std::string>{}; }), surface_(surface) {}
+  int Write(const std::uint8_t* buffer, int count) override {
+    displaysAtWrite.push_back(surface_.Displays());
+    return MainWindowModel::Write(buffer, count);
+  }
+  std::vector<std::string> displaysAtWrite;
+
+ private:
+  FakeSurface& surface_;
+};
+
+class MainWindowModelTest : public ::testing::Test {
+ protected:
+  void SetUp() override { model.Create(); }
+  void OpenLine() {
+    model.PortSelected(line.SlavePath());
+    ASSERT_TRUE(port.Connected());
+  }
+
+  TComPort port;
+  test::PtyPair line;
+  FakeSurface surface;
+  WatchedModel model{surface, port};
+};
+
+TEST_F(MainWindowModelTest, ParametersShowVersionPlatformNetworkAndKeyPanel) {
+  struct Case {
+    ParamsReply reply;
+    const char* version;
+    bool keyPanel;
+    int height;
+  };
+  const Case cases[] = {
+      {{2603, true, 30, 9}, "9.30", true, 389},
+      {{2560, true, 31, 2}, "2.31 -- 'Ирвен-2 (MSP430F155)'", true, 389},
+      {{4095, false, 5, 0}, "0.5 -- 'не поддерживается'", false, 292},
+      {{43, false, 29, 8}, "8.29 -- 'Ирвен-4/Л (MSP430F2616)'", false, 292},
+      {{0, true, 40, 12}, "12.40", true, 389},
+  };
+  EXPECT_EQ(surface.clientHeight, 150);
+  OpenLine();
+  EXPECT_EQ(surface.clientHeight, 176);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.version);
+    model.ParamsRead(c.reply);
+    EXPECT_EQ(surface.displays[WindowDisplay::Version], c.version);
+    EXPECT_EQ(surface.displays[WindowDisplay::Address], std::to_string(c.reply.address));
+    EXPECT_EQ(surface.service, c.reply.serviceNetwork);
+    EXPECT_EQ(surface.working, !c.reply.serviceNetwork);
+    EXPECT_TRUE(surface.shown[WindowPanel::Middle]);
+    EXPECT_EQ(surface.shown[WindowPanel::Bottom], c.keyPanel);
+    EXPECT_EQ(surface.clientHeight, c.height);
+  }
+}
+
+TEST_F(MainWindowModelTest, AWrittenAddressStepsTheInputWithinItsBoundsAndTheFootprintReadsHighByteFirst) {
+  surface.autoInc = true;
+  surface.value = 4095;
+  model.AddressWritten({4095, false});
+  EXPECT_EQ(surface.displays[WindowDisplay::Address], "4095");
+  EXPECT_TRUE(surface.working);
+  EXPECT_EQ(surface.value, 4095);
+
+  model.FootprintRead(KeyFootprint{{0x0A, 0xBC, 0x00, 0xF1}});
+  EXPECT_EQ(surface.displays[WindowDisplay::Footprint], "F1.00.BC.0A");
+
+  model.ShowByteCountPanel(1234);
+  const std::string count = surface.status[StatusPanel::ByteCount];
+  EXPECT_EQ(count, " Байт принятo = 1234");
+  EXPECT_EQ(count.at(count.find(" = ") - 1), 'o') << "the Latin o";
+}
+
+TEST_F(MainWindowModelTest, ReadClearsDisplaysBeforeTheRequestLeaves) {
+  OpenLine();
+  model.ParamsRead({5, true, 31, 2});
+  model.FootprintRead(KeyFootprint{{1, 2, 3, 4}});
+  surface.keyText = "name";
+  ASSERT_NE(surface.Displays(), ClearedDisplays);
+
+  model.ReadParamsClick();
+  EXPECT_EQ(line.ReadMaster(8).at(3), CmdReadParams);
+  EXPECT_EQ(model.displaysAtWrite.back(), ClearedDisplays);
+}
+
+TEST_F(MainWindowModelTest, WriteSendsOldAndNewWordsAndStepsTheAddress) {
+  OpenLine();
+  model.ParamsRead({17, true, 31, 2});
+  surface.value = 4094;
+  surface.network = 1;
+  surface.autoInc = true;
+
+  model.WriteAddressClick();
+  const std::vector<std::uint8_t> sent = line.ReadMaster(8);
+  ModemFrame expected = BuildSetAddress(AddressWord(17, 0), AddressWord(4094, 1));
+  PutFrameCrc(expected.data(), 0);
+  EXPECT_EQ(sent, std::vector<std::uint8_t>(expected.begin(), expected.end()));
+
+  // The modem echoes the words: the new address is shown and stepped.
+  model.AddressWritten({4094, false});
+  EXPECT_EQ(surface.displays[WindowDisplay::Address], "4094");
+  EXPECT_TRUE(surface.working);
+  EXPECT_EQ(surface.value, 4095);
+  EXPECT_TRUE(surface.errors.empty());
+}
+
+TEST_F(MainWindowModelTest, WriteWithoutValidCurrentAddressShowsWarningAndSendsNothing) {
+  OpenLine();
+  model.ParamsRead({17, true, 31, 2});
+  model.ReadParamsClick();  // read again; the modem stays silent
+  line.ReadMaster(8);
+
+  model.WriteAddressClick();
+  ASSERT_EQ(surface.errors.size(), 1u);
+  EXPECT_EQ(surface.errors[0], texts::CurrentParamsInvalid);
+  EXPECT_TRUE(line.ReadMaster(1, 200).empty());
+
+  // A write that fails at the port ends in the same box, with the port's reason.
+  model.AddressWritten({17, true});
+  port.Close();
+  model.WriteAddressClick();
+  ASSERT_EQ(surface.errors.size(), 2u);
+  EXPECT_EQ(surface.errors[1], surface.errors[0]);
+  EXPECT_FALSE(surface.details[1].empty());
+}
+
+// A group is named only where its permission bits grant read and write, and
+// never root; otherwise the advice is an administrator's udev rule.
+TEST(PortFailureTest, PermissionAdviceNamesOnlyAGrantingGroupOtherThanRoot) {
+  const test::TempDir dir;
+  const std::string path = (dir / "port").string();
+  test::WriteAll(path, {});
+  const group* own = ::getgrgid(::getegid());
+  ASSERT_NE(own, nullptr);
+  const std::string ownName = own->gr_name;
+
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  std::string text = DescribePortOpenFailure(path, EACCES, "Unable to open com port (Error: 13)");
+  EXPECT_NE(text.find("udev"), std::string::npos) << text;
+  EXPECT_EQ(text.find("usermod"), std::string::npos);
+  EXPECT_NE(text.find(path), std::string::npos);
+
+  ASSERT_EQ(::chmod(path.c_str(), 0660), 0);
+  text = DescribePortOpenFailure(path, EACCES, "");
+  EXPECT_EQ(text.find("«" + ownName + "»") != std::string::npos, ::getegid() != 0) << text;
+
+  EXPECT_EQ(ComPortDevicePath("ttyUSB0"), "/dev/ttyUSB0");
+  EXPECT_EQ(ComPortDevicePath("/tmp/vorsal-modem"), "/tmp/vorsal-modem");
+  EXPECT_EQ(DescribePortOpenFailure("ttyS0", ENOENT, "").find("usermod"), std::string::npos);
+}
+
+TEST(PortFailureTest, FailureWithoutSystemCodeShowsOnlyTheMessage) {
+  // The port's exceptions carry -1 when the system gave no reason.
+  const EComPort failure(CE_SetStateFailed);
+  ASSERT_EQ(failure.SystemCode(), -1);
+  EXPECT_EQ(DescribePortOpenFailure("ttyS0", failure.SystemCode(), failure.what()), failure.what());
+}
+
+}  // namespace
+}  // namespace vorsal::testing
