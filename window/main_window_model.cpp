@@ -328,6 +328,11 @@ void MainWindowModel::KeyStored(KeyStoring outcome, const std::string& keyName, 
   }
 }
 
+bool MainWindowModel::KeyTransferEnded(KeyTransferResult result) {
+  if (result == KeyTransferResult::NotAcknowledged) ShowError(texts::KeyTransferFailed);
+  return result != KeyTransferResult::Cancelled && result != KeyTransferResult::PortClosed;
+}
+
 void MainWindowModel::ShowError(const std::string& text, const std::string& detail) {
   surface_.ShowError(text, detail);
 }

@@ -11,6 +11,7 @@
 #include "protocol/exchange_engine.h"
 #include "keys/obtain_key.h"
 #include "protocol/exchange_view.h"
+#include "protocol/key_transfer.h"
 #include "serial/com_port.h"
 #include "window/window_surface.h"
 
@@ -81,6 +82,11 @@ class MainWindowModel : public ReplyListener, public SupervisionView, public Mod
   // (Windows-1251) to Keys.ini with `outcome`: the key list gains the name,
   // or the user is told why it was not kept (`storeError`: the reason).
   void KeyStored(KeyStoring outcome, const std::string& keyName, const std::string& storeError);
+  // The key transfer ended with `result`: a part the modem did not
+  // acknowledge is told to the user. True when the transfer ends with OK,
+  // false when it ends with Cancel (cancelled, or the port went, which the
+  // window has already told or the program is ending).
+  bool KeyTransferEnded(KeyTransferResult result);
 
   // Operations.
   void OpenModemPort(const std::string& name);
