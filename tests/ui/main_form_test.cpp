@@ -67,14 +67,6 @@ class MainFormTest : public ::testing::Test {
                   static_cast<std::uint8_t>(major)));
   }
   QString Status(int panel) const { return form->StatusBar->Panel(panel)->text(); }
-  // The window as after a failed open: no port chosen, only the tool strip.
-  void ExpectFailedOpenState() const {
-    EXPECT_EQ(form->ComboBoxPortName->currentIndex(), -1);
-    EXPECT_FALSE(Shown(form->PanelTop));
-    EXPECT_FALSE(Shown(form->PanelMiddle));
-    EXPECT_FALSE(Shown(form->PanelBottom));
-    EXPECT_EQ(form->ClientHeight(), 150);
-  }
   int Height(std::initializer_list<QWidget*> panels) const {
     int sum = 0;
     for (QWidget* panel : panels) sum += panel->height();
@@ -136,30 +128,6 @@ TEST_F(MainFormTest, PanelsStackInOrderWithHeightSums) {
   EXPECT_EQ(form->ClientHeight(), 292);
   EXPECT_FALSE(Shown(form->PanelBottom));
   EXPECT_EQ(form->ClientWidth(), 338);
-}
-
-TEST_F(MainFormTest, FailedOpenShowsBoxClearsChoiceAndHidesPanels) {
-  OpenLine();
-  const QString openTitle = form->windowTitle();
-  form->ShowParametersPanels(true);
-  form->Engine.ReceivedByteCount = 99;
-  const std::string missing = "/nonexistent/vorsal-tty";
-
-  PickPort(*form, missing, {line.SlavePath(), missing});
-
-  // The reason and the advice stand in the box's text, below its first line.
-  ASSERT_EQ(recorder.errors.size(), 1u);
-  const QStringList lines = recorder.errors[0].first.split('\n');
-  EXPECT_EQ(lines[0], QString::fromUtf8("Ошибка открытия COM-порта! (") + QString::fromStdString(missing) + ")");
-  EXPECT_TRUE(lines.last().contains(QString::fromUtf8("не найдено"))) << lines.last().toStdString();
-  EXPECT_TRUE(recorder.errors[0].second.isEmpty());
-  ExpectFailedOpenState();
-  EXPECT_EQ(form->windowTitle(), openTitle);
-  EXPECT_FALSE(port.Connected());
-  EXPECT_EQ(Status(0), Q(ByteCountText) + "0");
-  EXPECT_EQ(Status(1), Q(PortClosedText));
-  // The earlier port was closed first, with its wait.
-  EXPECT_EQ(recorder.sleeps, std::vector<int>{500});
 }
 
 TEST_F(MainFormTest, OpenShowsCurrentPanelAndResetsEarlierReading) {
@@ -419,17 +387,6 @@ TEST_F(MainFormTest, StatusBarDoubleClickResetsOnlyTheByteCount) {
   EXPECT_EQ(Status(2), result);
 }
 
-TEST_F(MainFormTest, DeviceLostReportForAnEarlierOpenIsIgnored) {
-  OpenLine();
-  port.OnError(&port, 1u << ceIO);
-  PickPort(*form, line.SlavePath());  // reopened before the report is handled
-  QApplication::processEvents();
-  EXPECT_TRUE(port.Connected());
-  port.OnError(&port, 1u << ceFrame);
-  QApplication::processEvents();
-  EXPECT_TRUE(port.Connected());
-}
-
 TEST_F(MainFormTest, ClosingTheWindowClosesThePortAndWaitsTwice) {
   OpenLine();
   form->show();
@@ -481,29 +438,6 @@ TEST_F(MainFormTest, TypedAddressOutOfRangeIsPulledToTheNearestBound) {
   TypeInto(form->SpinEditAnew, "-7");
   form->CheckBoxAutoInc->setFocus();
   EXPECT_EQ(form->SpinEditAnew->value(), 0);
-}
-
-// An unplugged adapter: nothing of the lost modem stays on screen (no port in
-// the title, no reply awaited whose time-out would fail later), the window
-// is as after a failed open, and the user is told what happened.
-TEST_F(MainFormTest, LostDeviceLeavesTheStateOfAFailedOpenAndSaysSo) {
-  OpenLine();
-  ReadParameters(300, false, 2, 31);
-  ASSERT_TRUE(Shown(form->PanelBottom));
-  form->ButtonGetFP->click();
-  ASSERT_TRUE(form->TimerGauge->isActive());
-  port.OnError(&port, 1u << ceIO);
-  QApplication::processEvents();
-  EXPECT_FALSE(port.Connected());
-  ExpectFailedOpenState();
-  EXPECT_EQ(Displays(*form), ClearedDisplays);
-  EXPECT_FALSE(form->TimerGauge->isActive());
-  EXPECT_NE(form->GaugeTimeout->ForeColor(), QColor(128, 0, 0));
-  EXPECT_EQ(form->windowTitle(), "Vorsal v.3.2 []");
-  EXPECT_EQ(Status(1), Q(PortClosedText));
-  EXPECT_EQ(Status(2), "");
-  ASSERT_EQ(recorder.errors.size(), 1u);
-  EXPECT_TRUE(recorder.errors[0].first.contains(QString::fromUtf8("потеряна")));
 }
 
 // Every control stays inside its group's frame, below its title; captions

@@ -4,6 +4,7 @@
 #include "support/fake_exchange_view.h"
 #include "support/pty_pair.h"
 #include "support/temp_files.h"
+#include "app/identity.h"
 #include "window/main_window_model.h"
 #include "window/port_failure.h"
 #include "window/texts.h"
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -27,6 +29,11 @@ struct FakeSurface : WindowSurface {
   bool service = false, working = false;
   std::map<StatusPanel, std::string> status;
   std::map<WindowPanel, bool> shown;
+  std::string title;
+  bool portChosen = true;
+  bool gaugeTimer = false;
+  GaugeColor gaugeBar = GaugeColor::Black;
+  std::vector<std::function<void()>> posted;
   int clientHeight = 0;
   std::string keyText;
   int minimum = 0, maximum = 4095, value = 0;
@@ -35,7 +42,7 @@ struct FakeSurface : WindowSurface {
   std::vector<std::string> errors, details;
   std::vector<int> sleeps;
 
-  void SetTitle(std::string_view) override {}
+  void SetTitle(std::string_view text) override { title = text; }
   void SetPanelVisible(WindowPanel panel, bool visible) override { shown[panel] = visible; }
   int PanelHeight(WindowPanel panel) const override {
     static const std::map<WindowPanel, int> heights{{WindowPanel::Tools, 32},  {WindowPanel::Top, 116},
@@ -49,10 +56,10 @@ struct FakeSurface : WindowSurface {
   void SetStatusText(StatusPanel panel, std::string_view text) override { status[panel] = text; }
   void SetGaugeMaximum(int) override {}
   void SetGaugeProgress(int) override {}
-  void SetGaugeColors(GaugeColor, GaugeColor) override {}
-  void SetGaugeTimerEnabled(bool) override {}
+  void SetGaugeColors(GaugeColor, GaugeColor bar) override { gaugeBar = bar; }
+  void SetGaugeTimerEnabled(bool enabled) override { gaugeTimer = enabled; }
   void SetPortList(const std::vector<std::string>&, int) override {}
-  void ClearPortSelection() override {}
+  void ClearPortSelection() override { portChosen = false; }
   void SetKeyList(const std::vector<std::string>&) override {}
   void AddKeyName(std::string_view) override {}
   void SetKeyText(std::string_view text) override { keyText = text; }
@@ -74,7 +81,10 @@ struct FakeSurface : WindowSurface {
   void Sleep(int ms) override { sleeps.push_back(ms); }
   bool OpenDocument(const std::string&) override { return true; }
   void DiscardPendingKeys() override {}
-  void Post(std::function<void()> call) override { call(); }
+  void Post(std::function<void()> call) override { posted.push_back(std::move(call)); }
+  void RunPosted() {
+    for (const auto& call : std::exchange(posted, {})) call();
+  }
   bool KeyDialogsReady() const override { return false; }
   bool KeyDialogOpen() const override { return false; }
   bool RunKeyComputation() override { return false; }
@@ -106,10 +116,25 @@ class WatchedModel : public MainWindowModel {
 
 class MainWindowModelTest : public ::testing::Test {
  protected:
-  void SetUp() override { model.Create(); }
+  void SetUp() override {
+    AppTitle = "Vorsal v.3.2";
+    model.Create();
+  }
   void OpenLine() {
     model.PortSelected(line.SlavePath());
     ASSERT_TRUE(port.Connected());
+    surface.sleeps.clear();
+  }
+  // As after a failed open: no port chosen, only the tool strip.
+  void ExpectFailedOpenState() {
+    EXPECT_FALSE(surface.portChosen);
+    EXPECT_FALSE(surface.shown[WindowPanel::Top]);
+    EXPECT_FALSE(surface.shown[WindowPanel::Middle]);
+    EXPECT_FALSE(surface.shown[WindowPanel::Bottom]);
+    EXPECT_EQ(surface.clientHeight, 150);
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(surface.status[StatusPanel::ByteCount], std::string(ByteCountText) + "0");
+    EXPECT_EQ(surface.status[StatusPanel::Port], PortClosedText);
   }
 
   TComPort port;
@@ -216,6 +241,57 @@ TEST_F(MainWindowModelTest, WriteWithoutValidCurrentAddressShowsWarningAndSendsN
   ASSERT_EQ(surface.errors.size(), 2u);
   EXPECT_EQ(surface.errors[1], surface.errors[0]);
   EXPECT_FALSE(surface.details[1].empty());
+}
+
+TEST_F(MainWindowModelTest, FailedOpenShowsBoxClearsChoiceAndHidesPanels) {
+  OpenLine();
+  const std::string openTitle = surface.title;
+  model.ShowParametersPanels(true);
+  model.Engine.ReceivedByteCount = 99;
+  const std::string missing = "/nonexistent/vorsal-tty";
+
+  model.PortSelected(missing);
+
+  // The reason and the advice stand in the box's text, below its first line.
+  ASSERT_EQ(surface.errors.size(), 1u);
+  const std::string& text = surface.errors[0];
+  EXPECT_EQ(text.substr(0, text.find('\n')), "Ошибка открытия COM-порта! (" + missing + ")");
+  EXPECT_NE(text.substr(text.rfind('\n')).find("не найдено"), std::string::npos) << text;
+  EXPECT_TRUE(surface.details[0].empty());
+  ExpectFailedOpenState();
+  EXPECT_EQ(surface.title, openTitle);
+  // The earlier port was closed first, with its wait.
+  EXPECT_EQ(surface.sleeps, std::vector<int>{500});
+}
+
+// An unplugged adapter: nothing of the lost modem stays on screen (no port in
+// the title, no reply awaited whose time-out would fail later), the window
+// is as after a failed open, and the user is told what happened. A report
+// that belongs to an earlier open is ignored.
+TEST_F(MainWindowModelTest, LostDeviceLeavesTheStateOfAFailedOpenAndSaysSo) {
+  OpenLine();
+  model.PortError(1u << ceIO);
+  model.PortSelected(line.SlavePath());  // reopened before the report is handled
+  model.PortError(1u << ceFrame);
+  surface.RunPosted();
+  ASSERT_TRUE(port.Connected());
+  ASSERT_TRUE(surface.errors.empty());
+
+  model.ParamsRead({300, false, 31, 2});
+  ASSERT_TRUE(surface.shown[WindowPanel::Bottom]);
+  model.ReadFootprintClick();
+  ASSERT_TRUE(surface.gaugeTimer);
+  model.PortError(1u << ceIO);
+  surface.RunPosted();
+  ExpectFailedOpenState();
+  EXPECT_EQ(surface.Displays(), ClearedDisplays);
+  EXPECT_FALSE(surface.gaugeTimer);
+  EXPECT_FALSE(model.Engine.Awaiting());
+  EXPECT_NE(surface.gaugeBar, GaugeColor::Maroon);
+  EXPECT_EQ(surface.title, "Vorsal v.3.2 []");
+  EXPECT_EQ(surface.status[StatusPanel::Exchange], "");
+  ASSERT_EQ(surface.errors.size(), 1u);
+  EXPECT_NE(surface.errors[0].find("потеряна"), std::string::npos);
 }
 
 // A group is named only where its permission bits grant read and write, and
