@@ -34,6 +34,8 @@ struct FakeSurface : WindowSurface {
   bool gaugeTimer = false;
   GaugeColor gaugeBar = GaugeColor::Black;
   std::vector<std::function<void()>> posted;
+  bool dialogOpen = false, computationOk = true;
+  int computations = 0, transfers = 0;
   int clientHeight = 0;
   std::string keyText;
   int minimum = 0, maximum = 4095, value = 0;
@@ -85,10 +87,10 @@ struct FakeSurface : WindowSurface {
   void RunPosted() {
     for (const auto& call : std::exchange(posted, {})) call();
   }
-  bool KeyDialogsReady() const override { return false; }
-  bool KeyDialogOpen() const override { return false; }
-  bool RunKeyComputation() override { return false; }
-  void RunKeyTransfer() override {}
+  bool KeyDialogsReady() const override { return true; }
+  bool KeyDialogOpen() const override { return dialogOpen; }
+  bool RunKeyComputation() override { return ++computations, computationOk; }
+  void RunKeyTransfer() override { ++transfers; }
 
   // Firmware, address, footprint, key box, then the network boxes as 0/1.
   std::string Displays() {
@@ -292,6 +294,33 @@ TEST_F(MainWindowModelTest, LostDeviceLeavesTheStateOfAFailedOpenAndSaysSo) {
   EXPECT_EQ(surface.status[StatusPanel::Exchange], "");
   ASSERT_EQ(surface.errors.size(), 1u);
   EXPECT_NE(surface.errors[0].find("потеряна"), std::string::npos);
+}
+
+// The key command: a name the key file's encoding cannot hold, and an empty
+// or blank one (as a read leaves the key box), are refused before either
+// dialog opens; the transfer follows a computation that ended with OK only;
+// nothing starts while a key dialog is open.
+TEST_F(MainWindowModelTest, KeyCommandRefusesBadNamesAndTransfersOnlyAComputedKey) {
+  for (const char* typed : {"", " \t ", "ключ ✓"}) {
+    surface.keyText = typed;
+    model.WriteKeyClick();
+  }
+  EXPECT_EQ(surface.errors, (std::vector<std::string>{texts::KeyNameEmpty, texts::KeyNameEmpty,
+                                                      texts::KeyNameNotCp1251}));
+  EXPECT_NE(surface.details[2].find("✓"), std::string::npos) << surface.details[2];
+  EXPECT_EQ(surface.computations, 0);
+
+  surface.keyText = "ключ";
+  surface.computationOk = false;
+  model.WriteKeyClick();
+  EXPECT_EQ(std::pair(surface.computations, surface.transfers), std::pair(1, 0));
+  surface.computationOk = true;
+  model.WriteKeyClick();
+  EXPECT_EQ(std::pair(surface.computations, surface.transfers), std::pair(2, 1));
+  surface.dialogOpen = true;
+  model.WriteKeyClick();
+  EXPECT_EQ(std::pair(surface.computations, surface.transfers), std::pair(2, 1));
+  EXPECT_EQ(surface.errors.size(), 3u);
 }
 
 // A group is named only where its permission bits grant read and write, and
