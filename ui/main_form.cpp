@@ -1,13 +1,7 @@
 #include "ui/main_form.h"
 
-#include "app/identity.h"
-#include "app/program_paths.h"
-#include "keys/cp1251.h"
-#include "keys/key_derivation.h"
-#include "keys/key_store.h"
 #include "ui/hash_calculate_form.h"
 #include "ui/key_transfer_form.h"
-#include "window/port_failure.h"
 #include "window/texts.h"
 
 #include <QAction>
@@ -32,8 +26,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <chrono>
-#include <optional>
 
 namespace vorsal {
 
