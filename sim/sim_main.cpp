@@ -213,8 +213,10 @@ bool Frontend::Serve(const sigset_t& waitMask, std::string& error) {
     }
     // A client that wrote and closed at once has its late requests read
     // after the line is cleared, and their replies dropped with it; a client
-    // that opened at once gets only what it asks for.
-    if (ReadWatch() && connected_) LastClientLeft();
+    // that opened at once gets only what it asks for. The count decides even
+    // when the master never showed the client (a busy machine can open,
+    // write and close before the master's state is looked at).
+    if (ReadWatch()) LastClientLeft();
     ReadInput();
     ClientsChanged();
     WriteDue();

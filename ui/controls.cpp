@@ -1,5 +1,7 @@
 #include "ui/controls.h"
 
+#include "window/main_window_model.h"
+
 #include <QApplication>
 #include <QButtonGroup>
 #include <QIcon>
@@ -22,15 +24,7 @@
 
 namespace vorsal {
 
-QString CurrentExceptionText() {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    return QString::fromUtf8(e.what());
-  } catch (...) {
-    return QStringLiteral("Unknown error");
-  }
-}
+QString CurrentExceptionText() { return QString::fromStdString(CurrentExceptionMessage()); }
 
 void BlockingSleep(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
 

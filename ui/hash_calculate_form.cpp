@@ -1,11 +1,8 @@
 #include "ui/hash_calculate_form.h"
 
-#include "keys/cp1251.h"
-#include "keys/gost_hash.h"
-#include "keys/hex_utils.h"
 #include "keys/key_derivation.h"
 #include "ui/main_form.h"
-#include "ui/texts.h"
+#include "window/texts.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -35,81 +32,41 @@ TFormHashCalculate::~TFormHashCalculate() {
   if (FormHashCalculate == this) FormHashCalculate = nullptr;
 }
 
-void TFormHashCalculate::ShowKey() {
-  LabelHash->setText(QString::fromStdString(BytesToHex(BinaryKey, sizeof BinaryKey)));
-}
+// The dialog's controls, as the key computation draws on them.
+class TFormHashCalculate::View : public KeyComputationView {
+ public:
+  explicit View(TFormHashCalculate& dialog) : dialog_(dialog) {}
+  void ShowKeyText(std::string_view text) override {
+    dialog_.LabelHash->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  }
+  // The bar's own minimum stands for no chunk done.
+  void ShowProgress(int chunk) override {
+    dialog_.ProgressBar->setValue(std::clamp(chunk, dialog_.ProgressBar->minimum(), dialog_.ProgressBar->maximum()));
+  }
+  void Sleep(int ms) override { dialog_.Sleep(ms); }
+  void Pump() override { QCoreApplication::processEvents(); }
+  bool CancelRequested() override { return dialog_.CancelRequested(); }
+  void ClearCancel() override { dialog_.SetCancelRequested(false); }
+
+ private:
+  TFormHashCalculate& dialog_;
+};
 
 void TFormHashCalculate::FormShow() {
-  std::fill(std::begin(BinaryKey), std::end(BinaryKey), std::uint8_t{0});
-  keySource_ = KeySourceKind::None;
-  obtainer_.reset();
-  const std::string typed = FormMain->ComboBoxKey->currentText().toStdString();
-  std::string error;
-  std::optional<std::string> name = KeyNameFromUtf8(typed, &error);
-  if (!name) {
-    // The hash takes Windows-1251 bytes: any stand-in character would give
-    // another key than the one the name stands for.
-    LabelHash->clear();
-    ProgressBar->setValue(ProgressBar->minimum());
-    RefuseAtStart(QString::fromUtf8(texts::KeyNameNotCp1251), QString::fromStdString(error));
+  View view(*this);
+  std::string detail;
+  const std::optional<std::string> refusal =
+      computation_.Open(FormMain->ComboBoxKey->currentText().toStdString(), FormMain->KeyFile(), view, &detail);
+  if (refusal) {
+    RefuseAtStart(QString::fromStdString(*refusal), QString::fromStdString(detail));
     return;
-  }
-  obtainer_.emplace(std::move(*name), FormMain->KeyFile());
-  keySource_ = obtainer_->Find();
-  if (keySource_ == KeySourceKind::None) {
-    LabelHash->setText(QString::fromUtf8(texts::NoKeyHex));
-    ProgressBar->setValue(ProgressBar->maximum());
-  } else if (keySource_ == KeySourceKind::Store) {
-    // Shown exactly as stored, even when it is not clean hex.
-    LabelHash->setText(QString::fromUtf8(Cp1251ToUtf8(obtainer_->StoredText())));
-    ProgressBar->setValue(ProgressBar->maximum());
-  } else {
-    ShowKey();
-    ProgressBar->setValue(ProgressBar->minimum());
   }
   TimerStart->start();
 }
 
 void TFormHashCalculate::TimerStartTimer() {
-  Sleep(PauseMs);
-  if (keySource_ != KeySourceKind::Derivation || !obtainer_) {
-    done(ModalResultOk);
-    return;
-  }
-
-  SetCancelRequested(false);
-  KeyObtainHooks hooks;
-  hooks.progress = [this](int chunk) {
-    ShowKey();
-    ProgressBar->setValue(chunk);
-    QCoreApplication::processEvents();
-  };
-  hooks.cancelRequested = [this] { return CancelRequested(); };
-  if (!obtainer_->Derive(hooks)) {
-    done(ModalResultCancel);
-    return;
-  }
-  Sleep(PauseMs);
-
-  switch (obtainer_->Store()) {
-    case KeyStoring::NotStorable:
-      // The key goes to the modem but not into Keys.ini.
-      FormMain->ShowError(QString::fromUtf8(texts::KeyNameNotStored));
-      break;
-    case KeyStoring::Failed:
-      // The user asked for the key in the modem: a cache that cannot be kept
-      // stops nothing.
-      FormMain->ShowError(QString::fromUtf8(texts::KeyNotCached) + "\n\n" +
-                          QString::fromStdString(obtainer_->StoreError()));
-      break;
-    case KeyStoring::Stored:
-    case KeyStoring::KeptOther:
-      FormMain->ComboBoxKey->addItem(QString::fromStdString(Cp1251ToUtf8(obtainer_->KeyName())));
-      break;
-    case KeyStoring::NotTried:
-      break;
-  }
-  done(ModalResultOk);
+  View view(*this);
+  done(computation_.Run(view, FormMain->Model) ? ModalResultOk : ModalResultCancel);
 }
 
 }  // namespace vorsal

@@ -5,8 +5,8 @@
 // key transfer follows.
 #pragma once
 
-#include "keys/obtain_key.h"
 #include "ui/key_dialog.h"
+#include "window/key_computation.h"
 
 #include <cstdint>
 #include <functional>
@@ -20,7 +20,7 @@ namespace vorsal {
 class TFormHashCalculate : public TKeyDialog {
   Q_OBJECT
  public:
-  static constexpr int PauseMs = 1000;  // before the work and before storing
+  static constexpr int PauseMs = KeyComputation::PauseMs;
 
   explicit TFormHashCalculate(QWidget* parent = nullptr, std::function<void(int ms)> sleep = {});
   ~TFormHashCalculate() override;
@@ -29,15 +29,14 @@ class TFormHashCalculate : public TKeyDialog {
   void FormShow() override;
   void TimerStartTimer() override;
 
-  KeySourceKind KeySource() const { return keySource_; }
+  KeySourceKind KeySource() const { return computation_.Source(); }
 
   QLabel* LabelHash;
 
  private:
-  void ShowKey();
+  class View;
 
-  KeySourceKind keySource_ = KeySourceKind::None;
-  std::optional<KeyObtainer> obtainer_;  // of the current show
+  KeyComputation computation_;  // of the current show
 };
 
 // The one key computation dialog, set while it exists.

@@ -2,7 +2,7 @@
 
 #include "ui/controls.h"
 #include "ui/main_form.h"
-#include "ui/texts.h"
+#include "window/texts.h"
 
 #include <QFontDatabase>
 #include <QFontMetrics>

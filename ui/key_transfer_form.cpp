@@ -5,7 +5,7 @@
 #include "protocol/key_transfer.h"
 #include "ui/controls.h"
 #include "ui/main_form.h"
-#include "ui/texts.h"
+#include "window/texts.h"
 
 #include <QCoreApplication>
 #include <QProgressBar>
@@ -40,12 +40,7 @@ void TFormKeyTransfer::TimerStartTimer() {
                            [this] { return CancelRequested(); }, [this] { SetCancelRequested(false); },
                            [this](int acknowledged) { ProgressBar->setValue(acknowledged); }, {}});
   }
-  // The port went during the transfer (the adapter was pulled, and the window
-  // has told the user so, or the program is ending): the dialog ends with
-  // Cancel and adds no second box.
-  if (result == KeyTransferResult::NotAcknowledged) FormMain->ShowError(QString::fromUtf8(texts::KeyTransferFailed));
-  const bool stopped = result == KeyTransferResult::Cancelled || result == KeyTransferResult::PortClosed;
-  done(stopped ? ModalResultCancel : ModalResultOk);
+  done(FormMain->Model.KeyTransferEnded(result) ? ModalResultOk : ModalResultCancel);
 }
 
 }  // namespace vorsal

@@ -1,14 +1,8 @@
 #include "ui/main_form.h"
 
-#include "app/identity.h"
-#include "app/program_paths.h"
-#include "keys/cp1251.h"
-#include "keys/key_derivation.h"
-#include "keys/key_store.h"
 #include "ui/hash_calculate_form.h"
 #include "ui/key_transfer_form.h"
-#include "ui/port_failure.h"
-#include "ui/texts.h"
+#include "window/texts.h"
 
 #include <QAction>
 #include <QApplication>
@@ -32,8 +26,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <chrono>
-#include <optional>
 
 namespace vorsal {
 
@@ -130,18 +122,14 @@ QFont LargeBold(QFont font) {
   return font;
 }
 
-// Key-name characters that the keypad plus key appends.
-bool IsKeyNameChar(int code) {
-  return (code >= '0' && code <= '9') || (code >= 'A' && code <= 'Z') || (code >= 'a' && code <= 'z');
-}
-
 }  // namespace
 
 TFormMain::TFormMain(TComPort& comPort, TFormMainHooks hooks, QWidget* parent)
     : QMainWindow(parent),
-      Engine(*this, *this, this, [this](int ms) { hooks_.Sleep(ms); }),
       comPort_(comPort),
-      hooks_(std::move(hooks)) {
+      hooks_(std::move(hooks)),
+      Model(*this, comPort, hooks_.KeyNames),
+      Engine(Model.Engine) {
   if (!hooks_.Sleep) hooks_.Sleep = BlockingSleep;
   if (!hooks_.ShowError) {
     hooks_.ShowError = [this](const QString& text, const QString& detail) {
@@ -152,10 +140,6 @@ TFormMain::TFormMain(TComPort& comPort, TFormMainHooks hooks, QWidget* parent)
   }
   if (!hooks_.OpenDocument) {
     hooks_.OpenDocument = [this](const QString& path) { return OpenWithDesktop(path); };
-  }
-  keyFile_ = KeyStorePath();
-  if (!hooks_.KeyNames) {
-    hooks_.KeyNames = [this] { return KeyStoreNames(keyFile_); };
   }
 
   setWindowTitle(QStringLiteral("Vorsal"));
@@ -169,17 +153,15 @@ TFormMain::TFormMain(TComPort& comPort, TFormMainHooks hooks, QWidget* parent)
   SetTabOrder();
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-  SetConnectionTypeSource([this] { return ComboBoxConnType->currentIndex(); });
   // The port's handlers belong to this window until it is destroyed.
   // A failed read is not caught here: it ends the port's event thread, as
   // every handler's failure does; the loss of the device itself still comes
   // once through OnError.
   comPort_.OnRxChar = [this](TCustomComPort*, int) { CommPortRxChar(); };
-  comPort_.OnError = [this](TCustomComPort*, TComErrors errors) { CommPortError(errors); };
+  comPort_.OnError = [this](TCustomComPort*, TComErrors errors) { Model.PortError(errors); };
   comPort_.SetEventQueue(&eventQueue_);
   qApp->installEventFilter(this);
   FormMain = this;
-  Engine.InitGauge();
   FormCreate();
   TimerRX->start();
 }
@@ -192,7 +174,6 @@ TFormMain::~TFormMain() {
   comPort_.SetEventQueue(nullptr);
   comPort_.OnRxChar = nullptr;
   comPort_.OnError = nullptr;
-  SetConnectionTypeSource({});
   if (FormMain == this) FormMain = nullptr;
 }
 
@@ -342,17 +323,8 @@ void TFormMain::SetTabOrder() {
 // Creation, closing, destruction.
 
 void TFormMain::FormCreate() {
-  RadioGroupNewNETClick();
-  Engine.SetExchangeState(0);
-  Engine.ShowStatus();
-  ShowTitle();
-  ComboBoxKey->clear();
-  for (const std::string& name : hooks_.KeyNames()) ComboBoxKey->addItem(Text(Cp1251ToUtf8(name)));
-  ClearModemDisplays();
-  FitClientHeight();
+  Model.Create();
   ComboBoxPortName->setFocus();
-  random_.seed(static_cast<std::mt19937::result_type>(
-      std::chrono::high_resolution_clock::now().time_since_epoch().count()));
 }
 
 void TFormMain::closeEvent(QCloseEvent* event) {
@@ -370,190 +342,32 @@ void TFormMain::showEvent(QShowEvent* event) {
   CentreOnScreen(*this, windowPlace_.Offset());
 }
 
-void TFormMain::FormClose() { CloseModemPort(); }
+void TFormMain::FormClose() { Model.Close(); }
 
 void TFormMain::FormDestroy() {
-  Guarded(&TFormMain::CloseModemPort);
+  Guarded([this] { Model.Close(); });
 }
 
 void TFormMain::MainNFileExitClick() { close(); }
 
 // ---------------------------------------------------------------------------
-// Port choice, opening and closing.
+// The user's events, handed to the model.
 
-void TFormMain::ComboBoxPortNameDropDown() {
-  comPort_.UpdatePortList();
-  const auto& ports = comPort_.PortList();
-  ComboBoxPortName->clear();
-  for (const std::string& port : ports) ComboBoxPortName->addItem(QString::fromStdString(port));
-  // The open port stays shown (the list closed with Esc or a click outside
-  // must not blank the choice of a port still in use); otherwise nothing is
-  // selected until an item is picked.
-  ComboBoxPortName->setCurrentIndex(
-      comPort_.Connected() ? ComboBoxPortName->findText(QString::fromStdString(comPort_.Port())) : -1);
+void TFormMain::ComboBoxPortNameDropDown() { Model.PortListDropDown(); }
+void TFormMain::ComboBoxPortNameSelect() { Model.PortSelected(ComboBoxPortName->currentText().toStdString()); }
+void TFormMain::ComboBoxConnTypeSelect() {
+  Model.ConnectionTypeSelected(ComboBoxConnType->currentIndex(), ComboBoxPortName->currentText().toStdString());
 }
-
-void TFormMain::ComboBoxPortNameSelect() {
-  CloseModemPort();
-  OpenModemPort();
-}
-
-void TFormMain::ComboBoxConnTypeSelect() { ComboBoxPortNameSelect(); }
-
-void TFormMain::OpenModemPort() {
-  OverrideCursor hourglass(Qt::WaitCursor);
-  bool opened = false;
-  QString failure;  // the reason and the advice when the port did not open
-  try {
-    SetModemLine(comPort_, ComboBoxPortName->currentText().toStdString(), ComboBoxConnType->currentIndex());
-    comPort_.Open();
-    opened = true;
-  } catch (const EComPort& e) {
-    failure = DescribePortOpenFailure(comPort_.Port(), e.SystemCode(), e.what());
-  } catch (...) {
-    failure = CurrentExceptionText();
-  }
-  if (opened) {
-    ++openGeneration_;
-    ShowTitle();
-    ClearModemDisplays();
-  } else {
-    QString text = Text(texts::PortOpenFailedPrefix) + QString::fromStdString(comPort_.Port()) + ")";
-    if (!failure.isEmpty()) text += "\n\n" + failure;
-    ShowError(text);
-  }
-  ShowPortState(opened);
-}
-
-// The panels, height and status bar after an open; without an open port
-// (failed or lost) also no port chosen.
-void TFormMain::ShowPortState(bool open) {
-  if (!open) ComboBoxPortName->setCurrentIndex(-1);
-  PanelBottom->hide();
-  PanelMiddle->hide();
-  PanelTop->setVisible(open);
-  FitClientHeight();
-  Engine.ReceivedByteCount = 0;
-  Engine.SetExchangeState(0);
-  Engine.ShowStatus();
-}
-
-void TFormMain::CloseModemPort() {
-  comPort_.Close();
-  Engine.ShowStatus();
-  hooks_.Sleep(PortCloseWaitMs);
-}
-
-// The port component reports a lost device (adapter unplugged): once the
-// report's hand-over has returned (unless the port has been reopened in the
-// meantime) the port is closed, the window returns to its state before the
-// port was chosen (no reading of the lost modem, no reply awaited, no port in
-// the title), and the user is told how to go on.
-void TFormMain::CommPortError(unsigned errors) {
-  if ((errors & (1u << ceIO)) == 0) return;
-  const unsigned generation = openGeneration_;
-  QMetaObject::invokeMethod(
-      this,
-      [this, generation] {
-        if (generation != openGeneration_) return;
-        const std::string lost = comPort_.Port();
-        Guarded(&TFormMain::CloseModemPort);
-        // The reply awaited from the lost modem is no longer supervised: its
-        // time-out would otherwise fail an exchange that no longer exists.
-        Engine.InitGauge();
-        ClearModemDisplays();
-        ShowPortState(false);
-        // No port is chosen any more, so the title names none.
-        comPort_.SetPort({});
-        ShowTitle();
-        ShowError(DescribePortLost(lost));
-      },
-      Qt::QueuedConnection);
-}
-
-void TFormMain::ShowTitle() {
-  const QString title = QString::fromStdString(AppTitle) + " [" + QString::fromStdString(comPort_.Port()) + "]";
-  // Only this window carries the title. An application display name would
-  // be appended by the platform to every other window's caption (the error
-  // boxes' "Error", the key dialogs' own captions).
-  setWindowTitle(title);
-}
-
-void TFormMain::ClearModemDisplays() {
-  LabelVersion->setText(Text(texts::NotReadPlaceholder));
-  LabelAold->setText(Text(texts::NotReadPlaceholder));
-  CheckBoxNetIdle->setChecked(false);
-  CheckBoxNetActive->setChecked(false);
-  LabelFP->setText(Text(texts::NotReadPlaceholder));
-  ComboBoxKey->setCurrentIndex(-1);
-  ComboBoxKey->setEditText(QString());
-}
-
-void TFormMain::StatusBarDblClick() { Engine.StatusBarDblClick(); }
-
-// ---------------------------------------------------------------------------
-// Commands.
-
-void TFormMain::ButtonGetAddressClick() {
-  const ModemFrame request = BuildReadParams();
-  ClearModemDisplays();
-  Engine.SendFrame(request, RequestPauseMs);
-}
-
-void TFormMain::ButtonSetAddressClick() {
-  QString detail;
-  try {
-    const int currentNetwork = CheckBoxNetIdle->isChecked() ? NetworkService : NetworkWorking;
-    bool isNumber = false;
-    const int currentAddress = LabelAold->text().toInt(&isNumber, 10);
-    if (isNumber) {
-      const int newAddress = NewAddress();
-      const int newNetwork = RadioGroupNewNET->ItemIndex();
-      const ModemFrame request =
-          BuildSetAddress(AddressWord(currentAddress, currentNetwork), AddressWord(newAddress, newNetwork));
-      Engine.SendFrame(request, RequestPauseMs);
-      return;
-    }
-  } catch (...) {
-    detail = CurrentExceptionText();
-  }
-  ShowError(Text(texts::CurrentParamsInvalid), detail);
-}
-
-void TFormMain::RadioGroupNewNETClick() {
-  // QSpinBox raises a value below the new minimum to it and leaves others.
-  SpinEditAnew->setMinimum(LowestAddress(RadioGroupNewNET->ItemIndex() == 0 ? NetworkService : NetworkWorking));
-}
-
-void TFormMain::ButtonGetFootprintClick() {
-  const ModemFrame request = BuildReadFootprint();
-  LabelFP->setText(Text(texts::NotReadPlaceholder));
-  Engine.SendFrame(request, RequestPauseMs);
-}
-
-// Derives (or looks up) the key, then writes it into the modem unless the
-// computation was cancelled. A name that Windows-1251 cannot hold is refused
-// before either dialog opens: it would hash to another key; so is an empty
-// name.
-void TFormMain::ButtonSetKeyClick() {
-  if (FormHashCalculate == nullptr || FormKeyTransfer == nullptr) return;
-  // A key dialog already open is at work on BinaryKey: a second command
-  // would zero it under the running one.
-  if (FormHashCalculate->isVisible() || FormKeyTransfer->isVisible()) return;
-  std::string error;
-  const std::optional<std::string> keyName = KeyNameFromUtf8(ComboBoxKey->currentText().toStdString(), &error);
-  if (!keyName) {
-    ShowError(Text(texts::KeyNameNotCp1251), QString::fromStdString(error));
-    return;
-  }
-  // An empty name would write the all-zero key: a reading that emptied the
-  // key box must never turn into a key written into the modem.
-  if (keyName->empty()) {
-    ShowError(Text(texts::KeyNameEmpty));
-    return;
-  }
-  if (FormHashCalculate->exec() == ModalResultOk) FormKeyTransfer->exec();
-}
+void TFormMain::StatusBarDblClick() { Model.StatusBarDblClick(); }
+void TFormMain::ButtonGetAddressClick() { Model.ReadParamsClick(); }
+void TFormMain::ButtonSetAddressClick() { Model.WriteAddressClick(); }
+void TFormMain::RadioGroupNewNETClick() { Model.NewNetworkClick(); }
+void TFormMain::ButtonGetFootprintClick() { Model.ReadFootprintClick(); }
+void TFormMain::ButtonSetKeyClick() { Model.WriteKeyClick(); }
+void TFormMain::NMainHelpGetHelpClick() { Model.HelpClick(); }
+void TFormMain::CommPortRxChar() { Model.PortRxChar(); }
+void TFormMain::TimerRXTimer() { Model.ReceiveTick(); }
+void TFormMain::TimerGaugeTimer() { Model.GaugeTick(); }
 
 // Where the desktop's opener (xdg-open) is there, it runs as a child whose
 // end is watched: it fails (exit status other than 0) when no program takes
@@ -565,7 +379,7 @@ bool TFormMain::OpenWithDesktop(const QString& path) {
   if (opener.isEmpty()) return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
   auto* process = new QProcess;
   process->setProcessChannelMode(QProcess::ForwardedChannels);
-  const auto failed = [this, path] { ShowHelpNotOpened(path); };
+  const auto failed = [this, path] { Model.HelpNotOpened(path.toStdString()); };
   connect(process, &QProcess::finished, this, [process, failed](int code, QProcess::ExitStatus status) {
     process->deleteLater();
     if (status != QProcess::NormalExit || code != 0) failed();
@@ -579,17 +393,6 @@ bool TFormMain::OpenWithDesktop(const QString& path) {
   return true;
 }
 
-void TFormMain::NMainHelpGetHelpClick() {
-  const std::filesystem::path help = HelpFilePath();
-  if (help.empty()) return ShowError(Text(texts::HelpFileMissing));
-  const QString path = QString::fromStdString(help.string());
-  // No browser (or none that takes the file): the user is told where the
-  // guide is, to open it by hand.
-  if (!hooks_.OpenDocument(path)) ShowHelpNotOpened(path);
-}
-
-void TFormMain::ShowHelpNotOpened(const QString& path) { ShowError(Text(texts::HelpNotOpened) + "\n\n" + path); }
-
 // ---------------------------------------------------------------------------
 // Keyboard.
 
@@ -599,45 +402,19 @@ bool TFormMain::KeyBoxActive() const {
 }
 
 bool TFormMain::FormKeyDown(QKeyEvent* event) {
-  discardCurrentKey_ = false;
   const Qt::KeyboardModifiers modifiers = event->modifiers();
   const bool keypad = modifiers.testFlag(Qt::KeypadModifier);
-  switch (event->key()) {
-    case Qt::Key_Plus:
-      if (keypad && KeyBoxActive()) {
-        AppendRandomKeyChar();
-        DiscardPendingKeyMessages();
-      }
-      break;
-    case Qt::Key_F1:
-      NMainHelpGetHelpClick();
-      break;
-    case Qt::Key_Equal:
-      if (!keypad && !(modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) &&
-          KeyBoxActive()) {
-        DiscardPendingKeyMessages();
-      }
-      break;
-    default:
-      break;
-  }
-  return discardCurrentKey_;
+  WindowKey key = WindowKey::Other;
+  if (event->key() == Qt::Key_Plus && keypad) key = WindowKey::KeypadPlus;
+  if (event->key() == Qt::Key_F1) key = WindowKey::F1;
+  if (event->key() == Qt::Key_Equal && !keypad) key = WindowKey::Equal;
+  const bool modifierDown = (modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) != 0;
+  return Model.KeyDown(key, modifierDown, KeyBoxActive());
 }
 
-void TFormMain::AppendRandomKeyChar() {
-  std::uniform_int_distribution<int> draw(0, 127);
-  int code = draw(random_);
-  while (!IsKeyNameChar(code)) code = draw(random_);
-  const QString text = ComboBoxKey->currentText() + QChar(code);
-  ComboBoxKey->setEditText(text);
-  ComboBoxKey->lineEdit()->setCursorPosition(static_cast<int>(text.size()));
-  ComboBoxKey->lineEdit()->deselect();
-}
-
-// Drops the key press being handled (so its character never reaches the
-// control) and every key event still waiting in the queue.
-void TFormMain::DiscardPendingKeyMessages() {
-  discardCurrentKey_ = true;
+// Drops every key event still waiting in the queue; the key press being
+// handled is dropped by the event filter.
+void TFormMain::DiscardPendingKeys() {
   QCoreApplication::removePostedEvents(nullptr, QEvent::KeyPress);
   QCoreApplication::removePostedEvents(nullptr, QEvent::KeyRelease);
 }
@@ -655,28 +432,10 @@ bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
 }
 
 // ---------------------------------------------------------------------------
-// Receive path and timers: the engine's rules.
-
-void TFormMain::CommPortRxChar() { Engine.CommPortRxChar(); }
-void TFormMain::TimerRXTimer() { Engine.TimerRXTimer(); }
-void TFormMain::TimerGaugeTimer() { Engine.TimerGaugeTimer(); }
-
-// ---------------------------------------------------------------------------
 // Sizes and errors.
 
 int TFormMain::ClientWidth() const { return client_->width(); }
 int TFormMain::ClientHeight() const { return client_->height(); }
-
-// The client area holds exactly the shown panels; without the current
-// parameters panel it keeps IdleHeightReserve of empty room as well.
-void TFormMain::FitClientHeight() {
-  int height = PanelTop->isHidden() ? IdleHeightReserve : 0;
-  for (const QWidget* panel : std::initializer_list<const QWidget*>{PanelTools, PanelTop, PanelMiddle, PanelBottom,
-                                                                     PanelProgressBar, StatusBar}) {
-    if (!panel->isHidden()) height += panel->height();
-  }
-  client_->setFixedHeight(height);
-}
 
 void TFormMain::ShowError(const QString& text, const QString& detail) { hooks_.ShowError(text, detail); }
 
@@ -697,58 +456,47 @@ std::function<void()> TFormMain::GuardedSlot(void (TFormMain::*handler)()) {
 }
 
 // ---------------------------------------------------------------------------
-// ReplyListener.
+// WindowSurface: drawing what the model says.
 
-void TFormMain::ParamsRead(const ParamsReply& params) {
-  SetNetworkBoxes(params.serviceNetwork);
-  LabelAold->setText(QString::number(params.address));
-  QString version = QString::number(params.firmwareMajor) + "." + QString::number(params.firmwareMinor);
-  const std::string_view platform = FirmwarePlatformName(params.firmwareMajor);
-  if (!platform.empty()) version += " -- '" + Text(platform) + "'";
-  LabelVersion->setText(version);
-  ShowParametersPanels(OffersKeyFunctions(params));
+void TFormMain::SetTitle(std::string_view title) {
+  // Only this window carries the title. An application display name would
+  // be appended by the platform to every other window's caption (the error
+  // boxes' "Error", the key dialogs' own captions).
+  setWindowTitle(Text(title));
 }
 
-void TFormMain::AddressWritten(const AddressReply& reply) {
-  LabelAold->setText(QString::number(reply.address));
-  SetNetworkBoxes(reply.serviceNetwork);
-  // The spin edit keeps the value within its bounds (4095 stays).
-  if (CheckBoxAutoInc->isChecked()) SetNewAddress(NewAddress() + 1);
+QWidget* TFormMain::PanelOf(WindowPanel panel) const {
+  switch (panel) {
+    case WindowPanel::Tools: return PanelTools;
+    case WindowPanel::Top: return PanelTop;
+    case WindowPanel::Middle: return PanelMiddle;
+    case WindowPanel::Bottom: return PanelBottom;
+    case WindowPanel::ProgressBar: return PanelProgressBar;
+    case WindowPanel::StatusBar: return StatusBar;
+  }
+  return nullptr;
 }
 
-void TFormMain::FootprintRead(const KeyFootprint& footprint) {
-  char text[FootprintTextSize];
-  LabelFP->setText(Text(FormatFootprint(footprint, text)));
+void TFormMain::SetPanelVisible(WindowPanel panel, bool visible) { PanelOf(panel)->setVisible(visible); }
+int TFormMain::PanelHeight(WindowPanel panel) const { return PanelOf(panel)->height(); }
+void TFormMain::SetClientHeight(int height) { client_->setFixedHeight(height); }
+
+void TFormMain::SetDisplayText(WindowDisplay display, std::string_view text) {
+  QLabel* label = display == WindowDisplay::Version ? LabelVersion : display == WindowDisplay::Address ? LabelAold : LabelFP;
+  label->setText(Text(text));
 }
 
-void TFormMain::SetNetworkBoxes(bool serviceNetwork) {
-  CheckBoxNetIdle->setChecked(serviceNetwork);
-  CheckBoxNetActive->setChecked(!serviceNetwork);
+void TFormMain::SetNetworkBoxes(bool service, bool working) {
+  CheckBoxNetIdle->setChecked(service);
+  CheckBoxNetActive->setChecked(working);
 }
 
-// The spin edit's text as typed, even before it loses focus: a number is
-// pulled into the range, anything else reads as the minimum.
-int TFormMain::NewAddress() const {
-  bool isNumber = false;
-  const int typed = SpinEditAnew->cleanText().toInt(&isNumber, 10);
-  if (!isNumber) return SpinEditAnew->minimum();
-  return std::clamp(typed, SpinEditAnew->minimum(), SpinEditAnew->maximum());
+void TFormMain::SetStatusText(StatusPanel panel, std::string_view text) {
+  StatusBar->Panel(static_cast<int>(panel))->setText(Text(text));
 }
-void TFormMain::SetNewAddress(int value) { SpinEditAnew->setValue(value); }
-
-void TFormMain::ShowParametersPanels(bool keyPanel) {
-  PanelMiddle->show();
-  PanelBottom->setVisible(keyPanel);
-  FitClientHeight();
-}
-
-// ---------------------------------------------------------------------------
-// SupervisionView.
 
 void TFormMain::SetGaugeMaximum(int maximum) { GaugeTimeout->SetMaxValue(maximum); }
-int TFormMain::GaugeMaximum() const { return GaugeTimeout->MaxValue(); }
 void TFormMain::SetGaugeProgress(int progress) { GaugeTimeout->SetProgress(progress); }
-int TFormMain::GaugeProgress() const { return GaugeTimeout->Progress(); }
 
 QColor TFormMain::ColorOf(GaugeColor color) const {
   switch (color) {
@@ -774,24 +522,62 @@ void TFormMain::SetGaugeTimerEnabled(bool enabled) {
   }
 }
 
-void TFormMain::ShowByteCountPanel(int count) {
-  StatusBar->Panel(0)->setText(Text(ByteCountText) + QString::number(count));
+void TFormMain::SetPortList(const std::vector<std::string>& names, int selected) {
+  ComboBoxPortName->clear();
+  for (const std::string& name : names) ComboBoxPortName->addItem(QString::fromStdString(name));
+  ComboBoxPortName->setCurrentIndex(selected);
 }
 
-void TFormMain::ShowPortPanel(bool open) { StatusBar->Panel(1)->setText(Text(open ? PortOpenText : PortClosedText)); }
+void TFormMain::ClearPortSelection() { ComboBoxPortName->setCurrentIndex(-1); }
 
-void TFormMain::ShowExchangePanel(std::uint8_t state) {
-  std::string_view text;
-  if (state == ExchangeOk) text = ExchangeOkText;
-  if (state == ExchangeError) text = ExchangeErrorText;
-  StatusBar->Panel(2)->setText(Text(text));
+void TFormMain::SetKeyList(const std::vector<std::string>& names) {
+  ComboBoxKey->clear();
+  for (const std::string& name : names) ComboBoxKey->addItem(Text(name));
 }
 
-// ---------------------------------------------------------------------------
-// ModemPort.
+void TFormMain::AddKeyName(std::string_view name) { ComboBoxKey->addItem(Text(name)); }
 
-bool TFormMain::Connected() const { return comPort_.Connected(); }
-int TFormMain::Read(std::uint8_t* buffer, int count) { return comPort_.Read(buffer, count); }
-int TFormMain::Write(const std::uint8_t* buffer, int count) { return comPort_.Write(buffer, count); }
+void TFormMain::SetKeyText(std::string_view text) {
+  const QString shown = Text(text);
+  ComboBoxKey->setEditText(shown);
+  ComboBoxKey->lineEdit()->setCursorPosition(static_cast<int>(shown.size()));
+  ComboBoxKey->lineEdit()->deselect();
+}
+
+void TFormMain::ClearKeyBox() {
+  ComboBoxKey->setCurrentIndex(-1);
+  ComboBoxKey->setEditText(QString());
+}
+
+void TFormMain::SetNewAddressRange(int minimum, int maximum) { SpinEditAnew->setRange(minimum, maximum); }
+void TFormMain::SetNewAddress(int value) { SpinEditAnew->setValue(value); }
+
+std::string TFormMain::KeyText() const { return ComboBoxKey->currentText().toStdString(); }
+std::string TFormMain::NewAddressText() const { return SpinEditAnew->cleanText().toStdString(); }
+int TFormMain::NewNetworkIndex() const { return RadioGroupNewNET->ItemIndex(); }
+bool TFormMain::AutoIncrement() const { return CheckBoxAutoInc->isChecked(); }
+
+void TFormMain::ShowError(std::string_view text, std::string_view detail) { ShowError(Text(text), Text(detail)); }
+
+void TFormMain::SetBusyCursor(bool busy) {
+  if (busy) {
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  } else {
+    QGuiApplication::restoreOverrideCursor();
+  }
+}
+
+void TFormMain::Sleep(int ms) { hooks_.Sleep(ms); }
+
+bool TFormMain::OpenDocument(const std::string& path) { return hooks_.OpenDocument(QString::fromStdString(path)); }
+
+void TFormMain::Post(std::function<void()> call) {
+  QMetaObject::invokeMethod(this, [this, call = std::move(call)] { Guarded(call); }, Qt::QueuedConnection);
+}
+
+bool TFormMain::KeyDialogsReady() const { return FormHashCalculate != nullptr && FormKeyTransfer != nullptr; }
+bool TFormMain::KeyDialogOpen() const { return FormHashCalculate->isVisible() || FormKeyTransfer->isVisible(); }
+bool TFormMain::RunKeyComputation() { return FormHashCalculate->exec() == ModalResultOk; }
+void TFormMain::RunKeyTransfer() { FormKeyTransfer->exec(); }
 
 }  // namespace vorsal

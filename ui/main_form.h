@@ -1,25 +1,22 @@
-// The program's main window: the port choice, the panels that appear as the
-// modem is opened and read, the commands and the keyboard rules. It owns the
-// exchange engine, shows what the engine's replies mean (ReplyListener),
-// lends it its gauge and status bar (SupervisionView) and the serial port
-// (ModemPort).
+// The program's main window in Qt: the port choice, the panels that appear
+// as the modem is opened and read, the commands and the keyboard. It builds
+// the controls, hands the user's events and the port's to its window model,
+// which holds the rules and the exchange engine, and draws what the model
+// says (WindowSurface).
 #pragma once
 
-#include "protocol/exchange_view.h"
-#include "protocol/frame.h"
 #include "ui/bar_gauge.h"
 #include "ui/controls.h"
 #include "ui/qt_event_queue.h"
-#include "protocol/exchange_engine.h"
 #include "serial/com_port.h"
-#include "ui/texts.h"
+#include "window/main_window_model.h"
+#include "window/texts.h"
 
 #include <QMainWindow>
 #include <QString>
 
 #include <filesystem>
 #include <functional>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -52,18 +49,19 @@ struct TFormMainHooks {
   std::function<std::vector<std::string>()> KeyNames;
 };
 
-class TFormMain : public QMainWindow, public ReplyListener, public SupervisionView, public ModemPort {
+class TFormMain : public QMainWindow, public WindowSurface {
   Q_OBJECT
  public:
   static constexpr int FixedClientWidth = 338;
-  static constexpr int IdleHeightReserve = 90;
+  static constexpr int IdleHeightReserve = MainWindowModel::IdleHeightReserve;
   static constexpr int RequestPauseMs = vorsal::RequestPauseMs;
-  static constexpr int PortCloseWaitMs = 500;
+  static constexpr int PortCloseWaitMs = MainWindowModel::PortCloseWaitMs;
 
   explicit TFormMain(TComPort& comPort, TFormMainHooks hooks = {}, QWidget* parent = nullptr);
   ~TFormMain() override;
 
-  // Handlers, named after the control and its event.
+  // Handlers, named after the control and its event; each hands the event
+  // to the model.
   void FormCreate();
   void FormClose();
   void FormDestroy();
@@ -83,51 +81,49 @@ class TFormMain : public QMainWindow, public ReplyListener, public SupervisionVi
   void TimerRXTimer();
   void TimerGaugeTimer();
 
-  // Operations.
-  void OpenModemPort();
-  void CloseModemPort();
-  void ShowTitle();
-  void ClearModemDisplays();
-  void DiscardPendingKeyMessages();
-
   int ClientWidth() const;
   int ClientHeight() const;
-  // The key file Keys.ini, chosen once at creation: in AppDir, or in the
-  // user's data directory when AppDir cannot hold it.
-  const std::filesystem::path& KeyFile() const { return keyFile_; }
+  const std::filesystem::path& KeyFile() const { return Model.KeyFile(); }
   // The window's error box (through its ShowError hook); the key dialogs
   // show their messages here too.
   void ShowError(const QString& text, const QString& detail = {});
+  void ShowParametersPanels(bool keyPanel) { Model.ShowParametersPanels(keyPanel); }
+  int NewAddress() const { return Model.NewAddress(); }
 
-  // ReplyListener: the displays of each reply.
-  void ParamsRead(const ParamsReply& params) override;
-  void AddressWritten(const AddressReply& reply) override;
-  void FootprintRead(const KeyFootprint& footprint) override;
-  void KeyPartAcknowledged(int) override {}
-
-  // Ticks CheckBoxNetIdle when `serviceNetwork`, CheckBoxNetActive otherwise.
-  void SetNetworkBoxes(bool serviceNetwork);
-  int NewAddress() const;           // SpinEditAnew's value as typed
-  void SetNewAddress(int value);    // kept within the spin edit's bounds
-  // Shows PanelMiddle, and PanelBottom when `keyPanel` (hides it otherwise),
-  // and applies the client-height rule for that panel set.
-  void ShowParametersPanels(bool keyPanel);
-
-  // SupervisionView.
-  void ShowByteCountPanel(int count) override;
-  void ShowPortPanel(bool open) override;
-  void ShowExchangePanel(std::uint8_t state) override;
+  // WindowSurface.
+  void SetTitle(std::string_view title) override;
+  void SetPanelVisible(WindowPanel panel, bool visible) override;
+  int PanelHeight(WindowPanel panel) const override;
+  void SetClientHeight(int height) override;
+  void SetDisplayText(WindowDisplay display, std::string_view text) override;
+  void SetNetworkBoxes(bool service, bool working) override;
+  void SetStatusText(StatusPanel panel, std::string_view text) override;
   void SetGaugeMaximum(int maximum) override;
-  int GaugeMaximum() const override;
   void SetGaugeProgress(int progress) override;
-  int GaugeProgress() const override;
   void SetGaugeColors(GaugeColor background, GaugeColor foreground) override;
   void SetGaugeTimerEnabled(bool enabled) override;
-
-  // ModemPort: forwards to the serial port component.
-  bool Connected() const override;
-  int Read(std::uint8_t* buffer, int count) override;
-  int Write(const std::uint8_t* buffer, int count) override;
+  void SetPortList(const std::vector<std::string>& names, int selected) override;
+  void ClearPortSelection() override;
+  void SetKeyList(const std::vector<std::string>& names) override;
+  void AddKeyName(std::string_view name) override;
+  void SetKeyText(std::string_view text) override;
+  void ClearKeyBox() override;
+  void SetNewAddressRange(int minimum, int maximum) override;
+  void SetNewAddress(int value) override;
+  std::string KeyText() const override;
+  std::string NewAddressText() const override;
+  int NewNetworkIndex() const override;
+  bool AutoIncrement() const override;
+  void ShowError(std::string_view text, std::string_view detail) override;
+  void SetBusyCursor(bool busy) override;
+  void Sleep(int ms) override;
+  bool OpenDocument(const std::string& path) override;
+  void DiscardPendingKeys() override;
+  void Post(std::function<void()> call) override;
+  bool KeyDialogsReady() const override;
+  bool KeyDialogOpen() const override;
+  bool RunKeyComputation() override;
+  void RunKeyTransfer() override;
 
   // Controls, top to bottom.
   QFrame* PanelTools;
@@ -177,8 +173,6 @@ class TFormMain : public QMainWindow, public ReplyListener, public SupervisionVi
   QTimer* TimerRX;
   QTimer* TimerGauge;
 
-  // The protocol state and rules; declared after the controls it draws on.
-  ExchangeEngine Engine;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -189,9 +183,6 @@ class TFormMain : public QMainWindow, public ReplyListener, public SupervisionVi
   void BuildControls();
   void BuildMenu();
   void SetTabOrder();
-  // Sets the client height from the panels shown; call after showing or
-  // hiding one.
-  void FitClientHeight();
   QColor ColorOf(GaugeColor color) const;
   // Runs a handler body; any exception ends in an error box instead of
   // leaving through Qt's event dispatch.
@@ -199,25 +190,23 @@ class TFormMain : public QMainWindow, public ReplyListener, public SupervisionVi
   void Guarded(void (TFormMain::*handler)());
   // A slot or event handler that runs `handler` through Guarded.
   std::function<void()> GuardedSlot(void (TFormMain::*handler)());
-  void CommPortError(unsigned errors);
-  void ShowPortState(bool open);
   bool KeyBoxActive() const;
+  QWidget* PanelOf(WindowPanel panel) const;
   // The default of the OpenDocument hook; a failure found later is shown.
   bool OpenWithDesktop(const QString& path);
-  // Tells that the guide at `path` could not be shown, and where it is.
-  void ShowHelpNotOpened(const QString& path);
-  void AppendRandomKeyChar();
 
   TComPort& comPort_;
   QtEventQueue eventQueue_;  // the port's deliveries, while this window owns the port
   TFormMainHooks hooks_;
   QWidget* client_ = nullptr;
-  std::filesystem::path keyFile_;
-  std::mt19937 random_;
-  bool discardCurrentKey_ = false;
   bool shownBefore_ = false;
-  unsigned openGeneration_ = 0;  // counts opens, so a stale device-lost report is ignored
   WindowPlace windowPlace_;
+
+ public:
+  // The window's rules and state, and its exchange engine; declared after
+  // the hooks it is given.
+  MainWindowModel Model;
+  ExchangeEngine& Engine;
 };
 
 // The one main window, set before its creation handler runs.

@@ -16,7 +16,7 @@
 #include "tests/support/temp_files.h"
 #include "ui/hash_calculate_form.h"
 #include "ui/key_transfer_form.h"
-#include "ui/texts.h"
+#include "window/texts.h"
 
 #include <QComboBox>
 #include <QLabel>

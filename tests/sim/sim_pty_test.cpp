@@ -93,10 +93,12 @@ class SimPty : public ::testing::Test {
 
   // Skips log lines until one starts with `prefix`; returns it.
   std::string AwaitLog(const std::string& prefix) {
+    std::string passed;  // the lines read on the way, for a failure's message
     while (auto line = sim_.ReadLine(TimeoutMs)) {
       if (line->rfind(prefix, 0) == 0) return *line;
+      passed += "\n  " + *line;
     }
-    ADD_FAILURE() << "no log line starting with '" << prefix << "'";
+    ADD_FAILURE() << "no log line starting with '" << prefix << "'; lines read:" << passed;
     return {};
   }
 

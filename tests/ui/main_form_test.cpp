@@ -5,8 +5,7 @@
 #include "app/identity.h"
 #include "tests/support/temp_files.h"
 #include "ui/key_transfer_form.h"
-#include "ui/port_failure.h"
-#include "ui/texts.h"
+#include "window/texts.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -19,11 +18,7 @@
 #include <QSpinBox>
 #include <QTimer>
 
-#include <grp.h>
-#include <sys/stat.h>
 
-#include <cerrno>
-#include <cstring>
 #include <memory>
 
 namespace vorsal::testing {
@@ -41,24 +36,13 @@ std::string Displays(const TFormMain& form) {
 }
 const std::string ClearedDisplays = "****|****|****||00";
 
-// The window, noting the displays whenever a frame is written to the port.
-class WatchedFormMain : public TFormMain {
- public:
-  using TFormMain::TFormMain;
-  int Write(const std::uint8_t* buffer, int count) override {
-    displaysAtWrite.push_back(Displays(*this));
-    return TFormMain::Write(buffer, count);
-  }
-  std::vector<std::string> displaysAtWrite;
-};
-
 class MainFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
     AppTitle = "Vorsal v.3.2";
     AppDir = "/opt/vorsal/";
     recorder.keyNames = {"first key", "second key"};
-    form = std::make_unique<WatchedFormMain>(port, recorder.Hooks());
+    form = std::make_unique<TFormMain>(port, recorder.Hooks());
   }
   void TearDown() override {
     form.reset();
@@ -83,14 +67,6 @@ class MainFormTest : public ::testing::Test {
                   static_cast<std::uint8_t>(major)));
   }
   QString Status(int panel) const { return form->StatusBar->Panel(panel)->text(); }
-  // The window as after a failed open: no port chosen, only the tool strip.
-  void ExpectFailedOpenState() const {
-    EXPECT_EQ(form->ComboBoxPortName->currentIndex(), -1);
-    EXPECT_FALSE(Shown(form->PanelTop));
-    EXPECT_FALSE(Shown(form->PanelMiddle));
-    EXPECT_FALSE(Shown(form->PanelBottom));
-    EXPECT_EQ(form->ClientHeight(), 150);
-  }
   int Height(std::initializer_list<QWidget*> panels) const {
     int sum = 0;
     for (QWidget* panel : panels) sum += panel->height();
@@ -100,7 +76,7 @@ class MainFormTest : public ::testing::Test {
   TComPort port;
   PtyPair line;
   FormRecorder recorder;
-  std::unique_ptr<WatchedFormMain> form;
+  std::unique_ptr<TFormMain> form;
 };
 
 TEST_F(MainFormTest, StartsWithTitleOnlyToolStripAndStatus) {
@@ -154,30 +130,6 @@ TEST_F(MainFormTest, PanelsStackInOrderWithHeightSums) {
   EXPECT_EQ(form->ClientWidth(), 338);
 }
 
-TEST_F(MainFormTest, FailedOpenShowsBoxClearsChoiceAndHidesPanels) {
-  OpenLine();
-  const QString openTitle = form->windowTitle();
-  form->ShowParametersPanels(true);
-  form->Engine.ReceivedByteCount = 99;
-  const std::string missing = "/nonexistent/vorsal-tty";
-
-  PickPort(*form, missing, {line.SlavePath(), missing});
-
-  // The reason and the advice stand in the box's text, below its first line.
-  ASSERT_EQ(recorder.errors.size(), 1u);
-  const QStringList lines = recorder.errors[0].first.split('\n');
-  EXPECT_EQ(lines[0], QString::fromUtf8("Ошибка открытия COM-порта! (") + QString::fromStdString(missing) + ")");
-  EXPECT_TRUE(lines.last().contains(QString::fromUtf8("не найдено"))) << lines.last().toStdString();
-  EXPECT_TRUE(recorder.errors[0].second.isEmpty());
-  ExpectFailedOpenState();
-  EXPECT_EQ(form->windowTitle(), openTitle);
-  EXPECT_FALSE(port.Connected());
-  EXPECT_EQ(Status(0), Q(ByteCountText) + "0");
-  EXPECT_EQ(Status(1), Q(PortClosedText));
-  // The earlier port was closed first, with its wait.
-  EXPECT_EQ(recorder.sleeps, std::vector<int>{500});
-}
-
 TEST_F(MainFormTest, OpenShowsCurrentPanelAndResetsEarlierReading) {
   OpenLine();
   EXPECT_EQ(form->windowTitle(), QString::fromStdString("Vorsal v.3.2 [" + line.SlavePath() + "]"));
@@ -227,8 +179,6 @@ TEST_F(MainFormTest, ReadClearsDisplaysBeforeTheRequestLeaves) {
   form->ButtonGetAddress->click();
   EXPECT_EQ(line.ReadMaster(8), std::vector<std::uint8_t>(form->Engine.LastSentFrame, form->Engine.LastSentFrame + 8));
   EXPECT_EQ(form->Engine.LastSentFrame[3], CmdReadParams);
-  // Cleared by the time the frame was written, and after.
-  EXPECT_EQ(form->displaysAtWrite.back(), ClearedDisplays);
   EXPECT_EQ(Displays(*form), ClearedDisplays);
   EXPECT_EQ(form->GaugeTimeout->BackColor(), QColor(255, 255, 0));
   EXPECT_EQ(form->GaugeTimeout->ForeColor(), QColor(0, 0, 0));
@@ -243,47 +193,6 @@ TEST_F(MainFormTest, ReadClearsDisplaysBeforeTheRequestLeaves) {
   EXPECT_EQ(form->GaugeTimeout->ForeColor(), QColor(128, 0, 0));
   EXPECT_EQ(form->GaugeTimeout->Progress(), form->GaugeTimeout->MaxValue());
   EXPECT_FALSE(form->TimerGauge->isActive());
-}
-
-TEST_F(MainFormTest, WriteSendsOldAndNewWordsAndStepsTheAddress) {
-  OpenLine();
-  ReadParameters(17, true, 2, 31);
-  form->SpinEditAnew->setValue(4094);
-  form->RadioGroupNewNET->SetItemIndex(1);
-  form->CheckBoxAutoInc->setChecked(true);
-
-  form->ButtonSetAddress->click();
-  const std::vector<std::uint8_t> sent = line.ReadMaster(8);
-  ModemFrame expected = BuildSetAddress(AddressWord(17, 0), AddressWord(4094, 1));
-  PutFrameCrc(expected.data(), 0);
-  EXPECT_EQ(sent, std::vector<std::uint8_t>(expected.begin(), expected.end()));
-
-  // The modem echoes the words: the new address is shown and stepped.
-  Deliver(*form, line, ValidReply(CmdSetAddress, sent[4], sent[5], sent[6], sent[7]));
-  EXPECT_EQ(form->LabelAold->text(), "4094");
-  EXPECT_TRUE(form->CheckBoxNetActive->isChecked());
-  EXPECT_EQ(form->SpinEditAnew->value(), 4095);
-  EXPECT_TRUE(recorder.errors.empty());
-}
-
-TEST_F(MainFormTest, WriteWithoutValidCurrentAddressShowsWarningAndSendsNothing) {
-  OpenLine();
-  ReadParameters(17, true, 2, 31);
-  form->ButtonGetAddressClick();  // read again; the modem stays silent
-  line.ReadMaster(8);
-
-  form->ButtonSetAddress->click();
-  ASSERT_EQ(recorder.errors.size(), 1u);
-  EXPECT_EQ(recorder.errors[0].first, QString::fromUtf8("Внимание! Текущие параметры модема неверны!"));
-  EXPECT_TRUE(line.ReadMaster(1, 200).empty());
-
-  // A write that fails at the port ends in the same box, with the port's reason.
-  form->LabelAold->setText("17");
-  port.Close();
-  form->ButtonSetAddress->click();
-  ASSERT_EQ(recorder.errors.size(), 2u);
-  EXPECT_EQ(recorder.errors[1].first, recorder.errors[0].first);
-  EXPECT_FALSE(recorder.errors[1].second.isEmpty());
 }
 
 TEST_F(MainFormTest, FootprintReadResetsOnlyTheFootprint) {
@@ -478,17 +387,6 @@ TEST_F(MainFormTest, StatusBarDoubleClickResetsOnlyTheByteCount) {
   EXPECT_EQ(Status(2), result);
 }
 
-TEST_F(MainFormTest, DeviceLostReportForAnEarlierOpenIsIgnored) {
-  OpenLine();
-  port.OnError(&port, 1u << ceIO);
-  PickPort(*form, line.SlavePath());  // reopened before the report is handled
-  QApplication::processEvents();
-  EXPECT_TRUE(port.Connected());
-  port.OnError(&port, 1u << ceFrame);
-  QApplication::processEvents();
-  EXPECT_TRUE(port.Connected());
-}
-
 TEST_F(MainFormTest, ClosingTheWindowClosesThePortAndWaitsTwice) {
   OpenLine();
   form->show();
@@ -542,29 +440,6 @@ TEST_F(MainFormTest, TypedAddressOutOfRangeIsPulledToTheNearestBound) {
   EXPECT_EQ(form->SpinEditAnew->value(), 0);
 }
 
-// An unplugged adapter: nothing of the lost modem stays on screen (no port in
-// the title, no reply awaited whose time-out would fail later), the window
-// is as after a failed open, and the user is told what happened.
-TEST_F(MainFormTest, LostDeviceLeavesTheStateOfAFailedOpenAndSaysSo) {
-  OpenLine();
-  ReadParameters(300, false, 2, 31);
-  ASSERT_TRUE(Shown(form->PanelBottom));
-  form->ButtonGetFP->click();
-  ASSERT_TRUE(form->TimerGauge->isActive());
-  port.OnError(&port, 1u << ceIO);
-  QApplication::processEvents();
-  EXPECT_FALSE(port.Connected());
-  ExpectFailedOpenState();
-  EXPECT_EQ(Displays(*form), ClearedDisplays);
-  EXPECT_FALSE(form->TimerGauge->isActive());
-  EXPECT_NE(form->GaugeTimeout->ForeColor(), QColor(128, 0, 0));
-  EXPECT_EQ(form->windowTitle(), "Vorsal v.3.2 []");
-  EXPECT_EQ(Status(1), Q(PortClosedText));
-  EXPECT_EQ(Status(2), "");
-  ASSERT_EQ(recorder.errors.size(), 1u);
-  EXPECT_TRUE(recorder.errors[0].first.contains(QString::fromUtf8("потеряна")));
-}
-
 // Every control stays inside its group's frame, below its title; captions
 // keep clear of their boxes; every fixed status text fits its panel.
 TEST_F(MainFormTest, ControlsStayInsideTheirGroupsAndTextsFit) {
@@ -612,39 +487,6 @@ TEST(BarGaugeTest, PaintsBarOverBackground) {
   EXPECT_EQ(gauge.grab().toImage().pixelColor(99, 3), QColor(0, 128, 0));
   gauge.SetMaxValue(0);
   EXPECT_EQ(gauge.BarWidth(100), 0);
-}
-
-// A group is named only where its permission bits grant read and write, and
-// never root; otherwise the advice is an administrator's udev rule.
-TEST(PortFailureTest, PermissionAdviceNamesOnlyAGrantingGroupOtherThanRoot) {
-  const test::TempDir dir;
-  const std::string path = (dir / "port").string();
-  test::WriteAll(path, {});
-  const group* own = ::getgrgid(::getegid());
-  ASSERT_NE(own, nullptr);
-  const QString ownName = QString::fromLocal8Bit(own->gr_name);
-
-  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-  QString text = DescribePortOpenFailure(path, EACCES, "Unable to open com port (Error: 13)");
-  EXPECT_TRUE(text.contains("udev")) << text.toStdString();
-  EXPECT_FALSE(text.contains("usermod"));
-  EXPECT_TRUE(text.contains(QString::fromStdString(path)));
-
-  ASSERT_EQ(::chmod(path.c_str(), 0660), 0);
-  text = DescribePortOpenFailure(path, EACCES, "");
-  EXPECT_EQ(text.contains(QString::fromUtf8("«") + ownName + QString::fromUtf8("»")), ::getegid() != 0)
-      << text.toStdString();
-
-  EXPECT_EQ(ComPortDevicePath("ttyUSB0"), "/dev/ttyUSB0");
-  EXPECT_EQ(ComPortDevicePath("/tmp/vorsal-modem"), "/tmp/vorsal-modem");
-  EXPECT_FALSE(DescribePortOpenFailure("ttyS0", ENOENT, "").contains("usermod"));
-}
-
-TEST(PortFailureTest, FailureWithoutSystemCodeShowsOnlyTheMessage) {
-  // The port's exceptions carry -1 when the system gave no reason.
-  const EComPort failure(CE_SetStateFailed);
-  ASSERT_EQ(failure.SystemCode(), -1);
-  EXPECT_EQ(DescribePortOpenFailure("ttyS0", failure.SystemCode(), failure.what()).toStdString(), failure.what());
 }
 
 }  // namespace
