@@ -336,12 +336,23 @@ AppendFile::~AppendFile() {
 }
 
 int AppendFile::Open(const fs::path& path) {
-  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | FILE_APPEND_DATA,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return static_cast<int>(::GetLastError());
+  // Something other than a file at the path (a directory, a device, a
+  // pipe) is refused before anything is opened for it.
+  const DWORD attributes = Attributes(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return NotRegularFile;
+  // FILE_FLAG_OPEN_REPARSE_POINT: a symbolic link put in the file's place
+  // is opened as itself, then refused, never followed.
+  Handle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.Valid()) return static_cast<int>(::GetLastError());
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (::GetFileType(file.h) != FILE_TYPE_DISK) return NotRegularFile;
+  if (!::GetFileInformationByHandle(file.h, &info)) return static_cast<int>(::GetLastError());
+  if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return NotRegularFile;
   if (handle_ >= 0) ::CloseHandle(AsHandle(handle_));
-  handle_ = static_cast<long long>(reinterpret_cast<std::intptr_t>(file));
+  handle_ = static_cast<long long>(reinterpret_cast<std::intptr_t>(file.h));
+  file.h = INVALID_HANDLE_VALUE;
   return 0;
 }
 
@@ -367,12 +378,70 @@ int AppendFile::Size(std::uint64_t& size) const {
   return 0;
 }
 
-int AppendFile::Append(std::string_view bytes) {
-  DWORD written = 0;
-  if (!::WriteFile(AsHandle(handle_), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
-    return static_cast<int>(::GetLastError());
+int AppendFile::ReadAll(std::string& bytes) const {
+  bytes.clear();
+  std::uint64_t size = 0;
+  if (const int failed = Size(size)) return failed;
+  bytes.resize(static_cast<std::size_t>(size));
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    // Each read names its offset, so the handle's own position (which the
+    // appends do not use) never matters.
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(got);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(got) >> 32);
+    DWORD n = 0;
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - got, 1u << 30));
+    if (!::ReadFile(AsHandle(handle_), bytes.data() + got, want, &n, &at)) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_HANDLE_EOF) break;  // cut short meanwhile
+      bytes.clear();
+      return static_cast<int>(error);
+    }
+    if (n == 0) break;
+    got += n;
   }
-  return written == bytes.size() ? 0 : ERROR_DISK_FULL;
+  bytes.resize(got);
+  return 0;
 }
+
+int AppendFile::Append(std::string_view bytes, bool* leftIncomplete) {
+  if (leftIncomplete) *leftIncomplete = false;
+  std::uint64_t before = 0;
+  if (const int failed = Size(before)) return failed;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    // An offset of all ones writes at the file's end whatever its size is
+    // by then, as an append-only handle would.
+    OVERLAPPED atEnd{};
+    atEnd.Offset = 0xFFFFFFFF;
+    atEnd.OffsetHigh = 0xFFFFFFFF;
+    DWORD written = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+    const bool wrote = ::WriteFile(AsHandle(handle_), bytes.data() + done, chunk, &written, &atEnd) != 0;
+    if (!wrote || written == 0) {
+      const int code = wrote ? ERROR_DISK_FULL : static_cast<int>(::GetLastError());
+      // Under the lock nobody else appends in between, so cutting the file
+      // back to its old size removes exactly the part written here.
+      std::uint64_t now = 0;
+      if (Size(now) != 0 || now != before) {
+        FILE_END_OF_FILE_INFO end{};
+        end.EndOfFile.QuadPart = static_cast<LONGLONG>(before);
+        if (!::SetFileInformationByHandle(AsHandle(handle_), FileEndOfFileInfo, &end, sizeof end) && leftIncomplete) {
+          *leftIncomplete = true;
+        }
+      }
+      return code;
+    }
+    done += written;
+  }
+  return 0;
+}
+
+// Windows files carry access lists rather than an owner's and others'
+// bits, and they are not read here: nothing is reported. A new file takes
+// its folder's list; the user's own data folder, the journal's place unless
+// told otherwise, admits only that user and the administrators.
+bool AppendFile::OthersMayRead() const { return false; }
 
 }  // namespace vorsal::platform
