@@ -7,6 +7,8 @@
 #include "platform/win32_text.h"
 
 #include <windows.h>
+
+#include <sddl.h>
 // <windows.h> names ReplaceFileW so; this file defines the layer's own.
 #undef ReplaceFile
 
@@ -145,6 +147,25 @@ DWORD LinkCount(const fs::path& path) {
                             nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   BY_HANDLE_FILE_INFORMATION info{};
   return file.Valid() && ::GetFileInformationByHandle(file.h, &info) ? info.nNumberOfLinks : 1;
+}
+
+// The security identifier of the user the program runs as, in its text
+// form; empty when the system cannot tell.
+std::wstring UserSid() {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  Handle owner(token);
+  DWORD size = 0;
+  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::string buffer(size, '\0');
+  wchar_t* text = nullptr;
+  if (size == 0 || !::GetTokenInformation(token, TokenUser, buffer.data(), size, &size) ||
+      !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+    return {};
+  }
+  std::wstring sid(text);
+  ::LocalFree(text);
+  return sid;
 }
 
 // The classes keep their handle as a number, the same on every system.
@@ -340,12 +361,23 @@ int AppendFile::Open(const fs::path& path) {
   // pipe) is refused before anything is opened for it.
   const DWORD attributes = Attributes(path);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return NotRegularFile;
+  // A new file admits its owner alone, whatever the folder would hand
+  // down (a journal given with --journal may sit in a shared folder). The
+  // folder's default stands where the system cannot make that list.
+  SECURITY_ATTRIBUTES ownerOnly{};
+  ownerOnly.nLength = sizeof ownerOnly;
+  const std::wstring user = UserSid();
+  const bool owned = !user.empty() && ::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                                          (L"D:P(A;;FA;;;" + user + L")").c_str(), SDDL_REVISION_1,
+                                          &ownerOnly.lpSecurityDescriptor, nullptr) != 0;
   // FILE_FLAG_OPEN_REPARSE_POINT: a symbolic link put in the file's place
   // is opened as itself, then refused, never followed.
   Handle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file.Valid()) return static_cast<int>(::GetLastError());
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, owned ? &ownerOnly : nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  const DWORD opened = ::GetLastError();
+  if (owned) ::LocalFree(ownerOnly.lpSecurityDescriptor);
+  if (!file.Valid()) return static_cast<int>(opened);
   BY_HANDLE_FILE_INFORMATION info{};
   if (::GetFileType(file.h) != FILE_TYPE_DISK) return NotRegularFile;
   if (!::GetFileInformationByHandle(file.h, &info)) return static_cast<int>(::GetLastError());
