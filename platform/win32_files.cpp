@@ -471,9 +471,8 @@ int AppendFile::Append(std::string_view bytes, bool* leftIncomplete) {
 }
 
 // Windows files carry access lists rather than an owner's and others'
-// bits, and they are not read here: nothing is reported. A new file takes
-// its folder's list; the user's own data folder, the journal's place unless
-// told otherwise, admits only that user and the administrators.
+// bits, and they are not read here: nothing is reported. A file Open made
+// admits its user alone; one that was there keeps the list it has.
 bool AppendFile::OthersMayRead() const { return false; }
 
 }  // namespace vorsal::platform
