@@ -1,4 +1,5 @@
 #include "app/version_block.h"
+#include "platform/files.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -97,8 +98,9 @@ std::optional<Block> Parse(std::string_view bytes) {
 std::optional<Block> FindInFile(const std::string& file) {
   // Only regular files: a FIFO or a device could block or never end.
   std::error_code error;
-  if (!std::filesystem::is_regular_file(file, error)) return std::nullopt;
-  std::ifstream in(file, std::ios::binary);
+  const std::filesystem::path path = platform::PathFromUtf8(file);
+  if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
 
   constexpr std::size_t kChunk = std::size_t{1} << 20;

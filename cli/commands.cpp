@@ -284,7 +284,7 @@ class Runner {
   int ReadKeyName() {
     std::optional<std::string> typed;
     if (options_.keyFile != "-") {
-      std::ifstream file(options_.keyFile, std::ios::binary);
+      std::ifstream file(platform::PathFromUtf8(options_.keyFile), std::ios::binary);
       std::string line;
       if (!file || !std::getline(file, line)) {
         return Fail(ExitUsage, "cannot read the key name from " + QuotedArgument(options_.keyFile));

@@ -7,6 +7,8 @@
 #include "platform/win32_text.h"
 
 #include <windows.h>
+
+#include <sddl.h>
 // <windows.h> names ReplaceFileW so; this file defines the layer's own.
 #undef ReplaceFile
 
@@ -145,6 +147,25 @@ DWORD LinkCount(const fs::path& path) {
                             nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   BY_HANDLE_FILE_INFORMATION info{};
   return file.Valid() && ::GetFileInformationByHandle(file.h, &info) ? info.nNumberOfLinks : 1;
+}
+
+// The security identifier of the user the program runs as, in its text
+// form; empty when the system cannot tell.
+std::wstring UserSid() {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  Handle owner(token);
+  DWORD size = 0;
+  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::string buffer(size, '\0');
+  wchar_t* text = nullptr;
+  if (size == 0 || !::GetTokenInformation(token, TokenUser, buffer.data(), size, &size) ||
+      !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+    return {};
+  }
+  std::wstring sid(text);
+  ::LocalFree(text);
+  return sid;
 }
 
 // The classes keep their handle as a number, the same on every system.
@@ -336,12 +357,34 @@ AppendFile::~AppendFile() {
 }
 
 int AppendFile::Open(const fs::path& path) {
-  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | FILE_APPEND_DATA,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return static_cast<int>(::GetLastError());
+  // Something other than a file at the path (a directory, a device, a
+  // pipe) is refused before anything is opened for it.
+  const DWORD attributes = Attributes(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return NotRegularFile;
+  // A new file admits its owner alone, whatever the folder would hand
+  // down (a journal given with --journal may sit in a shared folder). The
+  // folder's default stands where the system cannot make that list.
+  SECURITY_ATTRIBUTES ownerOnly{};
+  ownerOnly.nLength = sizeof ownerOnly;
+  const std::wstring user = UserSid();
+  const bool owned = !user.empty() && ::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                                          (L"D:P(A;;FA;;;" + user + L")").c_str(), SDDL_REVISION_1,
+                                          &ownerOnly.lpSecurityDescriptor, nullptr) != 0;
+  // FILE_FLAG_OPEN_REPARSE_POINT: a symbolic link put in the file's place
+  // is opened as itself, then refused, never followed.
+  Handle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, owned ? &ownerOnly : nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  const DWORD opened = ::GetLastError();
+  if (owned) ::LocalFree(ownerOnly.lpSecurityDescriptor);
+  if (!file.Valid()) return static_cast<int>(opened);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (::GetFileType(file.h) != FILE_TYPE_DISK) return NotRegularFile;
+  if (!::GetFileInformationByHandle(file.h, &info)) return static_cast<int>(::GetLastError());
+  if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return NotRegularFile;
   if (handle_ >= 0) ::CloseHandle(AsHandle(handle_));
-  handle_ = static_cast<long long>(reinterpret_cast<std::intptr_t>(file));
+  handle_ = static_cast<long long>(reinterpret_cast<std::intptr_t>(file.h));
+  file.h = INVALID_HANDLE_VALUE;
   return 0;
 }
 
@@ -367,12 +410,69 @@ int AppendFile::Size(std::uint64_t& size) const {
   return 0;
 }
 
-int AppendFile::Append(std::string_view bytes) {
-  DWORD written = 0;
-  if (!::WriteFile(AsHandle(handle_), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
-    return static_cast<int>(::GetLastError());
+int AppendFile::ReadAll(std::string& bytes) const {
+  bytes.clear();
+  std::uint64_t size = 0;
+  if (const int failed = Size(size)) return failed;
+  bytes.resize(static_cast<std::size_t>(size));
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    // Each read names its offset, so the handle's own position (which the
+    // appends do not use) never matters.
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(got);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(got) >> 32);
+    DWORD n = 0;
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - got, 1u << 30));
+    if (!::ReadFile(AsHandle(handle_), bytes.data() + got, want, &n, &at)) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_HANDLE_EOF) break;  // cut short meanwhile
+      bytes.clear();
+      return static_cast<int>(error);
+    }
+    if (n == 0) break;
+    got += n;
   }
-  return written == bytes.size() ? 0 : ERROR_DISK_FULL;
+  bytes.resize(got);
+  return 0;
 }
+
+int AppendFile::Append(std::string_view bytes, bool* leftIncomplete) {
+  if (leftIncomplete) *leftIncomplete = false;
+  std::uint64_t before = 0;
+  if (const int failed = Size(before)) return failed;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    // An offset of all ones writes at the file's end whatever its size is
+    // by then, as an append-only handle would.
+    OVERLAPPED atEnd{};
+    atEnd.Offset = 0xFFFFFFFF;
+    atEnd.OffsetHigh = 0xFFFFFFFF;
+    DWORD written = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+    const bool wrote = ::WriteFile(AsHandle(handle_), bytes.data() + done, chunk, &written, &atEnd) != 0;
+    if (!wrote || written == 0) {
+      const int code = wrote ? ERROR_DISK_FULL : static_cast<int>(::GetLastError());
+      // Under the lock nobody else appends in between, so cutting the file
+      // back to its old size removes exactly the part written here.
+      std::uint64_t now = 0;
+      if (Size(now) != 0 || now != before) {
+        FILE_END_OF_FILE_INFO end{};
+        end.EndOfFile.QuadPart = static_cast<LONGLONG>(before);
+        if (!::SetFileInformationByHandle(AsHandle(handle_), FileEndOfFileInfo, &end, sizeof end) && leftIncomplete) {
+          *leftIncomplete = true;
+        }
+      }
+      return code;
+    }
+    done += written;
+  }
+  return 0;
+}
+
+// Windows files carry access lists rather than an owner's and others'
+// bits, and they are not read here: nothing is reported. A file Open made
+// admits its user alone; one that was there keeps the list it has.
+bool AppendFile::OthersMayRead() const { return false; }
 
 }  // namespace vorsal::platform

@@ -1,6 +1,7 @@
 // The running program on Windows: GetModuleFileNameW, %APPDATA%, the
-// console mode of a standard handle, localtime_s and gmtime_s; and the
-// UTF-8 / UTF-16 conversions of the other win32 files.
+// user and computer names, the console mode of a standard handle,
+// localtime_s and gmtime_s; and the UTF-8 / UTF-16 conversions of the other
+// win32 files.
 #include "platform/process.h"
 #include "platform/win32_text.h"
 
@@ -83,6 +84,25 @@ std::filesystem::path UserDataDir() {
   const std::filesystem::path base(appData);
   if (!base.is_absolute()) return {};
   return base / L"Vorsal";
+}
+
+// Windows has no separate login: the user the program runs as is the one
+// who logged in (or who gave their name to "run as").
+std::string LoginName() {
+  wchar_t name[257] = {};
+  DWORD size = 257;
+  if (!::GetUserNameW(name, &size) || size == 0) return {};
+  return Utf8FromWide(std::wstring_view(name, size - 1));
+}
+
+std::string HostName() {
+  wchar_t name[256] = {};
+  DWORD size = 256;
+  if (!::GetComputerNameExW(ComputerNameDnsHostname, name, &size) || size == 0) {
+    size = 256;
+    if (!::GetComputerNameW(name, &size)) return {};
+  }
+  return Utf8FromWide(std::wstring_view(name, size));
 }
 
 bool IsTerminal(StandardStream stream) {

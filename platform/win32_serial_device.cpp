@@ -229,6 +229,14 @@ int SerialDevice::Apply(const LineSettings& settings) {
 int SerialDevice::Read(void* buffer, int count) {
   if (!IsOpen()) return -ERROR_INVALID_HANDLE;
   if (count <= 0) return 0;
+  // Only what has arrived is asked for: the port's time-outs tell ReadFile
+  // to return at once, but a driver that ignores them (Wine's, on a
+  // pseudo-terminal) would wait for the next byte, and the caller's empty
+  // read would never end.
+  COMSTAT status{};
+  if (!QueueStatus(state_->port, state_->clearedErrors, status)) return -static_cast<int>(::GetLastError());
+  if (status.cbInQue == 0) return 0;
+  count = static_cast<int>(std::min<DWORD>(static_cast<DWORD>(count), status.cbInQue));
   OVERLAPPED io{};
   io.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (io.hEvent == nullptr) return -static_cast<int>(::GetLastError());

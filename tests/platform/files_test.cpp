@@ -71,4 +71,26 @@ TEST(PlatformFiles, DirectoryLockKeepsASecondHolderWaiting) {
   EXPECT_FALSE(overlapped);
 }
 
+// Two writers of one journal, each with its own handle: every append lands
+// after what the other wrote, and a directory is refused as a journal (in
+// the system's words or as NotRegularFile).
+TEST(PlatformFiles, AppendsOfTwoWritersFollowEachOther) {
+  test::TempDir dir;
+  const fs::path file = dir / "journal.csv";
+  platform::AppendFile first, second;
+  ASSERT_EQ(first.Open(file), 0);
+  ASSERT_EQ(second.Open(file), 0);
+  ASSERT_EQ(first.Append("one\r\n"), 0);
+  ASSERT_EQ(second.Append("two\r\n"), 0);
+  bool leftIncomplete = true;
+  ASSERT_EQ(first.Append("three\r\n", &leftIncomplete), 0);
+  EXPECT_FALSE(leftIncomplete);
+  std::string bytes;
+  ASSERT_EQ(second.ReadAll(bytes), 0);
+  EXPECT_EQ(bytes, "one\r\ntwo\r\nthree\r\n");
+  platform::AppendFile folder;
+  EXPECT_NE(folder.Open(dir.path()), 0);
+  EXPECT_FALSE(folder.IsOpen());
+}
+
 }  // namespace

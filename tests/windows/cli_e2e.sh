@@ -59,11 +59,15 @@ wineserver -k >/dev/null 2>&1 || true
 wineserver -p >/dev/null 2>&1
 wine wineboot >/dev/null 2>&1
 
-run() { (cd "$work" && LD_PRELOAD="$shim" wine "$cli" -p COM5 "$@" 2>"$work/stderr" | tr -d '\r'); }
+# Standard input is never the script's terminal: a key name is read from it
+# where a test gives one.
+: >"$work/empty"
+journal="$work/журнал.csv"
+run() { (cd "$work" && LD_PRELOAD="$shim" wine "$cli" -p COM5 --journal "$journal" "$@" <"$work/empty" 2>"$work/stderr" | tr -d '\r'); }
 
 # Without the shim the port cannot watch its modem lines (Wine's error 50):
 # it watches the data alone.
-out=$( (cd "$work" && wine "$cli" -p COM5 read | tr -d '\r') )
+out=$( (cd "$work" && wine "$cli" -p COM5 read </dev/null | tr -d '\r') )
 expect "address: 5" "$out"
 out=$(run read)
 expect "address: 5" "$out"
@@ -72,27 +76,76 @@ run write --address 12 --network working >/dev/null
 expect "address: 12" "$(run read)"
 expect "network: working" "$(run read)"
 [ "$(run footprint)" = "0B.2A.E4.45" ] || fail "footprint of the zero key"
-run set-key "Ключ №1" >/dev/null
-[ "$(run footprint)" != "0B.2A.E4.45" ] || fail "set-key changed nothing"
+# The key name from standard input, as UTF-8 bytes.
+out=$(cd "$work" && printf 'Ключ №1\n' | LD_PRELOAD="$shim" wine "$cli" -p COM5 --journal "$journal" set-key \
+      2>"$work/stderr" | tr -d '\r')
+expect "key written; footprint" "$out"
+footprint=$(run footprint)
+[ "$footprint" != "0B.2A.E4.45" ] || fail "set-key changed nothing"
 # Stored beside the program, the name in Windows-1251, lines ending in CRLF.
 key=$(grep -F "Ключ №1" <<<"$linux_keys" | cut -c1-64)
 [ "$(cat "$work/Keys.ini")" = "$(printf '[Keys]\r\n\xca\xeb\xfe\xf7 \xb91=%s\r' "$key")" ] ||
   fail "Keys.ini: $(od -c "$work/Keys.ini")"
-out=$(run batch --start 30 --network service --count 1)
-expect "address 30 service (was 12 working" "$out"
+
+# A batch takes the key name from a file (a Windows one: CRLF, a Cyrillic
+# name), writes the key first, then the address.
+key_file="$work/ключ.txt"
+printf 'Ключ №1\r\n' >"$key_file"
+out=$(run batch --start 30 --network service --key-file "$key_file" --count 1)
+expect "address 30 service (was 12 working, firmware 2.31) footprint $footprint: ok" "$out"
+expect "done 1, failed 0, next address 31" "$out"
 expect "address: 30" "$(run read)"
+# The journal: one header, then a line per modem with the run's id, this
+# user and host, and never the key name.
+header="time,run_id,operator,host,port,adapter,operation,old_address,old_network,new_address,new_network,firmware,footprint,result,message"
+[ "$(head -n 1 "$journal" | tr -d '\r')" = "$header" ] || fail "journal header: $(head -n 1 "$journal")"
+[ "$(grep -c '^time,' "$journal")" = 1 ] || fail "journal headers: $(cat "$journal")"
+line=$(grep ',batch,' "$journal" | tr -d '\r')
+port_re='\\\\\.\\COM5'  # \\.\COM5
+grep -qE "^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}[+-][0-9]{2}:[0-9]{2},[0-9a-f]{16},[^,]+,[^,]+,$port_re,,batch,12,working,30,service,2\.31,$footprint,ok,$" <<<"$line" ||
+  fail "journal batch line: $line"
+! grep -qF "Ключ" "$journal" || fail "the journal holds the key name"
+run_id=$(cut -d, -f2 <<<"$line")
+expect "run $run_id" "$(run journal)"
+expect "done 1, failed 0, skipped 0, addresses 30-30" "$(run journal | grep -F "$run_id")"
+
+# Starts a batch in the background: its status goes to $work/status.
+start_batch() {
+  : >"$work/stderr"
+  (cd "$work" && LD_PRELOAD="$shim" exec wine "$cli" -p COM5 --journal "$journal" batch "$@" \
+     <"$work/empty" >"$work/batch.out" 2>"$work/stderr") &
+  batch=$!
+}
+wait_for() {
+  for _ in $(seq 400); do grep -qF -- "$1" "$work/stderr" && return 0; sleep 0.05; done
+  fail "no '$1' from the batch"
+}
+finish_batch() {
+  status=0
+  wait "$batch" || status=$?
+  [ "$status" = "$1" ] || fail "batch after Ctrl+C: exit status $status, not $1"
+}
 
 # Ctrl+C (Wine hands SIGINT to the console's handlers) stops a batch that
 # waits for the next modem, and the batch reports what it did.
-: >"$work/stderr"
-(cd "$work" && LD_PRELOAD="$shim" exec wine "$cli" -p COM5 batch --start 30 --network service \
-   >"$work/batch.out" 2>"$work/stderr") &
-batch=$!
-for _ in $(seq 200); do grep -q "disconnect the modem" "$work/stderr" && break; sleep 0.05; done
+start_batch --start 30 --network service --key-file "$key_file"
+wait_for "disconnect the modem"
 kill -INT "$batch"
-status=0
-wait "$batch" || status=$?
-[ "$status" = 0 ] || fail "batch after Ctrl+C: exit status $status"
+wait_for "stopping after this modem"
+finish_batch 0
 expect "done 1, failed 0, next address 31" "$(tr -d '\r' <"$work/batch.out")"
 
-echo "cli_e2e: vorsal-cli.exe read, write, set-key, footprint, a batch and its Ctrl+C against COM5: ok"
+# The first Ctrl+C during the key lets the modem in hand finish; a second
+# one abandons the exchange, which the journal keeps, and the batch still
+# prints its summary.
+start_batch --start 40 --network service --key-file "$key_file"
+wait_for "key parts acknowledged 1/8"
+kill -INT "$batch"
+wait_for "stopping after this modem"
+kill -INT "$batch"
+wait_for "stopping now"
+finish_batch 130
+expect "done 0, failed 1" "$(tr -d '\r' <"$work/batch.out")"
+grep -qE ',batch,30,service,[^,]*,[^,]*,2\.31,[^,]*,interrupted,' "$journal" || fail "journal: $(cat "$journal")"
+
+echo "cli_e2e: vorsal-cli.exe read, write, set-key, footprint, batches with a key file, the journal and two-step Ctrl+C against COM5: ok"
