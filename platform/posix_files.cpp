@@ -303,7 +303,8 @@ int AppendFile::Open(const std::filesystem::path& path) {
   // O_NONBLOCK: a FIFO in the file's place must not hang the open; it has
   // no effect on a regular file's reads and writes.
   Fd file(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
-  if (file.fd < 0) return errno;
+  // A directory in the file's place is refused by the open itself.
+  if (file.fd < 0) return errno == EISDIR ? NotRegularFile : errno;
   struct stat info {};
   if (::fstat(file.fd, &info) != 0) return errno;
   if (!S_ISREG(info.st_mode)) return NotRegularFile;

@@ -72,8 +72,8 @@ TEST(PlatformFiles, DirectoryLockKeepsASecondHolderWaiting) {
 }
 
 // Two writers of one journal, each with its own handle: every append lands
-// after what the other wrote, and a directory is refused as a journal (in
-// the system's words or as NotRegularFile).
+// after what the other wrote, and a directory is refused as a journal, as
+// not a regular file.
 TEST(PlatformFiles, AppendsOfTwoWritersFollowEachOther) {
   test::TempDir dir;
   const fs::path file = dir / "journal.csv";
@@ -89,7 +89,7 @@ TEST(PlatformFiles, AppendsOfTwoWritersFollowEachOther) {
   ASSERT_EQ(second.ReadAll(bytes), 0);
   EXPECT_EQ(bytes, "one\r\ntwo\r\nthree\r\n");
   platform::AppendFile folder;
-  EXPECT_NE(folder.Open(dir.path()), 0);
+  EXPECT_EQ(folder.Open(dir.path()), platform::AppendFile::NotRegularFile);
   EXPECT_FALSE(folder.IsOpen());
 }
 
