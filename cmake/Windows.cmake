@@ -1,5 +1,6 @@
 # The Windows build (cross-built with mingw-w64, cmake/mingw-w64-x86_64.cmake):
-# no Qt, so the Qt-free libraries, vorsal-cli.exe, vorsal-key.exe and the
+# no Qt, so the Qt-free libraries, vorsal-cli.exe, vorsal-key.exe, the
+# Win32 window vorsal.exe (win/) and the
 # suites that need neither Qt nor a pseudo-terminal. The suites run under
 # CMAKE_CROSSCOMPILING_EMULATOR (wine).
 include(cmake/VorsalLibrary.cmake)
@@ -15,6 +16,7 @@ add_subdirectory(keys)
 add_subdirectory(app)
 add_subdirectory(sim)
 add_subdirectory(cli)
+add_subdirectory(window)
 
 # Each executable carries the version resource that TQSVersionInfo reads.
 set(VORSAL_VERSION_COMMAS "${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},${PROJECT_VERSION_TWEAK}")
@@ -28,6 +30,7 @@ endfunction()
 enable_language(RC)
 vorsal_version_resource(vorsal-cli)
 vorsal_version_resource(vorsal-key)
+add_subdirectory(win)
 
 if(VORSAL_BUILD_TESTS)
   enable_testing()
