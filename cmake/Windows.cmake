@@ -74,4 +74,8 @@ if(VORSAL_BUILD_TESTS)
   target_link_libraries(files_test PRIVATE vorsal_keys)
   # The version reader's suite reads the resource of a real executable.
   target_compile_definitions(version_info_test PRIVATE VORSAL_EXE="$<TARGET_FILE:vorsal-cli>")
+
+  # Drives vorsal.exe by window messages in the window's end-to-end run.
+  add_executable(window_driver tests/windows/window_driver.cpp)
+  target_link_libraries(window_driver PRIVATE vorsal_platform shell32 comctl32)
 endif()

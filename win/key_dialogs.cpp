@@ -9,6 +9,7 @@
 #include "protocol/frame.h"
 #include "protocol/key_transfer.h"
 #include "win/main_window.h"
+#include "win/layout.h"
 #include "win/resource.h"
 
 #include <commctrl.h>
@@ -25,7 +26,8 @@ constexpr int StartDelayMs = 100;
 
 class KeyDialog : public KeyComputationView {
  public:
-  explicit KeyDialog(MainWindow& main) : main_(main) {}
+  KeyDialog(MainWindow& main, int clientWidth, int clientHeight)
+      : main_(main), clientWidth_(clientWidth), clientHeight_(clientHeight) {}
 
   // Shows the dialog modally; true when it ended with OK.
   bool Run(int templateId) {
@@ -82,6 +84,9 @@ class KeyDialog : public KeyComputationView {
   INT_PTR Handle(UINT message, WPARAM wParam) {
     switch (message) {
       case WM_INITDIALOG:
+        FitToDesignedPixels(dialog_);
+        SetClientSize(dialog_, clientWidth_, clientHeight_);
+        CentreOnScreen();
         main_.Guarded([this] { refusal_ = Open(&refusalDetail_); });
         SetTimer(dialog_, TimerStart, StartDelayMs, nullptr);
         return TRUE;
@@ -124,6 +129,16 @@ class KeyDialog : public KeyComputationView {
     }
   }
 
+  void CentreOnScreen() const {
+    RECT frame{}, work{};
+    GetWindowRect(dialog_, &frame);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    SetWindowPos(dialog_, nullptr, work.left + (work.right - work.left - (frame.right - frame.left)) / 2,
+                 work.top + (work.bottom - work.top - (frame.bottom - frame.top)) / 2, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+
+  int clientWidth_, clientHeight_;
   std::optional<std::string> refusal_;
   std::string refusalDetail_;
   bool cancel_ = false;
@@ -135,7 +150,7 @@ namespace {
 class HashCalculateDialog final : public KeyDialog {
  public:
   explicit HashCalculateDialog(MainWindow& main, KeyComputation& computation)
-      : KeyDialog(main), computation_(computation) {}
+      : KeyDialog(main, 537, 88), computation_(computation) {}
 
  private:
   std::optional<std::string> Open(std::string* detail) override {
@@ -160,7 +175,7 @@ class HashCalculateDialog final : public KeyDialog {
 
 class KeyTransferDialog final : public KeyDialog {
  public:
-  using KeyDialog::KeyDialog;
+  explicit KeyTransferDialog(MainWindow& main) : KeyDialog(main, 227, 69) {}
 
  private:
   std::optional<std::string> Open(std::string*) override {

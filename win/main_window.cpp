@@ -2,6 +2,7 @@
 
 #include "platform/stop_signals.h"
 #include "platform/win32_text.h"
+#include "win/layout.h"
 #include "win/resource.h"
 #include "window/texts.h"
 
@@ -94,6 +95,7 @@ INT_PTR CALLBACK MainWindow::MainProc(HWND window, UINT message, WPARAM wParam, 
 INT_PTR CALLBACK MainWindow::PanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     SetWindowLongPtrW(panel, DWLP_USER, lParam);
+    FitToDesignedPixels(panel);
     return FALSE;
   }
   auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(panel, DWLP_USER));
@@ -151,6 +153,8 @@ void MainWindow::CreateChildren() {
   SendMessageW(Item(IDC_CONN_TYPE), CB_SETCURSEL, 0, 0);
   SendMessageW(Item(IDC_LABEL_AOLD), WM_SETFONT, reinterpret_cast<WPARAM>(largeBold_), FALSE);
   SendMessageW(Item(IDC_NEW_ADDRESS), WM_SETFONT, reinterpret_cast<WPARAM>(largeBold_), FALSE);
+  // The arrows take their room from the input's right end.
+  SendMessageW(Item(IDC_NEW_ADDRESS_SPIN), UDM_SETBUDDY, reinterpret_cast<WPARAM>(Item(IDC_NEW_ADDRESS)), 0);
   SendMessageW(Item(IDC_NEW_ADDRESS_SPIN), UDM_SETRANGE32, MinAddress, MaxAddress);
   SendMessageW(Item(IDC_NEW_ADDRESS_SPIN), UDM_SETPOS32, 0, 0);
   CheckRadioButton(panels_[2], IDC_NEW_NET_SERVICE, IDC_NEW_NET_WORKING, IDC_NEW_NET_SERVICE);
@@ -346,20 +350,7 @@ int MainWindow::PanelHeight(WindowPanel panel) const { return PanelHeights[stati
 
 void MainWindow::SetClientHeight(int height) {
   clientHeight_ = height;
-  RECT frame{0, 0, ClientWidth, height};
-  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(window_, GWL_STYLE)), TRUE,
-                     static_cast<DWORD>(GetWindowLongW(window_, GWL_EXSTYLE)));
-  SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  // A menu bar that wraps takes more room than one line: the client area
-  // is measured and the difference added.
-  RECT client{};
-  GetClientRect(window_, &client);
-  if (client.bottom != height) {
-    GetWindowRect(window_, &frame);
-    SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top + height - client.bottom,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  }
+  SetClientSize(window_, ClientWidth, height);
   Stack();
 }
 
