@@ -10,7 +10,9 @@ namespace vorsal {
 
 // Moves and sizes the dialog's own controls (not their children) from the
 // dialog units of the font in use to the designed pixels. A combo box keeps
-// room for its list when it drops down.
+// room for its list when it drops down. A label or check box whose text
+// does not fit grows to the right within its group box, pushing a control
+// that follows it on its line.
 void FitToDesignedPixels(HWND dialog);
 
 // Sets the window's client area to `width` x `height` pixels, the menu bar
