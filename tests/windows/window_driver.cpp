@@ -11,6 +11,8 @@
 //   checked ID             wait until the box is ticked
 //   status N TEXT          wait until status panel N shows TEXT
 //   title TEXT             wait until the title ends in TEXT
+//   key F1                 press F1 in the port box
+//   dialog                 wait for a key dialog to open
 //   modal                  wait for a key dialog to open and for both to end
 //   error TEXT             wait for an error box containing TEXT; close it
 //   print ID               print the control's text once it is no "****"
@@ -173,6 +175,12 @@ int main() {
         return title.size() >= wanted.size() ? title.substr(title.size() - wanted.size()) : title;
       };
       Expect("title", ending, wanted);
+    } else if (step == L"key") {
+      if (Arg(argv, argc, ++i) != L"F1") Fail("only F1 is pressed");
+      PostMessageW(Control(1001), WM_KEYDOWN, VK_F1, 1);
+      PostMessageW(Control(1001), WM_KEYUP, VK_F1, 1 | (3u << 30));
+    } else if (step == L"dialog") {
+      if (!WaitFor([] { return !IsWindowEnabled(mainWindow); })) Fail("no key dialog opened");
     } else if (step == L"modal") {
       // A modal key dialog disables the main window while it is shown.
       if (!WaitFor([] { return !IsWindowEnabled(mainWindow); })) Fail("no key dialog opened");

@@ -68,6 +68,8 @@ shot() { import -window root "$shots/$1.png"; }
 
 drive status 1 "COM-порт не открыт!" title " []"
 shot 1-start
+# No guide beside the program (nor installed): F1 says so.
+drive key F1 error "Справка не найдена"
 drive port COM5 status 1 "COM-порт открыт." title " [COM5]"
 drive click 1018 expect 1014 5 expect 1012 "2.31 -- 'Ирвен-2 (MSP430F155)'" status 2 OK
 shot 2-read
@@ -76,7 +78,10 @@ shot 2-read
 drive click 1026 set 1022 12 check 1028 click 1027 expect 1014 12 expect 1022 13 checked 1017
 drive click 1033 expect 1032 0B.2A.E4.45
 shot 3-written
-drive set 1035 "Ключ №1" click 1036 modal click 1033
+drive set 1035 "Ключ №1" click 1036 dialog
+sleep 2
+shot 4-key-dialog
+drive modal click 1033
 # The zero key's footprint may still be shown until the reply comes.
 for _ in $(seq 50); do
   footprint=$(wine "$win/bin/window_driver.exe" window print 1032 | tr -d '\r')
@@ -85,7 +90,7 @@ for _ in $(seq 50); do
 done
 [ "$footprint" != "0B.2A.E4.45" ] || fail "the key changed no footprint"
 drive status 2 OK
-shot 4-key
+shot 5-key
 # Stored beside the program, the name in Windows-1251, the same key as the
 # Linux programs derive.
 key=$("$linux/bin/vorsal-key" test "Ключ №1" | grep -F "Ключ №1" | cut -c1-64)
@@ -96,7 +101,7 @@ key=$("$linux/bin/vorsal-key" test "Ключ №1" | grep -F "Ключ №1" | c
 kill "$sim_pid"
 sim_pid=
 drive error "COM5" status 1 "COM-порт не открыт!" expect 1014 "****" title " []"
-shot 5-lost
+shot 6-lost
 drive close
 wait "$window_pid" || fail "vorsal.exe ended with $?"
 window_pid=
