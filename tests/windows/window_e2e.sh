@@ -46,18 +46,9 @@ if compgen -G '/usr/share/wine/fonts/*.ttf' >/dev/null; then
   cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 fi
 
-start_modem() {
-  rm -f "$work/modem"
-  "$sim" --link "$work/modem" "$@" >"$work/sim.log" 2>&1 &
-  sim_pid=$!
-  for _ in $(seq 100); do [ -e "$work/modem" ] && return 0; sleep 0.05; done
-  fail "the simulator made no pty"
-}
+source "$(dirname "$0")/com5.sh"
 start_modem --address 5
-wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$(readlink -f "$work/modem")" /f >/dev/null
-wineserver -k >/dev/null 2>&1 || true
-wineserver -p >/dev/null 2>&1
-wine wineboot >/dev/null 2>&1
+map_com5
 
 cp "$win/bin/vorsal.exe" "$win/bin/vorsal-cli.exe" "$work/"
 (cd "$work" && LD_PRELOAD="$shim" exec wine "$work/vorsal.exe" >"$base/window.log" 2>&1) &
