@@ -43,8 +43,9 @@ if(VORSAL_BUILD_TESTS)
 
   file(GLOB support_sources CONFIGURE_DEPENDS
        ${PROJECT_SOURCE_DIR}/tests/support/*.cpp ${PROJECT_SOURCE_DIR}/tests/support/*.h)
-  # Pseudo-terminals and the simulator as a child process are Linux's.
-  list(FILTER support_sources EXCLUDE REGEX "(gtest_main_[a-z]+|pty_pair|sim_process)\\.(cpp|h)$")
+  # Pseudo-terminals and the simulator as a child process are Linux's; the
+  # registry's PostgreSQL server is not built for Windows.
+  list(FILTER support_sources EXCLUDE REGEX "(gtest_main_[a-z]+|pty_pair|sim_process|postgres_server)\\.(cpp|h)$")
   add_library(vorsal_testsupport STATIC ${support_sources})
   target_include_directories(vorsal_testsupport PUBLIC ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR})
   target_link_libraries(vorsal_testsupport PUBLIC vorsal_protocol vorsal_serial GTest::gtest GTest::gmock)
