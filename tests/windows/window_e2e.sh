@@ -59,6 +59,8 @@ shot() { import -window root "$shots/$1.png"; }
 
 drive status 1 "COM-порт не открыт!" title " []"
 shot 1-start
+# The portable copy leaves its versioned copy, which starts as an .exe.
+compgen -G "$work/Vorsal.*.exe" >/dev/null || fail "no versioned copy: $(ls "$work")"
 # No guide beside the program (nor installed): F1 says so.
 drive key F1 error "Справка не найдена"
 drive port COM5 status 1 "COM-порт открыт." title " [COM5]"
