@@ -5,7 +5,9 @@
 
 #include "platform/files.h"
 
+#include <cctype>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 namespace vorsal {
@@ -35,6 +37,19 @@ void RefreshVersionedCopy(const fs::path& exe, const fs::path& copy) {
   platform::ReplaceFile(copy, bytes, platform::FileMode(exe) & 0777, reason);
 }
 
+// A Windows executable's ".exe" (as it is spelt), so that the copy starts as
+// the original does; nothing for a Linux one, whose name's dots are no
+// extension.
+std::string ExecutableSuffix(const std::string& exePath) {
+  constexpr std::string_view exe = ".exe";
+  if (exePath.size() < exe.size()) return {};
+  std::string suffix = exePath.substr(exePath.size() - exe.size());
+  for (std::size_t i = 0; i < exe.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(suffix[i])) != exe[i]) return {};
+  }
+  return suffix;
+}
+
 }  // namespace
 
 void InitIdentity() { InitIdentity(RunningExecutablePath()); }
@@ -52,7 +67,7 @@ void InitIdentity(const std::string& exePath) {
   AppDir = platform::Utf8FromPath(platform::PathFromUtf8(exePath).parent_path());
   if (!AppDir.empty() && AppDir.back() != '/') AppDir += '/';
   AppTitle = productName + " v." + shortVersion;
-  VersionedCopyPath = AppDir + productName + "." + shortVersion;
+  VersionedCopyPath = AppDir + productName + "." + shortVersion + ExecutableSuffix(exePath);
 
   if (productName != kInfoNotAvailable && !InstalledLayout()) {
     RefreshVersionedCopy(platform::PathFromUtf8(ExePath), platform::PathFromUtf8(VersionedCopyPath));

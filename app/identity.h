@@ -11,7 +11,7 @@ namespace vorsal {
 extern std::string AppDir;             // directory of the executable, ending in "/" (unless empty)
 extern std::string AppTitle;           // ProductName + " v." + FileShortVersion
 extern std::string ExePath;            // full path of the executable
-extern std::string VersionedCopyPath;  // AppDir + ProductName + "." + FileShortVersion
+extern std::string VersionedCopyPath;  // AppDir + ProductName + "." + FileShortVersion (+ ".exe" for a Windows executable)
 
 // Sets the identity globals for the running executable and refreshes its
 // versioned copy beside it.

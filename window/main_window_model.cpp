@@ -5,6 +5,7 @@
 #include "keys/cp1251.h"
 #include "keys/key_derivation.h"
 #include "keys/key_store.h"
+#include "platform/files.h"
 #include "window/port_failure.h"
 #include "window/texts.h"
 
@@ -301,7 +302,10 @@ void MainWindowModel::HelpClick() {
   if (help.empty()) return ShowError(texts::HelpFileMissing);
   // No browser (or none that takes the file): the user is told where the
   // guide is, to open it by hand.
-  if (!surface_.OpenDocument(help.string())) HelpNotOpened(help.string());
+  // The window takes UTF-8: on Windows path::string() is the code page's,
+  // and fails on a folder name the code page cannot spell.
+  const std::string path = platform::Utf8FromPath(help);
+  if (!surface_.OpenDocument(path)) HelpNotOpened(path);
 }
 
 void MainWindowModel::HelpNotOpened(const std::string& path) {

@@ -63,6 +63,14 @@ TEST_F(IdentityTest, SetsTheGlobalsAndLeavesAVersionedCopy) {
   EXPECT_EQ(TQSVersionInfo(VersionedCopyPath).FileShortVersion(), "3.2");
 }
 
+TEST_F(IdentityTest, CopyKeepsTheExecutablesExtension) {
+  PlaceExecutable("vorsal.exe");
+  InitIdentity(exe_.string());
+
+  EXPECT_EQ(VersionedCopyPath, dir_.path().string() + "/Vorsal.3.2.exe");
+  EXPECT_EQ(Names(dir_.path()), (std::vector<std::string>{"Vorsal.3.2.exe", "vorsal.exe"}));
+}
+
 TEST_F(IdentityTest, ReplacesAnOldCopyAlsoWhenReadOnly) {
   PlaceExecutable("vorsal");
   const fs::path copy = dir_ / "Vorsal.3.2";

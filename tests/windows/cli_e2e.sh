@@ -46,18 +46,9 @@ linux_keys=$("$linux/bin/vorsal-key" test "Ключ №1")
 windows_keys=$(wine "$work/vorsal-key.exe" test "Ключ №1" | tr -d '\r')
 [ "$linux_keys" = "$windows_keys" ] || fail "vorsal-key.exe: '$windows_keys', Linux: '$linux_keys'"
 
-start_modem() {
-  "$sim" --link "$work/modem" "$@" >"$work/sim.log" 2>&1 &
-  sim_pid=$!
-  for _ in $(seq 100); do [ -e "$work/modem" ] && return 0; sleep 0.05; done
-  fail "the simulator made no pty"
-}
+source "$(dirname "$0")/com5.sh"
 start_modem --address 5
-
-wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$(readlink -f "$work/modem")" /f >/dev/null
-wineserver -k >/dev/null 2>&1 || true
-wineserver -p >/dev/null 2>&1
-wine wineboot >/dev/null 2>&1
+map_com5
 
 # Standard input is never the script's terminal: a key name is read from it
 # where a test gives one.

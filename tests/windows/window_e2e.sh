@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# vorsal.exe under Wine on a virtual X display against the Linux simulator
+# on COM5, driven by window messages (window_driver.exe): choose the port,
+# read, write with auto-increment, derive and write a key, read the
+# footprint, lose the modem. Screenshots of the steps go to
+# WINDOWS-BUILD/window-e2e/.
+# Usage: window_e2e.sh WINDOWS-BUILD LINUX-BUILD (WINEPREFIX set by the caller)
+set -euo pipefail
+win=$(realpath "$1")
+linux=$(realpath "$2")
+sim="$linux/bin/vorsal-modem-sim"
+shim=$(find "$linux/tests" -name 'libvorsal_modem_line_shim.so' | head -n 1)
+export WINEDEBUG=-all LC_ALL=C.UTF-8
+: "${WINEPREFIX:?the caller sets WINEPREFIX}"
+shots="$win/window-e2e"
+rm -rf "$shots"
+mkdir -p "$shots"
+
+base=$(mktemp -d)
+work="$base/Рабочая папка"
+mkdir "$work"
+sim_pid= xvfb_pid= window_pid=
+cleanup() {
+  [ -n "$window_pid" ] && kill "$window_pid" 2>/dev/null || true
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  wine reg delete 'HKLM\Software\Wine\Ports' /v COM5 /f >/dev/null 2>&1 || true
+  rm -rf "$base"
+}
+trap cleanup EXIT
+fail() {
+  echo "window_e2e: $*" >&2
+  exit 1
+}
+
+# A display of its own; windows get their captions without a window
+# manager, and Wine's own fonts (where the package has them) make the
+# Cyrillic texts and the caption buttons whole.
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$base/display" >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$base/display" ] && break; sleep 0.05; done
+[ -s "$base/display" ] || fail "Xvfb did not start"
+export DISPLAY=":$(head -n 1 "$base/display")"
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
+if compgen -G '/usr/share/wine/fonts/*.ttf' >/dev/null; then
+  cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+fi
+
+source "$(dirname "$0")/com5.sh"
+start_modem --address 5
+map_com5
+
+cp "$win/bin/vorsal.exe" "$win/bin/vorsal-cli.exe" "$work/"
+(cd "$work" && LD_PRELOAD="$shim" exec wine "$work/vorsal.exe" >"$base/window.log" 2>&1) &
+window_pid=$!
+
+drive() { wine "$win/bin/window_driver.exe" window "$@" || fail "step failed: $*"; }
+shot() { import -window root "$shots/$1.png"; }
+
+drive status 1 "COM-порт не открыт!" title " []"
+shot 1-start
+# The portable copy leaves its versioned copy, which starts as an .exe.
+compgen -G "$work/Vorsal.*.exe" >/dev/null || fail "no versioned copy: $(ls "$work")"
+# No guide beside the program (nor installed): F1 says so.
+drive key F1 error "Справка не найдена"
+drive port COM5 status 1 "COM-порт открыт." title " [COM5]"
+drive click 1018 expect 1014 5 expect 1012 "2.31 -- 'Ирвен-2 (MSP430F155)'" status 2 OK
+shot 2-read
+# The working network, address 12, auto-increment: the modem takes 12 and
+# the input moves on to 13.
+drive click 1026 set 1022 12 check 1028 click 1027 expect 1014 12 expect 1022 13 checked 1017
+drive click 1033 expect 1032 0B.2A.E4.45
+shot 3-written
+drive set 1035 "Ключ №1" click 1036 dialog
+sleep 2
+shot 4-key-dialog
+drive modal click 1033
+# The zero key's footprint may still be shown until the reply comes.
+for _ in $(seq 50); do
+  footprint=$(wine "$win/bin/window_driver.exe" window print 1032 | tr -d '\r')
+  [ "$footprint" != "0B.2A.E4.45" ] && break
+  sleep 0.1
+done
+[ "$footprint" != "0B.2A.E4.45" ] || fail "the key changed no footprint"
+drive status 2 OK
+shot 5-key
+# Stored beside the program, the name in Windows-1251, the same key as the
+# Linux programs derive.
+key=$("$linux/bin/vorsal-key" test "Ключ №1" | grep -F "Ключ №1" | cut -c1-64)
+[ "$(cat "$work/Keys.ini")" = "$(printf '[Keys]\r\n\xca\xeb\xfe\xf7 \xb91=%s\r' "$key")" ] ||
+  fail "Keys.ini: $(od -c "$work/Keys.ini")"
+
+# The modem goes: the loss is told, the port closed, the panels gone.
+kill "$sim_pid"
+sim_pid=
+drive error "COM5" status 1 "COM-порт не открыт!" expect 1014 "****" title " []"
+shot 6-lost
+drive close
+wait "$window_pid" || fail "vorsal.exe ended with $?"
+window_pid=
+echo "window_e2e: vorsal.exe chose COM5, read, wrote with auto-increment, wrote a derived key, read the footprint and told the lost modem: ok (screenshots in $shots)"
