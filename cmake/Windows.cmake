@@ -1,5 +1,6 @@
 # The Windows build (cross-built with mingw-w64, cmake/mingw-w64-x86_64.cmake):
-# no Qt, so the Qt-free libraries, vorsal-cli.exe, vorsal-key.exe and the
+# no Qt, so the Qt-free libraries, vorsal-cli.exe, vorsal-key.exe, the
+# Win32 window vorsal.exe (win/) and the
 # suites that need neither Qt nor a pseudo-terminal. The suites run under
 # CMAKE_CROSSCOMPILING_EMULATOR (wine).
 include(cmake/VorsalLibrary.cmake)
@@ -15,6 +16,7 @@ add_subdirectory(keys)
 add_subdirectory(app)
 add_subdirectory(sim)
 add_subdirectory(cli)
+add_subdirectory(window)
 
 # Each executable carries the version resource that TQSVersionInfo reads.
 set(VORSAL_VERSION_COMMAS "${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},${PROJECT_VERSION_TWEAK}")
@@ -28,6 +30,7 @@ endfunction()
 enable_language(RC)
 vorsal_version_resource(vorsal-cli)
 vorsal_version_resource(vorsal-key)
+add_subdirectory(win)
 
 if(VORSAL_BUILD_TESTS)
   enable_testing()
@@ -40,8 +43,8 @@ if(VORSAL_BUILD_TESTS)
 
   file(GLOB support_sources CONFIGURE_DEPENDS
        ${PROJECT_SOURCE_DIR}/tests/support/*.cpp ${PROJECT_SOURCE_DIR}/tests/support/*.h)
-  # Pseudo-terminals, the simulator as a child process and the PostgreSQL
-  # server of the registry's suite are Linux's.
+  # Pseudo-terminals and the simulator as a child process are Linux's; the
+  # registry's PostgreSQL server is not built for Windows.
   list(FILTER support_sources EXCLUDE REGEX "(gtest_main_[a-z]+|pty_pair|sim_process|postgres_server)\\.(cpp|h)$")
   add_library(vorsal_testsupport STATIC ${support_sources})
   target_include_directories(vorsal_testsupport PUBLIC ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR})
@@ -72,4 +75,8 @@ if(VORSAL_BUILD_TESTS)
   target_link_libraries(files_test PRIVATE vorsal_keys)
   # The version reader's suite reads the resource of a real executable.
   target_compile_definitions(version_info_test PRIVATE VORSAL_EXE="$<TARGET_FILE:vorsal-cli>")
+
+  # Drives vorsal.exe by window messages in the window's end-to-end run.
+  add_executable(window_driver tests/windows/window_driver.cpp)
+  target_link_libraries(window_driver PRIVATE vorsal_platform shell32 comctl32)
 endif()
