@@ -27,33 +27,15 @@ LinkClock& SystemClock() {
 
 // ---- Event loop -------------------------------------------------------------
 
-void LinkLoop::Post(std::function<void()> call) {
-  {
-    std::lock_guard lock(mutex_);
-    calls_.push_back(std::move(call));
-  }
-  posted_.notify_one();
-}
-
-void LinkLoop::RunPending() {
-  std::deque<std::function<void()>> calls;
-  {
-    std::lock_guard lock(mutex_);
-    calls.swap(calls_);
-  }
-  for (std::function<void()>& call : calls) call();
-}
-
 bool LinkLoop::RunUntil(LinkClock::TimePoint deadline, const std::function<bool()>& done) {
   for (;;) {
-    RunPending();
+    RunPosted();
     if (done()) return true;
     // Checked before waiting, so a port that never falls silent (a stream of
     // noise) still lets the deadline pass.
     if (clock_.Now() >= deadline) return false;
-    std::unique_lock lock(mutex_);
-    if (!calls_.empty()) continue;
-    clock_.WaitUntil(posted_, lock, deadline, [this] { return !calls_.empty(); });
+    AwaitPost([&](std::condition_variable& posted, std::unique_lock<std::mutex>& lock,
+                  const std::function<bool()>& ready) { clock_.WaitUntil(posted, lock, deadline, ready); });
   }
 }
 
@@ -127,7 +109,7 @@ bool ModemLink::Send(const ModemFrame& frame) {
 Outcome ModemLink::ExchangeOnce(const ModemFrame& frame, Reply expected) {
   // Deliveries already posted belong to earlier requests: run them, then
   // drop whatever they and the port still hold.
-  loop_.RunPending();
+  loop_.RunPosted();
   if (lost_) return Outcome::PortLost;
   try {
     engine_.DiscardInput();
@@ -139,15 +121,13 @@ Outcome ModemLink::ExchangeOnce(const ModemFrame& frame, Reply expected) {
   received_ = Reply::None;
   const int heardBefore = engine_.ReceivedByteCount;
   if (!Send(frame)) return Outcome::PortLost;
-  const bool abandoned = !Await(After(ReplyTimeoutMs), [&] { return received_ == expected || lost_; });
+  const bool waited = Await(After(ReplyTimeoutMs), [&] { return received_ == expected || lost_; });
   expected_ = Reply::None;
   if (lost_) return Outcome::PortLost;
-  if (abandoned) {
-    if (engine_.Awaiting()) engine_.FinishExchange(false);
-    return Outcome::NoReply;
-  }
-  if (received_ == expected) return Outcome::Ok;
+  if (waited && received_ == expected) return Outcome::Ok;
   if (engine_.Awaiting()) engine_.FinishExchange(false);
+  // An abandoned wait heard nothing worth judging.
+  if (!waited) return Outcome::NoReply;
   return engine_.ReceivedByteCount != heardBefore ? Outcome::NotAccepted : Outcome::NoReply;
 }
 
@@ -206,7 +186,7 @@ Outcome ModemLink::SendKey(const std::uint8_t* key32, const std::function<void(i
   int heardAtLastAck = 0;
   KeyTransferHooks hooks;
   hooks.sleep = [this](int ms) { clock_.Sleep(ms); };
-  hooks.pump = [this] { loop_.RunPending(); };
+  hooks.pump = [this] { loop_.RunPosted(); };
   hooks.cancelRequested = [this] { return lost_ || Abandoned(); };
   hooks.progress = [&](int acknowledged) {
     heardAtLastAck = engine_.ReceivedByteCount;
@@ -218,7 +198,7 @@ Outcome ModemLink::SendKey(const std::uint8_t* key32, const std::function<void(i
     Await(After(ms), [&] { return engine_.KeyAckIndex != before || lost_; });
   };
   for (int attempt = 0;; ++attempt) {
-    loop_.RunPending();
+    loop_.RunPosted();
     if (lost_) return Outcome::PortLost;
     KeyTransferResult result;
     try {

@@ -10,12 +10,11 @@
 #include "protocol/exchange_view.h"
 #include "protocol/key_transfer.h"
 #include "serial/com_port.h"
-#include "serial/event_queue.h"
+#include "serial/polled_event_queue.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -62,20 +61,15 @@ LinkClock& SystemClock();
 
 // The link's event loop: port deliveries posted from the event thread run on
 // the thread that waits in RunUntil.
-class LinkLoop : public EventQueue {
+class LinkLoop : public PolledEventQueue {
  public:
   explicit LinkLoop(LinkClock& clock) : clock_(clock) {}
-  void Post(std::function<void()> call) override;
   // Runs posted calls until `done()` holds or `deadline` has come; returns
   // `done()`.
   bool RunUntil(LinkClock::TimePoint deadline, const std::function<bool()>& done);
-  void RunPending();
 
  private:
   LinkClock& clock_;
-  std::mutex mutex_;
-  std::condition_variable posted_;
-  std::deque<std::function<void()>> calls_;
 };
 
 class ModemLink : private ReplyListener, private ModemPort {
