@@ -26,6 +26,7 @@ const char* CommandName(Command c) {
     case Command::Footprint: return "footprint";
     case Command::Batch: return "batch";
     case Command::Journal: return "journal";
+    case Command::Registry: return "registry";
     default: return nullptr;
   }
 }
@@ -69,6 +70,7 @@ std::vector<std::string> Canonical(const CliOptions& o) {
   if (o.noJournal) argv.push_back("--no-journal");
   if (!o.journal.empty()) argv.push_back("--journal=" + o.journal);
   argv.push_back(CommandName(o.command));
+  if (!o.registry.empty()) argv.push_back("--registry=" + o.registry);
   if (o.command == Command::Write) {
     argv.push_back("--address=" + std::to_string(o.address));
     argv.push_back(std::string("--network=") + NetworkText(o.network));
@@ -84,6 +86,7 @@ std::vector<std::string> Canonical(const CliOptions& o) {
     argv.push_back("--");
     argv.push_back(o.keyNameUtf8);
   }
+  if (o.command == Command::Registry) argv.push_back("init");
   return argv;
 }
 
@@ -92,7 +95,7 @@ bool Same(const CliOptions& a, const CliOptions& b) {
          a.connectionType == b.connectionType && a.json == b.json && a.retries == b.retries &&
          a.journal == b.journal && a.noJournal == b.noJournal && a.address == b.address && a.network == b.network &&
          a.start == b.start && a.count == b.count && a.keyGiven == b.keyGiven && a.keyName == b.keyName &&
-         a.keyNameUtf8 == b.keyNameUtf8 && a.keyFile == b.keyFile;
+         a.keyNameUtf8 == b.keyNameUtf8 && a.keyFile == b.keyFile && a.registry == b.registry;
 }
 
 }  // namespace
