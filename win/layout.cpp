@@ -44,45 +44,92 @@ int TextWidth(HWND control) {
   return size.cx + extra;
 }
 
+bool IsGroupBox(HWND control) {
+  wchar_t name[32] = {};
+  GetClassNameW(control, name, 32);
+  return _wcsicmp(name, L"Button") == 0 && (GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
+}
+
+// The innermost group box around the control's top left corner, if any.
+HWND GroupOf(HWND dialog, HWND control) {
+  const RECT place = PlaceIn(dialog, control);
+  HWND inner = nullptr;
+  LONG innerWidth = 0;
+  for (HWND group = GetWindow(dialog, GW_CHILD); group != nullptr; group = GetWindow(group, GW_HWNDNEXT)) {
+    if (group == control || !IsGroupBox(group)) continue;
+    const RECT frame = PlaceIn(dialog, group);
+    const bool around =
+        place.left >= frame.left && place.left < frame.right && place.top >= frame.top && place.top < frame.bottom;
+    if (around && (inner == nullptr || frame.right - frame.left < innerWidth)) {
+      inner = group;
+      innerWidth = frame.right - frame.left;
+    }
+  }
+  return inner;
+}
+
 // The right edge a control may reach: that of the innermost group box
 // around its left end, or of the dialog.
 int RoomRight(HWND dialog, HWND control, int dialogWidth) {
-  const RECT place = PlaceIn(dialog, control);
-  int right = dialogWidth;
-  for (HWND group = GetWindow(dialog, GW_CHILD); group != nullptr; group = GetWindow(group, GW_HWNDNEXT)) {
-    if ((GetWindowLongW(group, GWL_STYLE) & BS_TYPEMASK) != BS_GROUPBOX || group == control) continue;
-    wchar_t name[32] = {};
-    GetClassNameW(group, name, 32);
-    if (_wcsicmp(name, L"Button") != 0) continue;
-    const RECT frame = PlaceIn(dialog, group);
-    if (place.left >= frame.left && place.left < frame.right && place.top >= frame.top && place.top < frame.bottom) {
-      right = std::min(right, static_cast<int>(frame.right));
-    }
+  HWND group = GroupOf(dialog, control);
+  return (group != nullptr ? static_cast<int>(PlaceIn(dialog, group).right) : dialogWidth) - 4;
+}
+
+// Moves the controls that follow `from` (a control `place` wide) on its lines
+// right of `right` + 4, each as far as its own room allows. Group boxes stay,
+// and so do the controls inside `from`.
+void PushFollowers(HWND dialog, HWND from, const RECT& place, int right, int dialogWidth) {
+  for (HWND next = GetWindow(dialog, GW_CHILD); next != nullptr; next = GetWindow(next, GW_HWNDNEXT)) {
+    const RECT other = PlaceIn(dialog, next);
+    const bool sameLine = other.top < place.bottom && other.bottom > place.top;
+    if (next == from || !sameLine || other.left < place.right || other.left >= right + 4) continue;
+    if (IsGroupBox(next) || GroupOf(dialog, next) == from) continue;
+    const int width = other.right - other.left;
+    const int left = std::min(right + 4, RoomRight(dialog, next, dialogWidth) - width);
+    SetWindowPos(next, nullptr, left, other.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  return right - 4;
+}
+
+// How far the group box may grow to the right: into the gap before the
+// controls that follow it on its lines (keeping 4 pixels) and their own
+// room beyond it, within its own room.
+int GroupSlack(HWND dialog, HWND group, int dialogWidth) {
+  const RECT frame = PlaceIn(dialog, group);
+  int slack = RoomRight(dialog, group, dialogWidth) - frame.right;
+  for (HWND next = GetWindow(dialog, GW_CHILD); next != nullptr; next = GetWindow(next, GW_HWNDNEXT)) {
+    const RECT other = PlaceIn(dialog, next);
+    const bool sameLine = other.top < frame.bottom && other.bottom > frame.top;
+    if (next == group || !sameLine || other.left < frame.right || IsGroupBox(next)) continue;
+    slack = std::min(slack, static_cast<int>(other.left - frame.right - 4 + RoomRight(dialog, next, dialogWidth) -
+                                             other.right));
+  }
+  return std::max(slack, 0);
 }
 
 // A label or check box whose text is wider in the font in use than its
-// designed room grows to the right as far as its group allows; a control
-// that follows it on its line moves right as far as needed.
+// designed room grows to the right as far as its group allows; when that is
+// not enough the group box grows too, as far as what follows it can give
+// way. A control that follows on the line moves right as far as needed.
 void WidenToTexts(HWND dialog, int dialogWidth) {
   for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
     RECT place = PlaceIn(dialog, child);
     const int needed = TextWidth(child);
     if (needed <= place.right - place.left) continue;
-    const int right = std::min(static_cast<int>(place.left) + needed, RoomRight(dialog, child, dialogWidth));
+    const int wanted = static_cast<int>(place.left) + needed;
+    if (HWND group = GroupOf(dialog, child); group != nullptr && wanted > RoomRight(dialog, child, dialogWidth)) {
+      const RECT frame = PlaceIn(dialog, group);
+      const int grow = std::min(wanted - RoomRight(dialog, child, dialogWidth), GroupSlack(dialog, group, dialogWidth));
+      if (grow > 0) {
+        SetWindowPos(group, nullptr, 0, 0, frame.right - frame.left + grow, frame.bottom - frame.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        PushFollowers(dialog, group, frame, frame.right + grow, dialogWidth);
+      }
+    }
+    const int right = std::min(wanted, RoomRight(dialog, child, dialogWidth));
     if (right <= place.right) continue;
     SetWindowPos(child, nullptr, 0, 0, right - place.left, place.bottom - place.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    for (HWND next = GetWindow(dialog, GW_CHILD); next != nullptr; next = GetWindow(next, GW_HWNDNEXT)) {
-      const RECT other = PlaceIn(dialog, next);
-      const bool sameLine = other.top < place.bottom && other.bottom > place.top;
-      if (next == child || !sameLine || other.left < place.right || other.left >= right + 4) continue;
-      if ((GetWindowLongW(next, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX) continue;
-      const int width = other.right - other.left;
-      const int left = std::min(right + 4, RoomRight(dialog, next, dialogWidth) - width);
-      SetWindowPos(next, nullptr, left, other.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+    PushFollowers(dialog, child, place, right, dialogWidth);
   }
 }
 }  // namespace

@@ -326,19 +326,21 @@ HWND MainWindow::PanelWindow(WindowPanel panel) const {
 }
 
 // The shown panels from the top, the status bar at the bottom edge with
-// the gauge above it.
+// the gauge above it. Moved controls are drawn anew where they land: the
+// bits at their old place may already be covered by a panel just shown.
 void MainWindow::Stack() {
+  constexpr UINT flags = SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS;
   int top = 0;
   for (size_t i = 0; i < panels_.size(); ++i) {
     if ((GetWindowLongW(panels_[i], GWL_STYLE) & WS_VISIBLE) == 0) continue;  // hidden, or the window not yet shown
-    SetWindowPos(panels_[i], nullptr, 0, top, ClientWidth, PanelHeights[i], SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(panels_[i], nullptr, 0, top, ClientWidth, PanelHeights[i], flags);
     top += PanelHeights[i];
   }
   const int statusHeight = PanelHeights[5], gaugeHeight = PanelHeights[4];
   SetWindowPos(statusBar_, nullptr, 0, clientHeight_ - statusHeight, ClientWidth, statusHeight,
-               SWP_NOZORDER | SWP_NOACTIVATE);
+               flags);
   SetWindowPos(gauge_, nullptr, 0, clientHeight_ - statusHeight - gaugeHeight, ClientWidth, gaugeHeight,
-               SWP_NOZORDER | SWP_NOACTIVATE);
+               flags);
 }
 
 void MainWindow::SetPanelVisible(WindowPanel panel, bool visible) {

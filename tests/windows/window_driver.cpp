@@ -16,6 +16,8 @@
 //   modal                  wait for a key dialog to open and for both to end
 //   error TEXT             wait for an error box containing TEXT; close it
 //   print ID               print the control's text once it is no "****"
+//   whole ID               the control's text fits it in the control's font
+//   codepage N             the ANSI code page of this Wine environment is N
 //   close                  close the window and wait for it to go
 #include "platform/win32_text.h"
 
@@ -133,6 +135,28 @@ std::wstring Arg(wchar_t** argv, int argc, int i) {
   return argv[i];
 }
 
+// Whether a label's or check box's text fits inside the control, measured
+// in the panels' dialog font, MS Sans Serif 8 (a font handle of another
+// process cannot be read here); a cut-off last letter is the fault.
+bool TextFits(HWND control) {
+  HDC dc = GetDC(nullptr);
+  HFONT copy = CreateFontW(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                           DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
+  HGDIOBJ old = SelectObject(dc, copy);
+  const std::wstring text = WideFromUtf8(Text(control));
+  SIZE size{};
+  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  SelectObject(dc, old);
+  DeleteObject(copy);
+  ReleaseDC(nullptr, dc);
+  RECT room{};
+  GetClientRect(control, &room);
+  const LONG kind = GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK;
+  const bool box = kind == BS_AUTOCHECKBOX || kind == BS_AUTORADIOBUTTON || kind == BS_CHECKBOX || kind == BS_RADIOBUTTON;
+  return size.cx + (box ? GetSystemMetrics(SM_CXMENUCHECK) + 4 : 0) <= room.right;
+}
+
 }  // namespace
 
 int main() {
@@ -197,6 +221,12 @@ int main() {
       HWND control = Control(std::stoi(Arg(argv, argc, ++i)));
       if (!WaitFor([&] { return Text(control) != "****"; })) Fail("the display stays empty");
       std::printf("%s\n", Text(control).c_str());
+    } else if (step == L"whole") {
+      HWND control = Control(std::stoi(Arg(argv, argc, ++i)));
+      if (!TextFits(control)) Fail("the text of control " + std::to_string(GetDlgCtrlID(control)) + " is cut: '" + Text(control) + "'");
+    } else if (step == L"codepage") {
+      const std::wstring wanted = Arg(argv, argc, ++i);
+      if (GetACP() != static_cast<UINT>(std::stoi(wanted))) Fail("ANSI code page " + std::to_string(GetACP()));
     } else if (step == L"close") {
       PostMessageW(mainWindow, WM_CLOSE, 0, 0);
       if (!WaitFor([] { return IsWindow(mainWindow) == FALSE; })) Fail("the window did not close");

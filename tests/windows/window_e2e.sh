@@ -25,6 +25,8 @@ cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   wine reg delete 'HKLM\Software\Wine\Ports' /v COM5 /f >/dev/null 2>&1 || true
+  wine reg add 'HKLM\Software\Classes\htmlfile\shell\open\command' /ve \
+    /d '"C:\windows\system32\winebrowser.exe" "%1"' /f >/dev/null 2>&1 || true
   rm -rf "$base"
 }
 trap cleanup EXIT
@@ -50,21 +52,44 @@ source "$(dirname "$0")/com5.sh"
 start_modem --address 5
 map_com5
 
+# The program and the driver run as on a Russian Windows: ANSI code page
+# 1251, from a ru_RU locale generated for this run.
+wine_env=(env LC_ALL=C.UTF-8)
+mkdir -p "$base/locale"
+if localedef -i ru_RU -f UTF-8 "$base/locale/ru_RU.UTF-8" >/dev/null 2>&1 ||
+  [ -d "$base/locale/ru_RU.UTF-8" ]; then
+  wine_env=(env LOCPATH="$base/locale" LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8)
+fi
+
+# The guide's "open" goes to a handler that notes what it was given (the
+# prefix's own handler is put back at the end).
+opened="$base/help-opened.txt"
+html_open='HKLM\Software\Classes\htmlfile\shell\open\command'
+wine reg add "$html_open" /ve /d "C:\\windows\\system32\\cmd.exe /c echo %1> $(winepath -w "$opened")" /f >/dev/null
+
 cp "$win/bin/vorsal.exe" "$win/bin/vorsal-cli.exe" "$work/"
-(cd "$work" && LD_PRELOAD="$shim" exec wine "$work/vorsal.exe" >"$base/window.log" 2>&1) &
+(cd "$work" && LD_PRELOAD="$shim" exec "${wine_env[@]}" wine "$work/vorsal.exe" >"$base/window.log" 2>&1) &
 window_pid=$!
 
-drive() { wine "$win/bin/window_driver.exe" window "$@" || fail "step failed: $*"; }
+drive() { "${wine_env[@]}" wine "$win/bin/window_driver.exe" window "$@" || fail "step failed: $*"; }
 shot() { import -window root "$shots/$1.png"; }
 
 drive status 1 "COM-порт не открыт!" title " []"
+[ "${wine_env[1]}" = LC_ALL=C.UTF-8 ] || drive codepage 1251
 shot 1-start
 # The portable copy leaves its versioned copy, which starts as an .exe.
 compgen -G "$work/Vorsal.*.exe" >/dev/null || fail "no versioned copy: $(ls "$work")"
-# No guide beside the program (nor installed): F1 says so.
+# No guide beside the program (nor installed): F1 says so; with the guide
+# beside it, F1 hands it to the shell.
 drive key F1 error "Справка не найдена"
+cp "$(dirname "$0")/../../dist/help/Vorsal.html" "$work/"
+drive key F1
+for _ in $(seq 100); do [ -s "$opened" ] && break; sleep 0.1; done
+grep -q 'Vorsal.html' "$opened" 2>/dev/null || fail "F1 did not open the guide"
 drive port COM5 status 1 "COM-порт открыт." title " [COM5]"
 drive click 1018 expect 1014 5 expect 1012 "2.31 -- 'Ирвен-2 (MSP430F155)'" status 2 OK
+# Every caption of the shown panels is whole in the font in use.
+drive whole 1016 whole 1017 whole 1025 whole 1026 whole 1028 whole 1031
 shot 2-read
 # The working network, address 12, auto-increment: the modem takes 12 and
 # the input moves on to 13.
