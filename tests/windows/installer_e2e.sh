@@ -105,12 +105,8 @@ out=$(wine "$program_files/vorsal-cli.exe" --version | tr -d '\r')
 [ "$(head -n 1 <<<"$out")" = "vorsal-cli (Vorsal) $version" ] || fail "vorsal-cli.exe --version: $out"
 
 # The window, on a display of its own, against the simulator on COM5.
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$base/display" >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$base/display" ] && break; sleep 0.05; done
-[ -s "$base/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(head -n 1 "$base/display")"
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
+source "$(dirname "$0")/display.sh"
+start_display
 source "$(dirname "$0")/com5.sh"
 start_modem --address 5
 map_com5
