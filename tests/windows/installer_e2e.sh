@@ -54,24 +54,17 @@ uninstall() {
   fail "the uninstaller left: $(ls -R "$program_files")"
 }
 
-# The target of a shell link: the local path in its LinkInfo (after the
-# header and the item list), UTF-16 when the LinkInfo has one, else ANSI.
+# The target of a shell link: the local base path of its LinkInfo, which
+# follows the header and the item list.
 lnk_target() {
-  local file=$1 flags offset header at
+  local file=$1 flags offset
   u16() { od -An -tu2 -j "$2" -N2 "$1" | tr -d ' '; }
   u32() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
   flags=$(u32 "$file" 20)
   offset=76
   if ((flags & 1)); then offset=$((offset + 2 + $(u16 "$file" 76))); fi
   ((flags & 2)) || fail "the shortcut has no target path"
-  header=$(u32 "$file" $((offset + 4)))
-  if ((header >= 36)); then
-    at=$((offset + $(u32 "$file" $((offset + 28)))))
-    tail -c +$((at + 1)) "$file" | iconv -f UTF-16LE -t UTF-8 2>/dev/null | tr '\0' '\n' | head -n 1
-  else
-    at=$((offset + $(u32 "$file" $((offset + 16)))))
-    tail -c +$((at + 1)) "$file" | tr '\0' '\n' | head -n 1
-  fi
+  tail -c +$((offset + $(u32 "$file" $((offset + 16))) + 1)) "$file" | tr '\0' '\n' | head -n 1
 }
 
 appdata=$(winepath -u "$(wine cmd /c echo %APPDATA% | tr -d '\r')")
