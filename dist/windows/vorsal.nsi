@@ -213,7 +213,7 @@ Section "Vorsal (программа, справка)" SecProgram
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" "$0"
 SectionEnd
 
-Section /o "Добавить папку программы в PATH (vorsal-cli.exe в командной строке)" SecPath
+Section /o "Добавить папку программы в PATH" SecPath
   SetRegView 64
   Call AddToPath
 SectionEnd
@@ -250,7 +250,7 @@ SectionEnd
 
 ; Unticked: keys and the journal stay unless the user asks (a silent
 ; uninstall keeps them).
-Section /o "un.Удалить мои данные: ключи (Keys.ini) и журнал в %APPDATA%\Vorsal" SecUnData
+Section /o "un.Удалить мои данные (%APPDATA%\Vorsal)" SecUnData
   SetShellVarContext current
   RMDir /r "$APPDATA\Vorsal"
 SectionEnd
