@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 
+#include <algorithm>
 #include <system_error>
 
 // Set by the build (cmake/Packaging.cmake); the defaults are a build tree's.
@@ -23,7 +24,48 @@ std::filesystem::path ProgramDir() {
 
 std::filesystem::path UserDataDir() { return platform::UserDataDir(); }
 
-bool InstalledLayout() { return VORSAL_INSTALLED_LAYOUT != 0; }
+namespace {
+
+// One path component against another, ASCII letters in either case (the
+// drive letter and the Program Files names are ASCII; other characters must
+// match exactly).
+bool SameComponent(const std::filesystem::path& a, const std::filesystem::path& b) {
+  const std::u8string x = a.u8string(), y = b.u8string();
+  const auto fold = [](char8_t c) { return c >= u8'A' && c <= u8'Z' ? static_cast<char8_t>(c - u8'A' + u8'a') : c; };
+  return x.size() == y.size() && std::equal(x.begin(), x.end(), y.begin(), [&](char8_t p, char8_t q) {
+           return fold(p) == fold(q);
+         });
+}
+
+// True when `dir` is `folder` or lies below it. A trailing separator's empty
+// last component counts for nothing.
+bool WithinFolder(const std::filesystem::path& dir, const std::filesystem::path& folder) {
+  const std::filesystem::path d = dir.lexically_normal(), f = folder.lexically_normal();
+  auto di = d.begin();
+  for (auto fi = f.begin(); fi != f.end(); ++fi) {
+    if (fi->empty()) continue;
+    while (di != d.end() && di->empty()) ++di;
+    if (di == d.end() || !SameComponent(*di, *fi)) return false;
+    ++di;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool InstalledCopy(const std::filesystem::path& programDir,
+                   const std::vector<std::filesystem::path>& programFilesDirs) {
+  if (programFilesDirs.empty() || programDir.empty()) return false;
+  for (const std::filesystem::path& folder : programFilesDirs) {
+    if (!folder.empty() && WithinFolder(programDir, folder)) return true;
+  }
+  std::error_code error;
+  return std::filesystem::is_regular_file(programDir / UninstallerName, error);
+}
+
+bool InstalledLayout() {
+  return VORSAL_INSTALLED_LAYOUT != 0 || InstalledCopy(ProgramDir(), platform::ProgramFilesDirs());
+}
 
 std::filesystem::path HelpFilePath(const std::filesystem::path& appDir) {
   std::error_code error;

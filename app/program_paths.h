@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vorsal {
 
@@ -15,11 +16,25 @@ namespace vorsal {
 // Windows). Empty when none of them gives an absolute path.
 std::filesystem::path UserDataDir();
 
-// True in the installed layout (the package build, CMake option
-// VORSAL_INSTALLED_LAYOUT): the program writes nothing beside itself, so it
-// makes no versioned copy and keeps Keys.ini in UserDataDir(). A build tree
-// and a portable copy are not installed.
+// True in the installed layout: the program writes nothing beside itself,
+// so it makes no versioned copy and keeps Keys.ini in UserDataDir(). On
+// Linux the package build says so (CMake option VORSAL_INSTALLED_LAYOUT);
+// on Windows, where one vorsal.exe serves the portable zip and the
+// installer, InstalledCopy of ProgramDir() and the Program Files folders.
+// A build tree and a portable copy are not installed.
 bool InstalledLayout();
+
+// The uninstaller that the Windows installer puts beside the programs; a
+// portable copy never has one.
+inline constexpr char UninstallerName[] = "Uninstall.exe";
+
+// True when `programDir` is an installation on a system that installs
+// programs into `programFilesDirs`: it lies in one of them (compared by
+// whole path components, letters in either case), or it holds
+// UninstallerName (the installer's folder may be any). False when the
+// system names no such folders.
+bool InstalledCopy(const std::filesystem::path& programDir,
+                   const std::vector<std::filesystem::path>& programFilesDirs);
 
 // AppDir (set by InitIdentity), or the running executable's directory for a
 // tool that makes no versioned copy and leaves AppDir empty.

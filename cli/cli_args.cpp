@@ -1,4 +1,5 @@
 #include "cli/cli_args.h"
+#include "cli/port_wording.h"
 
 #include "keys/hex_utils.h"
 #include "keys/key_derivation.h"
@@ -254,14 +255,14 @@ constexpr std::string_view GeneralHelp =
     "  registry init            create (or check) the production registry's tables\n"
     "\n"
     "Options:\n"
-    "  -p, --port PORT          device name (ttyUSB0), path or /dev/serial/by-id link;\n"
+    VORSAL_CLI_PORT_OPTION_HELP
     "                           without it the only USB serial adapter is used;\n"
     "                           batch takes several\n"
     "  --connection-type 0|1    0: 600 baud, plain checksum (default);\n"
     "                           1: 9600 baud, complemented checksum\n"
     "  --retries N              repeat an exchange that got no reply N times (default 0)\n"
     "  --json                   one JSON object per result\n"
-    "  --journal FILE           journal file (default $XDG_DATA_HOME/vorsal/journal.csv)\n"
+    "  --journal FILE           journal file (default " VORSAL_CLI_JOURNAL_DEFAULT ")\n"
     "  --no-journal             keep no journal\n"
     "  --registry URL           the PostgreSQL registry several stations share\n"
     "                           (batch, journal, registry; default $VORSAL_REGISTRY)\n"
@@ -285,9 +286,8 @@ std::string_view CommandHelp(Command command) {
     case Command::Ports:
       return "Usage: vorsal-cli ports [--json]\n"
              "\n"
-             "Lists every serial port: device path, /dev/serial/by-id link, USB vendor and\n"
-             "product id, manufacturer, product and serial number. Ports that are not on USB\n"
-             "show the path alone. Paths in VORSAL_EXTRA_PORTS (colon-separated) are listed too.\n";
+             VORSAL_CLI_PORTS_HELP
+             "Paths in VORSAL_EXTRA_PORTS (colon-separated) are listed too.\n";
     case Command::Read:
       return "Usage: vorsal-cli [-p PORT] read [--json]\n"
              "\n"

@@ -4,6 +4,7 @@
 #include "app/program_paths.h"
 #include "cli/journal.h"
 #include "cli/json_text.h"
+#include "cli/port_wording.h"
 #include "cli/registry_link.h"
 #include "keys/cp1251.h"
 #include "keys/key_store.h"
@@ -54,7 +55,7 @@ std::string PortOpenAdviceText(const std::string& path, int systemCode) {
   const std::string& group = advice.group;
   switch (advice.kind) {
     case PortOpenAdviceKind::DeviceMissing:
-      text += "\n  the device does not exist: is the adapter plugged in? ('vorsal-cli ports' lists the ports)";
+      text += "\n  " VORSAL_CLI_DEVICE_MISSING;
       break;
     case PortOpenAdviceKind::InUse:
       for (const PortHolder& holder : advice.holders) {
@@ -384,7 +385,7 @@ class Runner {
   int OpenJournal() {
     if (options_.noJournal) return ExitOk;
     const std::filesystem::path file = JournalPath();
-    if (file.empty()) return Fail(ExitStoreFailed, "no journal location: set XDG_DATA_HOME or HOME, or use --journal");
+    if (file.empty()) return Fail(ExitStoreFailed, VORSAL_CLI_NO_DATA_DIRECTORY);
     std::string error;
     if (!journal_.Open(file, run_, &error)) return Fail(ExitStoreFailed, error);
     if (journal_.OthersMayRead()) {
@@ -489,7 +490,7 @@ class Runner {
       if (!registry_.Summary(runs, error)) return Fail(ExitStoreFailed, error);
     } else {
       const std::filesystem::path file = JournalPath();
-      if (file.empty()) return Fail(ExitStoreFailed, "no journal location: set XDG_DATA_HOME or HOME, or use --journal");
+      if (file.empty()) return Fail(ExitStoreFailed, VORSAL_CLI_NO_DATA_DIRECTORY);
       if (!ReadJournalFile(file, text, &error)) return Fail(ExitStoreFailed, error);
       runs = SummarizeJournal(text);
     }

@@ -54,6 +54,8 @@ std::filesystem::path UserDataDir() {
   return base / "vorsal";
 }
 
+std::vector<std::filesystem::path> ProgramFilesDirs() { return {}; }
+
 std::string LoginName() {
   char name[256] = {};
   if (::getlogin_r(name, sizeof name) == 0 && name[0] != '\0') return name;

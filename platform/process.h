@@ -29,6 +29,12 @@ std::string ExecutablePath();
 // %APPDATA%\Vorsal.
 std::filesystem::path UserDataDir();
 
+// The folders where the system installs programs for every user: on
+// Windows, Program Files and Program Files (x86) (one folder where the two
+// are the same). None on Linux, whose installation is the package build's
+// layout, known when the program is built.
+std::vector<std::filesystem::path> ProgramFilesDirs();
+
 // The name the person running the program logged in with (under sudo too,
 // the session's login rather than root); failing that, the name of the
 // user the program runs as. Empty when neither can be told.

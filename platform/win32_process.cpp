@@ -1,5 +1,5 @@
 // The running program on Windows: GetModuleFileNameW, %APPDATA%, the
-// user and computer names, the console mode of a standard handle,
+// Program Files folders (SHGetKnownFolderPath), the user and computer names, the console mode of a standard handle,
 // localtime_s and gmtime_s; and the UTF-8 / UTF-16 conversions of the other
 // win32 files.
 #include "platform/process.h"
@@ -7,8 +7,11 @@
 
 #include <windows.h>
 
+#include <knownfolders.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -84,6 +87,19 @@ std::filesystem::path UserDataDir() {
   const std::filesystem::path base(appData);
   if (!base.is_absolute()) return {};
   return base / L"Vorsal";
+}
+
+std::vector<std::filesystem::path> ProgramFilesDirs() {
+  std::vector<std::filesystem::path> dirs;
+  for (const KNOWNFOLDERID& id : {FOLDERID_ProgramFiles, FOLDERID_ProgramFilesX86}) {
+    wchar_t* path = nullptr;
+    if (::SHGetKnownFolderPath(id, 0, nullptr, &path) == S_OK && path[0] != L'\0') {
+      std::filesystem::path dir(path);
+      if (std::find(dirs.begin(), dirs.end(), dir) == dirs.end()) dirs.push_back(std::move(dir));
+    }
+    ::CoTaskMemFree(path);  // also when the call failed
+  }
+  return dirs;
 }
 
 // Windows has no separate login: the user the program runs as is the one

@@ -33,6 +33,28 @@ TEST(HelpFilePath, ProgramDirectoryFirstThenInstalledDocumentation) {
   EXPECT_EQ(HelpFilePath(bin), bin / HelpFileName);
 }
 
+// The Windows rule for an installed copy: under a Program Files folder by
+// whole components in either case (not a folder that merely starts with its
+// name), or anywhere beside the installer's uninstaller; never without the
+// system's folders (Linux).
+TEST(InstalledCopy, UnderProgramFilesOrBesideTheUninstaller) {
+  test::TempDir root;
+  const fs::path programFiles = root.path() / "Program Files";
+  const std::vector<fs::path> folders{root.path() / "Program Files (x86)", programFiles / ""};
+  EXPECT_TRUE(InstalledCopy(programFiles / "Vorsal", folders));
+  EXPECT_TRUE(InstalledCopy(root.path() / "PROGRAM FILES" / "vorsal" / "", folders));
+  EXPECT_TRUE(InstalledCopy(root.path() / "program files (x86)" / "Vorsal", folders));
+  EXPECT_FALSE(InstalledCopy(root.path() / "Program Files Portable" / "Vorsal", folders));
+
+  const fs::path portable = root / "Vorsal";
+  fs::create_directory(portable);
+  EXPECT_FALSE(InstalledCopy(portable, folders));
+  test::WriteAll(portable / UninstallerName, "MZ");
+  EXPECT_TRUE(InstalledCopy(portable, folders));
+  EXPECT_FALSE(InstalledCopy(portable, {}));
+  EXPECT_FALSE(InstalledCopy(programFiles / "Vorsal", {}));
+}
+
 // The guide against the program: what the window shows (captions, status
 // texts, messages) the guide puts in «», and each such quote must be among
 // the string literals of the window's sources. A value the program fills in

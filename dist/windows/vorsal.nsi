@@ -1,0 +1,260 @@
+; The Windows installer: vorsal-<version>-setup.exe puts the programs, the
+; guide and the readme into Program Files\Vorsal, a Start-menu shortcut for
+; every user, and an uninstaller that "Apps & features" lists. Optionally it
+; adds the folder to the system PATH (/PATH on the command line of a silent
+; install, /S). Built by scripts/windows-installer, which defines:
+;   VERSION     the program's version (3.2.0.0)
+;   VI_VERSION  the same in four numbers, for the installer's own version
+;   FILES       an include with the macros VorsalInstallFiles and
+;               VorsalUninstallFiles: the files by name, so that the
+;               uninstaller removes exactly what was installed
+;   ICON        the program's icon
+;   OUTFILE     the installer to write
+; The texts are Russian, as the window's are.
+
+Unicode true
+Target amd64-unicode
+RequestExecutionLevel admin
+ManifestSupportedOS all
+SetCompressor /SOLID lzma
+
+!ifndef VERSION | VI_VERSION | FILES | ICON | OUTFILE
+  !error "scripts/windows-installer defines VERSION, VI_VERSION, FILES, ICON and OUTFILE"
+!endif
+
+!include "MUI2.nsh"
+!include "FileFunc.nsh"
+!include "LogicLib.nsh"
+!include "Sections.nsh"
+!include "WinMessages.nsh"
+!include "${FILES}"
+
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vorsal"
+!define ENVIRONMENT_KEY "SYSTEM\CurrentControlSet\Control\Session Manager\Environment"
+!define PUBLISHER "Vorsal developers"
+; NSIS holds a string in NSIS_MAX_STRLEN characters with its terminator. A
+; registry value of NSIS_MAX_STRLEN - 1 characters may be one that was cut
+; when read (a longer one is not read at all), and to look an entry up the
+; PATH is wrapped in two ";": PATH_MAX_LENGTH is the longest PATH that this
+; installer changes and writes back. A longer one is never written.
+!define /math PATH_MAX_LENGTH ${NSIS_MAX_STRLEN} - 3
+
+Var SystemPath    ; the system PATH as stored, variables unexpanded
+Var PathReadable  ; "1" when SystemPath holds the whole of it
+
+Name "Vorsal ${VERSION}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES64\Vorsal"
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+BrandingText "Vorsal ${VERSION}"
+
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!define MUI_ABORTWARNING
+!define MUI_COMPONENTSPAGE_NODESC
+!insertmacro MUI_PAGE_COMPONENTS
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_COMPONENTS
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "Russian"
+
+VIProductVersion "${VI_VERSION}"
+VIAddVersionKey /LANG=${LANG_RUSSIAN} "ProductName" "Vorsal"
+VIAddVersionKey /LANG=${LANG_RUSSIAN} "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_RUSSIAN} "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_RUSSIAN} "FileDescription" "Установка Vorsal"
+VIAddVersionKey /LANG=${LANG_RUSSIAN} "CompanyName" "${PUBLISHER}"
+VIAddVersionKey /LANG=${LANG_RUSSIAN} "LegalCopyright" "Copyright (C) 2026 the Vorsal developers"
+
+; ---- The system PATH ------------------------------------------------------
+; The same functions for the installer and the uninstaller ("un." names).
+!macro PathFunctions un
+  ; Reads the system PATH into SystemPath; PathReadable is "1" unless it
+  ; is missing or longer than PATH_MAX_LENGTH (maybe cut).
+  Function ${un}ReadSystemPath
+    StrCpy $PathReadable ""
+    ClearErrors
+    ReadRegStr $SystemPath HKLM "${ENVIRONMENT_KEY}" "Path"
+    ${If} ${Errors}
+      Return
+    ${EndIf}
+    StrLen $R8 $SystemPath
+    ${If} $R8 <= ${PATH_MAX_LENGTH}
+      StrCpy $PathReadable "1"
+    ${EndIf}
+  FunctionEnd
+
+  ; The position of $R2 in $R1, letters in either case (as Windows compares
+  ; paths), into $R0; -1 when it is not there. Both are wrapped in ";" by
+  ; the caller, so that only whole entries match.
+  Function ${un}FindEntry
+    StrLen $R3 $R1
+    StrLen $R4 $R2
+    StrCpy $R0 -1
+    StrCpy $R5 0
+    IntOp $R6 $R5 + $R4
+    ${DoWhile} $R6 <= $R3
+      StrCpy $R7 $R1 $R4 $R5
+      ${If} $R7 == $R2
+        StrCpy $R0 $R5
+        ${ExitDo}
+      ${EndIf}
+      IntOp $R5 $R5 + 1
+      IntOp $R6 $R5 + $R4
+    ${Loop}
+  FunctionEnd
+
+  ; Tells running programs (Explorer, new consoles) that PATH changed.
+  Function ${un}AnnouncePath
+    SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=5000
+  FunctionEnd
+!macroend
+!insertmacro PathFunctions ""
+!insertmacro PathFunctions "un."
+
+; Appends $INSTDIR to the system PATH unless it is there, and notes the
+; entry in the uninstall key so that the uninstaller removes just that.
+Function AddToPath
+  Call ReadSystemPath
+  ${If} $PathReadable == "1"
+    StrLen $R8 $SystemPath
+    StrLen $R9 $INSTDIR
+    IntOp $R8 $R8 + $R9
+    IntOp $R8 $R8 + 1
+    ${If} $R8 > ${PATH_MAX_LENGTH}
+      StrCpy $PathReadable ""
+    ${EndIf}
+  ${EndIf}
+  ${If} $PathReadable != "1"
+    DetailPrint "PATH не изменена: она слишком длинная или не читается"
+    MessageBox MB_OK|MB_ICONEXCLAMATION "Переменная PATH слишком длинная, чтобы установщик мог надёжно её изменить. Папка $INSTDIR в PATH не добавлена; добавьте её вручную, если нужно." /SD IDOK
+    Return
+  ${EndIf}
+  StrCpy $R1 ";$SystemPath;"
+  StrCpy $R2 ";$INSTDIR;"
+  Call FindEntry
+  ${If} $R0 >= 0
+    DetailPrint "Папка $INSTDIR уже есть в PATH"
+    Return
+  ${EndIf}
+  StrCpy $R9 $SystemPath "" -1
+  ${If} $SystemPath == ""
+  ${OrIf} $R9 == ";"
+    StrCpy $SystemPath "$SystemPath$INSTDIR"
+  ${Else}
+    StrCpy $SystemPath "$SystemPath;$INSTDIR"
+  ${EndIf}
+  WriteRegExpandStr HKLM "${ENVIRONMENT_KEY}" "Path" "$SystemPath"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "PathEntry" "$INSTDIR"
+  DetailPrint "Папка $INSTDIR добавлена в PATH"
+  Call AnnouncePath
+FunctionEnd
+
+; Removes from the system PATH the entry the installer added, if it is
+; still there; everything else in PATH stays as it is.
+Function un.RemoveFromPath
+  ClearErrors
+  ReadRegStr $R2 HKLM "${UNINSTALL_KEY}" "PathEntry"
+  ${If} ${Errors}
+  ${OrIf} $R2 == ""
+    Return
+  ${EndIf}
+  Call un.ReadSystemPath
+  ${If} $PathReadable != "1"
+    DetailPrint "PATH не изменена: она слишком длинная или не читается"
+    MessageBox MB_OK|MB_ICONEXCLAMATION "Переменная PATH слишком длинная, чтобы её можно было надёжно изменить. Удалите из неё папку $R2 вручную." /SD IDOK
+    Return
+  ${EndIf}
+  StrCpy $R2 ";$R2;"
+  StrCpy $R1 ";$SystemPath;"
+  Call un.FindEntry
+  ${If} $R0 < 0
+    Return
+  ${EndIf}
+  ; What precedes the entry, then what follows it from its closing ";" on;
+  ; then the two ";" that wrapped PATH go.
+  StrCpy $R3 $R1 $R0
+  StrLen $R4 $R2
+  IntOp $R4 $R4 + $R0
+  IntOp $R4 $R4 - 1
+  StrCpy $R5 $R1 "" $R4
+  StrCpy $SystemPath "$R3$R5" "" 1
+  StrCpy $SystemPath $SystemPath -1
+  WriteRegExpandStr HKLM "${ENVIRONMENT_KEY}" "Path" "$SystemPath"
+  DetailPrint "Папка удалена из PATH"
+  Call un.AnnouncePath
+FunctionEnd
+
+; ---- Installation ---------------------------------------------------------
+Section "Vorsal (программа, справка)" SecProgram
+  SectionIn RO
+  SetShellVarContext all
+  SetRegView 64
+  !insertmacro VorsalInstallFiles
+  WriteUninstaller "$INSTDIR\Uninstall.exe"
+  ; The working folder of the shortcut is $INSTDIR (the current output path).
+  SetOutPath "$INSTDIR"
+  CreateShortcut "$SMPROGRAMS\Vorsal.lnk" "$INSTDIR\vorsal.exe" "" "$INSTDIR\vorsal.exe" 0 SW_SHOWNORMAL "" \
+    "Настройка модемов закрытой сети"
+
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Vorsal"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\vorsal.exe,0"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  IntFmt $0 "0x%08X" $0
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" "$0"
+SectionEnd
+
+Section /o "Добавить папку программы в PATH" SecPath
+  SetRegView 64
+  Call AddToPath
+SectionEnd
+
+Function .onInit
+  SetRegView 64
+  ; A silent install adds the folder to PATH when asked with /PATH.
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/PATH" $R1
+  ${IfNot} ${Errors}
+    !insertmacro SelectSection ${SecPath}
+  ${EndIf}
+FunctionEnd
+
+; ---- Uninstallation -------------------------------------------------------
+; Removes the files the installer put there by name, then the folders if
+; they are empty: whatever else the user keeps in the folder stays, and the
+; folder with it.
+Section "un.Vorsal" SecUnProgram
+  SectionIn RO
+  SetShellVarContext all
+  SetRegView 64
+  Delete "$SMPROGRAMS\Vorsal.lnk"
+  Call un.RemoveFromPath
+  !insertmacro VorsalUninstallFiles
+  Delete "$INSTDIR\Uninstall.exe"
+  RMDir "$INSTDIR"
+  ${If} ${FileExists} "$INSTDIR\*.*"
+    DetailPrint "Папка $INSTDIR оставлена: в ней есть файлы, которые установщик не ставил"
+  ${EndIf}
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+SectionEnd
+
+; Unticked: keys and the journal stay unless the user asks (a silent
+; uninstall keeps them).
+Section /o "un.Удалить мои данные (%APPDATA%\Vorsal)" SecUnData
+  SetShellVarContext current
+  RMDir /r "$APPDATA\Vorsal"
+SectionEnd
+
+Function un.onInit
+  SetRegView 64
+FunctionEnd

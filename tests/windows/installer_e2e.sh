@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# The installer under Wine: a silent install asked to add the folder to
+# PATH, the files, the Start-menu shortcut and the uninstall key in place;
+# vorsal-cli.exe from the installed folder; vorsal.exe started from the
+# shortcut's target on a virtual X display against the simulator on COM5
+# (read, derive and write a key) writing nothing into Program Files; a
+# silent uninstall leaving neither folder, key, shortcut nor PATH entry, and
+# the user's data in place. Last, an install with a PATH too long for the
+# installer to change safely leaves PATH alone.
+# Usage: installer_e2e.sh WINDOWS-BUILD LINUX-BUILD (WINEPREFIX set by the
+# caller; the installer built by scripts/windows-installer)
+set -euo pipefail
+win=$(realpath "$1")
+linux=$(realpath "$2")
+repo=$(realpath "$(dirname "$0")/../..")
+sim="$linux/bin/vorsal-modem-sim"
+shim=$(find "$linux/tests" -name 'libvorsal_modem_line_shim.so' | head -n 1)
+export WINEDEBUG=-all LC_ALL=C.UTF-8
+: "${WINEPREFIX:?the caller sets WINEPREFIX}"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win/CMakeCache.txt")
+setup="$win/vorsal-$version-setup.exe"
+
+program_files="$WINEPREFIX/drive_c/Program Files/Vorsal"
+shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Vorsal.lnk"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vorsal'
+environment_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
+
+base=$(mktemp -d)
+work=$base
+sim_pid= xvfb_pid= window_pid= path_before=
+system_path() { wine reg query "$environment_key" /v Path | tr -d '\r' | sed -n 's/^ *Path *REG_EXPAND_SZ *//p'; }
+cleanup() {
+  [ -n "$window_pid" ] && kill "$window_pid" 2>/dev/null || true
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  wine reg delete 'HKLM\Software\Wine\Ports' /v COM5 /f >/dev/null 2>&1 || true
+  if [ -n "$path_before" ]; then
+    wine reg add "$environment_key" /v Path /t REG_EXPAND_SZ /d "$path_before" /f >/dev/null 2>&1 || true
+  fi
+  rm -rf "$base"
+}
+trap cleanup EXIT
+fail() {
+  echo "installer_e2e: $*" >&2
+  exit 1
+}
+[ -f "$setup" ] || fail "no $setup (scripts/windows-installer builds it)"
+
+# The uninstaller starts a copy of itself and returns at once: wait until
+# the folder is gone (or keeps only what the installer did not put there).
+uninstall() {
+  wine 'C:\Program Files\Vorsal\Uninstall.exe' /S
+  for _ in $(seq 150); do [ -e "$program_files" ] || return 0; sleep 0.1; done
+  fail "the uninstaller left: $(ls -R "$program_files")"
+}
+
+# The target of a shell link: the local base path of its LinkInfo, which
+# follows the header and the item list.
+lnk_target() {
+  local file=$1 flags offset
+  u16() { od -An -tu2 -j "$2" -N2 "$1" | tr -d ' '; }
+  u32() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
+  flags=$(u32 "$file" 20)
+  offset=76
+  if ((flags & 1)); then offset=$((offset + 2 + $(u16 "$file" 76))); fi
+  ((flags & 2)) || fail "the shortcut has no target path"
+  tail -c +$((offset + $(u32 "$file" $((offset + 16))) + 1)) "$file" | tr '\0' '\n' | head -n 1
+}
+
+appdata=$(winepath -u "$(wine cmd /c echo %APPDATA% | tr -d '\r')")
+user_data="$appdata/Vorsal"
+rm -rf "$user_data" "$program_files"
+path_before=$(system_path)
+[ -n "$path_before" ] || fail "the prefix has no system PATH"
+
+wine "$setup" /S /PATH || fail "the installer ended with $?"
+for file in vorsal.exe vorsal-cli.exe vorsal-key.exe Uninstall.exe Vorsal.html README.txt; do
+  [ -f "$program_files/$file" ] || fail "no $file installed: $(ls "$program_files")"
+done
+[ "$(ls "$program_files/Vorsal-images")" = "$(ls "$repo/dist/help/Vorsal-images")" ] ||
+  fail "the guide's pictures: $(ls "$program_files/Vorsal-images")"
+[ -f "$shortcut" ] || fail "no Start-menu shortcut"
+target=$(lnk_target "$shortcut")
+[ "$target" = 'C:\Program Files\Vorsal\vorsal.exe' ] || fail "the shortcut points at '$target'"
+entry=$(wine reg query "$uninstall_key" | tr -d '\r')
+for value in "DisplayName *REG_SZ *Vorsal\$" "DisplayVersion *REG_SZ *$version\$" "Publisher *REG_SZ *." \
+    'DisplayIcon *REG_SZ *C:\\Program Files\\Vorsal\\vorsal.exe,0$' 'InstallLocation *REG_SZ *C:\\Program Files\\Vorsal$' \
+    'QuietUninstallString *REG_SZ *"C:\\Program Files\\Vorsal\\Uninstall.exe" /S$' 'NoModify *REG_DWORD *0x1$'; do
+  grep -qE "^ *$value" <<<"$entry" || fail "uninstall key: no '$value' in $entry"
+done
+# The size in KB that "Apps & features" shows, within a few KB of the files'.
+size=$(($(sed -n 's/^ *EstimatedSize *REG_DWORD *//p' <<<"$entry")))
+on_disk=$((($(find "$program_files" -type f -printf '%s+' && echo 0)) / 1024))
+((size > 0 && size >= on_disk - 2 && size <= on_disk + 2)) || fail "EstimatedSize $size KB, the files $on_disk KB"
+[ "$(system_path)" = "$path_before;C:\\Program Files\\Vorsal" ] || fail "PATH after the install: $(system_path)"
+
+out=$(wine "$program_files/vorsal-cli.exe" --version | tr -d '\r')
+[ "$(head -n 1 <<<"$out")" = "vorsal-cli (Vorsal) $version" ] || fail "vorsal-cli.exe --version: $out"
+
+# The window, on a display of its own, against the simulator on COM5.
+source "$(dirname "$0")/display.sh"
+start_display
+source "$(dirname "$0")/com5.sh"
+start_modem --address 5
+map_com5
+
+(cd "$program_files" && LD_PRELOAD="$shim" exec wine "$target" >"$base/window.log" 2>&1) &
+window_pid=$!
+drive() { wine "$win/bin/window_driver.exe" window "$@" || fail "step failed: $*"; }
+drive port COM5 status 1 "COM-порт открыт." click 1018 expect 1014 5 status 2 OK
+drive set 1035 "Ключ №1" click 1036 modal status 2 OK
+drive close
+wait "$window_pid" || fail "vorsal.exe ended with $?"
+window_pid=
+# Installed, the program writes nothing beside itself: no versioned copy, and
+# the key in the user's Keys.ini.
+[ -z "$(find "$program_files" -iname 'Vorsal.*.exe' -o -iname 'Keys.ini')" ] ||
+  fail "written into Program Files: $(ls "$program_files")"
+LC_ALL=C grep -q "^$(printf '\xca\xeb\xfe\xf7 \xb91')=[0-9A-Fa-f]\{64\}" "$user_data/Keys.ini" || fail "no key in $user_data/Keys.ini"
+# The journal goes to the user's folder too.
+LD_PRELOAD="$shim" wine "$program_files/vorsal-cli.exe" -p COM5 write --address 6 --network service >/dev/null ||
+  fail "vorsal-cli.exe write ended with $?"
+grep -q ',write,5,.*,6,service,' "$user_data/journal.csv" || fail "no journal in $user_data"
+
+uninstall
+[ ! -e "$shortcut" ] || fail "the shortcut stays"
+! wine reg query "$uninstall_key" >/dev/null 2>&1 || fail "the uninstall key stays"
+[ "$(system_path)" = "$path_before" ] || fail "PATH after the uninstall: $(system_path)"
+[ -s "$user_data/Keys.ini" ] && [ -s "$user_data/journal.csv" ] || fail "the user's data went: $(ls -A "$user_data")"
+
+# A PATH longer than NSIS reads whole (1024 characters) stays as it is.
+long="$path_before$(printf ';C:\\tools\\%04d' $(seq 100))"
+wine reg add "$environment_key" /v Path /t REG_EXPAND_SZ /d "$long" /f >/dev/null
+wine "$setup" /S /PATH || fail "the installer ended with $? on a long PATH"
+[ -f "$program_files/vorsal.exe" ] || fail "no install with a long PATH"
+[ "$(system_path)" = "$long" ] || fail "the long PATH changed: $(system_path)"
+uninstall
+[ "$(system_path)" = "$long" ] || fail "the uninstaller changed the long PATH"
+
+echo "installer_e2e: silent install with /PATH, shortcut, uninstall key, vorsal.exe from the shortcut read COM5 and kept its key in %APPDATA%, silent uninstall, a long PATH left alone: ok"
