@@ -35,19 +35,8 @@ fail() {
   exit 1
 }
 
-# A display of its own; windows get their captions without a window
-# manager, and Wine's own fonts (where the package has them) make the
-# Cyrillic texts and the caption buttons whole.
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$base/display" >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$base/display" ] && break; sleep 0.05; done
-[ -s "$base/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(head -n 1 "$base/display")"
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
-if compgen -G '/usr/share/wine/fonts/*.ttf' >/dev/null; then
-  cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-fi
-
+source "$(dirname "$0")/display.sh"
+start_display
 source "$(dirname "$0")/com5.sh"
 start_modem --address 5
 map_com5
