@@ -187,11 +187,46 @@ Function un.RemoveFromPath
   Call un.AnnouncePath
 FunctionEnd
 
+; ---- A program still running -----------------------------------------------
+; A running program's file cannot be replaced or deleted, and an install or
+; uninstall that went on regardless would leave old files behind while
+; reporting success. Each program's file is opened for writing (which the
+; system refuses while it runs); the user closes it and retries, or the run
+; ends (error level 2; a silent run ends at once).
+!macro RunningCheck un
+  ; $R1: the program's file name.
+  Function ${un}EnsureClosed
+    retry:
+    IfFileExists "$INSTDIR\$R1" 0 done
+    ClearErrors
+    FileOpen $R2 "$INSTDIR\$R1" a
+    IfErrors running
+    FileClose $R2
+    Goto done
+    running:
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Программа $R1 из папки $INSTDIR запущена. Закройте её и нажмите «Повтор»." /SD IDCANCEL IDRETRY retry
+    SetErrorLevel 2
+    Quit
+    done:
+  FunctionEnd
+  Function ${un}EnsureNotRunning
+    StrCpy $R1 vorsal.exe
+    Call ${un}EnsureClosed
+    StrCpy $R1 vorsal-cli.exe
+    Call ${un}EnsureClosed
+    StrCpy $R1 vorsal-key.exe
+    Call ${un}EnsureClosed
+  FunctionEnd
+!macroend
+!insertmacro RunningCheck ""
+!insertmacro RunningCheck "un."
+
 ; ---- Installation ---------------------------------------------------------
 Section "Vorsal (программа, справка)" SecProgram
   SectionIn RO
   SetShellVarContext all
   SetRegView 64
+  Call EnsureNotRunning
   !insertmacro VorsalInstallFiles
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   ; The working folder of the shortcut is $INSTDIR (the current output path).
@@ -257,4 +292,5 @@ SectionEnd
 
 Function un.onInit
   SetRegView 64
+  Call un.EnsureNotRunning
 FunctionEnd

@@ -109,6 +109,12 @@ window_pid=$!
 drive() { wine "$win/bin/window_driver.exe" window "$@" || fail "step failed: $*"; }
 drive port COM5 status 1 "COM-порт открыт." click 1018 expect 1014 5 status 2 OK
 drive set 1035 "Ключ №1" click 1036 modal status 2 OK
+# While the program runs the uninstaller refuses (error level 2), removing
+# nothing; run in place (_?=) so that its error level comes back.
+wine "$win/bin/window_driver.exe" exits 2 '"C:\Program Files\Vorsal\Uninstall.exe" /S _?=C:\Program Files\Vorsal' ||
+  fail "the uninstaller did not refuse while vorsal.exe ran"
+[ -f "$program_files/vorsal.exe" ] && [ -f "$shortcut" ] && wine reg query "$uninstall_key" >/dev/null 2>&1 ||
+  fail "the uninstaller removed a running program"
 drive close
 wait "$window_pid" || fail "vorsal.exe ended with $?"
 window_pid=

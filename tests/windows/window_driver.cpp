@@ -18,6 +18,7 @@
 //   print ID               print the control's text once it is no "****"
 //   whole ID               the control's text fits it in the control's font
 //   codepage N             the ANSI code page of this Wine environment is N
+//   exits N COMMAND-LINE   run the command line as it stands; it ends with N
 //   close                  close the window and wait for it to go
 #include "platform/win32_text.h"
 
@@ -227,6 +228,21 @@ int main() {
     } else if (step == L"codepage") {
       const std::wstring wanted = Arg(argv, argc, ++i);
       if (GetACP() != static_cast<UINT>(std::stoi(wanted))) Fail("ANSI code page " + std::to_string(GetACP()));
+    } else if (step == L"exits") {
+      const DWORD wanted = static_cast<DWORD>(std::stoul(Arg(argv, argc, ++i)));
+      std::wstring line = Arg(argv, argc, ++i);
+      STARTUPINFOW startup{};
+      startup.cb = sizeof startup;
+      PROCESS_INFORMATION child{};
+      if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
+        Fail("cannot run " + Utf8FromWide(line));
+      }
+      WaitForSingleObject(child.hProcess, INFINITE);
+      DWORD code = 0;
+      GetExitCodeProcess(child.hProcess, &code);
+      CloseHandle(child.hThread);
+      CloseHandle(child.hProcess);
+      if (code != wanted) Fail(Utf8FromWide(line) + " ended with " + std::to_string(code));
     } else if (step == L"close") {
       PostMessageW(mainWindow, WM_CLOSE, 0, 0);
       if (!WaitFor([] { return IsWindow(mainWindow) == FALSE; })) Fail("the window did not close");
