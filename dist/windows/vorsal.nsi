@@ -227,6 +227,11 @@ Section "Vorsal (программа, справка)" SecProgram
   SetShellVarContext all
   SetRegView 64
   Call EnsureNotRunning
+  ; An earlier installation here is uninstalled first, silently and in
+  ; place, so that no file it had and this version lacks stays behind. The
+  ; users' data stay; its PATH entry comes back (see .onInit).
+  IfFileExists "$INSTDIR\Uninstall.exe" 0 +2
+    ExecWait '"$INSTDIR\Uninstall.exe" /S _?=$INSTDIR'
   !insertmacro VorsalInstallFiles
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   ; The working folder of the shortcut is $INSTDIR (the current output path).
@@ -260,6 +265,14 @@ Function .onInit
   ClearErrors
   ${GetOptions} $R0 "/PATH" $R1
   ${IfNot} ${Errors}
+    !insertmacro SelectSection ${SecPath}
+  ${EndIf}
+  ; An installation that added its folder to PATH keeps it when installed
+  ; again.
+  ClearErrors
+  ReadRegStr $R1 HKLM "${UNINSTALL_KEY}" "PathEntry"
+  ${IfNot} ${Errors}
+  ${AndIf} $R1 != ""
     !insertmacro SelectSection ${SecPath}
   ${EndIf}
 FunctionEnd

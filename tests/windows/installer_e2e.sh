@@ -94,6 +94,11 @@ on_disk=$((($(find "$program_files" -type f -printf '%s+' && echo 0)) / 1024))
 ((size > 0 && size >= on_disk - 2 && size <= on_disk + 2)) || fail "EstimatedSize $size KB, the files $on_disk KB"
 [ "$(system_path)" = "$path_before;C:\\Program Files\\Vorsal" ] || fail "PATH after the install: $(system_path)"
 
+# Installed again over itself, as an upgrade is (the earlier installation
+# uninstalled first): the folder stays in PATH, once.
+wine "$setup" /S || fail "the installer ended with $? over an installation"
+[ "$(system_path)" = "$path_before;C:\\Program Files\\Vorsal" ] || fail "PATH after installing again: $(system_path)"
+
 out=$(wine "$program_files/vorsal-cli.exe" --version | tr -d '\r')
 [ "$(head -n 1 <<<"$out")" = "vorsal-cli (Vorsal) $version" ] || fail "vorsal-cli.exe --version: $out"
 
