@@ -1,7 +1,7 @@
 // The running program on Windows: GetModuleFileNameW, %APPDATA%, the
-// Program Files folders (SHGetKnownFolderPath), the user and computer names, the console mode of a standard handle,
-// localtime_s and gmtime_s; and the UTF-8 / UTF-16 conversions of the other
-// win32 files.
+// Program Files folders (SHGetKnownFolderPath), the user and computer
+// names, the console mode of a standard handle, localtime_s and gmtime_s;
+// and the UTF-8 / UTF-16 conversions of the other win32 files.
 #include "platform/process.h"
 #include "platform/win32_text.h"
 

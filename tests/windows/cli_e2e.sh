@@ -7,8 +7,7 @@
 set -euo pipefail
 win=$(realpath "$1")
 linux=$(realpath "$2")
-sim="$linux/bin/vorsal-modem-sim"
-shim=$(find "$linux/tests" -name 'libvorsal_modem_line_shim.so' | head -n 1)
+source "$(dirname "$0")/com5.sh"
 # Wine converts arguments and file names by the Unix locale.
 export WINEDEBUG=-all LC_ALL=C.UTF-8
 
@@ -17,10 +16,8 @@ export WINEDEBUG=-all LC_ALL=C.UTF-8
 base=$(mktemp -d)
 work="$base/Рабочая папка"
 mkdir "$work"
-sim_pid=
 cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
-  wine reg delete 'HKLM\Software\Wine\Ports' /v COM5 /f >/dev/null 2>&1 || true
+  stop_modem
   rm -rf "$base"
 }
 trap cleanup EXIT
@@ -46,7 +43,6 @@ linux_keys=$("$linux/bin/vorsal-key" test "Ключ №1")
 windows_keys=$(wine "$work/vorsal-key.exe" test "Ключ №1" | tr -d '\r')
 [ "$linux_keys" = "$windows_keys" ] || fail "vorsal-key.exe: '$windows_keys', Linux: '$linux_keys'"
 
-source "$(dirname "$0")/com5.sh"
 start_modem --address 5
 map_com5
 

@@ -1,7 +1,12 @@
 # Sourced by the Windows end-to-end runs: the Linux simulator serves a
 # pseudo-terminal at $work/modem, which becomes COM5 of the Wine prefix
-# (HKLM\Software\Wine\Ports, read when the Wine server starts). Needs $sim,
-# $work and fail; sets $sim_pid.
+# (HKLM\Software\Wine\Ports, read when the Wine server starts). Sourced
+# once $linux (the Linux build) is known; sets $sim and $shim (the
+# modem-line shim). The functions need $work and fail, and set $sim_pid.
+
+sim="$linux/bin/vorsal-modem-sim"
+shim=$(find "$linux/tests" -name 'libvorsal_modem_line_shim.so' | head -n 1)
+sim_pid=
 
 start_modem() {
   rm -f "$work/modem"
@@ -16,4 +21,10 @@ map_com5() {
   wineserver -k >/dev/null 2>&1 || true
   wineserver -p >/dev/null 2>&1
   wine wineboot >/dev/null 2>&1
+}
+
+# For the caller's clean-up: the simulator stopped, COM5 gone from the prefix.
+stop_modem() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  wine reg delete 'HKLM\Software\Wine\Ports' /v COM5 /f >/dev/null 2>&1 || true
 }

@@ -13,8 +13,7 @@ set -euo pipefail
 win=$(realpath "$1")
 linux=$(realpath "$2")
 repo=$(realpath "$(dirname "$0")/../..")
-sim="$linux/bin/vorsal-modem-sim"
-shim=$(find "$linux/tests" -name 'libvorsal_modem_line_shim.so' | head -n 1)
+source "$(dirname "$0")/com5.sh"
 export WINEDEBUG=-all LC_ALL=C.UTF-8
 : "${WINEPREFIX:?the caller sets WINEPREFIX}"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win/CMakeCache.txt")
@@ -27,13 +26,12 @@ environment_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environme
 
 base=$(mktemp -d)
 work=$base
-sim_pid= xvfb_pid= window_pid= path_before=
+xvfb_pid= window_pid= path_before=
 system_path() { wine reg query "$environment_key" /v Path | tr -d '\r' | sed -n 's/^ *Path *REG_EXPAND_SZ *//p'; }
 cleanup() {
   [ -n "$window_pid" ] && kill "$window_pid" 2>/dev/null || true
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  wine reg delete 'HKLM\Software\Wine\Ports' /v COM5 /f >/dev/null 2>&1 || true
+  stop_modem
   if [ -n "$path_before" ]; then
     wine reg add "$environment_key" /v Path /t REG_EXPAND_SZ /d "$path_before" /f >/dev/null 2>&1 || true
   fi
@@ -105,7 +103,6 @@ out=$(wine "$program_files/vorsal-cli.exe" --version | tr -d '\r')
 # The window, on a display of its own, against the simulator on COM5.
 source "$(dirname "$0")/display.sh"
 start_display
-source "$(dirname "$0")/com5.sh"
 start_modem --address 5
 map_com5
 

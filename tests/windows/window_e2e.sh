@@ -8,8 +8,7 @@
 set -euo pipefail
 win=$(realpath "$1")
 linux=$(realpath "$2")
-sim="$linux/bin/vorsal-modem-sim"
-shim=$(find "$linux/tests" -name 'libvorsal_modem_line_shim.so' | head -n 1)
+source "$(dirname "$0")/com5.sh"
 export WINEDEBUG=-all LC_ALL=C.UTF-8
 : "${WINEPREFIX:?the caller sets WINEPREFIX}"
 shots="$win/window-e2e"
@@ -19,12 +18,11 @@ mkdir -p "$shots"
 base=$(mktemp -d)
 work="$base/Рабочая папка"
 mkdir "$work"
-sim_pid= xvfb_pid= window_pid=
+xvfb_pid= window_pid=
 cleanup() {
   [ -n "$window_pid" ] && kill "$window_pid" 2>/dev/null || true
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  wine reg delete 'HKLM\Software\Wine\Ports' /v COM5 /f >/dev/null 2>&1 || true
+  stop_modem
   wine reg add 'HKLM\Software\Classes\htmlfile\shell\open\command' /ve \
     /d '"C:\windows\system32\winebrowser.exe" "%1"' /f >/dev/null 2>&1 || true
   rm -rf "$base"
@@ -37,17 +35,16 @@ fail() {
 
 source "$(dirname "$0")/display.sh"
 start_display
-source "$(dirname "$0")/com5.sh"
 start_modem --address 5
 map_com5
 
 # The program and the driver run as on a Russian Windows: ANSI code page
 # 1251, from a ru_RU locale generated for this run.
-wine_env=(env LC_ALL=C.UTF-8)
+wine_env=(env LC_ALL=C.UTF-8) russian=
 mkdir -p "$base/locale"
 if localedef -i ru_RU -f UTF-8 "$base/locale/ru_RU.UTF-8" >/dev/null 2>&1 ||
   [ -d "$base/locale/ru_RU.UTF-8" ]; then
-  wine_env=(env LOCPATH="$base/locale" LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8)
+  wine_env=(env LOCPATH="$base/locale" LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8) russian=1
 fi
 
 # The guide's "open" goes to a handler that notes what it was given (the
@@ -64,7 +61,7 @@ drive() { "${wine_env[@]}" wine "$win/bin/window_driver.exe" window "$@" || fail
 shot() { import -window root "$shots/$1.png"; }
 
 drive status 1 "COM-порт не открыт!" title " []"
-[ "${wine_env[1]}" = LC_ALL=C.UTF-8 ] || drive codepage 1251
+[ -z "$russian" ] || drive codepage 1251
 shot 1-start
 # The portable copy leaves its versioned copy, which starts as an .exe.
 compgen -G "$work/Vorsal.*.exe" >/dev/null || fail "no versioned copy: $(ls "$work")"
