@@ -208,8 +208,17 @@ int main() {
       if (!WaitFor([] { return !IsWindowEnabled(mainWindow); })) Fail("no key dialog opened");
     } else if (step == L"modal") {
       // A modal key dialog disables the main window while it is shown.
+      // Between the key computation and the key transfer the window is
+      // enabled for a moment: the dialogs have ended once it has stayed
+      // enabled for a second.
       if (!WaitFor([] { return !IsWindowEnabled(mainWindow); })) Fail("no key dialog opened");
-      if (!WaitFor([] { return IsWindowEnabled(mainWindow) != FALSE; })) Fail("the key dialogs did not end");
+      int enabledPolls = 0;
+      if (!WaitFor([&] {
+            enabledPolls = IsWindowEnabled(mainWindow) ? enabledPolls + 1 : 0;
+            return enabledPolls >= 20;
+          })) {
+        Fail("the key dialogs did not end");
+      }
     } else if (step == L"error") {
       const std::string wanted = Utf8FromWide(Arg(argv, argc, ++i));
       HWND box = nullptr;
