@@ -2,14 +2,14 @@
 
 #include "app/command_line.h"
 #include "app/program_paths.h"
-#include "cli/journal.h"
 #include "cli/json_text.h"
 #include "cli/port_wording.h"
-#include "cli/registry_link.h"
 #include "keys/cp1251.h"
 #include "keys/key_store.h"
 #include "keys/obtain_key.h"
 #include "platform/files.h"
+#include "production/journal.h"
+#include "production/registry_link.h"
 #include "serial/com_port.h"
 #include "serial/port_open_advice.h"
 #include "serial/usb_identity.h"
@@ -27,6 +27,8 @@
 #include <vector>
 
 namespace vorsal::cli {
+
+using namespace vorsal::production;
 
 namespace {
 
@@ -387,7 +389,7 @@ class Runner {
     const std::filesystem::path file = JournalPath();
     if (file.empty()) return Fail(ExitStoreFailed, VORSAL_CLI_NO_DATA_DIRECTORY);
     std::string error;
-    if (!journal_.Open(file, run_, &error)) return Fail(ExitStoreFailed, error);
+    if (!journal_.Open(file, &error)) return Fail(ExitStoreFailed, error);
     if (journal_.OthersMayRead()) {
       Say("warning: other users may read " + platform::Utf8FromPath(file) +
           "; journals of earlier versions hold key names (chmod 600 it)");
@@ -395,22 +397,22 @@ class Runner {
     return ExitOk;
   }
 
-  static JournalEntry Entry(std::string operation, const std::string& port, const std::string& adapter) {
-    JournalEntry entry;
+  static JournalRecord Entry(std::string operation, const std::string& port, const std::string& adapter) {
+    JournalRecord entry;
     entry.port = port;
     entry.adapter = adapter;
     entry.operation = std::move(operation);
     return entry;
   }
 
-  static void SetOld(JournalEntry& entry, const ModemParams& params) {
+  static void SetOld(JournalRecord& entry, const ModemParams& params) {
     if (params.address < 0) return;
     entry.oldAddress = entry.newAddress = std::to_string(params.address);
     entry.oldNetwork = entry.newNetwork = std::string(NetworkName(params.network));
     entry.firmware = params.firmware;
   }
 
-  static void SetNew(JournalEntry& entry, const ModemParams& params) {
+  static void SetNew(JournalRecord& entry, const ModemParams& params) {
     entry.newAddress = std::to_string(params.address);
     entry.newNetwork = std::string(NetworkName(params.network));
   }
@@ -418,15 +420,16 @@ class Runner {
   // Appends the line before anything is printed about it, so a closed
   // output never costs the record. A journal that fails turns a success
   // into status 6.
-  int Journal(JournalEntry entry, int status, std::string_view result, const std::string& message) {
+  int Journal(JournalRecord entry, int status, std::string_view result, const std::string& message) {
     entry.result = std::string(result);
     entry.message = message;
+    Stamp(entry, run_);
     std::string error;
     if (journal_.IsOpen() && !journal_.Append(entry, &error)) {
       Say(error);
       status = status == ExitOk ? ExitStoreFailed : status;
     }
-    if (registry_.Active() && !registry_.Record(entry, run_, LocalTimestamp(), error)) {
+    if (registry_.Active() && !registry_.Record(entry, error)) {
       RegistryLost(error);
       status = status == ExitOk ? ExitStoreFailed : status;
     }
@@ -592,7 +595,7 @@ class Runner {
     if (const int status = OpenJournal(); status != ExitOk) return status;
     if (const int status = OpenPort(); status != ExitOk) return status;
     CatchStops();
-    JournalEntry entry = Entry("write", portPath_, adapter_);
+    JournalRecord entry = Entry("write", portPath_, adapter_);
     ModemParams current;
     if (const Outcome outcome = line_->ReadParams(current); outcome != Outcome::Ok) {
       // Nothing was changed or verified: no journal line.
@@ -705,7 +708,7 @@ class Runner {
     if (const Outcome outcome = line_->ReadParams(current); outcome != Outcome::Ok) {
       return FailExchange(outcome, "read before the key");
     }
-    JournalEntry entry = Entry("set-key", portPath_, adapter_);
+    JournalRecord entry = Entry("set-key", portPath_, adapter_);
     SetOld(entry, current);
     if (!current.keyFunctions) {
       const std::string message = "firmware " + current.firmware + KeyRefusedByFirmware;
@@ -808,11 +811,13 @@ class Runner {
   void EndModem(int status, std::string_view result) {
     const std::lock_guard<std::mutex> guard(state_);
     --inHand_;
-    if (result == ResultOk) {
-      ++done_;
-    } else if (result != ResultSkipped) {
-      ++failed_;
-      batchStatus_ = status;
+    switch (CountOf(result)) {
+      case Counted::Done: ++done_; break;
+      case Counted::Failed:
+        ++failed_;
+        batchStatus_ = status;
+        break;
+      case Counted::Skipped: break;
     }
     if (status == ExitStoreFailed) {
       batchStatus_ = status;
@@ -851,7 +856,7 @@ class Runner {
 
   // One modem of the batch, from its first answer to its journal line.
   void BatchModem(ModemLine& line, const BatchPort& port, const std::string& prefix, const ModemParams& current) {
-    JournalEntry entry = Entry("batch", port.path, port.adapter);
+    JournalRecord entry = Entry("batch", port.path, port.adapter);
     SetOld(entry, current);
     const auto finish = [&](int status, std::string_view result, const std::string& message) {
       status = Journal(entry, status, result, message);
@@ -1043,7 +1048,7 @@ class Runner {
   std::ostream& err_;
   std::function<void(int)> sleep_;
   std::unique_ptr<ModemLine> line_;  // of a single command
-  cli::Journal journal_;
+  production::Journal journal_;
   RegistryLink registry_;
   std::atomic<bool> registryLostSaid_{false};
   std::string portPath_;

@@ -15,6 +15,7 @@ add_subdirectory(serial)
 add_subdirectory(keys)
 add_subdirectory(app)
 add_subdirectory(sim)
+add_subdirectory(production)
 add_subdirectory(cli)
 add_subdirectory(window)
 

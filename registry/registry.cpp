@@ -25,25 +25,6 @@ CREATE TABLE IF NOT EXISTS vorsal_address (
   port text NOT NULL,
   taken_at timestamptz NOT NULL DEFAULT now(),
   PRIMARY KEY (network, address));
-CREATE TABLE IF NOT EXISTS vorsal_journal (
-  line_id text PRIMARY KEY,
-  run_id text NOT NULL,
-  time text NOT NULL,
-  host text NOT NULL,
-  operator text NOT NULL,
-  port text NOT NULL,
-  adapter text NOT NULL,
-  operation text NOT NULL,
-  old_address text NOT NULL,
-  old_network text NOT NULL,
-  new_address text NOT NULL,
-  new_network text NOT NULL,
-  firmware text NOT NULL,
-  footprint text NOT NULL,
-  result text NOT NULL,
-  message text NOT NULL,
-  received_at timestamptz NOT NULL DEFAULT now());
-CREATE INDEX IF NOT EXISTS vorsal_journal_run ON vorsal_journal (run_id);
 )sql";
 
 // The lowest address from $2 on that is not taken in network $1: $2 itself,
@@ -58,26 +39,33 @@ ELSE (SELECT address + 1 FROM (
       WHERE next IS DISTINCT FROM address + 1 ORDER BY address LIMIT 1)
 END)sql";
 
-const char* const InsertLine = R"sql(
-INSERT INTO vorsal_journal (line_id, run_id, time, host, operator, port, adapter, operation, old_address,
-  old_network, new_address, new_network, firmware, footprint, result, message)
-VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16)
-ON CONFLICT (line_id) DO NOTHING)sql";
+// The journal's table: every column text, the first the line id.
+std::string CreateJournal(const std::vector<std::string>& columns) {
+  std::string sql = "CREATE TABLE IF NOT EXISTS vorsal_journal (";
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    sql += "\n  " + columns[i] + (i == 0 ? " text PRIMARY KEY," : " text NOT NULL,");
+  }
+  return sql + "\n  received_at timestamptz NOT NULL DEFAULT now())";
+}
 
-// Times that PostgreSQL reads as a moment; anything else counts as unknown
-// rather than failing the whole summary.
-const char* const RunSummaries = R"sql(
-WITH l AS (
-  SELECT run_id, host, operator, new_network, result, time, received_at,
-    CASE WHEN time ~ '^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d+)?(Z|[+-]\d\d(:?\d\d)?)$' THEN time::timestamptz END AS at,
-    CASE WHEN result = 'ok' AND new_address ~ '^\d{1,9}$' THEN new_address::integer END AS address
-  FROM vorsal_journal)
-SELECT run_id, min(host), min(operator), string_agg(DISTINCT new_network, ' ' ORDER BY new_network),
-  min(time), max(time), extract(epoch FROM max(at) - min(at))::bigint,
-  count(*), count(*) FILTER (WHERE result = 'ok'), count(*) FILTER (WHERE result NOT IN ('ok', 'skipped')),
-  count(*) FILTER (WHERE result = 'skipped'),
-  min(address), max(address)
-FROM l GROUP BY run_id ORDER BY min(received_at), run_id)sql";
+std::string ColumnList(const std::vector<std::string>& columns) {
+  std::string list;
+  for (const std::string& column : columns) list += (list.empty() ? "" : ", ") + column;
+  return list;
+}
+
+std::string InsertLine(const std::vector<std::string>& columns) {
+  std::string values;
+  for (std::size_t i = 1; i <= columns.size(); ++i) values += (i == 1 ? "$" : ", $") + std::to_string(i);
+  return "INSERT INTO vorsal_journal (" + ColumnList(columns) + ") VALUES (" + values +
+         ") ON CONFLICT (" + columns.front() + ") DO NOTHING";
+}
+
+// Lines sent in one transaction share their time of receipt; their ids keep
+// each run's lines together.
+std::string SelectLines(const std::vector<std::string>& columns) {
+  return "SELECT " + ColumnList(columns) + " FROM vorsal_journal ORDER BY received_at, " + columns.front();
+}
 
 bool IsConnectionLoss(const PGresult* result) {
   const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
@@ -169,7 +157,7 @@ std::string RegistryTarget(const std::string& fromCommandLine) {
   return fromEnvironment ? fromEnvironment : "";
 }
 
-Registry::Registry() = default;
+Registry::Registry(std::vector<std::string> journalColumns) : columns_(std::move(journalColumns)) {}
 Registry::~Registry() = default;
 
 bool Registry::Connected() const { return connection_ && PQstatus(connection_->conn) == CONNECTION_OK; }
@@ -245,6 +233,7 @@ Status Registry::Init(std::string& error) {
     Status s = c.Run("cannot create the registry's tables", "SELECT pg_advisory_xact_lock($1::int, $2::int)",
                      {LockClass, SchemaLock}, error);
     if (s == Status::Ok) s = c.Run("cannot create the registry's tables", CreateSchema, {}, error);
+    if (s == Status::Ok) s = c.Run("cannot create the registry's tables", CreateJournal(columns_).c_str(), {}, error);
     Connection::Result version;
     if (s == Status::Ok) {
       s = c.Run("cannot read the registry's schema", "SELECT max(version) FROM vorsal_schema", {}, version, error);
@@ -300,7 +289,7 @@ Status Registry::ReleaseAddress(int network, int address, const std::string& run
                           {std::to_string(network), std::to_string(address), runId}, error);
 }
 
-Status Registry::Record(const std::vector<Line>& lines, int& added, std::string& error) {
+Status Registry::Record(const std::vector<Row>& lines, int& added, std::string& error) {
   added = 0;
   if (!Connected()) {
     error = "the registry cannot be reached";
@@ -308,15 +297,17 @@ Status Registry::Record(const std::vector<Line>& lines, int& added, std::string&
   }
   Connection& c = *connection_;
   const std::string what = "cannot write the journal into the registry";
+  const std::string insert = InsertLine(columns_);
   int stored = 0;
   const Status status = c.Transaction(what, [&] {
-    for (const Line& l : lines) {
+    for (const Row& line : lines) {
+      if (line.size() != columns_.size()) {
+        error = what + ": a line of " + std::to_string(line.size()) + " fields for " +
+                std::to_string(columns_.size()) + " columns";
+        return Status::Failed;
+      }
       Connection::Result result;
-      const Status s = c.Run(what, InsertLine,
-                             {l.lineId, l.runId, l.time, l.host, l.operatorName, l.port, l.adapter, l.operation,
-                              l.oldAddress, l.oldNetwork, l.newAddress, l.newNetwork, l.firmware, l.footprint,
-                              l.result, l.message},
-                             result, error);
+      const Status s = c.Run(what, insert.c_str(), line, result, error);
       if (s != Status::Ok) return s;
       stored += std::atoi(PQcmdTuples(result.result));
     }
@@ -326,31 +317,22 @@ Status Registry::Record(const std::vector<Line>& lines, int& added, std::string&
   return status;
 }
 
-Status Registry::Summary(std::vector<RunSummary>& runs, std::string& error) {
-  runs.clear();
+Status Registry::Lines(std::vector<Row>& lines, std::string& error) {
+  lines.clear();
   if (!Connected()) {
     error = "the registry cannot be reached";
     return Status::Unreachable;
   }
   Connection::Result result;
-  const Status status = connection_->Run("cannot read the registry's journal", RunSummaries, {}, result, error);
+  const Status status =
+      connection_->Run("cannot read the registry's journal", SelectLines(columns_).c_str(), {}, result, error);
   if (status != Status::Ok) return status;
   for (int row = 0; row < result.Rows(); ++row) {
-    RunSummary run;
-    run.runId = result.Text(row, 0);
-    run.host = result.Text(row, 1);
-    run.operatorName = result.Text(row, 2);
-    run.network = result.Text(row, 3);
-    run.firstTime = result.Text(row, 4);
-    run.lastTime = result.Text(row, 5);
-    run.seconds = result.Number(row, 6);
-    run.lines = static_cast<int>(result.Number(row, 7));
-    run.done = static_cast<int>(result.Number(row, 8));
-    run.failed = static_cast<int>(result.Number(row, 9));
-    run.skipped = static_cast<int>(result.Number(row, 10));
-    run.lowestAddress = static_cast<int>(result.Number(row, 11));
-    run.highestAddress = static_cast<int>(result.Number(row, 12));
-    runs.push_back(run);
+    Row line;
+    for (std::size_t column = 0; column < columns_.size(); ++column) {
+      line.push_back(result.Text(row, static_cast<int>(column)));
+    }
+    lines.push_back(std::move(line));
   }
   return Status::Ok;
 }

@@ -30,40 +30,11 @@ struct Claim {
   std::string port;
 };
 
-// One journal line, the same fields as a line of the local journal. The
-// line id (run id and the line's sequence in the run) makes sending a line
-// again harmless: the registry keeps the first copy.
-struct Line {
-  std::string lineId;
-  std::string runId;
-  std::string time;  // ISO 8601 with offset
-  std::string host;
-  std::string operatorName;
-  std::string port;
-  std::string adapter;
-  std::string operation;
-  std::string oldAddress, oldNetwork;
-  std::string newAddress, newNetwork;
-  std::string firmware;
-  std::string footprint;
-  std::string result;  // ok, failed, refused, interrupted, ...
-  std::string message;
-};
-
-// One run as the registry saw it, across its lines.
-struct RunSummary {
-  std::string runId;
-  std::string host;
-  std::string operatorName;
-  std::string network;
-  std::string firstTime, lastTime;
-  long long seconds = -1;  // from the first line to the last; -1 when the times cannot be read
-  int lines = 0;
-  int done = 0;    // lines with result "ok"
-  int skipped = 0;  // lines with result "skipped"
-  int failed = 0;   // every other result
-  int lowestAddress = -1, highestAddress = -1;  // of the lines with result "ok"; -1 when none
-};
+// One journal line: its fields in the order of the journal columns the
+// registry was made with. The first field is the line's id (run id and the
+// line's sequence in the run), which makes sending a line again harmless:
+// the registry keeps the first copy.
+using Row = std::vector<std::string>;
 
 enum class Status {
   Ok,
@@ -74,8 +45,11 @@ enum class Status {
 
 class Registry {
  public:
-  Registry();
+  // `journalColumns`: the names of the journal's columns, the line id
+  // first; the registry's journal table has these columns, all text.
+  explicit Registry(std::vector<std::string> journalColumns);
   ~Registry();
+  const std::vector<std::string>& JournalColumns() const { return columns_; }
   Registry(const Registry&) = delete;
   Registry& operator=(const Registry&) = delete;
 
@@ -102,16 +76,17 @@ class Registry {
 
   // Stores the lines in one transaction; a line whose id is already there
   // is left as it is. `added` counts the lines stored now.
-  Status Record(const std::vector<Line>& lines, int& added, std::string& error);
+  Status Record(const std::vector<Row>& lines, int& added, std::string& error);
 
-  // Every run, oldest first.
-  Status Summary(std::vector<RunSummary>& runs, std::string& error);
+  // Every journal line of every station, in the order they were received.
+  Status Lines(std::vector<Row>& lines, std::string& error);
 
  private:
   struct Connection;
   Status CheckSchema(std::string& error);
   std::unique_ptr<Connection> connection_;
   std::string target_;
+  std::vector<std::string> columns_;
 };
 
 }  // namespace vorsal::registry

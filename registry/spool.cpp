@@ -9,14 +9,6 @@ namespace vorsal::registry {
 
 namespace {
 
-constexpr std::size_t FieldCount = 16;
-
-std::array<std::string*, FieldCount> Fields(Line& l) {
-  return {&l.lineId,     &l.runId,      &l.time,       &l.host,       &l.operatorName, &l.port,
-          &l.adapter,    &l.operation,  &l.oldAddress, &l.oldNetwork, &l.newAddress,   &l.newNetwork,
-          &l.firmware,   &l.footprint,  &l.result,     &l.message};
-}
-
 void Escape(std::string_view field, std::string& out) {
   for (const char c : field) {
     switch (c) {
@@ -29,15 +21,15 @@ void Escape(std::string_view field, std::string& out) {
   }
 }
 
-// Decodes one line; false when it does not hold exactly the fields of a Line
-// or an escape is unknown.
-bool Decode(std::string_view text, Line& line) {
-  auto fields = Fields(line);
-  std::size_t index = 0;
+// Decodes one line; false when it does not hold exactly `fieldCount`
+// fields, its id is empty or an escape is unknown.
+bool Decode(std::string_view text, std::size_t fieldCount, Row& line) {
+  line.assign(1, std::string());
   for (std::size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
     if (c == '\t') {
-      if (++index == FieldCount) return false;
+      if (line.size() == fieldCount) return false;
+      line.emplace_back();
       continue;
     }
     if (c == '\\') {
@@ -50,9 +42,9 @@ bool Decode(std::string_view text, Line& line) {
         default: return false;
       }
     }
-    *fields[index] += c;
+    line.back() += c;
   }
-  return index == FieldCount - 1 && !line.lineId.empty();
+  return line.size() == fieldCount && !line.front().empty();
 }
 
 std::string Reason(const std::string& what, const std::filesystem::path& file, int code) {
@@ -62,21 +54,20 @@ std::string Reason(const std::string& what, const std::filesystem::path& file, i
 
 }  // namespace
 
-std::string EncodeLine(const Line& line) {
-  Line copy = line;
+std::string EncodeLine(const Row& line) {
   std::string out;
   bool first = true;
-  for (const std::string* field : Fields(copy)) {
+  for (const std::string& field : line) {
     if (!first) out += '\t';
     first = false;
-    Escape(*field, out);
+    Escape(field, out);
   }
   out += '\n';
   return out;
 }
 
-std::vector<Line> DecodeLines(std::string_view text, int& unreadable) {
-  std::vector<Line> lines;
+std::vector<Row> DecodeLines(std::string_view text, std::size_t fieldCount, int& unreadable) {
+  std::vector<Row> lines;
   unreadable = 0;
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
@@ -85,15 +76,15 @@ std::vector<Line> DecodeLines(std::string_view text, int& unreadable) {
       ++unreadable;
       break;
     }
-    Line line;
-    if (Decode(text.substr(0, end), line)) lines.push_back(std::move(line));
+    Row line;
+    if (Decode(text.substr(0, end), fieldCount, line)) lines.push_back(std::move(line));
     else ++unreadable;
     text.remove_prefix(end + 1);
   }
   return lines;
 }
 
-bool Spool::Keep(const Line& line, std::string& reason) {
+bool Spool::Keep(const Row& line, std::string& reason) {
   std::error_code ignored;
   // A batch without a local journal may not have made its directory.
   if (file_.has_parent_path()) std::filesystem::create_directories(file_.parent_path(), ignored);
@@ -124,7 +115,7 @@ Status Spool::Send(Registry& registry, int& sent, int& unreadable, std::string& 
     return Status::Failed;
   }
   if (text.empty()) return Status::Ok;
-  const std::vector<Line> lines = DecodeLines(text, unreadable);
+  const std::vector<Row> lines = DecodeLines(text, registry.JournalColumns().size(), unreadable);
   int added = 0;
   const Status status = registry.Record(lines, added, error);
   if (status != Status::Ok) return status;
@@ -138,7 +129,7 @@ Status Spool::Send(Registry& registry, int& sent, int& unreadable, std::string& 
   return Status::Ok;
 }
 
-Status RecordOrKeep(Registry& registry, Spool& spool, const Line& line, std::string& error) {
+Status RecordOrKeep(Registry& registry, Spool& spool, const Row& line, std::string& error) {
   int sent = 0, unreadable = 0, added = 0;
   Status status = spool.Send(registry, sent, unreadable, error);
   if (status == Status::Ok) status = registry.Record({line}, added, error);

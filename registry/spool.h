@@ -17,10 +17,11 @@ namespace vorsal::registry {
 
 // One line as a line of the file: the fields separated by tabs, a backslash,
 // tab, CR or LF inside a field written as \\, \t, \r, \n; ends in LF.
-std::string EncodeLine(const Line& line);
-// The lines of a file's text; a line without all its fields (one cut short
-// by a crash) is counted in `unreadable` and left out.
-std::vector<Line> DecodeLines(std::string_view text, int& unreadable);
+std::string EncodeLine(const Row& line);
+// The lines of a file's text, each of `fieldCount` fields; a line without
+// all its fields (one cut short by a crash) is counted in `unreadable` and
+// left out.
+std::vector<Row> DecodeLines(std::string_view text, std::size_t fieldCount, int& unreadable);
 
 class Spool {
  public:
@@ -28,7 +29,7 @@ class Spool {
   const std::filesystem::path& File() const { return file_; }
 
   // Adds the line to the file (created 0600). False with `reason` set.
-  bool Keep(const Line& line, std::string& reason);
+  bool Keep(const Row& line, std::string& reason);
   // Sends every kept line in one transaction and empties the file once the
   // registry has them. `sent` counts the lines sent, `unreadable` the lines
   // that could not be read back (they stay in the local journal only).
@@ -41,6 +42,6 @@ class Spool {
 // Sends the kept lines first (so the registry receives lines in order),
 // then `line`. When the registry cannot be reached, `line` is kept for
 // later and the result says so.
-Status RecordOrKeep(Registry& registry, Spool& spool, const Line& line, std::string& error);
+Status RecordOrKeep(Registry& registry, Spool& spool, const Row& line, std::string& error);
 
 }  // namespace vorsal::registry

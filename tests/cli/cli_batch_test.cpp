@@ -2,7 +2,7 @@
 // of key and address, the addresses it hands out on one port and on
 // several, stop signals, and the journal's promises.
 #include "cli/commands.h"
-#include "cli/journal.h"
+#include "production/journal.h"
 #include "sim/modem_model.h"
 #include "tests/support/permission_cases.h"
 #include "tests/support/temp_files.h"
@@ -157,7 +157,7 @@ class CliBatch : public ::testing::Test {
   std::vector<std::map<std::string, std::string>> Lines() const {
     std::vector<std::map<std::string, std::string>> lines;
     std::vector<std::string> header;
-    for (const std::vector<std::string>& record : cli::ParseCsv(test::ReadAll(journal))) {
+    for (const std::vector<std::string>& record : production::ParseCsv(test::ReadAll(journal))) {
       if (record[0] == "time") {
         header = record;
         continue;
@@ -303,23 +303,23 @@ TEST_F(CliBatch, PortsServedAtOnceNeverShareAnAddress) {
 
 TEST_F(CliBatch, TheJournalIsARegularFileAndALineIsWrittenWholeOrNotAtAll) {
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-  cli::Journal fifo;
+  production::Journal fifo;
   std::string error;
-  EXPECT_FALSE(fifo.Open(dir / "fifo", {}, &error)) << "nor does it hang";
+  EXPECT_FALSE(fifo.Open(dir / "fifo", &error)) << "nor does it hang";
   EXPECT_THAT(error, HasSubstr("not a regular file"));
   std::string text;
-  EXPECT_FALSE(cli::ReadJournalFile(dir / "fifo", text, &error)) << "nor does its summary";
+  EXPECT_FALSE(production::ReadJournalFile(dir / "fifo", text, &error)) << "nor does its summary";
   EXPECT_THAT(error, HasSubstr("not a regular file"));
   if (::geteuid() == 0) {  // another user's link, which root must not write through
     test::WriteAll(dir / "victim", "");
     fs::create_symlink(dir / "victim", dir / "planted");
     ASSERT_EQ(::lchown((dir / "planted").c_str(), test::OtherUserId, test::OtherGroupId), 0);
-    EXPECT_FALSE(cli::Journal().Open(dir / "planted", {}, &error));
+    EXPECT_FALSE(production::Journal().Open(dir / "planted", &error));
     EXPECT_EQ(test::ReadAll(dir / "victim"), "");
   }
 
-  cli::Journal file;
-  ASSERT_TRUE(file.Open(journal, {}, &error)) << error;
+  production::Journal file;
+  ASSERT_TRUE(file.Open(journal, &error)) << error;
   const std::string before = test::ReadAll(journal);
   // A full disk, as the file size limit makes it: the line does not fit.
   struct sigaction ignore {}, saved {};
@@ -330,7 +330,7 @@ TEST_F(CliBatch, TheJournalIsARegularFileAndALineIsWrittenWholeOrNotAtAll) {
   limit = old;
   limit.rlim_cur = before.size() + 20;
   ::setrlimit(RLIMIT_FSIZE, &limit);
-  cli::JournalEntry entry;
+  production::JournalRecord entry;
   entry.message = std::string(100, 'x');
   const bool appended = file.Append(entry, &error);
   ::setrlimit(RLIMIT_FSIZE, &old);
@@ -338,9 +338,9 @@ TEST_F(CliBatch, TheJournalIsARegularFileAndALineIsWrittenWholeOrNotAtAll) {
   EXPECT_FALSE(appended);
   EXPECT_EQ(test::ReadAll(journal), before) << "no torn line for the next one to be glued to";
   ASSERT_TRUE(file.Append({}, &error)) << error;
-  ASSERT_TRUE(cli::ReadJournalFile(journal, text, &error)) << error;
+  ASSERT_TRUE(production::ReadJournalFile(journal, text, &error)) << error;
   EXPECT_EQ(text, test::ReadAll(journal));
-  EXPECT_EQ(cli::ParseCsv(text).size(), 2u) << "the header and the one line";
+  EXPECT_EQ(production::ParseCsv(text).size(), 2u) << "the header and the one line";
 }
 
 TEST_F(CliBatch, EarlierJournalsAreSummarizedWithNewRuns) {
@@ -351,7 +351,7 @@ TEST_F(CliBatch, EarlierJournalsAreSummarizedWithNewRuns) {
                  "2026-03-01T12:01:30Z,/dev/ttyUSB0,,batch,1,service,21,working,2.31,,,failed,\"no, reply\"\r\n");
   ports["A"] = {FakeModem{}};
   ASSERT_EQ(Cli({"batch", "--start", "5", "--network", "service", "--count", "1"}).status, 0);
-  const std::vector<cli::RunSummary> runs = cli::SummarizeJournal(test::ReadAll(journal));
+  const std::vector<production::RunSummary> runs = production::SummarizeJournal(test::ReadAll(journal));
   ASSERT_EQ(runs.size(), 2u);
   EXPECT_EQ(runs[0].done, 1);
   EXPECT_EQ(runs[0].failed, 1);

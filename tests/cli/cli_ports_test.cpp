@@ -1,7 +1,7 @@
 // The port side of vorsal-cli without a modem: adapter identity from a fake
 // sysfs tree, the choice of port without -p, and the output encodings.
 #include "cli/commands.h"
-#include "cli/journal.h"
+#include "production/journal.h"
 #include "cli/json_text.h"
 #include "serial/usb_identity.h"
 #include "tests/support/temp_files.h"
@@ -17,6 +17,9 @@ using ::testing::HasSubstr;
 
 namespace vorsal::cli {
 namespace {
+
+using production::CsvField;
+using production::CsvLine;
 
 namespace fs = std::filesystem;
 

@@ -1,6 +1,6 @@
 // vorsal-cli's output encoders read back by readers that share none of their
 // code: every byte, and random byte strings, must come back unchanged.
-#include "cli/journal.h"
+#include "production/journal.h"
 #include "cli/json_text.h"
 
 #include <QJsonArray>
@@ -16,6 +16,9 @@
 
 namespace vorsal::cli {
 namespace {
+
+using production::CsvField;
+using production::CsvLine;
 
 std::vector<std::string> Samples() {
   std::vector<std::string> samples;

@@ -4,12 +4,15 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <memory>
 #include <set>
 #include <thread>
 #include <vector>
 
 #include "platform/files.h"
+#include "production/journal.h"
+#include "production/journal_record.h"
 #include "registry/spool.h"
 #include "support/postgres_server.h"
 #include "support/temp_files.h"
@@ -18,8 +21,10 @@
 namespace vorsal::registry {
 namespace {
 
-Line MakeLine(const std::string& runId, int seq, const std::string& address, const std::string& result) {
-  Line l;
+using production::JournalRecord;
+
+Row MakeLine(const std::string& runId, int seq, const std::string& address, const std::string& result) {
+  JournalRecord l;
   l.lineId = runId + ":" + std::to_string(seq);
   l.runId = runId;
   l.time = "2026-12-07T10:00:0" + std::to_string(seq) + "+03:00";
@@ -31,22 +36,29 @@ Line MakeLine(const std::string& runId, int seq, const std::string& address, con
   l.newNetwork = "3";
   l.footprint = "A1B2C3";
   l.result = result;
-  return l;
+  return production::RegistryRowOf(l);
+}
+
+JournalRecord RecordOf(const Row& row) {
+  JournalRecord record;
+  EXPECT_TRUE(production::RecordFromRegistryRow(row, record));
+  return record;
 }
 
 TEST(RegistrySpool, LinesComeBackFieldForFieldAndACutLineIsLeftOut) {
-  Line odd = MakeLine("run\t1", 1, "7", "failed");
+  JournalRecord odd = RecordOf(MakeLine("run\t1", 1, "7", "failed"));
   odd.message = "no reply\r\nretry \\ later, \"port\"";
   odd.operatorName = "Иванов";
-  const std::string text = EncodeLine(odd) + EncodeLine(MakeLine("r", 2, "8", "ok"));
+  const std::string text = EncodeLine(production::RegistryRowOf(odd)) + EncodeLine(MakeLine("r", 2, "8", "ok"));
   int unreadable = -1;
-  const auto lines = DecodeLines(text + "r:3\tr\tcut", unreadable);
+  const std::size_t width = production::RegistryColumns().size();
+  const auto lines = DecodeLines(text + "r:3\tr\tcut\n" + "r:4\t\t\n" + "r:5\tr\tcut", width, unreadable);
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(unreadable, 1);
-  EXPECT_EQ(lines[0].message, odd.message);
-  EXPECT_EQ(lines[0].operatorName, odd.operatorName);
-  EXPECT_EQ(lines[0].lineId, "run\t1:1");
-  EXPECT_EQ(lines[1].newAddress, "8");
+  EXPECT_EQ(unreadable, 3);
+  EXPECT_EQ(RecordOf(lines[0]).message, odd.message);
+  EXPECT_EQ(RecordOf(lines[0]).operatorName, odd.operatorName);
+  EXPECT_EQ(RecordOf(lines[0]).lineId, "run\t1:1");
+  EXPECT_EQ(RecordOf(lines[1]).newAddress, "8");
 }
 
 class RegistryServer : public ::testing::Test {
@@ -66,7 +78,7 @@ class RegistryServer : public ::testing::Test {
   std::string Target() const { return server_->ConnectionString(database_); }
 
   std::unique_ptr<Registry> Ready() {
-    auto registry = std::make_unique<Registry>();
+    auto registry = std::make_unique<Registry>(production::RegistryColumns());
     std::string error;
     EXPECT_EQ(registry->Connect(Target(), error), Status::Ok) << error;
     return registry;
@@ -79,7 +91,7 @@ class RegistryServer : public ::testing::Test {
 };
 
 TEST_F(RegistryServer, SchemaIsCreatedOnceAndAnUnknownOneIsRefused) {
-  Registry registry;
+  Registry registry(production::RegistryColumns());
   std::string error;
   EXPECT_EQ(registry.Connect(Target(), error), Status::Failed);
   EXPECT_NE(error.find("vorsal-cli registry init"), std::string::npos) << error;
@@ -94,7 +106,7 @@ TEST_F(RegistryServer, SchemaIsCreatedOnceAndAnUnknownOneIsRefused) {
 
 TEST_F(RegistryServer, StationsRacingThroughOneNetworkNeverShareAnAddress) {
   std::string error;
-  { Registry r; r.Connect(Target(), error, true); ASSERT_EQ(r.Init(error), Status::Ok) << error; }
+  { Registry r(production::RegistryColumns()); r.Connect(Target(), error, true); ASSERT_EQ(r.Init(error), Status::Ok) << error; }
   constexpr int Stations = 4, PerStation = 15;
   std::vector<std::vector<int>> taken(Stations);
   std::vector<std::thread> threads;
@@ -134,7 +146,7 @@ TEST_F(RegistryServer, StationsRacingThroughOneNetworkNeverShareAnAddress) {
 
 TEST_F(RegistryServer, ServerLostMidRunLosesNoLineAndStoresNoneTwice) {
   std::string error;
-  { Registry r; r.Connect(Target(), error, true); ASSERT_EQ(r.Init(error), Status::Ok) << error; }
+  { Registry r(production::RegistryColumns()); r.Connect(Target(), error, true); ASSERT_EQ(r.Init(error), Status::Ok) << error; }
   test::TempDir dir;
   Spool spool(dir / "registry-pending");
   auto registry = Ready();
@@ -161,8 +173,11 @@ TEST_F(RegistryServer, ServerLostMidRunLosesNoLineAndStoresNoneTwice) {
   ASSERT_EQ(spool.Send(*registry, sent, unreadable, error), Status::Ok);
   EXPECT_EQ(sent, 1);
 
-  std::vector<RunSummary> runs;
-  ASSERT_EQ(registry->Summary(runs, error), Status::Ok) << error;
+  std::vector<Row> rows;
+  ASSERT_EQ(registry->Lines(rows, error), Status::Ok) << error;
+  std::vector<JournalRecord> records;
+  for (const Row& row : rows) records.push_back(RecordOf(row));
+  const std::vector<production::RunSummary> runs = production::SummarizeRuns(records);
   ASSERT_EQ(runs.size(), 1u);
   EXPECT_EQ(runs[0].lines, 4);
   EXPECT_EQ(runs[0].done, 2);
@@ -186,7 +201,7 @@ class RegistryBatch : public RegistryServer {
     if (args.back() != "read") {
       args.insert(args.end(), {"--journal", (dir / (station + ".csv")).string(), "--registry", Target()});
     }
-    return std::make_unique<testing::CliProcess>(VORSAL_CLI_EXE, args, std::vector<std::string>{},
+    return std::make_unique<testing::CliProcess>(exe_, args, std::vector<std::string>{},
                                                  dir / (station + ".out"), dir / (station + ".err"));
   }
   std::pair<int, std::string> Cli(std::vector<std::string> args, const std::string& station = "tool") {
@@ -202,7 +217,72 @@ class RegistryBatch : public RegistryServer {
     return out.substr(0, out.find('\n') + 1);
   }
   test::TempDir dir;
+  std::filesystem::path exe_ = VORSAL_CLI_EXE;
 };
+
+// One batch's local journal and its registry rows hold the same lines,
+// column for column: a field written into another column on either side,
+// or bound to another column on insert, fails here.
+TEST_F(RegistryBatch, CsvLinesAreTheRegistryRowsColumnForColumn) {
+  // The program beside its Keys.ini, so the key needs no derivation.
+  exe_ = dir / "vorsal-cli";
+  std::filesystem::copy_file(VORSAL_CLI_EXE, exe_);
+  test::WriteAll(dir / "Keys.ini", "[Keys]\r\nK=" + std::string(64, 'A') + "\r\n");
+  test::WriteAll(dir / "key-name", "K\n");
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start(VORSAL_SIM_EXE, {"--link", (dir / "m").string(), "--address", "2", "--no-ack-part", "3"}))
+      << sim.Error();
+  auto batch = Start({"-p", (dir / "m").string(), "batch", "--start", "7", "--network", "working", "--count", "1",
+                      "--key-file", (dir / "key-name").string()},
+                     "a");
+  ASSERT_TRUE(batch->AwaitOutput("failed: key transfer")) << batch->Out() << batch->Err();
+  sim.Stop();
+  ASSERT_TRUE(sim.Start(VORSAL_SIM_EXE, {"--link", (dir / "m").string(), "--address", "3"})) << sim.Error();
+  ASSERT_NE(batch->Wait(), -1);
+
+  std::string text, error;
+  ASSERT_TRUE(production::ReadJournalFile(dir / "a.csv", text, &error)) << error;
+  const auto csv = production::ParseCsv(text);
+  ASSERT_EQ(csv.size(), 3u) << text;
+  std::map<std::string, std::size_t> column;
+  for (std::size_t i = 0; i < csv[0].size(); ++i) column[csv[0][i]] = i;
+  Registry registry(production::RegistryColumns());
+  ASSERT_EQ(registry.Connect(Target(), error), Status::Ok) << error;
+  std::vector<Row> rows;
+  ASSERT_EQ(registry.Lines(rows, error), Status::Ok) << error;
+  ASSERT_EQ(rows.size(), 2u);
+  const std::vector<std::string> names = registry.JournalColumns();
+  for (std::size_t line = 0; line < rows.size(); ++line) {
+    ASSERT_EQ(rows[line].size(), names.size());
+    EXPECT_EQ(rows[line][0], rows[line][1] + ":" + std::to_string(line + 1)) << "the line id";
+    for (std::size_t i = 1; i < names.size(); ++i) {
+      ASSERT_TRUE(column.count(names[i])) << names[i];
+      EXPECT_EQ(rows[line][i], csv[line + 1][column[names[i]]]) << names[i] << " of line " << line + 1;
+    }
+  }
+  // And each column holds what it is named for.
+  const auto field = [&](std::size_t line, const char* name) { return csv[line][column.at(name)]; };
+  EXPECT_EQ(field(1, "port"), (dir / "m").string());
+  EXPECT_EQ(field(1, "adapter"), "") << "a pseudo-terminal is no USB adapter";
+  EXPECT_EQ(field(1, "operation"), "batch");
+  EXPECT_EQ(field(1, "old_address"), "2");
+  EXPECT_EQ(field(1, "new_address"), "2") << "a modem whose key fails keeps its address";
+  EXPECT_EQ(field(1, "old_network"), "service");
+  EXPECT_EQ(field(1, "firmware"), "2.31");
+  EXPECT_EQ(field(1, "result"), "failed");
+  EXPECT_EQ(field(1, "message").rfind("key transfer: ", 0), 0u) << field(1, "message");
+  EXPECT_EQ(field(2, "old_address"), "3");
+  EXPECT_EQ(field(2, "new_address"), "7");
+  EXPECT_EQ(field(2, "new_network"), "working");
+  EXPECT_EQ(field(2, "result"), "ok");
+  EXPECT_EQ(field(2, "message"), "");
+  EXPECT_EQ(field(2, "footprint").size(), 11u) << field(2, "footprint");
+  EXPECT_NE(batch->Out().find("footprint " + field(2, "footprint")), std::string::npos) << batch->Out();
+  EXPECT_EQ(field(2, "run_id"), field(1, "run_id"));
+  EXPECT_EQ(field(2, "run_id").size(), 16u);
+  EXPECT_FALSE(field(2, "operator").empty());
+  EXPECT_NE(field(2, "time").find('T'), std::string::npos);
+}
 
 // Two stations with two adapters each, all starting at address 1: twenty
 // factory-default modems, five on each adapter in turn.

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "platform/files.h"
+#include "production/journal_record.h"
 
 #include <filesystem>
 #include <mutex>
@@ -18,26 +19,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vorsal::cli {
-
-// Results a line may carry.
-constexpr std::string_view ResultOk = "ok";
-constexpr std::string_view ResultFailed = "failed";
-constexpr std::string_view ResultRefused = "refused";        // the modem cannot do what was asked
-constexpr std::string_view ResultSkipped = "skipped";        // left as it was, on purpose
-constexpr std::string_view ResultInterrupted = "interrupted";
-
-struct JournalEntry {
-  std::string port;
-  std::string adapter;    // the USB adapter's identity, empty for other ports
-  std::string operation;  // write, set-key, batch
-  std::string oldAddress, oldNetwork;
-  std::string newAddress, newNetwork;  // what the modem holds afterwards
-  std::string firmware;
-  std::string footprint;
-  std::string result;     // one of the Result* texts
-  std::string message;
-};
+namespace vorsal::production {
 
 // Who runs this program where; one run id for all lines of one run.
 struct RunIdentity {
@@ -46,6 +28,9 @@ struct RunIdentity {
   std::string host;
 };
 RunIdentity CurrentRun();
+// Stamps a record with the run and the current local time, once, so that
+// the local journal and the registry hold the same line.
+void Stamp(JournalRecord& record, const RunIdentity& run);
 
 // One field: quoted when it holds a comma, a quote, CR or LF, with its
 // quotes doubled.
@@ -56,11 +41,6 @@ std::string CsvLine(const std::vector<std::string>& fields);
 // record; empty lines are skipped).
 std::vector<std::vector<std::string>> ParseCsv(std::string_view text);
 
-// "2026-03-01T15:00:00+03:00": the local time with its offset.
-std::string LocalTimestamp();
-// Seconds since 1970 of a journal time: the local form above or the UTC
-// form "2026-03-01T12:00:00Z" of earlier journals.
-std::optional<long long> ParseTimestamp(std::string_view text);
 
 class Journal {
  public:
@@ -74,20 +54,18 @@ class Journal {
   // one. Refuses a symbolic link another user owns anywhere in the file's
   // chain of links, and anything but a regular file; never blocks on a FIFO.
   // False with `error` set on failure.
-  bool Open(const std::filesystem::path& file, const RunIdentity& run, std::string* error);
+  bool Open(const std::filesystem::path& file, std::string* error);
   bool IsOpen() const { return appendFile_.IsOpen(); }
   // True when users other than its owner may read the file (a journal an
   // earlier version created 0644, with key names in it).
   bool OthersMayRead() const { return othersMayRead_; }
-  // Appends the entry, stamped with the current local time and the run;
-  // safe to call from several threads.
-  bool Append(const JournalEntry& entry, std::string* error);
+  // Appends the record as it is stamped; safe to call from several threads.
+  bool Append(const JournalRecord& record, std::string* error);
 
  private:
   bool WriteLine(const std::string& line, std::string* error);
 
   std::filesystem::path file_;
-  RunIdentity run_;
   std::mutex mutex_;
   platform::AppendFile appendFile_;
   bool othersMayRead_ = false;
@@ -97,18 +75,7 @@ class Journal {
 // a FIFO. False with `error` set on failure.
 bool ReadJournalFile(const std::filesystem::path& file, std::string& text, std::string* error);
 
-// What one run did, from its journal lines.
-struct RunSummary {
-  std::string runId;  // empty for lines of earlier journals, which have none
-  std::string operatorName, host;
-  std::string started;   // time of its first line
-  long long seconds = 0; // from its first line to its last
-  int done = 0;          // ok
-  int failed = 0;        // failed, refused or interrupted
-  int skipped = 0;
-  int lowestAddress = -1, highestAddress = -1;  // of the modems done; -1: none
-};
-// The runs in the order their first lines appear.
+// The runs of a journal's text, in the order their first lines appear.
 std::vector<RunSummary> SummarizeJournal(std::string_view text);
 
-}  // namespace vorsal::cli
+}  // namespace vorsal::production

@@ -1,4 +1,4 @@
-#include "cli/registry_link.h"
+#include "production/registry_link.h"
 
 #include <cstdlib>
 
@@ -10,13 +10,13 @@
 #include "registry/spool.h"
 #endif
 
-namespace vorsal::cli {
+namespace vorsal::production {
 
 #ifdef VORSAL_HAVE_REGISTRY
 
 struct RegistryLink::State {
   std::mutex mutex;  // one command at a time on the connection
-  registry::Registry registry;
+  registry::Registry registry{RegistryColumns()};
   std::unique_ptr<registry::Spool> spool;
   std::atomic<int> sequence{0};
   bool lost = false;
@@ -75,25 +75,10 @@ void RegistryLink::Release(int network, int address, const RunIdentity& run) {
   if (!state_->lost) state_->registry.ReleaseAddress(network, address, run.runId, ignored);
 }
 
-bool RegistryLink::Record(const JournalEntry& entry, const RunIdentity& run, const std::string& time,
-                          std::string& error) {
-  registry::Line line;
-  line.runId = run.runId;
-  line.lineId = run.runId + ":" + std::to_string(++state_->sequence);
-  line.time = time;
-  line.host = run.host;
-  line.operatorName = run.operatorName;
-  line.port = entry.port;
-  line.adapter = entry.adapter;
-  line.operation = entry.operation;
-  line.oldAddress = entry.oldAddress;
-  line.oldNetwork = entry.oldNetwork;
-  line.newAddress = entry.newAddress;
-  line.newNetwork = entry.newNetwork;
-  line.firmware = entry.firmware;
-  line.footprint = entry.footprint;
-  line.result = entry.result;
-  line.message = entry.message;
+bool RegistryLink::Record(const JournalRecord& record, std::string& error) {
+  JournalRecord numbered = record;
+  numbered.lineId = record.runId + ":" + std::to_string(++state_->sequence);
+  const registry::Row line = RegistryRowOf(numbered);
   const std::lock_guard<std::mutex> guard(state_->mutex);
   if (!state_->lost) {
     const registry::Status status = registry::RecordOrKeep(state_->registry, *state_->spool, line, error);
@@ -113,23 +98,14 @@ bool RegistryLink::Init(std::string& description, std::string& error) {
 }
 
 bool RegistryLink::Summary(std::vector<RunSummary>& runs, std::string& error) {
-  std::vector<registry::RunSummary> found;
-  if (state_->registry.Summary(found, error) != registry::Status::Ok) return false;
-  runs.clear();
-  for (const registry::RunSummary& r : found) {
-    RunSummary run;
-    run.runId = r.runId;
-    run.operatorName = r.operatorName;
-    run.host = r.host;
-    run.started = r.firstTime;
-    run.seconds = r.seconds < 0 ? 0 : r.seconds;
-    run.done = r.done;
-    run.failed = r.failed;
-    run.skipped = r.skipped;
-    run.lowestAddress = r.lowestAddress;
-    run.highestAddress = r.highestAddress;
-    runs.push_back(run);
+  std::vector<registry::Row> rows;
+  if (state_->registry.Lines(rows, error) != registry::Status::Ok) return false;
+  std::vector<JournalRecord> records;
+  for (const registry::Row& row : rows) {
+    if (RecordFromRegistryRow(row, records.emplace_back())) continue;
+    records.pop_back();
   }
+  runs = SummarizeRuns(records);
   return true;
 }
 
@@ -160,7 +136,7 @@ RegistryLink::Take RegistryLink::TakeAddress(int, int, int, const RunIdentity&, 
   return Take::Lost;
 }
 void RegistryLink::Release(int, int, const RunIdentity&) {}
-bool RegistryLink::Record(const JournalEntry&, const RunIdentity&, const std::string&, std::string& error) {
+bool RegistryLink::Record(const JournalRecord&, std::string& error) {
   error = NotBuilt;
   return false;
 }
@@ -175,4 +151,4 @@ bool RegistryLink::Summary(std::vector<RunSummary>&, std::string& error) {
 
 #endif
 
-}  // namespace vorsal::cli
+}  // namespace vorsal::production

@@ -1,4 +1,4 @@
-// vorsal-cli's side of the production registry that several stations share:
+// The production's side of the registry that several stations share:
 // addresses for the batch, its journal lines, the registry's tables and its
 // summary of runs. Safe to use from the batch's port threads. Built without
 // libpq, every call fails saying so.
@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/journal.h"
+#include "production/journal.h"
 
-namespace vorsal::cli {
+namespace vorsal::production {
 
 class RegistryLink {
  public:
@@ -39,9 +39,9 @@ class RegistryLink {
                    std::string& error);
   // Gives back an address the run took but no modem holds.
   void Release(int network, int address, const RunIdentity& run);
-  // Stores the journal line (stamped `time`); when the registry cannot take
-  // it, keeps it for the next run and returns false.
-  bool Record(const JournalEntry& entry, const RunIdentity& run, const std::string& time, std::string& error);
+  // Stores the stamped journal line under the run's next line id; when the
+  // registry cannot take it, keeps it for the next run and returns false.
+  bool Record(const JournalRecord& record, std::string& error);
 
   // Creates or checks the tables; `description` names the database.
   bool Init(std::string& description, std::string& error);
@@ -55,4 +55,4 @@ class RegistryLink {
   bool active_ = false;
 };
 
-}  // namespace vorsal::cli
+}  // namespace vorsal::production

@@ -1,4 +1,4 @@
-#include "cli/journal.h"
+#include "production/journal.h"
 
 #include "platform/files.h"
 #include "platform/process.h"
@@ -12,13 +12,9 @@
 #include <random>
 #include <system_error>
 
-namespace vorsal::cli {
+namespace vorsal::production {
 
 namespace {
-
-const std::vector<std::string> HeaderFields = {
-    "time",        "run_id",      "operator", "host",      "port",   "adapter",  "operation", "old_address",
-    "old_network", "new_address", "new_network", "firmware", "footprint", "result", "message"};
 
 std::string SystemError(const std::string& what, const std::filesystem::path& file, int code) {
   return what + " " + platform::Utf8FromPath(file) + ": " + platform::SystemErrorText(code);
@@ -40,31 +36,6 @@ std::string_view LastHeader(std::string_view text) {
   return line;
 }
 
-std::optional<int> Number(std::string_view text) {
-  int value = 0;
-  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
-long long DaysFromCivil(int year, int month, int day) {
-  year -= month <= 2;
-  const long long era = (year >= 0 ? year : year - 399) / 400;
-  const int yearOfEra = year - static_cast<int>(era * 400);
-  const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
-
-// Seconds since 1970 of a broken-down time read as if it were UTC: the
-// difference of a local and a UTC breakdown of one moment is the zone's
-// offset.
-long long SecondsAsIfUtc(const std::tm& time) {
-  return DaysFromCivil(time.tm_year + 1900, time.tm_mon + 1, time.tm_mday) * 86400 + time.tm_hour * 3600LL +
-         time.tm_min * 60LL + time.tm_sec;
-}
-
 }  // namespace
 
 RunIdentity CurrentRun() {
@@ -79,6 +50,13 @@ RunIdentity CurrentRun() {
   run.operatorName = platform::LoginName();
   run.host = platform::HostName();
   return run;
+}
+
+void Stamp(JournalRecord& record, const RunIdentity& run) {
+  record.runId = run.runId;
+  record.operatorName = run.operatorName;
+  record.host = run.host;
+  record.time = LocalTimestamp();
 }
 
 std::string CsvField(std::string_view text) {
@@ -146,41 +124,8 @@ std::vector<std::vector<std::string>> ParseCsv(std::string_view text) {
   return records;
 }
 
-std::string LocalTimestamp() {
-  const std::time_t now = std::time(nullptr);
-  const std::tm local = platform::LocalTime(now);
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-  const long offset = static_cast<long>((SecondsAsIfUtc(local) - SecondsAsIfUtc(platform::UtcTime(now))) / 60);
-  const long magnitude = offset < 0 ? -offset : offset;
-  char zone[48];
-  std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
-  return std::string(text) + zone;
-}
-
-std::optional<long long> ParseTimestamp(std::string_view text) {
-  // YYYY-MM-DDTHH:MM:SS then Z or +HH:MM / -HH:MM
-  if (text.size() < 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
-      text[16] != ':') {
-    return std::nullopt;
-  }
-  const auto year = Number(text.substr(0, 4)), month = Number(text.substr(5, 2)), day = Number(text.substr(8, 2));
-  const auto hour = Number(text.substr(11, 2)), minute = Number(text.substr(14, 2)),
-             second = Number(text.substr(17, 2));
-  if (!year || !month || !day || !hour || !minute || !second) return std::nullopt;
-  long long seconds = DaysFromCivil(*year, *month, *day) * 86400 + *hour * 3600 + *minute * 60 + *second;
-  const std::string_view zone = text.substr(19);
-  if (zone == "Z") return seconds;
-  if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') || zone[3] != ':') return std::nullopt;
-  const auto zoneHours = Number(zone.substr(1, 2)), zoneMinutes = Number(zone.substr(4, 2));
-  if (!zoneHours || !zoneMinutes) return std::nullopt;
-  const long long offset = *zoneHours * 3600LL + *zoneMinutes * 60LL;
-  return zone[0] == '+' ? seconds - offset : seconds + offset;
-}
-
-bool Journal::Open(const std::filesystem::path& file, const RunIdentity& run, std::string* error) {
+bool Journal::Open(const std::filesystem::path& file, std::string* error) {
   file_ = file;
-  run_ = run;
   std::error_code ec;
   if (file.has_parent_path() && !std::filesystem::exists(file.parent_path(), ec)) {
     std::filesystem::create_directories(file.parent_path(), ec);
@@ -214,7 +159,7 @@ bool Journal::Open(const std::filesystem::path& file, const RunIdentity& run, st
     *error = SystemError("cannot read the journal", file, failed);
     ok = false;
   }
-  std::string header = CsvLine(HeaderFields);
+  std::string header = CsvLine(CsvHeaderNames());
   if (ok && LastHeader(text) != std::string_view(header).substr(0, header.size() - 2)) {
     // A file that ends in a line without its end (written by hand, say)
     // gets one, so the header starts a line of its own.
@@ -225,11 +170,8 @@ bool Journal::Open(const std::filesystem::path& file, const RunIdentity& run, st
   return ok;
 }
 
-bool Journal::Append(const JournalEntry& entry, std::string* error) {
-  const std::string line =
-      CsvLine({LocalTimestamp(), run_.runId, run_.operatorName, run_.host, entry.port, entry.adapter, entry.operation,
-               entry.oldAddress, entry.oldNetwork, entry.newAddress, entry.newNetwork, entry.firmware,
-               entry.footprint, entry.result, entry.message});
+bool Journal::Append(const JournalRecord& record, std::string* error) {
+  const std::string line = CsvLine(CsvFieldsOf(record));
   const std::lock_guard<std::mutex> guard(mutex_);
   appendFile_.Lock();
   const bool ok = WriteLine(line, error);
@@ -275,54 +217,17 @@ bool ReadJournalFile(const std::filesystem::path& file, std::string& text, std::
 }
 
 std::vector<RunSummary> SummarizeJournal(std::string_view text) {
-  std::vector<RunSummary> runs;
-  std::map<std::string, std::size_t> byId;
-  std::map<std::string, std::pair<long long, long long>> spans;  // first and last time of each run
+  std::vector<JournalRecord> records;
   std::map<std::string, std::size_t> columns;
-  const auto field = [&](const std::vector<std::string>& record, const char* name) -> std::string {
-    const auto found = columns.find(name);
-    return found != columns.end() && found->second < record.size() ? record[found->second] : std::string();
-  };
-  for (const std::vector<std::string>& record : ParseCsv(text)) {
-    if (!record.empty() && record[0] == "time") {
+  for (const std::vector<std::string>& fields : ParseCsv(text)) {
+    if (!fields.empty() && fields[0] == "time") {
       columns.clear();
-      for (std::size_t i = 0; i < record.size(); ++i) columns[record[i]] = i;
+      for (std::size_t i = 0; i < fields.size(); ++i) columns[fields[i]] = i;
       continue;
     }
-    if (columns.empty()) continue;
-    const std::string id = field(record, "run_id");
-    auto [slot, added] = byId.try_emplace(id, runs.size());
-    if (added) {
-      RunSummary run;
-      run.runId = id;
-      run.operatorName = field(record, "operator");
-      run.host = field(record, "host");
-      run.started = field(record, "time");
-      runs.push_back(run);
-    }
-    RunSummary& run = runs[slot->second];
-    if (const auto time = ParseTimestamp(field(record, "time"))) {
-      auto [span, first] = spans.try_emplace(id, *time, *time);
-      if (!first) {
-        span->second.first = std::min(span->second.first, *time);
-        span->second.second = std::max(span->second.second, *time);
-      }
-      run.seconds = span->second.second - span->second.first;
-    }
-    const std::string result = field(record, "result");
-    if (result == ResultOk) {
-      ++run.done;
-      if (const auto address = Number(field(record, "new_address"))) {
-        run.lowestAddress = run.lowestAddress < 0 ? *address : std::min(run.lowestAddress, *address);
-        run.highestAddress = std::max(run.highestAddress, *address);
-      }
-    } else if (result == ResultSkipped) {
-      ++run.skipped;
-    } else if (!result.empty()) {
-      ++run.failed;
-    }
+    if (!columns.empty()) records.push_back(RecordFromCsv(fields, columns));
   }
-  return runs;
+  return SummarizeRuns(records);
 }
 
-}  // namespace vorsal::cli
+}  // namespace vorsal::production

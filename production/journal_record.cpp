@@ -1,0 +1,181 @@
+#include "production/journal_record.h"
+
+#include "platform/process.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <ctime>
+#include <optional>
+
+namespace vorsal::production {
+
+namespace {
+
+constexpr std::size_t CsvColumnCount = [] {
+  std::size_t count = 0;
+  for (const JournalField& field : JournalFields) count += field.csvColumn >= 0;
+  return count;
+}();
+
+// Every CSV place taken once: a field put in a wrong or second place would
+// shift every column after it.
+static_assert([] {
+  std::array<int, JournalFields.size()> uses{};
+  for (const JournalField& field : JournalFields) {
+    if (field.csvColumn >= static_cast<int>(JournalFields.size())) return false;
+    if (field.csvColumn >= 0) ++uses[static_cast<std::size_t>(field.csvColumn)];
+  }
+  for (std::size_t i = 0; i < uses.size(); ++i) {
+    if (uses[i] != (i < CsvColumnCount ? 1 : 0)) return false;
+  }
+  return true;
+}());
+
+std::optional<int> Number(std::string_view text) {
+  int value = 0;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
+long long DaysFromCivil(int year, int month, int day) {
+  year -= month <= 2;
+  const long long era = (year >= 0 ? year : year - 399) / 400;
+  const int yearOfEra = year - static_cast<int>(era * 400);
+  const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+// Seconds since 1970 of a broken-down time read as if it were UTC: the
+// difference of a local and a UTC breakdown of one moment is the zone's
+// offset.
+long long SecondsAsIfUtc(const std::tm& time) {
+  return DaysFromCivil(time.tm_year + 1900, time.tm_mon + 1, time.tm_mday) * 86400 + time.tm_hour * 3600LL +
+         time.tm_min * 60LL + time.tm_sec;
+}
+
+}  // namespace
+
+std::string LocalTimestamp() {
+  const std::time_t now = std::time(nullptr);
+  const std::tm local = platform::LocalTime(now);
+  char text[40];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+  const long offset = static_cast<long>((SecondsAsIfUtc(local) - SecondsAsIfUtc(platform::UtcTime(now))) / 60);
+  const long magnitude = offset < 0 ? -offset : offset;
+  char zone[48];
+  std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+  return std::string(text) + zone;
+}
+
+std::optional<long long> ParseTimestamp(std::string_view text) {
+  // YYYY-MM-DDTHH:MM:SS then Z or +HH:MM / -HH:MM
+  if (text.size() < 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+      text[16] != ':') {
+    return std::nullopt;
+  }
+  const auto year = Number(text.substr(0, 4)), month = Number(text.substr(5, 2)), day = Number(text.substr(8, 2));
+  const auto hour = Number(text.substr(11, 2)), minute = Number(text.substr(14, 2)),
+             second = Number(text.substr(17, 2));
+  if (!year || !month || !day || !hour || !minute || !second) return std::nullopt;
+  long long seconds = DaysFromCivil(*year, *month, *day) * 86400 + *hour * 3600 + *minute * 60 + *second;
+  const std::string_view zone = text.substr(19);
+  if (zone == "Z") return seconds;
+  if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') || zone[3] != ':') return std::nullopt;
+  const auto zoneHours = Number(zone.substr(1, 2)), zoneMinutes = Number(zone.substr(4, 2));
+  if (!zoneHours || !zoneMinutes) return std::nullopt;
+  const long long offset = *zoneHours * 3600LL + *zoneMinutes * 60LL;
+  return zone[0] == '+' ? seconds - offset : seconds + offset;
+}
+
+std::vector<std::string> CsvHeaderNames() {
+  std::vector<std::string> names(CsvColumnCount);
+  for (const JournalField& field : JournalFields) {
+    if (field.csvColumn >= 0) names[static_cast<std::size_t>(field.csvColumn)] = field.name;
+  }
+  return names;
+}
+
+std::vector<std::string> CsvFieldsOf(const JournalRecord& record) {
+  std::vector<std::string> fields(CsvColumnCount);
+  for (const JournalField& field : JournalFields) {
+    if (field.csvColumn >= 0) fields[static_cast<std::size_t>(field.csvColumn)] = record.*field.member;
+  }
+  return fields;
+}
+
+JournalRecord RecordFromCsv(const std::vector<std::string>& fields, const std::map<std::string, std::size_t>& columns) {
+  JournalRecord record;
+  for (const JournalField& field : JournalFields) {
+    const auto found = columns.find(std::string(field.name));
+    if (found != columns.end() && found->second < fields.size()) record.*field.member = fields[found->second];
+  }
+  return record;
+}
+
+std::vector<std::string> RegistryColumns() {
+  std::vector<std::string> names;
+  for (const JournalField& field : JournalFields) names.emplace_back(field.name);
+  return names;
+}
+
+std::vector<std::string> RegistryRowOf(const JournalRecord& record) {
+  std::vector<std::string> row;
+  for (const JournalField& field : JournalFields) row.push_back(record.*field.member);
+  return row;
+}
+
+bool RecordFromRegistryRow(const std::vector<std::string>& row, JournalRecord& record) {
+  if (row.size() != JournalFields.size()) return false;
+  for (std::size_t i = 0; i < row.size(); ++i) record.*JournalFields[i].member = row[i];
+  return true;
+}
+
+Counted CountOf(std::string_view result) {
+  if (result == ResultOk) return Counted::Done;
+  if (result == ResultSkipped) return Counted::Skipped;
+  return Counted::Failed;
+}
+
+std::vector<RunSummary> SummarizeRuns(const std::vector<JournalRecord>& records) {
+  std::vector<RunSummary> runs;
+  std::map<std::string, std::size_t> byId;
+  std::map<std::string, std::pair<long long, long long>> spans;  // earliest and latest time of each run
+  for (const JournalRecord& record : records) {
+    auto [slot, added] = byId.try_emplace(record.runId, runs.size());
+    if (added) {
+      RunSummary run;
+      run.runId = record.runId;
+      run.operatorName = record.operatorName;
+      run.host = record.host;
+      run.started = record.time;
+      runs.push_back(run);
+    }
+    RunSummary& run = runs[slot->second];
+    ++run.lines;
+    if (const auto time = ParseTimestamp(record.time)) {
+      auto [span, first] = spans.try_emplace(record.runId, *time, *time);
+      if (first || *time < span->second.first) run.started = record.time;
+      span->second.first = std::min(span->second.first, *time);
+      span->second.second = std::max(span->second.second, *time);
+      run.seconds = span->second.second - span->second.first;
+    }
+    switch (CountOf(record.result)) {
+      case Counted::Done:
+        ++run.done;
+        if (const auto address = Number(record.newAddress)) {
+          run.lowestAddress = run.lowestAddress < 0 ? *address : std::min(run.lowestAddress, *address);
+          run.highestAddress = std::max(run.highestAddress, *address);
+        }
+        break;
+      case Counted::Skipped: ++run.skipped; break;
+      case Counted::Failed: ++run.failed; break;
+    }
+  }
+  return runs;
+}
+
+}  // namespace vorsal::production

@@ -1,0 +1,112 @@
+// One journal line: what an operation did to one modem. The field table
+// below is the only place a field is declared; the CSV journal's header and
+// lines, the registry's columns and rows and the registry's spool file are
+// all read and written through it, and both summaries of runs (of a local
+// journal and of the registry) are counted by one rule.
+#pragma once
+
+#include <array>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorsal::production {
+
+// Results a line may carry.
+constexpr std::string_view ResultOk = "ok";
+constexpr std::string_view ResultFailed = "failed";
+constexpr std::string_view ResultRefused = "refused";  // the modem cannot do what was asked
+constexpr std::string_view ResultSkipped = "skipped";  // left as it was, on purpose
+constexpr std::string_view ResultInterrupted = "interrupted";
+
+struct JournalRecord {
+  // Stamped when the line is written: the registry's line id (the run id and
+  // the line's sequence in the run), the run, the time with its offset, and
+  // who worked where.
+  std::string lineId;
+  std::string runId;
+  std::string time;
+  std::string host;
+  std::string operatorName;
+  // Filled by the operation.
+  std::string port;
+  std::string adapter;    // the USB adapter's identity, empty for other ports
+  std::string operation;  // write, set-key, batch
+  std::string oldAddress, oldNetwork;
+  std::string newAddress, newNetwork;  // what the modem holds afterwards
+  std::string firmware;
+  std::string footprint;
+  std::string result;  // one of the Result* texts
+  std::string message;
+};
+
+struct JournalField {
+  std::string_view name;  // the CSV header's and the registry's column name
+  std::string JournalRecord::*member;
+  int csvColumn;  // its place in a CSV line; -1: not in the CSV journal
+};
+
+// In the order of the registry's columns and of the spool file's fields
+// (the line id first); the CSV journal orders them by `csvColumn`.
+inline constexpr std::array<JournalField, 16> JournalFields = {{
+    {"line_id", &JournalRecord::lineId, -1},
+    {"run_id", &JournalRecord::runId, 1},
+    {"time", &JournalRecord::time, 0},
+    {"host", &JournalRecord::host, 3},
+    {"operator", &JournalRecord::operatorName, 2},
+    {"port", &JournalRecord::port, 4},
+    {"adapter", &JournalRecord::adapter, 5},
+    {"operation", &JournalRecord::operation, 6},
+    {"old_address", &JournalRecord::oldAddress, 7},
+    {"old_network", &JournalRecord::oldNetwork, 8},
+    {"new_address", &JournalRecord::newAddress, 9},
+    {"new_network", &JournalRecord::newNetwork, 10},
+    {"firmware", &JournalRecord::firmware, 11},
+    {"footprint", &JournalRecord::footprint, 12},
+    {"result", &JournalRecord::result, 13},
+    {"message", &JournalRecord::message, 14},
+}};
+
+// The CSV journal: its header's names and a record's fields, in the CSV
+// order; a record read back by the names of the header seen last (earlier
+// journals have other columns; unknown names are passed over).
+std::vector<std::string> CsvHeaderNames();
+std::vector<std::string> CsvFieldsOf(const JournalRecord& record);
+JournalRecord RecordFromCsv(const std::vector<std::string>& fields, const std::map<std::string, std::size_t>& columns);
+
+// The registry and its spool: every field, in the table's order.
+std::vector<std::string> RegistryColumns();
+std::vector<std::string> RegistryRowOf(const JournalRecord& record);
+// A row of the registry's or the spool's width; false when it has another.
+bool RecordFromRegistryRow(const std::vector<std::string>& row, JournalRecord& record);
+
+// "2026-03-01T15:00:00+03:00": the local time with its offset.
+std::string LocalTimestamp();
+// Seconds since 1970 of a journal time: the local form above or the UTC
+// form "2026-03-01T12:00:00Z" of earlier journals.
+std::optional<long long> ParseTimestamp(std::string_view text);
+
+// How a line counts: "ok" is done, "skipped" skipped, anything else (a
+// failure, a refusal, an interruption, or a line whose result was lost) a
+// failure, never passed over.
+enum class Counted { Done, Failed, Skipped };
+Counted CountOf(std::string_view result);
+
+// What one run did, from its journal lines.
+struct RunSummary {
+  std::string runId;  // empty for lines of earlier journals, which have none
+  std::string operatorName, host;
+  std::string started;    // time of its earliest line (of its first when none can be read)
+  long long seconds = 0;  // from its earliest line to its latest (0 when no time can be read)
+  int lines = 0;
+  int done = 0;
+  int failed = 0;
+  int skipped = 0;
+  int lowestAddress = -1, highestAddress = -1;  // of the modems done; -1: none
+};
+// The runs in the order their first lines come.
+std::vector<RunSummary> SummarizeRuns(const std::vector<JournalRecord>& records);
+
+}  // namespace vorsal::production
