@@ -64,6 +64,7 @@ if(VORSAL_BUILD_TESTS)
     keys/cp1251 keys/gost_hash keys/gost_loops keys/hex_utils
     app/help_file app/version_info
     sim/modem_model sim/sim_args
+    production/journal_record
     platform/files)
   foreach(suite ${windows_suites})
     get_filename_component(folder ${suite} DIRECTORY)
