@@ -9,7 +9,7 @@
 // the 8 ms pause after each request. The counter "x_bound" is the measured
 // time over that bound.
 #include "cli/commands.h"
-#include "cli/modem_link.h"
+#include "production/modem_link.h"
 #include "support/sim_process.h"
 
 #include <benchmark/benchmark.h>

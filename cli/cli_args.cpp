@@ -375,8 +375,6 @@ bool AssignKeyName(CliOptions& options, std::string_view typed, std::string* err
   return true;
 }
 
-std::string_view NetworkName(int network) { return network == NetworkWorking ? "working" : "service"; }
-
 std::string HelpText(std::optional<Command> command) {
   return std::string(command ? CommandHelp(*command) : GeneralHelp);
 }

@@ -3,6 +3,7 @@
 // input (and fuzzed).
 #pragma once
 
+#include "production/journal_record.h"
 #include "protocol/frame.h"
 
 #include <optional>
@@ -66,8 +67,7 @@ struct ParsedCommandLine {
 // `args` without the program name.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
-// "service" or "working" for network code 0 or 1.
-std::string_view NetworkName(int network);
+using production::NetworkName;
 
 // The --help text of the program (no command) or of one command.
 std::string HelpText(std::optional<Command> command);

@@ -1,10 +1,11 @@
 // The commands of vorsal-cli. Single commands run on the calling thread; a
-// batch serves each of its ports on a thread of its own. Each modem link
-// receives its serial port's events on the thread that uses it.
+// batch (production/batch.h) serves each of its ports on a thread of its
+// own. Each modem link receives its serial port's events on the thread that
+// uses it.
 #pragma once
 
 #include "cli/cli_args.h"
-#include "cli/modem_link.h"
+#include "production/modem_steps.h"
 #include "keys/key_derivation.h"
 
 #include <atomic>
@@ -19,24 +20,11 @@
 
 namespace vorsal::cli {
 
-// What the commands need of the modem on one port: a ModemLink on the
-// device, or a stand-in in tests. One line is used by one thread.
-class ModemLine {
- public:
-  virtual ~ModemLine() = default;
-  // Opens the port; false with `failure` (when given) set to the reason and
-  // what the user can do about it.
-  virtual bool Open(std::string* failure) = 0;
-  virtual bool IsOpen() const = 0;
-  virtual void Close() = 0;
-  virtual std::string PortError() const = 0;
-  virtual Outcome ReadParams(ModemParams& params) = 0;
-  virtual Outcome WriteAddress(const ModemParams& current, int address, int network) = 0;
-  virtual Outcome SendKey(const std::uint8_t* key32, const std::function<void(int acknowledged)>& progress) = 0;
-  virtual Outcome ReadFootprint(std::string& footprint) = 0;
-  // While `abandon` holds, an exchange in progress ends at once as NoReply.
-  virtual void SetAbandon(std::function<bool()> abandon) = 0;
-};
+using production::LinkClock;
+using production::ModemLine;
+using production::ModemLink;
+using production::ModemParams;
+using production::Outcome;
 
 struct CliEnvironment {
   std::ostream* out = nullptr;  // results
@@ -69,8 +57,9 @@ struct CliEnvironment {
 
 int RunCli(const CliOptions& options, CliEnvironment& env);
 
-// Exit status of an exchange's outcome.
+// Exit status of an exchange's outcome, and of how an operation ended.
 int ExitCodeOf(Outcome outcome);
+int ExitCodeOf(production::Verdict verdict);
 
 // A ModemLink on the device at `path` as a ModemLine.
 // `clock`: null for the system clock.

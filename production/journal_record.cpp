@@ -1,6 +1,7 @@
 #include "production/journal_record.h"
 
 #include "platform/process.h"
+#include "protocol/frame.h"
 
 #include <algorithm>
 #include <charconv>
@@ -133,6 +134,8 @@ bool RecordFromRegistryRow(const std::vector<std::string>& row, JournalRecord& r
   for (std::size_t i = 0; i < row.size(); ++i) record.*JournalFields[i].member = row[i];
   return true;
 }
+
+std::string_view NetworkName(int network) { return network == NetworkWorking ? "working" : "service"; }
 
 Counted CountOf(std::string_view result) {
   if (result == ResultOk) return Counted::Done;

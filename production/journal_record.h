@@ -21,6 +21,10 @@ constexpr std::string_view ResultRefused = "refused";  // the modem cannot do wh
 constexpr std::string_view ResultSkipped = "skipped";  // left as it was, on purpose
 constexpr std::string_view ResultInterrupted = "interrupted";
 
+// "service" or "working" for network code 0 or 1, as the journal and the
+// command line name them.
+std::string_view NetworkName(int network);
+
 struct JournalRecord {
   // Stamped when the line is written: the registry's line id (the run id and
   // the line's sequence in the run), the run, the time with its offset, and

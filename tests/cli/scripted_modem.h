@@ -8,7 +8,7 @@
 #include "app/identity.h"
 #include "cli/cli_args.h"
 #include "cli/commands.h"
-#include "cli/modem_link.h"
+#include "production/modem_link.h"
 #include "sim/modem_model.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/temp_files.h"

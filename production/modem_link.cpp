@@ -1,10 +1,10 @@
-#include "cli/modem_link.h"
+#include "production/modem_link.h"
 
 #include <algorithm>
 #include <thread>
 #include <utility>
 
-namespace vorsal::cli {
+namespace vorsal::production {
 
 namespace {
 
@@ -247,4 +247,4 @@ void ModemLink::FootprintRead(const KeyFootprint& footprint) {
   received_ = Reply::Footprint;
 }
 
-}  // namespace vorsal::cli
+}  // namespace vorsal::production

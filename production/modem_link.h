@@ -1,7 +1,8 @@
-// The command line's side of the exchange engine: the engine's reply
-// listener and port in one object, with an event loop of its own. The port's
-// event thread posts its deliveries to that loop; the link runs them while it
-// waits for a reply, so a reply is handled as soon as its eight bytes are in.
+// A modem on one port, as the production and the command line talk to it:
+// the exchange engine's reply listener and port in one object, with an event
+// loop of its own. The port's event thread posts its deliveries to that loop;
+// the link runs them while it waits for a reply, so a reply is handled as
+// soon as its eight bytes are in.
 // Time-outs are deadlines on an injected clock, so tests run them without
 // waiting.
 #pragma once
@@ -19,7 +20,7 @@
 #include <mutex>
 #include <string>
 
-namespace vorsal::cli {
+namespace vorsal::production {
 
 // How often a wait looks at the abandon request (set from a signal handler,
 // which cannot wake the loop).
@@ -146,4 +147,4 @@ class ModemLink : private ReplyListener, private ModemPort {
   std::string footprint_;
 };
 
-}  // namespace vorsal::cli
+}  // namespace vorsal::production

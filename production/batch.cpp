@@ -1,0 +1,325 @@
+#include "production/batch.h"
+
+#include <latch>
+#include <thread>
+
+namespace vorsal::production {
+
+namespace {
+
+constexpr int PollPauseMs = 500;    // between parameter reads while a modem stays connected
+constexpr int ReopenPauseMs = 500;  // between attempts to open a port that went away
+
+}  // namespace
+
+std::string AdapterIdentity(const UsbIdentity& usb) {
+  if (!usb.IsUsb()) return {};
+  std::string text = usb.vendorId + ":" + usb.productId;
+  if (!usb.serial.empty()) text += " serial " + usb.serial;
+  else if (!usb.byIdLink.empty()) text += " " + usb.byIdLink;
+  return text;
+}
+
+std::optional<int> AddressPool::Reserve() {
+  const int address = Next();
+  if (address > MaxAddress) return std::nullopt;
+  reserved_.insert(address);
+  return address;
+}
+
+void AddressPool::Take(int address) {
+  reserved_.erase(address);
+  taken_.insert(address);
+}
+
+int AddressPool::Next() const {
+  int address = start_;
+  while (taken_.count(address) != 0 || reserved_.count(address) != 0) ++address;
+  return address;
+}
+
+Batch::Batch(BatchSettings settings, BatchEnvironment environment, Journal& journal, RegistryLink& registry,
+             RunIdentity run, BatchListener& listener)
+    : settings_(std::move(settings)), environment_(std::move(environment)), journal_(journal), registry_(registry),
+      run_(std::move(run)), listener_(listener), steps_(settings_.retries, environment_.stopRequests),
+      pool_(settings_.start) {
+  if (!environment_.sleep) {
+    environment_.sleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+  }
+}
+
+// Opening a port sets the line's connection type for the whole program,
+// so ports are opened one at a time.
+bool Batch::OpenLine(ModemLine& line, std::string* failure) {
+  const std::lock_guard<std::mutex> guard(opening_);
+  return line.Open(failure);
+}
+
+// Reads until a modem answers; false when stopped first. A port that went
+// away (an adapter unplugged with its modem) is opened again and again.
+bool Batch::AwaitModem(ModemLine& line, ModemParams& params) {
+  line.SetAbandon([this] { return StopWaiting(); });
+  while (!StopWaiting()) {
+    if (!line.IsOpen()) {
+      line.Close();
+      if (!OpenLine(line, nullptr)) {
+        environment_.sleep(ReopenPauseMs);
+        continue;
+      }
+    }
+    if (line.ReadParams(params) == Outcome::Ok) return true;
+  }
+  return false;
+}
+
+// Reads until the modem stops answering (or its port goes away); false
+// when stopped first.
+bool Batch::AwaitDisconnect(ModemLine& line) {
+  line.SetAbandon([this] { return StopWaiting(); });
+  while (!StopWaiting()) {
+    ModemParams params;
+    const Outcome outcome = line.ReadParams(params);
+    if (StopWaiting()) break;
+    if (outcome == Outcome::NoReply || outcome == Outcome::PortLost) return true;
+    environment_.sleep(PollPauseMs);
+  }
+  return false;
+}
+
+// Takes a place for one more modem unless the count is reached with the
+// modems done and in hand.
+bool Batch::BeginModem() {
+  const std::lock_guard<std::mutex> guard(state_);
+  if (settings_.count != 0 && done_ + inHand_ >= settings_.count) return false;
+  ++inHand_;
+  return true;
+}
+
+void Batch::EndModem(Verdict verdict, std::string_view result) {
+  BatchCounters counters;
+  {
+    const std::lock_guard<std::mutex> guard(state_);
+    --inHand_;
+    switch (CountOf(result)) {
+      case Counted::Done: ++done_; break;
+      case Counted::Failed:
+        ++failed_;
+        verdict_ = verdict;
+        break;
+      case Counted::Skipped: break;
+    }
+    if (verdict == Verdict::StoreFailed) {
+      verdict_ = verdict;
+      finished_ = true;  // nothing more without a journal
+    }
+    if (settings_.count != 0 && done_ >= settings_.count) finished_ = true;
+    if (pool_.Next() > MaxAddress && inHand_ == 0) finished_ = true;
+    counters = CountersLocked();
+  }
+  listener_.Counters(counters);
+}
+
+BatchCounters Batch::CountersLocked() const {
+  BatchCounters counters;
+  counters.done = done_;
+  counters.failed = failed_;
+  counters.inHand = inHand_;
+  counters.nextAddress = pool_.Next();
+  counters.fromRegistry = registry_.Active();
+  return counters;
+}
+
+// Whether a modem that answers at an address this run wrote is one this
+// run configured. With a key its footprint tells; without one the
+// listener decides.
+Batch::Seen Batch::SeenBefore(ModemLine& line, const BatchPort& port, const ModemParams& current) {
+  {
+    const std::lock_guard<std::mutex> guard(state_);
+    if (current.network != settings_.network || !pool_.Taken(current.address)) return Seen::New;
+  }
+  if (settings_.keyGiven) {
+    std::string footprint;
+    if (line.ReadFootprint(footprint) != Outcome::Ok) return Seen::New;
+    const std::lock_guard<std::mutex> guard(state_);
+    return footprint == referenceFootprint_ ? Seen::Done : Seen::New;
+  }
+  return listener_.RewriteSeenAddress(port.path, current.address) ? Seen::New : Seen::Skip;
+}
+
+// Stamps and writes the line to the journal and the registry, before
+// anything is shown about it, so a closed output never costs the record.
+// A journal that fails turns a success into StoreFailed.
+Verdict Batch::Record(JournalRecord& entry, Verdict verdict, std::string_view result, const std::string& message) {
+  entry.result = std::string(result);
+  entry.message = message;
+  Stamp(entry, run_);
+  std::string error;
+  if (journal_.IsOpen() && !journal_.Append(entry, &error)) {
+    listener_.JournalFailed(error);
+    if (verdict == Verdict::Ok) verdict = Verdict::StoreFailed;
+  }
+  if (registry_.Active() && !registry_.Record(entry, error)) {
+    LoseRegistry(error);
+    if (verdict == Verdict::Ok) verdict = Verdict::StoreFailed;
+  }
+  return verdict;
+}
+
+// The registry went away: no more addresses, so no more modems.
+void Batch::LoseRegistry(const std::string& error) {
+  if (registryLostSaid_.exchange(true)) return;
+  finished_ = true;
+  listener_.RegistryLost(error, registry_.SpoolFile());
+}
+
+// One modem of the batch, from its first answer to its journal line.
+void Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemParams& current) {
+  JournalRecord entry = Entry("batch", port.path, port.adapter);
+  SetOld(entry, current);
+  const auto finish = [&](Verdict verdict, std::string_view result, const std::string& message) {
+    verdict = Record(entry, verdict, result, message);
+    listener_.Ended({port.path, current, entry});
+    EndModem(verdict, result);
+  };
+
+  switch (SeenBefore(line, port, current)) {
+    case Seen::Done:
+      listener_.AlreadyConfigured(port.path, current.address);
+      return;
+    case Seen::Skip:
+      if (!BeginModem()) return listener_.LeftForCount(port.path, settings_.count);
+      return finish(Verdict::Ok, ResultSkipped,
+                    "answers at address " + std::to_string(current.address) +
+                        ", which this run wrote; left as it is (without a key a new modem cannot be told from it)");
+    case Seen::New:
+      break;
+  }
+  if (!BeginModem()) return listener_.LeftForCount(port.path, settings_.count);
+  line.SetAbandon([this] { return steps_.Abandoning(); });
+  if (settings_.keyGiven) {
+    if (!current.keyFunctions) {
+      return finish(Verdict::Refused, ResultRefused, "firmware " + current.firmware + KeyRefusedByFirmware);
+    }
+    // The key first: its parts carry no address, so a modem whose key
+    // fails keeps the address it came with and takes none from the next.
+    Outcome outcome = Outcome::Ok;
+    std::string failure = steps_.WriteKey(
+        line, settings_.key.data(), [&](int parts) { listener_.KeyParts(port.path, parts); }, entry.footprint,
+        outcome);
+    if (failure.empty()) {
+      const std::lock_guard<std::mutex> guard(state_);
+      if (referenceFootprint_.empty()) referenceFootprint_ = entry.footprint;
+      if (entry.footprint != referenceFootprint_) {
+        outcome = Outcome::NotAccepted;
+        failure = "verification failed: footprint " + entry.footprint + ", earlier modems with this key report " +
+                  referenceFootprint_;
+      }
+    }
+    if (!failure.empty()) return finish(steps_.FailureVerdict(VerdictOf(outcome)), steps_.FailureResult(), failure);
+  }
+  std::optional<int> address;
+  if (registry_.Active()) {
+    // The registry hands out the address before the modem is written.
+    int taken = -1;
+    std::string error;
+    switch (registry_.TakeAddress(settings_.network, settings_.start, MaxAddress, run_, port.path, taken, error)) {
+      case RegistryLink::Take::Ok: {
+        const std::lock_guard<std::mutex> guard(state_);
+        pool_.Reserve(taken);
+        address = taken;
+        break;
+      }
+      case RegistryLink::Take::Exhausted:
+        finished_ = true;
+        return finish(Verdict::Refused, ResultRefused, error);
+      case RegistryLink::Take::Lost:
+        LoseRegistry(error);
+        return finish(Verdict::StoreFailed, ResultFailed,
+                      "no address from the registry, none written: the modem keeps address " +
+                          std::to_string(current.address));
+    }
+  } else {
+    const std::lock_guard<std::mutex> guard(state_);
+    address = pool_.Reserve();
+  }
+  if (!address) return finish(Verdict::Refused, ResultRefused, "no address left up to " + std::to_string(MaxAddress));
+  const AddressWrite write = steps_.WriteVerified(line, current, *address, settings_.network);
+  const bool holds = write.readBack && write.after.address == *address && write.after.network == settings_.network;
+  if (write.readBack || write.acknowledged) SetNew(entry, write.after);
+  else entry.newAddress = std::to_string(*address);  // it may hold it: never claim less
+  {
+    // An address the modem holds, or may hold, is never handed out again.
+    const std::lock_guard<std::mutex> guard(state_);
+    if (holds || !write.readBack) pool_.Take(*address);
+    else pool_.GiveBack(*address);
+  }
+  if (!holds && write.readBack && registry_.Active()) registry_.Release(settings_.network, *address, run_);
+  if (holds) {
+    // A reply that was not accepted, yet the modem took the word: it is
+    // configured, and the journal says how it went.
+    return finish(Verdict::Ok, ResultOk, write.message.empty() ? "" : write.message + "; read back: taken");
+  }
+  std::string message = write.message;
+  if (!write.readBack) message += "; not read back: the modem may hold address " + std::to_string(*address);
+  finish(steps_.FailureVerdict(VerdictOf(write.outcome)), steps_.FailureResult(), message);
+}
+
+// Without a key, a modem that arrives with the start address cannot be
+// told from one this run gave it.
+void Batch::WarnAboutStart(const ModemParams& first) {
+  if (settings_.keyGiven || firstSeen_.exchange(true)) return;
+  if (first.address == settings_.start && first.network == settings_.network) {
+    listener_.StartAddressInUse(settings_.start);
+  }
+}
+
+// One port of the batch, on a thread of its own.
+void Batch::ServePort(const BatchPort& port, std::function<void()> arriveAndWait) {
+  std::unique_ptr<ModemLine> line = environment_.openLine(port.path);
+  std::string failure;
+  const bool opened = OpenLine(*line, &failure);
+  arriveAndWait();
+  if (!opened) {
+    listener_.PortFailed(port.path, failure);
+    const std::lock_guard<std::mutex> guard(state_);
+    verdict_ = Verdict::PortFailed;
+    return;
+  }
+  while (!StopWaiting()) {
+    std::optional<int> next;
+    if (!registry_.Active()) {
+      const std::lock_guard<std::mutex> guard(state_);
+      next = pool_.Next();
+    }
+    listener_.Waiting(port.path, next);
+    ModemParams current;
+    if (!AwaitModem(*line, current)) break;
+    if (StopWaiting()) {
+      listener_.LeftAtStop(port.path, current.address);
+      break;
+    }
+    WarnAboutStart(current);
+    ConfigureModem(*line, port, current);
+    // The last modem of the count is done: nothing more to wait for.
+    if (StopWaiting()) break;
+    listener_.Disconnect(port.path);
+    if (!AwaitDisconnect(*line)) break;
+  }
+  line->Close();
+}
+
+BatchResult Batch::Run() {
+  std::latch allOpen(static_cast<std::ptrdiff_t>(settings_.ports.size()));
+  const auto arrive = [&allOpen] { allOpen.arrive_and_wait(); };
+  if (settings_.ports.size() == 1) {
+    ServePort(settings_.ports[0], arrive);
+  } else {
+    std::vector<std::thread> threads;
+    for (const BatchPort& port : settings_.ports) threads.emplace_back([this, &port, &arrive] { ServePort(port, arrive); });
+    for (std::thread& thread : threads) thread.join();
+  }
+  const std::lock_guard<std::mutex> guard(state_);
+  return {verdict_, CountersLocked()};
+}
+
+}  // namespace vorsal::production
