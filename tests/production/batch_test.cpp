@@ -1,7 +1,9 @@
-// vorsal-cli's commands in-process, on stand-in modems: the batch's order
-// of key and address, the addresses it hands out on one port and on
-// several, stop signals, and the journal's promises.
+// The production batch on stand-in modems: its events as values, and the
+// batch through vorsal-cli in-process (its thinnest client): the order of
+// key and address, the addresses it hands out on one port and on several,
+// stop signals, and the journal's promises.
 #include "cli/commands.h"
+#include "production/batch.h"
 #include "production/journal.h"
 #include "sim/modem_model.h"
 #include "tests/support/permission_cases.h"
@@ -365,6 +367,99 @@ TEST_F(CliBatch, AResultThatCannotBeWrittenFailsTheCommandAfterItsJournalLine) {
   EXPECT_EQ(Cli({"write", "--address", "9", "--network", "service"}, true).status, cli::ExitOutputFailed);
   ASSERT_EQ(Lines().size(), 1u);
   EXPECT_EQ(Lines()[0].at("result"), "ok");
+}
+
+// What a window is told, one event a line.
+class RecordingListener : public production::BatchListener {
+ public:
+  void PortFailed(const std::string& port, const std::string&) override { Add("port failed " + port); }
+  void Waiting(const std::string&, std::optional<int> next) override {
+    Add("waiting, next " + (next ? std::to_string(*next) : "from the registry"));
+  }
+  void StartAddressInUse(int start) override { Add("start in use " + std::to_string(start)); }
+  void KeyParts(const std::string&, int parts) override { Add("key " + std::to_string(parts) + "/8"); }
+  void Ended(const production::ModemEnded& modem) override {
+    const std::lock_guard<std::mutex> guard(mutex_);
+    ended.push_back(modem);
+    events.push_back("ended " + modem.record.result + " at " + modem.record.newAddress);
+  }
+  void Counters(const production::BatchCounters& c) override {
+    Add("done " + std::to_string(c.done) + ", failed " + std::to_string(c.failed) + ", next " +
+        std::to_string(c.nextAddress));
+  }
+  void Disconnect(const std::string&) override { Add("disconnect"); }
+  void AlreadyConfigured(const std::string&, int address) override { Add("configured " + std::to_string(address)); }
+  void LeftForCount(const std::string&, int) override { Add("left for the count"); }
+  void LeftAtStop(const std::string&, int) override { Add("left at the stop"); }
+  bool RewriteSeenAddress(const std::string&, int) override { return false; }
+  void JournalFailed(const std::string& error) override { Add("journal failed " + error); }
+  void RegistryLost(const std::string&, const std::filesystem::path&) override { Add("registry lost"); }
+
+  std::vector<std::string> events;
+  std::vector<production::ModemEnded> ended;
+
+ private:
+  void Add(const std::string& event) {
+    const std::lock_guard<std::mutex> guard(mutex_);
+    events.push_back(event);
+  }
+  std::mutex mutex_;
+};
+
+std::vector<std::string> KeyEvents(int upTo) {
+  std::vector<std::string> events;
+  for (int part = 1; part <= upTo; ++part) events.push_back("key " + std::to_string(part) + "/8");
+  return events;
+}
+
+// The first stop lets the modem in hand finish and ends the batch; the
+// second abandons the modem in hand, which is still journaled.
+TEST(ProductionBatch, ReportsEveryStepAsAValueAndStopsInTwoSteps) {
+  for (const int stopsAtPartFour : {1, 2}) {
+    SCOPED_TRACE(stopsAtPartFour);
+    std::atomic<int> stops{0};
+    FakeModem last;
+    last.onKeyPart = [&](int acknowledged) {
+      if (acknowledged == 4) stops += stopsAtPartFour;
+    };
+    std::deque<FakeModem> modems = {FakeModem{}, last};
+    production::BatchSettings settings;
+    settings.ports = {{"/dev/ttyUSB0", "0403:6001 serial A1"}};
+    settings.start = 20;
+    settings.keyGiven = true;
+    settings.key.fill(0x55);
+    production::BatchEnvironment environment;
+    environment.openLine = [&](const std::string&) { return std::make_unique<FakeLine>(&modems); };
+    environment.sleep = [](int) {};
+    environment.stopRequests = [&] { return stops.load(); };
+    production::Journal journal;  // not open: the listener alone hears of the lines
+    production::RegistryLink registry;
+    RecordingListener listener;
+    production::Batch batch(settings, environment, journal, registry, production::CurrentRun(), listener);
+    const production::BatchResult result = batch.Run();
+
+    std::vector<std::string> expected = {"waiting, next 20"};
+    for (const std::string& e : KeyEvents(8)) expected.push_back(e);
+    expected.insert(expected.end(), {"ended ok at 20", "done 1, failed 0, next 21", "disconnect", "waiting, next 21"});
+    for (const std::string& e : KeyEvents(stopsAtPartFour == 1 ? 8 : 4)) expected.push_back(e);
+    if (stopsAtPartFour == 1) {
+      expected.insert(expected.end(), {"ended ok at 21", "done 2, failed 0, next 22"});
+    } else {
+      expected.insert(expected.end(), {"ended interrupted at 1", "done 1, failed 1, next 21"});
+    }
+    EXPECT_EQ(listener.events, expected);
+    EXPECT_EQ(result.verdict, stopsAtPartFour == 1 ? production::Verdict::Ok : production::Verdict::Interrupted);
+    EXPECT_EQ(result.counters.done, stopsAtPartFour == 1 ? 2 : 1);
+    ASSERT_EQ(listener.ended.size(), 2u);
+    const production::JournalRecord& line = listener.ended[1].record;
+    EXPECT_EQ(line.port, "/dev/ttyUSB0");
+    EXPECT_EQ(line.adapter, "0403:6001 serial A1");
+    EXPECT_FALSE(line.runId.empty()) << "the line is stamped before the listener hears of it";
+    EXPECT_EQ(line.runId, listener.ended[0].record.runId);
+    if (stopsAtPartFour == 2) {
+      EXPECT_THAT(line.message, HasSubstr("after 4 of 8 parts"));
+    }
+  }
 }
 
 }  // namespace
