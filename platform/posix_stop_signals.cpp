@@ -41,7 +41,9 @@ void CountSignals(std::initializer_list<int> signals) {
 void CatchStopSignals(const char* firstNotice, const char* secondNotice) {
   notices[0] = firstNotice;
   notices[1] = secondNotice;
-  CountSignals({SIGINT, SIGTERM});
+  // SIGHUP is a closed terminal or a dropped remote session: the run must
+  // end as after any other stop, with what the modem got journaled.
+  CountSignals({SIGINT, SIGTERM, SIGHUP});
 }
 
 void CatchWindowCloseSignals() {

@@ -1,4 +1,4 @@
-// Stop requests from the terminal or the system (SIGINT, SIGTERM) counted
+// Stop requests from the terminal or the system (SIGINT, SIGTERM, SIGHUP) counted
 // instead of ending the program: vorsal-cli journals what a modem got (the
 // first asks to stop after the modem in hand, the second to abandon the
 // exchange in progress), the window closes as its user would close it.
@@ -8,9 +8,11 @@
 
 namespace vorsal::platform {
 
-// From now on SIGINT and SIGTERM add one to StopSignalCounter(). The first
+// From now on SIGINT, SIGTERM and SIGHUP (the terminal going away) add one
+// to StopSignalCounter(). The first
 // writes `firstNotice` to standard error at once, the second
-// `secondNotice`; later ones write nothing. The texts must outlive the
+// `secondNotice` (a write to a lost terminal fails unseen); later ones
+// write nothing. The texts must outlive the
 // program's run (string literals).
 void CatchStopSignals(const char* firstNotice, const char* secondNotice);
 

@@ -29,6 +29,21 @@ namespace vorsal::testing {
 
 namespace fs = std::filesystem;
 
+// The exit status of the child `pid` (128 + signal for one a signal ended;
+// `pid` is then -1), or -1 when it has not ended within timeoutMs.
+inline int WaitForExit(pid_t& pid, int timeoutMs) {
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+       pid > 0 && std::chrono::steady_clock::now() < end;) {
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) {
+      pid = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return -1;
+}
+
 class CliProcess {
  public:
   CliProcess(const fs::path& exe, const std::vector<std::string>& args, const std::vector<std::string>& env,
@@ -66,17 +81,7 @@ class CliProcess {
     if (pid_ > 0) ::kill(pid_, signal);
   }
   // The exit status; -1 when the program has not ended within timeoutMs.
-  int Wait(int timeoutMs = 60000) {
-    for (auto end = Now() + std::chrono::milliseconds(timeoutMs); pid_ > 0 && Now() < end;) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return -1;
-  }
+  int Wait(int timeoutMs = 60000) { return WaitForExit(pid_, timeoutMs); }
   std::string Out() const { return test::ReadAll(out_); }
   std::string Err() const { return test::ReadAll(err_); }
   // Waits until standard output or error holds `text`.
