@@ -1,6 +1,7 @@
 // vorsal-cli: the modem functions for scripts and production batches.
 #include "cli/cli_args.h"
 #include "cli/commands.h"
+#include "keys/key_name_input.h"
 #include "platform/process.h"
 #include "platform/stop_signals.h"
 #include "platform/terminal_input.h"
@@ -36,7 +37,9 @@ int main(int argc, char** argv) {
     }
   };
   if (platform::IsTerminal(platform::StandardStream::Input)) {
-    env.readSecret = [](const std::string& prompt) { return platform::ReadSecretLine(prompt); };
+    env.readSecret = [](const std::string& prompt) {
+      return platform::ReadSecretLine(prompt, KeyNameLineMaxBytes + 1);
+    };
     env.ask = [](const std::string& question) -> std::optional<std::string> {
       std::cerr << question << std::flush;
       std::string answer;

@@ -4,6 +4,7 @@
 //
 //   vorsal-key [--keys-ini] [--cp1251] [--] NAME...
 //   vorsal-key --store FILE [--] NAME...
+//   vorsal-key [--store FILE] --key-file FILE
 //
 // Exit status: 0 success; 1 a name that cannot be used (no Windows-1251
 // form, or no Keys.ini entry form with --keys-ini or --store), a key that
@@ -15,15 +16,18 @@
 #include "keys/gost_loops.h"
 #include "keys/hex_utils.h"
 #include "keys/key_derivation.h"
+#include "keys/key_name_input.h"
 #include "keys/key_store.h"
 #include "keys/obtain_key.h"
 #include "keys/key_tool_args.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/terminal_input.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +40,7 @@ constexpr int ExitUsage = 2;
 const char* const Usage =
     "Usage: vorsal-key [--keys-ini] [--cp1251] [--] NAME...\n"
     "  or:  vorsal-key --store FILE [--] NAME...\n"
+    "  or:  vorsal-key [--store FILE] --key-file FILE\n"
     "Prints the 256-bit modem key of each key name: 64 hexadecimal digits,\n"
     "two spaces and the name, one line per name. A name is trimmed of blanks\n"
     "at both ends and hashed as Windows-1251 text, as the program does; an\n"
@@ -48,6 +53,9 @@ const char* const Usage =
     "                the program does: section [Keys] created when missing,\n"
     "                the file rewritten safely under a lock, a name already\n"
     "                stored left as it is\n"
+    "  --key-file FILE  take the one name from the first line of FILE (UTF-8,\n"
+    "                UTF-16 with a byte order mark, or - for standard input),\n"
+    "                kept off the command line; only the key is printed\n"
     "  --help        display this help and exit\n"
     "  --version     output version information and exit\n"
     "\n"
@@ -108,6 +116,26 @@ int main(int argc, char** argv) {
   const std::filesystem::path storePath = vorsal::platform::PathFromUtf8(parsed.storeFile);
 
   std::vector<Name> names;
+  if (!parsed.keyFile.empty()) {
+    // A name from a file is a secret: it is never shown, so the messages
+    // below and the output name none of its characters.
+    std::string error;
+    std::optional<std::string> name;
+    if (parsed.keyFile == "-") {
+      const std::optional<std::string> typed =
+          vorsal::platform::ReadSecretLine("key name: ", vorsal::KeyNameLineMaxBytes + 1);
+      if (typed) name = vorsal::KeyNameFromLine(*typed, vorsal::KeyNameFallsBackToCp1251(), &error);
+      else error = "no key name given";
+    } else {
+      name = vorsal::ReadKeyNameFile(vorsal::platform::PathFromUtf8(parsed.keyFile), &error);
+    }
+    if (!name || (storeFile && KeysIniProblem(*name))) {
+      std::fprintf(stderr, "vorsal-key: cannot use the key name from %s: %s\n",
+                   vorsal::QuotedArgument(parsed.keyFile).c_str(), name ? KeysIniProblem(*name) : error.c_str());
+      return ExitFailure;
+    }
+    names.push_back({{}, std::move(*name)});
+  }
   bool refused = false;
   const auto refuse = [&refused](std::string_view shown, const char* why) {
     std::fprintf(stderr, "vorsal-key: the key name \"%.*s\" cannot be used: %s\n", static_cast<int>(shown.size()),
@@ -145,12 +173,17 @@ int main(int argc, char** argv) {
     }
     if (obtained.storing == vorsal::KeyStoring::KeptOther) {
       // A name stored before keeps its value, which the program then uses.
-      std::fprintf(stderr, "vorsal-key: \"%.*s\" is already in %s with another key; left as it is\n",
-                   static_cast<int>(name.shown.size()), name.shown.data(), storeFile);
+      if (parsed.keyFile.empty()) {
+        std::fprintf(stderr, "vorsal-key: \"%.*s\" is already in %s with another key; left as it is\n",
+                     static_cast<int>(name.shown.size()), name.shown.data(), storeFile);
+      } else {
+        std::fprintf(stderr, "vorsal-key: the name is already in %s with another key; left as it is\n", storeFile);
+      }
       status = ExitFailure;
     }
-    const std::string line =
-        keysIni ? std::string(shown) + "=" + hex + "\n" : hex + "  " + std::string(shown) + "\n";
+    const std::string line = !parsed.keyFile.empty() ? hex + "\n"
+                              : keysIni ? std::string(shown) + "=" + hex + "\n"
+                                        : hex + "  " + std::string(shown) + "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
     if (std::fflush(stdout) != 0) return FinishOutput(ExitFailure);
   }

@@ -62,19 +62,6 @@ constexpr std::array<std::uint8_t, 256> MakeUpperTable() {
 
 constexpr std::array<std::uint8_t, 256> UpperTable = MakeUpperTable();
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 // Decodes one UTF-8 sequence at text[pos]. Returns its length and sets cp,
 // or returns 0 for a malformed, overlong or surrogate sequence.
 std::size_t DecodeUtf8(std::string_view text, std::size_t pos, char32_t& cp) {
@@ -110,6 +97,34 @@ std::string CodePointName(char32_t cp) {
 }
 
 }  // namespace
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+bool IsUtf8(std::string_view text) {
+  for (std::size_t pos = 0; pos < text.size();) {
+    char32_t cp = 0;
+    const std::size_t length = DecodeUtf8(text, pos, cp);
+    if (length == 0) return false;
+    pos += length;
+  }
+  return true;
+}
 
 std::optional<std::string> Utf8ToCp1251(std::string_view utf8, std::string* error) {
   std::string out;

@@ -21,6 +21,12 @@ std::optional<std::string> Utf8ToCp1251(std::string_view utf8, std::string* erro
 // 0x98), so names read from a file survive the round trip unchanged.
 std::string Cp1251ToUtf8(std::string_view bytes);
 
+// Appends the UTF-8 form of a code point (at most U+10FFFF).
+void AppendUtf8(std::string& out, char32_t cp);
+
+// True when the text is valid UTF-8 (no overlong form, no surrogate).
+bool IsUtf8(std::string_view text);
+
 // Upper case of a Windows-1251 byte: Latin letters and all Cyrillic letters
 // of the code page (Ё/ё, Ў/ў, Ґ/ґ, Є/є, Ї/ї, І/і, Ј/ј, Ѕ/ѕ, Ђ/ђ, ...).
 // Other bytes are returned unchanged.

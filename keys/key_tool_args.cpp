@@ -24,6 +24,12 @@ KeyToolArgs ParseKeyToolArgs(const std::vector<std::string>& args) {
       }
       result.store = true;
       result.storeFile = args[i];
+    } else if (options && arg == "--key-file") {
+      if (++i == args.size() || args[i].empty()) {
+        result.error = "--key-file needs a file";
+        return result;
+      }
+      result.keyFile = args[i];
     } else if (options && (arg == "--help" || arg == "-h")) {
       result.action = KeyToolArgs::Action::Help;
       return result;
@@ -39,7 +45,11 @@ KeyToolArgs ParseKeyToolArgs(const std::vector<std::string>& args) {
   }
   if (result.store && result.keysIni) {
     result.error = "--store and --keys-ini cannot be used together";
-  } else if (result.names.empty()) {
+  } else if (!result.keyFile.empty() && (result.keysIni || result.cp1251Output)) {
+    result.error = "--key-file prints no name: --keys-ini and --cp1251 do not go with it";
+  } else if (!result.keyFile.empty() && !result.names.empty()) {
+    result.error = "--key-file and names on the command line exclude each other";
+  } else if (result.names.empty() && result.keyFile.empty()) {
     result.error = "no key name given";
   }
   return result;

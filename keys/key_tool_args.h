@@ -13,6 +13,7 @@ struct KeyToolArgs {
   bool cp1251Output = false;  // --cp1251: names written as Windows-1251 bytes
   bool store = false;         // --store FILE
   std::string storeFile;
+  std::string keyFile;             // --key-file FILE: the one name is FILE's first line
   std::vector<std::string> names;  // as typed, in order
   std::string error;               // one line; set when the command line is refused
 };
@@ -20,7 +21,8 @@ struct KeyToolArgs {
 // Parses the arguments after the program name, left to right: --help and
 // --version end the parse where they stand; after "--" every argument is a
 // name. Refused: an unknown option, --store without a file, --store together
-// with --keys-ini, and no name at all.
+// with --keys-ini, --key-file with names or with an option that prints the
+// name, and no name at all.
 KeyToolArgs ParseKeyToolArgs(const std::vector<std::string>& args);
 
 }  // namespace vorsal

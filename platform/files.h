@@ -43,6 +43,15 @@ enum class ReadStatus {
 ReadStatus ReadWholeFile(const std::filesystem::path& path, std::size_t maxBytes, std::string& bytes,
                          int* errnum = nullptr);
 
+// Reads the start of the file at `path`: at most `maxBytes` bytes, ending
+// early once a line feed byte is in or the file ends. A pipe or FIFO (what a
+// shell's process substitution hands over) is read as well, but for at most
+// `waitMs` milliseconds in all, and a FIFO nobody writes reads as empty; any
+// other device (a terminal, /dev/zero) is Unreadable. Never TooLarge: the
+// caller tells a long line by its length.
+ReadStatus ReadFileStart(const std::filesystem::path& path, std::size_t maxBytes, int waitMs, std::string& bytes,
+                         int* errnum = nullptr);
+
 // The file a write to `path` must change: the end of its chain of symbolic
 // links, each of which must belong to this user (a link another user made
 // could point this user's write at any file this user may write), reached

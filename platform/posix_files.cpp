@@ -4,11 +4,13 @@
 #include "platform/files.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -123,18 +125,33 @@ bool RewriteInPlace(const std::filesystem::path& target, const struct stat& old,
 
 std::string SystemErrorText(int code) { return std::strerror(code); }
 
+namespace {
+
+ReadStatus Unreadable(int* errnum, int code) {
+  if (errnum) *errnum = code;
+  return ReadStatus::Unreadable;
+}
+
+// Opens the file at `path` for reading and tells what it is; O_NONBLOCK
+// keeps a FIFO in the file's place from blocking the open. A directory is
+// Unreadable.
+ReadStatus OpenForReading(const std::filesystem::path& path, Fd& file, struct stat& info, int* errnum) {
+  file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (file.fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? ReadStatus::Missing : Unreadable(errnum, errno);
+  if (::fstat(file.fd, &info) != 0) return Unreadable(errnum, errno);
+  if (S_ISDIR(info.st_mode)) return Unreadable(errnum, EISDIR);
+  return ReadStatus::Read;
+}
+
+}  // namespace
+
 ReadStatus ReadWholeFile(const std::filesystem::path& path, std::size_t maxBytes, std::string& out, int* errnum) {
   out.clear();
-  const auto unreadable = [&](int code) {
-    if (errnum) *errnum = code;
-    return ReadStatus::Unreadable;
-  };
-  // O_NONBLOCK keeps a FIFO in the file's place from blocking the open.
-  Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (file.fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? ReadStatus::Missing : unreadable(errno);
+  const auto unreadable = [&](int code) { return Unreadable(errnum, code); };
+  Fd file(-1);
   struct stat info {};
-  if (::fstat(file.fd, &info) != 0) return unreadable(errno);
-  if (!S_ISREG(info.st_mode)) return unreadable(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+  if (const ReadStatus status = OpenForReading(path, file, info, errnum); status != ReadStatus::Read) return status;
+  if (!S_ISREG(info.st_mode)) return unreadable(EINVAL);
   if (static_cast<std::uintmax_t>(info.st_size) > maxBytes) return ReadStatus::TooLarge;
 
   // Read up to one byte past the limit, in case the file grew meanwhile.
@@ -154,6 +171,38 @@ ReadStatus ReadWholeFile(const std::filesystem::path& path, std::size_t maxBytes
     got += static_cast<std::size_t>(n);
   }
   bytes.resize(got);
+  out = std::move(bytes);
+  return ReadStatus::Read;
+}
+
+ReadStatus ReadFileStart(const std::filesystem::path& path, std::size_t maxBytes, int waitMs, std::string& out,
+                         int* errnum) {
+  out.clear();
+  const auto unreadable = [&](int code) { return Unreadable(errnum, code); };
+  Fd file(-1);
+  struct stat info {};
+  if (const ReadStatus status = OpenForReading(path, file, info, errnum); status != ReadStatus::Read) return status;
+  if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) return unreadable(EINVAL);
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  std::string bytes;
+  char chunk[512];
+  while (bytes.size() < maxBytes && bytes.find('\n') == std::string::npos) {
+    const ssize_t n = ::read(file.fd, chunk, std::min(sizeof chunk, maxBytes - bytes.size()));
+    if (n > 0) {
+      bytes.append(chunk, static_cast<std::size_t>(n));
+      continue;
+    }
+    if (n == 0) break;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return unreadable(errno);
+    // A pipe whose writer has not written yet: wait, but not without end.
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) return unreadable(ETIMEDOUT);
+    pollfd ready{file.fd, POLLIN, 0};
+    if (::poll(&ready, 1, static_cast<int>(left)) < 0 && errno != EINTR) return unreadable(errno);
+  }
   out = std::move(bytes);
   return ReadStatus::Read;
 }

@@ -1,6 +1,7 @@
 // Reading a secret from the user's terminal.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -8,8 +9,11 @@ namespace vorsal::platform {
 
 // Writes `prompt` to standard error and reads one line from the terminal on
 // standard input without echoing it; the line ends without its newline.
-// Ctrl+C while typing restores the echo before the program ends. nullopt
-// at the end of input or on a read error.
-std::optional<std::string> ReadSecretLine(const std::string& prompt);
+// Reading stops after `maxBytes` bytes without a line break (the caller
+// refuses such a line by its length). A stop signal (Ctrl+C, SIGTERM, a
+// closed terminal) while typing restores the echo first, then ends the
+// program or, where the program counts stops, the prompt. nullopt then, at
+// the end of input or on a read error.
+std::optional<std::string> ReadSecretLine(const std::string& prompt, std::size_t maxBytes);
 
 }  // namespace vorsal::platform

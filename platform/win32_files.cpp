@@ -188,24 +188,37 @@ std::string SystemErrorText(int code) {
   return Utf8FromWide(message);
 }
 
-ReadStatus ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::string& out, int* errnum) {
-  out.clear();
-  const auto unreadable = [&](DWORD code) {
-    if (errnum) *errnum = static_cast<int>(code);
-    return ReadStatus::Unreadable;
-  };
+namespace {
+
+ReadStatus Unreadable(int* errnum, DWORD code) {
+  if (errnum) *errnum = static_cast<int>(code);
+  return ReadStatus::Unreadable;
+}
+
+// Opens the file at `path` for reading. A directory, a device (NUL, CON, a
+// COM port, whose read could wait without end) or a pipe is Unreadable.
+ReadStatus OpenDiskFile(const fs::path& path, Handle& file, int* errnum) {
   const DWORD attributes = Attributes(path);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return unreadable(ERROR_DIRECTORY);
+    return Unreadable(errnum, ERROR_DIRECTORY);
   }
-  Handle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  file.h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (!file.Valid()) {
     const DWORD error = ::GetLastError();
-    return IsMissing(error) ? ReadStatus::Missing : unreadable(error);
+    return IsMissing(error) ? ReadStatus::Missing : Unreadable(errnum, error);
   }
-  // A device or pipe in the file's place is not read.
-  if (::GetFileType(file.h) != FILE_TYPE_DISK) return unreadable(ERROR_INVALID_FUNCTION);
+  if (::GetFileType(file.h) != FILE_TYPE_DISK) return Unreadable(errnum, ERROR_INVALID_FUNCTION);
+  return ReadStatus::Read;
+}
+
+}  // namespace
+
+ReadStatus ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::string& out, int* errnum) {
+  out.clear();
+  const auto unreadable = [&](DWORD code) { return Unreadable(errnum, code); };
+  Handle file(INVALID_HANDLE_VALUE);
+  if (const ReadStatus status = OpenDiskFile(path, file, errnum); status != ReadStatus::Read) return status;
   LARGE_INTEGER size{};
   if (!::GetFileSizeEx(file.h, &size)) return unreadable(::GetLastError());
   if (static_cast<std::uintmax_t>(size.QuadPart) > maxBytes) return ReadStatus::TooLarge;
@@ -225,6 +238,24 @@ ReadStatus ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::string
     got += n;
   }
   bytes.resize(got);
+  out = std::move(bytes);
+  return ReadStatus::Read;
+}
+
+ReadStatus ReadFileStart(const fs::path& path, std::size_t maxBytes, int /*waitMs*/, std::string& out, int* errnum) {
+  out.clear();
+  const auto unreadable = [&](DWORD code) { return Unreadable(errnum, code); };
+  Handle file(INVALID_HANDLE_VALUE);
+  if (const ReadStatus status = OpenDiskFile(path, file, errnum); status != ReadStatus::Read) return status;
+  std::string bytes;
+  char chunk[512];
+  while (bytes.size() < maxBytes && bytes.find('\n') == std::string::npos) {
+    DWORD n = 0;
+    const DWORD want = static_cast<DWORD>(std::min(sizeof chunk, maxBytes - bytes.size()));
+    if (!::ReadFile(file.h, chunk, want, &n, nullptr)) return unreadable(::GetLastError());
+    if (n == 0) break;
+    bytes.append(chunk, n);
+  }
   out = std::move(bytes);
   return ReadStatus::Read;
 }

@@ -24,7 +24,7 @@ BOOL WINAPI RestoreEcho(DWORD) {
 
 }  // namespace
 
-std::optional<std::string> ReadSecretLine(const std::string& prompt) {
+std::optional<std::string> ReadSecretLine(const std::string& prompt, std::size_t maxBytes) {
   std::cerr << prompt << std::flush;
   const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
   DWORD mode = 0;
@@ -40,7 +40,7 @@ std::optional<std::string> ReadSecretLine(const std::string& prompt) {
   std::string line;
   std::wstring wide;
   bool complete = false;
-  for (;;) {
+  while (line.size() < maxBytes && wide.size() < maxBytes) {
     wchar_t w = 0;
     char c = 0;
     DWORD got = 0;
