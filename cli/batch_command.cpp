@@ -109,7 +109,11 @@ int RunBatch(CommandContext& c) {
   settings.count = c.options.count;
   settings.keyGiven = c.options.keyGiven;
   settings.retries = c.options.retries;
-  if (settings.keyGiven) settings.key = ObtainCommandKey(c.options, c.env, c.output, severalPorts).key;
+  if (settings.keyGiven) {
+    const CommandKey key = ObtainCommandKey(c.options, c.env, c.output, severalPorts);
+    if (key.refused) return ExitStoreFailed;
+    settings.key = key.key;
+  }
   if (const int status = c.OpenJournal(); status != ExitOk) return status;
   if (const int status = c.OpenRegistry(false); status != ExitOk) return status;
   c.CatchStops();

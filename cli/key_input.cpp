@@ -1,34 +1,50 @@
 #include "cli/key_input.h"
 
 #include "app/command_line.h"
+#include "keys/key_name_input.h"
 #include "keys/key_store.h"
 #include "keys/obtain_key.h"
 #include "platform/files.h"
 
-#include <fstream>
+#include <cstdio>
 
 namespace vorsal::cli {
 
-// Kept off the command line, where every user of the computer could read it.
+// Kept off the command line, where every user of the computer could read
+// it, and so never shown either.
 int ReadKeyName(CliOptions& options, CliEnvironment& env, Output& output) {
-  std::optional<std::string> typed;
-  if (options.keyFile != "-") {
-    std::ifstream file(platform::PathFromUtf8(options.keyFile), std::ios::binary);
-    std::string line;
-    if (!file || !std::getline(file, line)) {
-      return output.Fail(ExitUsage, "cannot read the key name from " + QuotedArgument(options.keyFile));
-    }
-    typed = line;
-  } else if (env.readSecret) {
-    typed = env.readSecret("key name: ");
-  } else if (env.in != nullptr) {
-    std::string line;
-    if (std::getline(*env.in, line)) typed = line;
-  }
-  if (!typed) return output.Fail(ExitUsage, "no key name given");
-  if (!typed->empty() && typed->back() == '\r') typed->pop_back();
+  std::optional<std::string> name;
   std::string error;
-  if (!AssignKeyName(options, *typed, &error)) return output.Fail(ExitUsage, error);
+  if (options.keyFile != "-") {
+    name = ReadKeyNameFile(platform::PathFromUtf8(options.keyFile), &error);
+    if (!name) {
+      return output.Fail(ExitUsage, "cannot read the key name from " + QuotedArgument(options.keyFile) + ": " + error);
+    }
+  } else {
+    std::optional<std::string> typed;
+    if (env.readSecret) {
+      typed = env.readSecret("key name: ");
+    } else if (env.in != nullptr) {
+      // At most one byte past the longest line: endless input is not read.
+      std::string line;
+      bool any = false;
+      for (int c = 0; line.size() <= KeyNameLineMaxBytes && (c = env.in->get()) != EOF;) {
+        any = true;
+        if (c == '\n') break;
+        line += static_cast<char>(c);
+      }
+      if (any) typed = line;
+    }
+    if (!typed) return output.Fail(ExitUsage, "no key name given");
+    name = KeyNameFromLine(*typed, KeyNameFallsBackToCp1251(), &error);
+    if (!name) return output.Fail(ExitUsage, "the key name cannot be used: " + error);
+  }
+  // An empty name would write the all-zero key; a script whose file came
+  // out empty must not do that by accident.
+  if (name->empty()) return output.Fail(ExitUsage, "key name is empty");
+  options.keyGiven = true;
+  options.keyName = std::move(*name);
+  options.keyNameUtf8.clear();
   return ExitOk;
 }
 
@@ -42,6 +58,16 @@ CommandKey ObtainCommandKey(const CliOptions& options, const CliEnvironment& env
   // A name kept off the command line (typed or read from a file) is not
   // shown on the screen either.
   const std::string name = options.keyFile.empty() ? "key '" + options.keyNameUtf8 + "'" : "the key";
+  if (obtained.source == KeySourceKind::Damaged) {
+    // A name kept off the command line is not shown even here.
+    const std::string entry =
+        options.keyFile.empty() ? "the entry '" + options.keyNameUtf8 + "'" : "the entry of the key name";
+    output.Say(entry + " in " + platform::Utf8FromPath(store) +
+               " is not a key of 64 hexadecimal digits; no modem was written. Correct the entry, or store the key "
+               "anew with vorsal-key --store");
+    result.refused = true;
+    return result;
+  }
   if (obtained.source == KeySourceKind::Store) {
     output.Message() << name << " found in " << platform::Utf8FromPath(store) << '\n';
     return result;

@@ -16,6 +16,7 @@ int ReadKeyName(CliOptions& options, CliEnvironment& env, Output& output);
 struct CommandKey {
   BinaryKeyBytes key{};
   bool notStored = false;  // a derived key that Keys.ini could not take
+  bool refused = false;    // Keys.ini holds the name with a value that is no key (said)
 };
 // Looks the key up in Keys.ini or derives and stores it, saying where it
 // is. A key that Keys.ini cannot keep still goes to the modem: that is what

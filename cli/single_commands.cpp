@@ -154,6 +154,7 @@ class SingleCommand {
       return status;
     }
     const CommandKey key = ObtainCommandKey(options, c_.env, out_, false);
+    if (key.refused) return ExitStoreFailed;
     if (c_.StopCount() > 0) return out_.Fail(ExitInterrupted, "stopped before the key was sent; the modem is unchanged");
     line_->SetAbandon([this] { return steps_.Abandoning(); });
     Outcome outcome = Outcome::Ok;

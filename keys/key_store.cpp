@@ -4,6 +4,7 @@
 #include "keys/ini_file.h"
 #include "platform/files.h"
 
+#include <algorithm>
 #include <system_error>
 
 namespace vorsal {
@@ -55,12 +56,18 @@ bool KeyStoreSave(const std::filesystem::path& file, std::string_view keyName, s
       file,
       [&](IniFile& ini) {
         const auto stored = ini.Value(KeyStoreSection, keyName);
-        if (stored && !stored->empty()) return false;
+        if (stored && StoredKeyValid(*stored)) return false;
         refused = !ini.SetValue(KeyStoreSection, keyName, hexText);
         return !refused;
       },
       error);
   return refused ? refuse() : updated;
+}
+
+bool StoredKeyValid(std::string_view value) {
+  return value.size() == 64 && std::all_of(value.begin(), value.end(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+         });
 }
 
 std::vector<std::string> KeyStoreNames(const std::filesystem::path& file) {

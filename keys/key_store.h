@@ -42,10 +42,16 @@ std::filesystem::path KeyStorePath(bool installed, const std::filesystem::path& 
 // when there is no such entry or the file is missing or unreadable.
 std::string KeyStoreLookup(const std::filesystem::path& file, std::string_view keyName);
 
+// True when a stored value is a key: exactly 64 hex digits. Any other value
+// (cut short, mistyped) is damaged and never taken for a key: read as hex it
+// would give every modem the same wrong key.
+bool StoredKeyValid(std::string_view value);
+
 // Stores the key under the name. The file is read afresh right before it is
 // written, so entries that another running copy added meanwhile are kept. An
-// entry of that name with an empty value gets the value; an entry with a
-// value is left as it is (another copy stored the name first); otherwise a
+// entry of that name with an empty or damaged value (see StoredKeyValid)
+// gets the value; an entry with a key is left as it is (another copy stored
+// the name first); otherwise a
 // new entry goes at the end of section "Keys", creating the file (mode 0600),
 // its directory and the section as needed. The file is written by
 // WriteFilePreserving (owner, group, mode and links kept; never through

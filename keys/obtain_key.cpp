@@ -19,6 +19,7 @@ KeySourceKind KeyObtainer::Find() {
   if (keyName_.empty()) return source_ = KeySourceKind::None;
   if (lookUp_ && !store_.empty()) storedText_ = KeyStoreLookup(store_, keyName_);
   if (!storedText_.empty()) {
+    if (!StoredKeyValid(storedText_)) return source_ = KeySourceKind::Damaged;
     HexToBytes(storedText_, BinaryKey, sizeof BinaryKey);
     return source_ = KeySourceKind::Store;
   }
@@ -57,6 +58,7 @@ ObtainedKey ObtainKey(std::string keyName, const std::filesystem::path& store, c
   KeyObtainer obtainer(std::move(keyName), store, lookUp);
   ObtainedKey result;
   result.source = obtainer.Find();
+  if (result.source == KeySourceKind::Damaged) return result;
   if (!obtainer.Derive(hooks)) {
     result.cancelled = true;
     return result;

@@ -22,6 +22,9 @@ enum class KeySourceKind : std::uint8_t {
   None = 0,        // no key name: the all-zero key
   Store = 1,       // the value stored in Keys.ini
   Derivation = 2,  // derived from the name
+  Damaged = 3,     // Keys.ini holds the name with a value that is no key:
+                   // refused, nothing derived (the user corrects the entry
+                   // or stores the key anew with vorsal-key --store)
 };
 
 enum class KeyStoring {
@@ -45,7 +48,8 @@ class KeyObtainer {
 
   // Empties BinaryKey, then finds the key: the all-zero key for an empty
   // name, the stored value, or else H(name) in BinaryKey as the start of a
-  // derivation.
+  // derivation. A stored value that is not StoredKeyValid gives Damaged,
+  // with BinaryKey left all zero: it must not reach a modem.
   KeySourceKind Find();
   // The derivation's chunks; false when cancelled (BinaryKey is then partly
   // derived and must not be used). Nothing to do unless Find said Derivation.
@@ -70,7 +74,7 @@ class KeyObtainer {
 };
 
 struct ObtainedKey {
-  BinaryKeyBytes key{};
+  BinaryKeyBytes key{};  // unusable unless source is None, Store or Derivation
   KeySourceKind source = KeySourceKind::None;
   bool cancelled = false;
   KeyStoring storing = KeyStoring::NotTried;

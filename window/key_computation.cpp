@@ -4,6 +4,7 @@
 #include "keys/gost_hash.h"
 #include "keys/hex_utils.h"
 #include "keys/key_derivation.h"
+#include "platform/files.h"
 #include "window/main_window_model.h"
 #include "window/texts.h"
 
@@ -27,6 +28,14 @@ std::optional<std::string> KeyComputation::Open(const std::string& typed, const 
   }
   obtainer_.emplace(std::move(*name), keyFile);
   source_ = obtainer_->Find();
+  if (source_ == KeySourceKind::Damaged) {
+    // The stored value is no key; nothing is derived in its place unless the
+    // user corrects or removes the entry.
+    view.ShowKeyText({});
+    view.ShowProgress(0);
+    if (detail) *detail = platform::Utf8FromPath(keyFile);
+    return std::string(texts::StoredKeyDamaged);
+  }
   if (source_ == KeySourceKind::None) {
     view.ShowKeyText(texts::NoKeyHex);
     view.ShowProgress(KeyDerivationChunks);

@@ -35,7 +35,8 @@ class KeyComputation {
   // The dialog opens on the key box's text `typed`: BinaryKey is zeroed and
   // the name looked up in `keyFile`. A name without a Windows-1251 form
   // (its hash would be another key's) is refused: the refusal's text is
-  // returned and `detail` tells why.
+  // returned and `detail` tells why; so is a name whose Keys.ini value is no
+  // key (`detail` is then the file).
   std::optional<std::string> Open(const std::string& typed, const std::filesystem::path& keyFile,
                                   KeyComputationView& view, std::string* detail);
   // The work, once the dialog is on screen: true when the dialog ends with

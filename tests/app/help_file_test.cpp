@@ -61,7 +61,12 @@ TEST(InstalledCopy, UnderProgramFilesOrBesideTheUninstaller) {
 // (%1, or appended) is <i>written thus</i> in the guide; a quote may end in
 // "…" where it leaves the rest of a message out.
 TEST(HelpGuide, EveryQuotedTextIsOneTheProgramShows) {
+#ifdef VORSAL_SOURCE_DIR
+  // __FILE__ may be relative to a build directory inside the checkout.
+  const fs::path repository = VORSAL_SOURCE_DIR;
+#else
   const auto repository = fs::path(__FILE__).parent_path().parent_path().parent_path();
+#endif
   std::string program;  // the literals, adjacent ones joined, one a line
   const std::regex literal(R"re("((?:[^"\\\n]|\\.)*)")re");
   for (const char* folder : {"ui", "window", "protocol"}) {

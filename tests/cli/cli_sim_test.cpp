@@ -91,6 +91,38 @@ TEST_F(CliSimTest, BadInputIsAUsageErrorAndSendsNothing) {
   EXPECT_TRUE(Journal().empty());
 }
 
+// A key name kept off the command line is read within bounds and never
+// shown; a Keys.ini value that is no key is refused before the modem is
+// touched, naming its entry.
+TEST_F(CliSimTest, KeyNamesFromFilesAreBoundedAndHiddenAndADamagedStoredKeyWritesNothing) {
+  StartModem();
+  test::WriteAll(dir / "Keys.ini", "[Keys]\r\nPlant1=ABCD\r\nsecret7=" + std::string(64, 'A') + "\r\n");
+  const CliResult damaged = Run({"batch", "--start", "20", "--network", "working", "--key", "plant1"});
+  EXPECT_EQ(damaged.status, 6);
+  EXPECT_THAT(damaged.err, HasSubstr("the entry 'plant1' in " + (dir / "Keys.ini").string() +
+                                     " is not a key of 64 hexadecimal digits"));
+  test::WriteAll(dir / "name", "Plant1\n");
+  const CliResult hidden = Run({"set-key", "--key-file", (dir / "name").string()});
+  EXPECT_EQ(hidden.status, 6);
+  EXPECT_THAT(hidden.err, HasSubstr("the entry of the key name in"));
+  EXPECT_THAT(hidden.err + hidden.out, Not(HasSubstr("Plant1")));
+  const std::vector<int> commands = LoggedCommands();
+  EXPECT_THAT(commands, Not(::testing::Contains(0xE8))) << "no key part went out";
+
+  test::WriteAll(dir / "nul", std::string("secret7\0x\n", 10));
+  for (const std::string& file : {(dir / "nul").string(), std::string("/dev/zero")}) {
+    const CliResult refused = Run({"set-key", "--key-file", file});
+    EXPECT_EQ(refused.status, 2) << file;
+    EXPECT_THAT(refused.err, HasSubstr("cannot read the key name from '" + file + "': ")) << file;
+    EXPECT_THAT(refused.err, Not(HasSubstr("secret7")));
+  }
+  test::WriteAll(dir / "bom", "\xEF\xBB\xBFsecret7\r\n");
+  const CliResult bom = Run({"set-key", "--key-file", (dir / "bom").string()});
+  EXPECT_EQ(bom.status, 0) << bom.err;
+  EXPECT_THAT(bom.err + bom.out, Not(HasSubstr("secret7")));
+  EXPECT_THAT(bom.err, HasSubstr("the key found in"));
+}
+
 TEST_F(CliSimTest, BatchWritesTheKeyFirstSoAModemWhoseKeyFailsKeepsItsAddress) {
   test::WriteAll(dir / "Keys.ini", "[Keys]\r\nK=" + std::string(64, 'A') + "\r\n");
   test::WriteAll(dir / "key-name", "K\n");

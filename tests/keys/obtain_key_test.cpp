@@ -54,5 +54,25 @@ TEST(ObtainKey, ACancelStoresNothingAndAnEmptyNameIsTheZeroKey) {
   EXPECT_EQ(none.storing, KeyStoring::NotTried);
 }
 
+// A stored value that is not exactly 64 hex digits is refused, never read as
+// a key; only an explicit store (vorsal-key --store, no look-up) replaces it.
+TEST(ObtainKey, ADamagedStoredValueIsRefusedUntilStoredAnew) {
+  test::TempDir dir;
+  const std::filesystem::path file = dir / "Keys.ini";
+  for (const std::string& value : {std::string("ABCD"), std::string(63, 'A'), std::string(65, 'A'), std::string(63, 'A') + "G"}) {
+    test::WriteAll(file, "[Keys]\r\nPlant1=" + value + "\r\n");
+    const ObtainedKey damaged = ObtainKey("plant1", file);
+    EXPECT_EQ(damaged.source, KeySourceKind::Damaged) << value;
+    EXPECT_EQ(damaged.storing, KeyStoring::NotTried) << value;
+    EXPECT_EQ(KeyStoreLookup(file, "Plant1"), value) << "a refused entry is left as it is";
+  }
+  const ObtainedKey stored = ObtainKey("Plant1", file, {}, /*lookUp=*/false);
+  EXPECT_EQ(stored.storing, KeyStoring::Stored);
+  const ObtainedKey found = ObtainKey("Plant1", file);
+  EXPECT_EQ(found.source, KeySourceKind::Store);
+  EXPECT_EQ(found.key, stored.key);
+  EXPECT_TRUE(StoredKeyValid(std::string(32, 'a') + std::string(32, '9')));
+}
+
 }  // namespace
 }  // namespace vorsal

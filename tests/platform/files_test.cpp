@@ -88,6 +88,12 @@ TEST(PlatformFiles, AppendsOfTwoWritersFollowEachOther) {
   std::string bytes;
   ASSERT_EQ(second.ReadAll(bytes), 0);
   EXPECT_EQ(bytes, "one\r\ntwo\r\nthree\r\n");
+  // Opening an existing journal again keeps every line it holds.
+  platform::AppendFile reopened;
+  ASSERT_EQ(reopened.Open(file), 0);
+  std::uint64_t size = 0;
+  ASSERT_EQ(reopened.Size(size), 0);
+  EXPECT_EQ(size, bytes.size());
   platform::AppendFile folder;
   EXPECT_EQ(folder.Open(dir.path()), platform::AppendFile::NotRegularFile);
   EXPECT_FALSE(folder.IsOpen());

@@ -36,6 +36,11 @@ TEST(NaturalLess, ComparesDigitRunsAsNumbers) {
   EXPECT_TRUE(NaturalLess("ttyS1", "ttyS01"));
   EXPECT_FALSE(NaturalLess("ttyS1", "ttyS1"));
   EXPECT_TRUE(NaturalLess("ttyS", "ttyS0"));
+  // Leading zeros do not make a number larger.
+  EXPECT_TRUE(NaturalLess("ttyS002", "ttyS10"));
+  EXPECT_FALSE(NaturalLess("ttyS10", "ttyS002"));
+  EXPECT_TRUE(NaturalLess("ttyUSB09", "ttyUSB10"));
+  EXPECT_TRUE(NaturalLess("ttyS0010", "ttyS11"));
 }
 
 class FakeSysfs : public ::testing::Test {
