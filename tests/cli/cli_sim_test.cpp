@@ -6,6 +6,8 @@
 
 #include <gmock/gmock.h>
 
+#include <sys/resource.h>
+
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
@@ -121,6 +123,31 @@ TEST_F(CliSimTest, KeyNamesFromFilesAreBoundedAndHiddenAndADamagedStoredKeyWrite
   EXPECT_EQ(bom.status, 0) << bom.err;
   EXPECT_THAT(bom.err + bom.out, Not(HasSubstr("secret7")));
   EXPECT_THAT(bom.err, HasSubstr("the key found in"));
+}
+
+// A journal line that cannot be written (here: the file may not grow) is a
+// failure of the run, for a single command and for a batch alike.
+TEST_F(CliSimTest, AJournalWriteThatFailsIsExitSixAndLeavesTheJournalWhole) {
+  StartModem({"--address", "5"});
+  ASSERT_EQ(Run({"write", "--address", "6", "--network", "service"}).status, 0);
+  const std::string before = Journal();
+  ::signal(SIGXFSZ, SIG_IGN);  // inherited: a write past the limit fails with EFBIG instead
+  rlimit saved{};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  const auto limited = [&](std::vector<std::string> args) {
+    rlimit small = saved;
+    small.rlim_cur = before.size() + 8;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    args.insert(args.begin(), {"-p", link});
+    std::unique_ptr<CliProcess> process = Start(args);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    return process->Wait();
+  };
+  EXPECT_EQ(limited({"write", "--address", "7", "--network", "service"}), 6);
+  EXPECT_EQ(limited({"batch", "--start", "30", "--network", "service", "--count", "1"}), 6);
+  ::signal(SIGXFSZ, SIG_DFL);
+  EXPECT_EQ(Journal(), before) << "a line that failed is cut back whole";
+  EXPECT_THAT(Run({"read"}).out, HasSubstr("address: 30\n"));
 }
 
 TEST_F(CliSimTest, BatchWritesTheKeyFirstSoAModemWhoseKeyFailsKeepsItsAddress) {
