@@ -240,6 +240,15 @@ int CommandContext::OpenRegistry(bool forInit) {
   if (target.empty()) {
     return forInit ? output.Fail(ExitUsage, "no registry given: use --registry URL or set VORSAL_REGISTRY") : ExitOk;
   }
+  bool holdsPassword = false;
+  std::string problem;
+  if (!RegistryLink::CheckTarget(target, holdsPassword, problem)) {
+    return output.Fail(ExitUsage, "the registry's connection string cannot be read: " + problem);
+  }
+  if (holdsPassword) {
+    output.Say("warning: the registry's connection string holds a password, which other users may read in the "
+               "process list or the shell's history; keep it in ~/.pgpass, PGPASSWORD or a service file instead");
+  }
   const std::filesystem::path spool = RegistrySpool(JournalPath());
   if (spool.empty()) {
     return output.Fail(ExitStoreFailed,

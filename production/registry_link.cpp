@@ -29,6 +29,13 @@ std::string RegistryLink::Target(const std::string& fromCommandLine) {
   return registry::RegistryTarget(fromCommandLine);
 }
 
+bool RegistryLink::CheckTarget(const std::string& target, bool& holdsPassword, std::string& error) {
+  const registry::TargetCheck check = registry::CheckTarget(target);
+  holdsPassword = check.holdsPassword;
+  error = check.error;
+  return check.readable;
+}
+
 bool RegistryLink::Open(const std::string& target, const std::filesystem::path& spool, bool forInit, int& sent,
                         std::string& error) {
   sent = 0;
@@ -124,6 +131,11 @@ std::string RegistryLink::Target(const std::string& fromCommandLine) {
   if (!fromCommandLine.empty()) return fromCommandLine;
   const char* fromEnvironment = std::getenv("VORSAL_REGISTRY");
   return fromEnvironment ? fromEnvironment : "";
+}
+bool RegistryLink::CheckTarget(const std::string&, bool& holdsPassword, std::string& error) {
+  holdsPassword = false;
+  error.clear();
+  return true;
 }
 bool RegistryLink::Open(const std::string&, const std::filesystem::path&, bool, int& sent, std::string& error) {
   sent = 0;

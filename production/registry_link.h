@@ -23,6 +23,10 @@ class RegistryLink {
   // The connection string of --registry, else of VORSAL_REGISTRY; empty:
   // no registry.
   static std::string Target(const std::string& fromCommandLine);
+  // Whether the connection string can be read (false with `error` set) and
+  // whether it holds a password (`holdsPassword`). Without the registry
+  // built, every string reads.
+  static bool CheckTarget(const std::string& target, bool& holdsPassword, std::string& error);
 
   // Connects. Unless `forInit`, checks the tables and first sends the lines
   // kept in `spool` by a run that lost the registry; `sent` counts them.

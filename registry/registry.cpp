@@ -157,6 +157,25 @@ std::string RegistryTarget(const std::string& fromCommandLine) {
   return fromEnvironment ? fromEnvironment : "";
 }
 
+TargetCheck CheckTarget(const std::string& target) {
+  TargetCheck check;
+  char* message = nullptr;
+  PQconninfoOption* options = PQconninfoParse(target.c_str(), &message);
+  if (options == nullptr) {
+    check.readable = false;
+    check.error = message ? Trimmed(message) : "out of memory";
+    if (message) PQfreemem(message);
+    return check;
+  }
+  for (const PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
+    if (std::string_view(option->keyword) == "password" && option->val != nullptr && *option->val != '\0') {
+      check.holdsPassword = true;
+    }
+  }
+  PQconninfoFree(options);
+  return check;
+}
+
 Registry::Registry(std::vector<std::string> journalColumns) : columns_(std::move(journalColumns)) {}
 Registry::~Registry() = default;
 
@@ -234,11 +253,17 @@ Status Registry::Init(std::string& error) {
                      {LockClass, SchemaLock}, error);
     if (s == Status::Ok) s = c.Run("cannot create the registry's tables", CreateSchema, {}, error);
     if (s == Status::Ok) s = c.Run("cannot create the registry's tables", CreateJournal(columns_).c_str(), {}, error);
+    // Tables of an older version get the journal columns added since.
+    for (std::size_t i = 1; s == Status::Ok && i < columns_.size(); ++i) {
+      const std::string add = "ALTER TABLE vorsal_journal ADD COLUMN IF NOT EXISTS " + columns_[i] +
+                              " text NOT NULL DEFAULT ''";
+      s = c.Run("cannot bring the registry's tables up to date", add.c_str(), {}, error);
+    }
     Connection::Result version;
     if (s == Status::Ok) {
       s = c.Run("cannot read the registry's schema", "SELECT max(version) FROM vorsal_schema", {}, version, error);
     }
-    if (s == Status::Ok && version.IsNull(0, 0)) {
+    if (s == Status::Ok && (version.IsNull(0, 0) || version.Number(0, 0) < SchemaVersion)) {
       s = c.Run("cannot record the schema's version", "INSERT INTO vorsal_schema (version) VALUES ($1::int)",
                 {std::to_string(SchemaVersion)}, error);
     }

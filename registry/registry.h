@@ -22,6 +22,16 @@ constexpr int SchemaVersion = 1;
 // variable VORSAL_REGISTRY; empty when neither gives one.
 std::string RegistryTarget(const std::string& fromCommandLine);
 
+// What a connection string says before anything is sent: whether it can be
+// read at all, and whether it holds a password (which then stands in the
+// shell's history and the process list for other users to read).
+struct TargetCheck {
+  bool readable = true;
+  bool holdsPassword = false;
+  std::string error;  // why it cannot be read
+};
+TargetCheck CheckTarget(const std::string& target);
+
 // Who takes an address: the run and the station it runs on.
 struct Claim {
   std::string runId;
@@ -64,7 +74,9 @@ class Registry {
 
   // Creates the tables when they are missing and records their version;
   // checks the version when they are there. Safe to run from several
-  // stations at once.
+  // stations at once. Tables of an older version (0 included) are brought
+  // up to this one: missing tables and journal columns are added and the
+  // version recorded.
   Status Init(std::string& error);
 
   // Takes the lowest address in [from, last] of `network` that no one has
