@@ -27,7 +27,7 @@ constexpr int KeyNameFileWaitMs = 5000;
 // character, a first line over KeyNameLineMaxBytes and a character without a
 // Windows-1251 form are refused. Returns the KeyName (Windows-1251 bytes), or
 // nullopt with `error` set to a reason that quotes nothing of the text.
-std::optional<std::string> KeyNameFromLine(std::string_view bytes, bool cp1251Fallback, std::string* error);
+std::optional<std::string> KeyNameFromLine(std::string_view bytes, bool cp1251Fallback, std::string* error = nullptr);
 
 // Whether this build reads unmarked text that is not UTF-8 as Windows-1251:
 // on Windows, where that is the "ANSI" code page of Russian systems.

@@ -145,3 +145,23 @@ for name, args in [
     ("version", ["--version"]),
 ]:
     write("key_tool_args_fuzz", name, b"\x00".join(a.encode() for a in args))
+
+# key_name_fuzz: the first bytes of a key-name file.
+for name, data in [
+    ("plain", b"Plant 7\r\nsecond line\n"),
+    ("utf8_bom", b"\xef\xbb\xbf" + "Ключ".encode() + b"\n"),
+    ("utf16le", b"\xff\xfe" + "Ключ\r\n".encode("utf-16-le")),
+    ("utf16be", b"\xfe\xff" + "Ключ\n".encode("utf-16-be")),
+    ("ansi", "Ключ\n".encode("cp1251")),
+    ("nul", b"ab\x00cd\n"),
+]:
+    write("key_name_fuzz", name, data)
+
+# port_list_fuzz: names separated by zero bytes; the first is also split as
+# a colon-separated list.
+for name, names in [
+    ("extra_ports", ["/dev/ttyX0::/dev/pts/3:", "ttyS002", "ttyS10"]),
+    ("com_names", ["COM12", "com3", "COM012", "COM256", "COM257", "COM3", "LPT1"]),
+    ("linux_names", ["ttyUSB10", "ttyUSB09", "ttyACM0", "ttyS1", "ttyS01", "ttyS"]),
+]:
+    write("port_list_fuzz", name, b"\x00".join(n.encode() for n in names))
