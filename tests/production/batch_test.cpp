@@ -2,6 +2,7 @@
 // batch through vorsal-cli in-process (its thinnest client): the order of
 // key and address, the addresses it hands out on one port and on several,
 // stop signals, and the journal's promises.
+#include "tests/production/batch_fixture.h"
 #include "cli/commands.h"
 #include "production/batch.h"
 #include "production/journal.h"
@@ -30,156 +31,6 @@ using ::testing::Not;
 
 namespace vorsal::testing {
 namespace {
-
-namespace fs = std::filesystem;
-using cli::ModemParams;
-using cli::Outcome;
-
-// One modem as the batch meets it, with the faults it can show.
-struct FakeModem {
-  int address = 1;  // factory default
-  int network = NetworkService;
-  ModemKey key{};
-  bool keyFunctions = true;
-  int keyPartLost = -1;          // this part of the key is never acknowledged
-  bool addressReplyWrong = false;  // takes the address, answers with a wrong echo
-  bool addressRefused = false;     // keeps its address, answers with a wrong echo
-  std::function<void(int acknowledged)> onKeyPart;
-
-  std::string Footprint() const {
-    const ModemFootprintBytes bytes = ModemFootprint(key.data());
-    char text[16];
-    std::snprintf(text, sizeof text, "%02X.%02X.%02X.%02X", bytes[3], bytes[2], bytes[1], bytes[0]);
-    return text;
-  }
-};
-
-// The modems connected to one port in turn. A modem is disconnected at the
-// second parameter read after it arrived or was last written to: the batch
-// reads it back once, then waits for it to go.
-class FakeLine : public cli::ModemLine {
- public:
-  // `idle` is called while no modem is left on the port.
-  FakeLine(std::deque<FakeModem>* modems, std::function<void()> idle = {}) : modems_(modems), idle_(std::move(idle)) {}
-  bool Open(std::string*) override { return open_ = true; }
-  bool IsOpen() const override { return open_; }
-  void Close() override { open_ = false; }
-  std::string PortError() const override { return {}; }
-  Outcome ReadParams(ModemParams& params) override {
-    if (modems_->empty() && idle_) idle_();
-    if (modems_->empty() || Abandoned()) return Outcome::NoReply;
-    if (++readsSinceChange_ > 2) {
-      modems_->pop_front();
-      readsSinceChange_ = 0;
-      return Outcome::NoReply;
-    }
-    const FakeModem& modem = modems_->front();
-    params = {modem.address, modem.network, "2.31", "", modem.keyFunctions};
-    return Outcome::Ok;
-  }
-  Outcome WriteAddress(const ModemParams&, int address, int network) override {
-    if (Abandoned()) return Outcome::NoReply;
-    FakeModem& modem = modems_->front();
-    if (modem.addressRefused) return Outcome::NotAccepted;
-    modem.address = address;
-    modem.network = network;
-    readsSinceChange_ = 0;
-    return modem.addressReplyWrong ? Outcome::NotAccepted : Outcome::Ok;
-  }
-  Outcome SendKey(const std::uint8_t* key32, const std::function<void(int)>& progress) override {
-    FakeModem& modem = modems_->front();
-    readsSinceChange_ = 0;
-    for (int part = 0; part < KeyPartCount; ++part) {
-      if (Abandoned() || part == modem.keyPartLost) return Outcome::NoReply;
-      std::copy(key32 + 4 * part, key32 + 4 * part + 4, modem.key.begin() + 4 * part);
-      progress(part + 1);
-      if (modem.onKeyPart) modem.onKeyPart(part + 1);
-    }
-    return Outcome::Ok;
-  }
-  Outcome ReadFootprint(std::string& footprint) override {
-    if (modems_->empty() || Abandoned()) return Outcome::NoReply;
-    footprint = modems_->front().Footprint();
-    return Outcome::Ok;
-  }
-  void SetAbandon(std::function<bool()> abandon) override { abandon_ = std::move(abandon); }
-
- private:
-  bool Abandoned() const { return abandon_ && abandon_(); }
-  std::deque<FakeModem>* modems_;
-  std::function<void()> idle_;
-  std::function<bool()> abandon_;
-  bool open_ = false;
-  int readsSinceChange_ = 0;
-};
-
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
-class CliBatch : public ::testing::Test {
- protected:
-  CliBatch() {
-    // A stored key, so nothing is derived and nothing is written beside the
-    // test program.
-    test::WriteAll(keyStore, "[Keys]\r\nK=" + std::string(64, '5') + "\r\n");
-  }
-
-  // `closed`: standard output goes nowhere (a full disk, a closed pipe).
-  CliRun Cli(std::vector<std::string> args, bool closed = false) {
-    args.insert(args.begin(), {"--journal", journal.string()});
-    for (const auto& [port, unused] : ports) args.insert(args.begin(), {"-p", port});
-    const cli::ParsedCommandLine parsed = cli::ParseCommandLine(args);
-    EXPECT_TRUE(parsed.ok()) << parsed.error;
-    std::ostringstream out, err;
-    if (closed) out.setstate(std::ios::badbit);
-    cli::CliEnvironment env;
-    env.out = &out;
-    env.err = &err;
-    env.sleep = [](int) {};
-    env.keyStore = keyStore;
-    env.stopSignals = &stops;
-    env.ask = ask;
-    env.openLine = [this](const std::string& path) {
-      const std::string name = fs::path(path).filename().string();
-      // Once every port has run out of modems, the operator presses Ctrl+C.
-      return std::make_unique<FakeLine>(&ports.at(name), [this, name] {
-        const std::lock_guard<std::mutex> guard(idleMutex);
-        idle.insert(name);
-        int none = 0;
-        if (idle.size() == ports.size()) stops.compare_exchange_strong(none, 1);
-      });
-    };
-    const int status = cli::RunCli(parsed.options, env);
-    return {status, out.str(), err.str()};
-  }
-
-  // The journal's lines after the header, split into fields.
-  std::vector<std::map<std::string, std::string>> Lines() const {
-    std::vector<std::map<std::string, std::string>> lines;
-    std::vector<std::string> header;
-    for (const std::vector<std::string>& record : production::ParseCsv(test::ReadAll(journal))) {
-      if (record[0] == "time") {
-        header = record;
-        continue;
-      }
-      std::map<std::string, std::string> fields;
-      for (std::size_t i = 0; i < record.size() && i < header.size(); ++i) fields[header[i]] = record[i];
-      lines.push_back(fields);
-    }
-    return lines;
-  }
-
-  test::TempDir dir;
-  const fs::path journal = dir / "journal.csv";
-  const fs::path keyStore = dir / "Keys.ini";
-  std::map<std::string, std::deque<FakeModem>> ports;
-  std::atomic<int> stops{0};
-  std::mutex idleMutex;
-  std::set<std::string> idle;
-  std::function<std::optional<std::string>(const std::string&)> ask;
-};
 
 TEST_F(CliBatch, FactoryDefaultModemsWithAKeyGetConsecutiveAddressesAndTheJournalKeepsNoSecret) {
   ports["A"] = {FakeModem{}, FakeModem{}, FakeModem{}};
@@ -277,6 +128,21 @@ TEST_F(CliBatch, ASecondStopAbandonsTheKeyTransferYetJournalsItAndPrintsTheSumma
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[1].at("operation"), "set-key");
   EXPECT_EQ(lines[1].at("result"), "interrupted");
+}
+
+// A modem that may hold an address (its write and read-back unanswered)
+// keeps that address from every later modem.
+TEST_F(CliBatch, AnAddressAModemMayHoldIsNeverGivenAgain) {
+  FakeModem silent;
+  silent.writeUnanswered = true;
+  ports["A"] = {silent, FakeModem{}};
+  const CliRun run = Cli({"batch", "--start", "60", "--network", "service"});
+  EXPECT_EQ(run.status, cli::ExitNoReply) << run.err;
+  const auto lines = Lines();
+  ASSERT_EQ(lines.size(), 2u) << test::ReadAll(journal);
+  EXPECT_EQ(lines[0].at("result"), "failed");
+  EXPECT_EQ(lines[0].at("new_address"), "60");
+  EXPECT_EQ(lines[1].at("new_address"), "61");
 }
 
 TEST_F(CliBatch, PortsServedAtOnceNeverShareAnAddress) {

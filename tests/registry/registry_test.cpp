@@ -1,3 +1,4 @@
+#include "tests/production/batch_fixture.h"
 #include "registry/registry.h"
 
 #include <gtest/gtest.h>
@@ -59,6 +60,12 @@ TEST(RegistrySpool, LinesComeBackFieldForFieldAndACutLineIsLeftOut) {
   EXPECT_EQ(RecordOf(lines[0]).operatorName, odd.operatorName);
   EXPECT_EQ(RecordOf(lines[0]).lineId, "run\t1:1");
   EXPECT_EQ(RecordOf(lines[1]).newAddress, "8");
+  // One field short or one too many is no line either.
+  Row shortRow = MakeLine("r", 6, "9", "ok"), longRow = shortRow;
+  shortRow.pop_back();
+  longRow.push_back("extra");
+  EXPECT_TRUE(DecodeLines(EncodeLine(shortRow) + EncodeLine(longRow), width, unreadable).empty());
+  EXPECT_EQ(unreadable, 2);
 }
 
 TEST(RegistryTarget, APasswordInsideIsToldAndAnUnreadableStringRefused) {
@@ -206,6 +213,33 @@ TEST_F(RegistryServer, ServerLostMidRunLosesNoLineAndStoresNoneTwice) {
 
 // vorsal-cli's batch as stations run it: simulated adapters, the program
 // itself, the registry in between.
+// The batch in-process on stand-in modems, with this registry.
+struct FakeStation : testing::CliBatch {
+  void TestBody() override {}
+  using CliBatch::Cli;
+  using CliBatch::Lines;
+  using CliBatch::ports;
+};
+
+// A modem whose write and read-back went unanswered may hold its address:
+// the registry keeps it taken.
+TEST_F(RegistryServer, AnAddressNeverReadBackStaysTakenInTheRegistry) {
+  std::string error;
+  Registry registry(production::RegistryColumns());
+  ASSERT_EQ(registry.Connect(Target(), error, true), Status::Ok) << error;
+  ASSERT_EQ(registry.Init(error), Status::Ok) << error;
+  FakeStation station;
+  testing::FakeModem silent;
+  silent.writeUnanswered = true;
+  station.ports["A"] = {silent};
+  station.Cli({"batch", "--start", "70", "--network", "service", "--registry", Target()});
+  const auto lines = station.Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].at("result"), "failed");
+  EXPECT_TRUE(server_->Sql(database_, "SELECT 1 / (count(*) = 1)::int FROM vorsal_address WHERE address = 70"))
+      << "the address was given back";
+}
+
 class RegistryBatch : public RegistryServer {
  protected:
   void SetUp() override {
