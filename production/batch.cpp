@@ -46,6 +46,7 @@ Batch::Batch(BatchSettings settings, BatchEnvironment environment, Journal& jour
   if (!environment_.sleep) {
     environment_.sleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
   }
+  registry_.SetStopRequests(environment_.stopRequests);
 }
 
 // Opening a port sets the line's connection type for the whole program,
@@ -232,6 +233,9 @@ void Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemPa
       case RegistryLink::Take::Exhausted:
         finished_ = true;
         return finish(Verdict::Refused, ResultRefused, error);
+      case RegistryLink::Take::Stopped:
+        return finish(Verdict::Interrupted, ResultInterrupted,
+                      error + "; no address written: the modem keeps address " + std::to_string(current.address));
       case RegistryLink::Take::Lost:
         LoseRegistry(error);
         return finish(Verdict::StoreFailed, ResultFailed,
@@ -243,6 +247,17 @@ void Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemPa
     address = pool_.Reserve();
   }
   if (!address) return finish(Verdict::Refused, ResultRefused, "no address left up to " + std::to_string(MaxAddress));
+  if (steps_.Abandoning()) {
+    // Stopped while the address was being taken: the modem is not written.
+    {
+      const std::lock_guard<std::mutex> guard(state_);
+      pool_.GiveBack(*address);
+    }
+    if (registry_.Active()) registry_.Release(settings_.network, *address, run_);
+    return finish(Verdict::Interrupted, ResultInterrupted,
+                  "stopped before the address was written: the modem keeps address " +
+                      std::to_string(current.address));
+  }
   const AddressWrite write = steps_.WriteVerified(line, current, *address, settings_.network);
   const bool holds = write.readBack && write.after.address == *address && write.after.network == settings_.network;
   if (write.readBack || write.acknowledged) SetNew(entry, write.after);

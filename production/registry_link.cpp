@@ -56,6 +56,10 @@ bool RegistryLink::Open(const std::string& target, const std::filesystem::path& 
   return true;
 }
 
+void RegistryLink::SetStopRequests(std::function<int()> stopRequests) {
+  state_->registry.SetStopRequests(std::move(stopRequests));
+}
+
 RegistryLink::Take RegistryLink::TakeAddress(int network, int from, int last, const RunIdentity& run,
                                              const std::string& port, int& address, std::string& error) {
   const std::lock_guard<std::mutex> guard(state_->mutex);
@@ -69,6 +73,8 @@ RegistryLink::Take RegistryLink::TakeAddress(int network, int from, int last, co
       return Take::Ok;
     case registry::Status::Exhausted:
       return Take::Exhausted;
+    case registry::Status::Stopped:
+      return Take::Stopped;
     default:
       state_->lost = true;
       return Take::Lost;
@@ -147,6 +153,7 @@ RegistryLink::Take RegistryLink::TakeAddress(int, int, int, const RunIdentity&, 
   error = NotBuilt;
   return Take::Lost;
 }
+void RegistryLink::SetStopRequests(std::function<int()>) {}
 void RegistryLink::Release(int, int, const RunIdentity&) {}
 bool RegistryLink::Record(const JournalRecord&, std::string& error) {
   error = NotBuilt;

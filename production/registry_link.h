@@ -5,6 +5,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,7 +37,10 @@ class RegistryLink {
   // Where lines wait while the registry cannot be reached.
   std::filesystem::path SpoolFile() const { return spool_; }
 
-  enum class Take { Ok, Exhausted, Lost };
+  // A command in progress is cancelled when a stop comes meanwhile.
+  void SetStopRequests(std::function<int()> stopRequests);
+
+  enum class Take { Ok, Exhausted, Lost, Stopped };
   // The lowest free address of `network` from `from` on, taken for this run
   // in the registry before any modem is written with it.
   Take TakeAddress(int network, int from, int last, const RunIdentity& run, const std::string& port, int& address,

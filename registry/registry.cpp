@@ -2,8 +2,14 @@
 
 #include <libpq-fe.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <functional>
+#include <mutex>
 #include <string_view>
+#include <thread>
 
 namespace vorsal::registry {
 
@@ -91,9 +97,54 @@ std::string Trimmed(const char* text) {
 
 struct Registry::Connection {
   PGconn* conn = nullptr;
+  std::function<int()> stopRequests;  // how many stops have come; none when empty
   ~Connection() {
     if (conn) PQfinish(conn);
   }
+
+  // While a command runs, a stop that comes meanwhile cancels it on the
+  // server: a frozen server or a lock another station holds must not keep
+  // the operator waiting. The watcher looks every 50 ms.
+  class CancelOnStop {
+   public:
+    CancelOnStop(PGconn* conn, const std::function<int()>& stops) {
+      if (!stops) return;
+      const int before = stops();
+      watcher_ = std::thread([this, conn, stops, before] {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!done_) {
+          if (cv_.wait_for(lock, std::chrono::milliseconds(50), [this] { return done_; })) break;
+          if (stops() <= before) continue;
+          // Told before the cancel is sent: the command may end with it
+          // before PQcancel returns.
+          cancelled_ = true;
+          if (PGcancel* cancel = PQgetCancel(conn)) {
+            char reason[256];
+            PQcancel(cancel, reason, sizeof reason);
+            PQfreeCancel(cancel);
+          }
+          break;
+        }
+      });
+    }
+    ~CancelOnStop() {
+      if (!watcher_.joinable()) return;
+      {
+        const std::lock_guard<std::mutex> guard(mutex_);
+        done_ = true;
+      }
+      cv_.notify_one();
+      watcher_.join();
+    }
+    bool Cancelled() const { return cancelled_; }
+
+   private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool done_ = false;
+    std::atomic<bool> cancelled_{false};
+    std::thread watcher_;
+  };
 
   // One command's result, cleared when it goes.
   struct Result {
@@ -124,13 +175,23 @@ struct Registry::Connection {
     values.reserve(params.size());
     for (const std::string& p : params) values.push_back(p.c_str());
     if (out.result) PQclear(out.result);
-    // Without parameters the text may hold several commands (the schema).
-    out.result = values.empty() ? PQexec(conn, sql)
-                                : PQexecParams(conn, sql, static_cast<int>(values.size()), nullptr, values.data(),
-                                               nullptr, nullptr, 0);
+    bool cancelled = false;
+    {
+      const CancelOnStop watch(conn, stopRequests);
+      // Without parameters the text may hold several commands (the schema).
+      out.result = values.empty() ? PQexec(conn, sql)
+                                  : PQexecParams(conn, sql, static_cast<int>(values.size()), nullptr, values.data(),
+                                                 nullptr, nullptr, 0);
+      cancelled = watch.Cancelled();
+    }
     const ExecStatusType status = out.result ? PQresultStatus(out.result) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return Status::Ok;
-    return Fail(out.result, what, error);
+    const Status failed = Fail(out.result, what, error);
+    if (cancelled) {
+      error = what + ": stopped while waiting for the registry";
+      return Status::Stopped;
+    }
+    return failed;
   }
 
   Status Run(const std::string& what, const char* sql, const std::vector<std::string>& params, std::string& error) {
@@ -179,6 +240,11 @@ TargetCheck CheckTarget(const std::string& target) {
 Registry::Registry(std::vector<std::string> journalColumns) : columns_(std::move(journalColumns)) {}
 Registry::~Registry() = default;
 
+void Registry::SetStopRequests(std::function<int()> stopRequests) {
+  stopRequests_ = std::move(stopRequests);
+  if (connection_) connection_->stopRequests = stopRequests_;
+}
+
 bool Registry::Connected() const { return connection_ && PQstatus(connection_->conn) == CONNECTION_OK; }
 
 std::string Registry::Describe() const {
@@ -194,10 +260,14 @@ Status Registry::Connect(const std::string& target, std::string& error, bool for
   connection_ = std::make_unique<Connection>();
   // Defaults that the target may override: a dead server or network is
   // noticed within seconds rather than when the system gives up.
+  // A statement that runs too long, or waits too long for a lock another
+  // station's connection holds, fails instead of hanging every station.
   const char* keys[] = {"connect_timeout", "keepalives_idle", "keepalives_interval", "keepalives_count",
-                        "tcp_user_timeout", "application_name", "dbname", nullptr};
-  const char* values[] = {"5", "5", "2", "3", "10000", "vorsal-cli", target.c_str(), nullptr};
+                        "tcp_user_timeout", "application_name", "options", "dbname", nullptr};
+  const char* values[] = {"5", "5", "2", "3", "10000", "vorsal-cli",
+                          "-c statement_timeout=10000 -c lock_timeout=5000", target.c_str(), nullptr};
   connection_->conn = PQconnectdbParams(keys, values, 1);
+  connection_->stopRequests = stopRequests_;
   if (connection_->conn == nullptr) {
     error = "cannot reach the registry: out of memory";
     return Status::Unreachable;

@@ -9,6 +9,7 @@
 // program never stores or prints one.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,6 +52,7 @@ enum class Status {
   Exhausted,    // no free address is left in the range asked for
   Unreachable,  // the server cannot be reached (or went away): nothing was taken
   Failed,       // the server refused (no schema, a newer schema, no permission, ...)
+  Stopped,      // a stop came while the command ran: it was cancelled, nothing taken
 };
 
 class Registry {
@@ -66,6 +68,10 @@ class Registry {
   // Connects. Unless `forInit`, the schema must be there and of this
   // program's version.
   Status Connect(const std::string& target, std::string& error, bool forInit = false);
+  // From now on a command in progress is cancelled on the server when the
+  // count of stops grows while it runs (the time-outs of the connection's
+  // defaults end it otherwise: 10 s a statement, 5 s waiting for a lock).
+  void SetStopRequests(std::function<int()> stopRequests);
   // Connects again after the server went away, and checks the schema.
   Status Reconnect(std::string& error);
   bool Connected() const;
@@ -97,6 +103,7 @@ class Registry {
   struct Connection;
   Status CheckSchema(std::string& error);
   std::unique_ptr<Connection> connection_;
+  std::function<int()> stopRequests_;
   std::string target_;
   std::vector<std::string> columns_;
 };

@@ -1,6 +1,9 @@
 #include "tests/production/batch_fixture.h"
 #include "registry/registry.h"
 
+#include <libpq-fe.h>
+#include <gmock/gmock.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -219,6 +222,7 @@ struct FakeStation : testing::CliBatch {
   using CliBatch::Cli;
   using CliBatch::Lines;
   using CliBatch::ports;
+  using CliBatch::stops;
 };
 
 // A modem whose write and read-back went unanswered may hold its address:
@@ -238,6 +242,43 @@ TEST_F(RegistryServer, AnAddressNeverReadBackStaysTakenInTheRegistry) {
   EXPECT_EQ(lines[0].at("result"), "failed");
   EXPECT_TRUE(server_->Sql(database_, "SELECT 1 / (count(*) = 1)::int FROM vorsal_address WHERE address = 70"))
       << "the address was given back";
+}
+
+// Another station's connection holds the network's lock: a stop while the
+// batch waits for its address cancels the wait, and the modem is not
+// written, nor is any address left taken.
+TEST_F(RegistryServer, AStopWhileTheRegistryHangsWritesNoModem) {
+  std::string error;
+  Registry registry(production::RegistryColumns());
+  ASSERT_EQ(registry.Connect(Target(), error, true), Status::Ok) << error;
+  ASSERT_EQ(registry.Init(error), Status::Ok) << error;
+  PGconn* holder = PQconnectdb(Target().c_str());
+  ASSERT_EQ(PQstatus(holder), CONNECTION_OK);
+  PQclear(PQexec(holder, "BEGIN"));
+  PQclear(PQexec(holder, "SELECT pg_advisory_xact_lock(7361, 0)"));  // the service network's lock
+
+  FakeStation station;
+  station.ports["A"] = {testing::FakeModem{}};
+  std::thread operatorStops([&] {
+    // Once the batch waits for the lock, the operator presses Ctrl+C.
+    for (int i = 0; i < 1000; ++i) {
+      PGresult* waiting = PQexec(holder, "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND NOT granted");
+      const bool blocked = PQresultStatus(waiting) == PGRES_TUPLES_OK && std::string(PQgetvalue(waiting, 0, 0)) != "0";
+      PQclear(waiting);
+      if (blocked) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    station.stops = 1;
+  });
+  station.Cli({"batch", "--start", "80", "--network", "service", "--registry", Target()});
+  operatorStops.join();
+  PQfinish(holder);
+  const auto lines = station.Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].at("result"), "interrupted") << lines[0].at("message");
+  EXPECT_EQ(lines[0].at("new_address"), "1") << "the modem was written after the stop";
+  EXPECT_THAT(lines[0].at("message"), ::testing::HasSubstr("stopped while waiting for the registry"));
+  EXPECT_TRUE(server_->Sql(database_, "SELECT 1 / (count(*) = 0)::int FROM vorsal_address"));
 }
 
 class RegistryBatch : public RegistryServer {
