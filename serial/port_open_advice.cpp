@@ -1,5 +1,7 @@
 #include "serial/port_open_advice.h"
 
+#include "platform/files.h"
+
 namespace vorsal {
 
 PortOpenAdvice AdvisePortOpen(const PortOpenDiagnosis& d) {
@@ -7,6 +9,7 @@ PortOpenAdvice AdvisePortOpen(const PortOpenDiagnosis& d) {
   advice.devicePath = d.devicePath;
   advice.group = d.grantingGroup;
   advice.holders = d.holders;
+  if (d.systemCode > 0) advice.systemReason = platform::SystemErrorText(d.systemCode);
   if (!d.deviceExists) {
     advice.kind = PortOpenAdviceKind::DeviceMissing;
   } else if (d.permissionDenied) {

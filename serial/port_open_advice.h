@@ -26,6 +26,9 @@ struct PortOpenAdvice {
   std::string devicePath;
   std::string group;
   std::vector<PortHolder> holders;
+  // The system's own words for the failure's code, in its language (empty
+  // when the failure had no code).
+  std::string systemReason;
 };
 
 PortOpenAdvice AdvisePortOpen(const PortOpenDiagnosis& diagnosis);

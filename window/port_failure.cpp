@@ -3,8 +3,6 @@
 #include "serial/com_port.h"
 #include "serial/port_open_advice.h"
 
-#include <cstring>
-
 namespace vorsal {
 
 namespace {
@@ -56,9 +54,7 @@ std::string DescribePortOpenFailure(const std::string& portName, int systemCode,
     case PortOpenAdviceKind::SystemReason:
       break;
   }
-  // The system's words come in the locale's encoding, which the program
-  // runs as UTF-8.
-  return "Система сообщает: " + std::string(std::strerror(systemCode)) + " (код " + std::to_string(systemCode) + ").";
+  return "Система сообщает: " + advice.systemReason + " (код " + std::to_string(systemCode) + ").";
 }
 
 std::string DescribePortLost(const std::string& portName) {
