@@ -65,7 +65,8 @@ if(VORSAL_BUILD_TESTS)
     app/help_file app/version_info
     sim/modem_model sim/sim_args
     production/journal_record
-    platform/files)
+    platform/files
+    window/port_failure)
   foreach(suite ${windows_suites})
     get_filename_component(folder ${suite} DIRECTORY)
     get_filename_component(name ${suite} NAME)

@@ -26,6 +26,7 @@ class TFormHashCalculate : public TKeyDialog {
   ~TFormHashCalculate() override;
 
   // Handlers (FormKeyDown and ButtonCancelClick come from TKeyDialog).
+  bool StopsOnExit() const override { return true; }
   void FormShow() override;
   void TimerStartTimer() override;
 

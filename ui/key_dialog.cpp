@@ -3,6 +3,7 @@
 #include "ui/controls.h"
 #include "ui/main_form.h"
 #include "window/texts.h"
+#include "window/window_metrics.h"
 
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -58,7 +59,7 @@ TKeyDialog::TKeyDialog(const Layout& layout, QWidget* parent, std::function<void
 
   TimerStart = new QTimer(this);
   TimerStart->setSingleShot(true);
-  TimerStart->setInterval(StartDelayMs);
+  TimerStart->setInterval(KeyDialogStartDelayMs);
   connect(TimerStart, &QTimer::timeout, this, [this] { StartTimerTick(); });
 
   // Key presses reach the dialog before its controls.
@@ -73,6 +74,10 @@ bool TKeyDialog::FormKeyDown(QKeyEvent* event) {
 }
 
 void TKeyDialog::ButtonCancelClick() { cancelRequested_ = true; }
+
+bool TKeyDialog::CancelRequested() const {
+  return cancelRequested_ || (StopsOnExit() && FormMain != nullptr && FormMain->Model.Stopping());
+}
 
 void TKeyDialog::done(int result) {
   TimerStart->stop();
@@ -119,7 +124,7 @@ void TKeyDialog::hideEvent(QHideEvent* event) {
 // ends with Cancel, so nothing follows it.
 void TKeyDialog::StartTimerTick() {
   if (working_) return;
-  if (stopped_) {
+  if (StopsOnExit() && FormMain->Model.Stopping()) {
     done(ModalResultCancel);
     return;
   }

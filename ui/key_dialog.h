@@ -30,19 +30,15 @@ constexpr int ModalResultCancel = 2;
 class TKeyDialog : public QDialog {
   Q_OBJECT
  public:
-  static constexpr int StartDelayMs = 100;
 
   // Handlers.
   // Esc sets the cancel flag; true when the key was taken.
   bool FormKeyDown(QKeyEvent* event);
   void ButtonCancelClick();
 
-  // Cancel or Esc was pressed, or the program is ending.
-  bool CancelRequested() const { return cancelRequested_ || stopped_; }
-  // The program is ending: running work stops at its next check as if
-  // cancelled, and no later show starts any, so nothing more is stored or
-  // sent.
-  void StopForExit() { stopped_ = true; }
+  // Cancel or Esc was pressed, or the program is ending and the dialog's
+  // work is one that stops for it (StopsOnExit).
+  bool CancelRequested() const;
   // True while the start timer's work runs.
   bool Working() const { return working_; }
 
@@ -68,6 +64,9 @@ class TKeyDialog : public QDialog {
   // `sleep` blocks the GUI thread for the fixed pauses; empty: QThread::msleep.
   TKeyDialog(const Layout& layout, QWidget* parent, std::function<void(int ms)> sleep);
 
+  // The program's end stops this dialog's work (the key computation's; a
+  // key transfer goes on to its end).
+  virtual bool StopsOnExit() const { return false; }
   virtual void FormShow() = 0;
   virtual void TimerStartTimer() = 0;
 
@@ -90,7 +89,6 @@ class TKeyDialog : public QDialog {
   QString refusal_;
   QString refusalDetail_;
   bool cancelRequested_ = false;
-  bool stopped_ = false;
   bool working_ = false;
   bool open_ = false;  // from the show that ran FormShow until the dialog ends
 };

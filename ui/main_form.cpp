@@ -3,12 +3,15 @@
 #include "ui/hash_calculate_form.h"
 #include "ui/key_transfer_form.h"
 #include "window/texts.h"
+#include "window/window_metrics.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QFileSystemWatcher>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -164,6 +167,10 @@ TFormMain::TFormMain(TComPort& comPort, TFormMainHooks hooks, QWidget* parent)
   FormMain = this;
   FormCreate();
   TimerRX->start();
+  // An adapter plugged in or out adds or removes its device node.
+  DeviceWatcher = new QFileSystemWatcher(this);
+  DeviceWatcher->addPath(hooks_.DeviceFolder.isEmpty() ? QStringLiteral("/dev") : hooks_.DeviceFolder);
+  connect(DeviceWatcher, &QFileSystemWatcher::directoryChanged, this, GuardedSlot(&TFormMain::DeviceFolderChanged));
 }
 
 TFormMain::~TFormMain() {
@@ -180,13 +187,13 @@ TFormMain::~TFormMain() {
 void TFormMain::BuildControls() {
   client_ = new QWidget(this);
   setCentralWidget(client_);
-  client_->setFixedWidth(FixedClientWidth);
+  client_->setFixedWidth(WindowClientWidth);
   auto* stack = new QVBoxLayout(client_);
   stack->setContentsMargins(0, 0, 0, 0);
   stack->setSpacing(0);
 
   // Tool strip: the port choice and the (never shown) connection type.
-  PanelTools = MakePanel(client_, 32, QFrame::Panel, QFrame::Raised);
+  PanelTools = MakePanel(client_, DesignedPanelHeight(WindowPanel::Tools), QFrame::Panel, QFrame::Raised);
   Label5 = MakeLabel(PanelTools, Text(texts::CaptionPort), 8, 8);
   ComboBoxPortName = new TDropDownComboBox(PanelTools);
   ComboBoxPortName->setGeometry(RightOf(Label5, 40), 5, 200, 21);
@@ -207,7 +214,7 @@ void TFormMain::BuildControls() {
   connect(ComboBoxConnType, &QComboBox::activated, this, GuardedSlot(&TFormMain::ComboBoxConnTypeSelect));
 
   // Current parameters, read-only.
-  PanelTop = MakePanel(client_, 116, QFrame::NoFrame);
+  PanelTop = MakePanel(client_, DesignedPanelHeight(WindowPanel::Top), QFrame::NoFrame);
   GroupBoxCurrentSettings = MakeGroup(PanelTop, texts::CaptionCurrentSettings, 4, 4, 329, 109);
   Label1 = MakeLabel(GroupBoxCurrentSettings, Text(texts::CaptionFirmware), 12, 24);
   LabelVersion = MakeDisplay(GroupBoxCurrentSettings, Label1, 74, 325);
@@ -227,7 +234,7 @@ void TFormMain::BuildControls() {
   connect(ButtonGetAddress, &QPushButton::clicked, this, GuardedSlot(&TFormMain::ButtonGetAddressClick));
 
   // New address and network.
-  PanelMiddle = MakePanel(client_, 116, QFrame::NoFrame);
+  PanelMiddle = MakePanel(client_, DesignedPanelHeight(WindowPanel::Middle), QFrame::NoFrame);
   GroupBoxModemNewAddress = MakeGroup(PanelMiddle, texts::CaptionNewSettings, 4, 4, 329, 105);
   GroupBoxNewID = MakeGroup(GroupBoxModemNewAddress, texts::CaptionAddress, 8, 20, 89, 53);
   SpinEditAnew = new TSpinEdit(GroupBoxNewID);
@@ -247,7 +254,7 @@ void TFormMain::BuildControls() {
   CheckBoxAutoInc = Place(new QCheckBox(Text(texts::CaptionAutoInc), GroupBoxModemNewAddress), 16, 82, 273, 17);
 
   // Key footprint and key.
-  PanelBottom = MakePanel(client_, 97, QFrame::NoFrame);
+  PanelBottom = MakePanel(client_, DesignedPanelHeight(WindowPanel::Bottom), QFrame::NoFrame);
   GroupBoxSKey = MakeGroup(PanelBottom, texts::CaptionKeyGroup, 4, 4, 329, 85);
   Label7 = MakeLabel(GroupBoxSKey, Text(texts::CaptionFootprint), 12, 20);
   LabelFP = MakeDisplay(GroupBoxSKey, Label7, 80, 228);
@@ -263,14 +270,14 @@ void TFormMain::BuildControls() {
   connect(ButtonSetKey, &QPushButton::clicked, this, GuardedSlot(&TFormMain::ButtonSetKeyClick));
 
   // Reply gauge and status bar, at the bottom edge.
-  PanelProgressBar = MakePanel(client_, 9, QFrame::Panel, QFrame::Sunken);
+  PanelProgressBar = MakePanel(client_, DesignedPanelHeight(WindowPanel::ProgressBar), QFrame::Panel, QFrame::Sunken);
   PanelProgressBar->setLineWidth(1);
   auto* gaugeLayout = new QVBoxLayout(PanelProgressBar);
   gaugeLayout->setContentsMargins(1, 1, 1, 1);
   GaugeTimeout = new TBarGauge(PanelProgressBar);
   gaugeLayout->addWidget(GaugeTimeout);
-  StatusBar = new TPanelStatusBar({130, 130, 50}, client_);
-  StatusBar->setFixedHeight(19);
+  StatusBar = new TPanelStatusBar(StatusPanelWidths, client_);
+  StatusBar->setFixedHeight(DesignedPanelHeight(WindowPanel::StatusBar));
   StatusBar->FitPanel(1, {Text(PortOpenText), Text(PortClosedText)});
   StatusBar->FitPanel(2, {Text(ExchangeOkText), Text(ExchangeErrorText)});
   StatusBar->setToolTip(Text(texts::HintStatusBar));
@@ -354,6 +361,9 @@ void TFormMain::MainNFileExitClick() { close(); }
 // The user's events, handed to the model.
 
 void TFormMain::ComboBoxPortNameDropDown() { Model.PortListDropDown(); }
+void TFormMain::DeviceFolderChanged() {
+  if (!ComboBoxPortName->view()->isVisible()) Model.PortListDropDown();
+}
 void TFormMain::ComboBoxPortNameSelect() { Model.PortSelected(ComboBoxPortName->currentText().toStdString()); }
 void TFormMain::ComboBoxConnTypeSelect() {
   Model.ConnectionTypeSelected(ComboBoxConnType->currentIndex(), ComboBoxPortName->currentText().toStdString());
@@ -499,15 +509,8 @@ void TFormMain::SetGaugeMaximum(int maximum) { GaugeTimeout->SetMaxValue(maximum
 void TFormMain::SetGaugeProgress(int progress) { GaugeTimeout->SetProgress(progress); }
 
 QColor TFormMain::ColorOf(GaugeColor color) const {
-  switch (color) {
-    case GaugeColor::White: return QColor(255, 255, 255);
-    case GaugeColor::Black: return QColor(0, 0, 0);
-    case GaugeColor::Yellow: return QColor(255, 255, 0);
-    case GaugeColor::Green: return QColor(0, 128, 0);
-    case GaugeColor::Maroon: return QColor(128, 0, 0);
-    case GaugeColor::BtnFace: return palette().color(QPalette::Button);
-  }
-  return {};
+  const std::optional<Rgb> rgb = GaugeRgb(color);
+  return rgb ? QColor(rgb->red, rgb->green, rgb->blue) : palette().color(QPalette::Button);
 }
 
 void TFormMain::SetGaugeColors(GaugeColor background, GaugeColor foreground) {
@@ -579,5 +582,7 @@ bool TFormMain::KeyDialogsReady() const { return FormHashCalculate != nullptr &&
 bool TFormMain::KeyDialogOpen() const { return FormHashCalculate->isVisible() || FormKeyTransfer->isVisible(); }
 bool TFormMain::RunKeyComputation() { return FormHashCalculate->exec() == ModalResultOk; }
 void TFormMain::RunKeyTransfer() { FormKeyTransfer->exec(); }
+
+void TFormMain::CloseWindow() { QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection); }
 
 }  // namespace vorsal

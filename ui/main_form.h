@@ -30,6 +30,8 @@ class QPushButton;
 class QSpinBox;
 class QTimer;
 
+class QFileSystemWatcher;
+
 namespace vorsal {
 
 // What the window asks of its surroundings; every empty member gets the
@@ -47,12 +49,14 @@ struct TFormMainHooks {
   // Names of the stored keys for the key box, as Windows-1251 bytes.
   // Default: the names of the key file (see KeyFile).
   std::function<std::vector<std::string>()> KeyNames;
+  // The folder whose changes mean a serial device came or went (the port
+  // list then follows). Default: /dev.
+  QString DeviceFolder;
 };
 
 class TFormMain : public QMainWindow, public WindowSurface {
   Q_OBJECT
  public:
-  static constexpr int FixedClientWidth = 338;
   static constexpr int IdleHeightReserve = MainWindowModel::IdleHeightReserve;
   static constexpr int RequestPauseMs = vorsal::RequestPauseMs;
   static constexpr int PortCloseWaitMs = MainWindowModel::PortCloseWaitMs;
@@ -67,6 +71,8 @@ class TFormMain : public QMainWindow, public WindowSurface {
   void FormDestroy();
   bool FormKeyDown(QKeyEvent* event);  // true: the key's character is discarded
   void ComboBoxPortNameDropDown();
+  // A device came or went: the port list is made afresh, unless it is open.
+  void DeviceFolderChanged();
   void ComboBoxPortNameSelect();
   void ComboBoxConnTypeSelect();
   void StatusBarDblClick();
@@ -124,6 +130,7 @@ class TFormMain : public QMainWindow, public WindowSurface {
   bool KeyDialogOpen() const override;
   bool RunKeyComputation() override;
   void RunKeyTransfer() override;
+  void CloseWindow() override;
 
   // Controls, top to bottom.
   QFrame* PanelTools;
@@ -172,6 +179,7 @@ class TFormMain : public QMainWindow, public WindowSurface {
 
   QTimer* TimerRX;
   QTimer* TimerGauge;
+  QFileSystemWatcher* DeviceWatcher;
 
 
  protected:

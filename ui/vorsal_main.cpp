@@ -13,23 +13,18 @@
 namespace {
 
 // A termination signal (SIGINT, SIGTERM, SIGHUP) closes the main window like
-// the user would, so the port is closed before the process ends. The signal
-// only counts; the window looks at the count on the GUI thread every 100 ms,
-// the pace of its receive timer, which is always running anyway.
-void CloseOnTerminationSignals(QWidget& window) {
+// the user would (the model decides when: after a key transfer at work), so
+// the port is closed before the process ends. The signal only counts; the
+// window looks at the count on the GUI thread every 100 ms, the pace of its
+// receive timer, which is always running anyway.
+void CloseOnTerminationSignals(vorsal::TFormMain& window) {
   vorsal::platform::CatchWindowCloseSignals();
   const int before = vorsal::platform::StopSignalCounter().load();
   auto* watch = new QTimer(&window);
   QObject::connect(watch, &QTimer::timeout, &window, [&window, watch, before] {
     if (vorsal::platform::StopSignalCounter().load() == before) return;
     watch->stop();
-    // A key dialog at work stops at its next check and stores and sends
-    // nothing more once the window (and with it the port) is closed.
-    for (vorsal::TKeyDialog* dialog : {static_cast<vorsal::TKeyDialog*>(vorsal::FormHashCalculate),
-                                       static_cast<vorsal::TKeyDialog*>(vorsal::FormKeyTransfer)}) {
-      if (dialog != nullptr) dialog->StopForExit();
-    }
-    window.close();
+    window.Model.StopRequested();
   });
   watch->start(100);
 }

@@ -11,6 +11,7 @@
 #include "win/main_window.h"
 #include "win/layout.h"
 #include "win/resource.h"
+#include "window/window_metrics.h"
 
 #include <commctrl.h>
 
@@ -21,13 +22,12 @@ namespace vorsal {
 
 namespace {
 constexpr UINT_PTR TimerStart = 1;
-constexpr int StartDelayMs = 100;
 }  // namespace
 
 class KeyDialog : public KeyComputationView {
  public:
-  KeyDialog(MainWindow& main, int clientWidth, int clientHeight)
-      : main_(main), clientWidth_(clientWidth), clientHeight_(clientHeight) {}
+  KeyDialog(MainWindow& main, int clientWidth, int clientHeight, bool stopsOnExit)
+      : main_(main), clientWidth_(clientWidth), clientHeight_(clientHeight), stopsOnExit_(stopsOnExit) {}
 
   // Shows the dialog modally; true when it ended with OK.
   bool Run(int templateId) {
@@ -57,7 +57,9 @@ class KeyDialog : public KeyComputationView {
       DispatchMessageW(&message);
     }
   }
-  bool CancelRequested() override { return cancel_ || main_.stopForExit_; }
+  // Cancel or Esc; for the key computation also the program's end, which a
+  // key transfer sees through to its last part.
+  bool CancelRequested() override { return cancel_ || (stopsOnExit_ && main_.Model().Stopping()); }
   void ClearCancel() override { cancel_ = false; }
 
  protected:
@@ -70,6 +72,7 @@ class KeyDialog : public KeyComputationView {
 
   MainWindow& main_;
   HWND dialog_ = nullptr;
+  int dpi_ = 96;  // the dialog's, once created
 
  private:
   static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -84,11 +87,12 @@ class KeyDialog : public KeyComputationView {
   INT_PTR Handle(UINT message, WPARAM wParam) {
     switch (message) {
       case WM_INITDIALOG:
-        FitToDesignedPixels(dialog_);
-        SetClientSize(dialog_, clientWidth_, clientHeight_);
+        dpi_ = WindowDpi(dialog_);
+        FitToDesignedPixels(dialog_, dpi_);
+        SetClientSize(dialog_, MulDiv(clientWidth_, dpi_, 96), MulDiv(clientHeight_, dpi_, 96));
         CentreOnScreen();
         main_.Guarded([this] { refusal_ = Open(&refusalDetail_); });
-        SetTimer(dialog_, TimerStart, StartDelayMs, nullptr);
+        SetTimer(dialog_, TimerStart, KeyDialogStartDelayMs, nullptr);
         return TRUE;
       case WM_TIMER:
         if (wParam != TimerStart || working_) return TRUE;
@@ -138,7 +142,8 @@ class KeyDialog : public KeyComputationView {
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
 
-  int clientWidth_, clientHeight_;
+  int clientWidth_, clientHeight_;  // designed pixels
+  bool stopsOnExit_;
   std::optional<std::string> refusal_;
   std::string refusalDetail_;
   bool cancel_ = false;
@@ -150,12 +155,11 @@ namespace {
 class HashCalculateDialog final : public KeyDialog {
  public:
   explicit HashCalculateDialog(MainWindow& main, KeyComputation& computation)
-      : KeyDialog(main, 537, 88), computation_(computation) {}
+      : KeyDialog(main, 537, 88, true), computation_(computation) {}
 
  private:
   std::optional<std::string> Open(std::string* detail) override {
-    font_ = CreateFontW(-13, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, L"Courier New");
+    font_ = CreateScaledFont(dpi_, 13, false, L"Courier New", FIXED_PITCH | FF_MODERN);
     SendDlgItemMessageW(dialog_, IDC_LABEL_HASH, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     // The bar's minimum stands for no chunk done.
     SendDlgItemMessageW(dialog_, IDC_PROGRESS, PBM_SETRANGE32, 1, KeyDerivationChunks);
@@ -175,7 +179,7 @@ class HashCalculateDialog final : public KeyDialog {
 
 class KeyTransferDialog final : public KeyDialog {
  public:
-  explicit KeyTransferDialog(MainWindow& main) : KeyDialog(main, 227, 69) {}
+  explicit KeyTransferDialog(MainWindow& main) : KeyDialog(main, 227, 69, false) {}
 
  private:
   std::optional<std::string> Open(std::string*) override {

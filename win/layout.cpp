@@ -84,6 +84,13 @@ void PushFollowers(HWND dialog, HWND from, const RECT& place, int right, int dia
     const bool sameLine = other.top < place.bottom && other.bottom > place.top;
     if (next == from || !sameLine || other.left < place.right || other.left >= right + 4) continue;
     if (IsGroupBox(next) || GroupOf(dialog, next) == from) continue;
+    // A label whose text still fits gives up room on its left and keeps
+    // its right edge, which a control after it may meet.
+    if (const int text = TextWidth(next); text > 0 && other.right - (right + 4) >= text) {
+      SetWindowPos(next, nullptr, right + 4, other.top, other.right - (right + 4), other.bottom - other.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      continue;
+    }
     const int width = other.right - other.left;
     const int left = std::min(right + 4, RoomRight(dialog, next, dialogWidth) - width);
     SetWindowPos(next, nullptr, left, other.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -120,9 +127,12 @@ void WidenToTexts(HWND dialog, int dialogWidth) {
       const RECT frame = PlaceIn(dialog, group);
       const int grow = std::min(wanted - RoomRight(dialog, child, dialogWidth), GroupSlack(dialog, group, dialogWidth));
       if (grow > 0) {
+        // The followers move first: once the group has grown over a
+        // follower's corner, that follower would measure its room inside
+        // the group and slide left over it.
+        PushFollowers(dialog, group, frame, frame.right + grow, dialogWidth);
         SetWindowPos(group, nullptr, 0, 0, frame.right - frame.left + grow, frame.bottom - frame.top,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-        PushFollowers(dialog, group, frame, frame.right + grow, dialogWidth);
       }
     }
     const int right = std::min(wanted, RoomRight(dialog, child, dialogWidth));
@@ -134,11 +144,14 @@ void WidenToTexts(HWND dialog, int dialogWidth) {
 }
 }  // namespace
 
-void FitToDesignedPixels(HWND dialog) {
+void FitToDesignedPixels(HWND dialog, int dpi) {
   RECT units{0, 0, 4, 8};
   MapDialogRect(dialog, &units);
-  const int across = units.right, down = units.bottom;
+  // Pixels in the font in use per designed pixel at this DPI, as fractions:
+  // `across` / (6 * dpi / 96) across, `down` / (13 * dpi / 96) down.
+  const int across = units.right * 96, down = units.bottom * 96;
   if (across <= 0 || down <= 0) return;
+  const int designedAcross = DesignedUnitWidth * dpi, designedDown = DesignedUnitHeight * dpi;
   RECT client{};
   GetClientRect(dialog, &client);
   for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
@@ -148,17 +161,72 @@ void FitToDesignedPixels(HWND dialog) {
     wchar_t name[32] = {};
     GetClassNameW(child, name, 32);
     const bool combo = _wcsicmp(name, L"ComboBox") == 0;
-    const int height = combo ? ComboListHeight : Scale(place.bottom - place.top, DesignedUnitHeight, down);
-    SetWindowPos(child, nullptr, Scale(place.left, DesignedUnitWidth, across), Scale(place.top, DesignedUnitHeight, down),
-                 Scale(place.right - place.left, DesignedUnitWidth, across), height, SWP_NOZORDER | SWP_NOACTIVATE);
+    // Edges are scaled, not sizes, so that controls that meet still meet.
+    const int left = Scale(place.left, designedAcross, across), top = Scale(place.top, designedDown, down);
+    const int height = combo ? MulDiv(ComboListHeight, dpi, 96) : Scale(place.bottom, designedDown, down) - top;
+    SetWindowPos(child, nullptr, left, top, Scale(place.right, designedAcross, across) - left, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  WidenToTexts(dialog, Scale(client.right, DesignedUnitWidth, across));
+  WidenToTexts(dialog, Scale(client.right, designedAcross, across));
+}
+
+void RescaleForDpi(HWND dialog, int oldDpi, int newDpi, int dialogWidth) {
+  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    const RECT place = PlaceIn(dialog, child);
+    const int left = MulDiv(place.left, newDpi, oldDpi), top = MulDiv(place.top, newDpi, oldDpi);
+    SetWindowPos(child, nullptr, left, top, MulDiv(place.right, newDpi, oldDpi) - left,
+                 MulDiv(place.bottom, newDpi, oldDpi) - top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  WidenToTexts(dialog, dialogWidth);
+}
+
+HFONT CreateScaledFont(int dpi, int pixelsAt96, bool bold, const wchar_t* face, DWORD pitchAndFamily) {
+  return CreateFontW(-MulDiv(pixelsAt96, dpi, 96), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                     DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, pitchAndFamily, face);
+}
+
+int WindowDpi(HWND window) {
+  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+  static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (getDpiForWindow != nullptr && window != nullptr) {
+    if (const UINT dpi = getDpiForWindow(window); dpi > 0) return static_cast<int>(dpi);
+  }
+  HDC dc = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+  ReleaseDC(nullptr, dc);
+  return dpi > 0 ? dpi : 96;
+}
+
+void KeepDialogDpiChangesToItself(HWND dialog) {
+  // Left to the system, a dialog of a per-monitor aware program would scale
+  // its font and controls itself on a DPI change, on top of the window's own
+  // scaling. (Windows 10 1703 and later; earlier ones send no DPI change.)
+  using Function = BOOL(WINAPI*)(HWND, int, int);
+  static const auto setBehavior = reinterpret_cast<Function>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetDialogDpiChangeBehavior")));
+  constexpr int disableAll = 1;  // DDC_DISABLE_ALL
+  if (setBehavior != nullptr) setBehavior(dialog, disableAll, disableAll);
 }
 
 void SetClientSize(HWND window, int width, int height) {
   RECT frame{0, 0, width, height};
   AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)), GetMenu(window) != nullptr,
                      static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE)));
+  // A minimised window keeps the size it is restored to in its placement;
+  // resizing it would size its icon, and the restore would bring back the
+  // old size.
+  if (IsIconic(window)) {
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof placement;
+    GetWindowPlacement(window, &placement);
+    RECT& normal = placement.rcNormalPosition;
+    normal.right = normal.left + (frame.right - frame.left);
+    normal.bottom = normal.top + (frame.bottom - frame.top);
+    placement.showCmd = SW_SHOWMINNOACTIVE;
+    SetWindowPlacement(window, &placement);
+    return;
+  }
   SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   // A menu bar that wraps takes more room than one line: the client area is

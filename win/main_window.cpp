@@ -1,15 +1,20 @@
 #include "win/main_window.h"
 
+#include "platform/port_facts.h"
 #include "platform/stop_signals.h"
 #include "platform/win32_text.h"
 #include "win/layout.h"
 #include "win/resource.h"
 #include "window/texts.h"
+#include "window/window_metrics.h"
 
 #include <commctrl.h>
+#include <dbt.h>
 #include <shellapi.h>
+#include <uxtheme.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace vorsal {
 
@@ -22,10 +27,10 @@ constexpr UINT_PTR TimerReceive = 1;
 constexpr UINT_PTR TimerGauge = 2;
 constexpr UINT_PTR TimerStopSignals = 3;
 constexpr int TimerIntervalMs = 100;
+#ifndef WM_DPICHANGED
+constexpr UINT WM_DPICHANGED = 0x02E0;
+#endif
 
-// The designed heights of the stacked parts, top to bottom.
-constexpr int PanelHeights[] = {32, 116, 116, 97, 9, 19};
-constexpr int StatusPanelWidths[] = {130, 130, 50};
 
 std::string WindowText(HWND control) {
   std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
@@ -35,24 +40,26 @@ std::string WindowText(HWND control) {
 
 void SetText(HWND control, std::string_view text) { SetWindowTextW(control, WideFromUtf8(text).c_str()); }
 
-COLORREF ColorOf(GaugeColor color) {
-  switch (color) {
-    case GaugeColor::White: return RGB(255, 255, 255);
-    case GaugeColor::Black: return RGB(0, 0, 0);
-    case GaugeColor::Yellow: return RGB(255, 255, 0);
-    case GaugeColor::Green: return RGB(0, 128, 0);
-    case GaugeColor::Maroon: return RGB(128, 0, 0);
-    case GaugeColor::BtnFace: return GetSysColor(COLOR_BTNFACE);
+// "  —  " and the adapter's name where the system names the port's device
+// (its name there usually ends in the port's own, which is left out).
+std::string AdapterSuffix(const std::string& portName) {
+  std::string adapter = platform::ReadUsbIdentity(ComPortDevicePath(portName)).product;
+  const std::string own = " (" + portName + ")";
+  if (adapter.size() >= own.size() && adapter.compare(adapter.size() - own.size(), own.size(), own) == 0) {
+    adapter.resize(adapter.size() - own.size());
   }
-  return RGB(0, 0, 0);
+  return adapter.empty() ? std::string() : "  —  " + adapter;
+}
+
+COLORREF ColorOf(GaugeColor color) {
+  const std::optional<Rgb> rgb = GaugeRgb(color);
+  return rgb ? RGB(rgb->red, rgb->green, rgb->blue) : GetSysColor(COLOR_BTNFACE);
 }
 
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance, TComPort& comPort)
     : instance_(instance), comPort_(comPort), model_(*this, comPort) {
-  largeBold_ = CreateFontW(-16, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
   panelBrush_ = GetSysColorBrush(COLOR_BTNFACE);
   // The port's handlers belong to this window until it is destroyed.
   comPort_.OnRxChar = [this](TCustomComPort*, int) { model_.PortRxChar(); };
@@ -69,6 +76,7 @@ MainWindow::~MainWindow() {
   comPort_.OnRxChar = nullptr;
   comPort_.OnError = nullptr;
   if (largeBold_ != nullptr) DeleteObject(largeBold_);
+  if (dialogFont_ != nullptr) DeleteObject(dialogFont_);
 }
 
 void MainWindow::Guarded(const std::function<void()>& body) {
@@ -85,7 +93,10 @@ void MainWindow::Guarded(const std::function<void()>& body) {
 INT_PTR CALLBACK MainWindow::MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     SetWindowLongPtrW(window, DWLP_USER, lParam);
-    reinterpret_cast<MainWindow*>(lParam)->window_ = window;
+    auto* self = reinterpret_cast<MainWindow*>(lParam);
+    self->window_ = window;
+    self->dpi_ = WindowDpi(window);
+    KeepDialogDpiChangesToItself(window);
   }
   auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, DWLP_USER));
   return self == nullptr ? FALSE : self->HandleMain(message, wParam, lParam);
@@ -95,7 +106,8 @@ INT_PTR CALLBACK MainWindow::MainProc(HWND window, UINT message, WPARAM wParam, 
 INT_PTR CALLBACK MainWindow::PanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     SetWindowLongPtrW(panel, DWLP_USER, lParam);
-    FitToDesignedPixels(panel);
+    KeepDialogDpiChangesToItself(panel);
+    FitToDesignedPixels(panel, reinterpret_cast<MainWindow*>(lParam)->dpi_);
     return FALSE;
   }
   auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(panel, DWLP_USER));
@@ -126,15 +138,16 @@ void MainWindow::CreateChildren() {
     panels_[static_cast<size_t>(index)] = CreateDialogParamW(instance_, MAKEINTRESOURCEW(templates[index]), window_,
                                                              PanelProc, reinterpret_cast<LPARAM>(this));
   }
-  gauge_ = CreateWindowExW(WS_EX_STATICEDGE, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_OWNERDRAW, 0, 0, 0, 0,
+  // The gauge is the system's progress bar, so that screen readers announce
+  // it as one; without the visual style it draws in the colours it is given.
+  gauge_ = CreateWindowExW(WS_EX_STATICEDGE, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, 0, 0, 0, 0,
                            window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_GAUGE)), instance_, nullptr);
+  SetWindowTheme(gauge_, L" ", L" ");
+  SetGaugeMaximum(0);
   statusBar_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | CCS_NORESIZE | CCS_NOPARENTALIGN,
                                0, 0, 0, 0, window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS_BAR)),
                                instance_, nullptr);
-  int edges[3];
-  int right = 0;
-  for (int i = 0; i < 3; ++i) edges[i] = right += StatusPanelWidths[i];
-  SendMessageW(statusBar_, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(edges));
+  SetStatusBarParts();
   // The status bar's hint.
   HWND tip = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0, 0, window_, nullptr,
                              instance_, nullptr);
@@ -153,8 +166,7 @@ void MainWindow::CreateChildren() {
   SendMessageW(Item(IDC_CONN_TYPE), CB_SETCURSEL, 0, 0);
   SendMessageW(Item(IDC_LABEL_AOLD), WM_SETFONT, reinterpret_cast<WPARAM>(largeBold_), FALSE);
   SendMessageW(Item(IDC_NEW_ADDRESS), WM_SETFONT, reinterpret_cast<WPARAM>(largeBold_), FALSE);
-  // The arrows take their room from the input's right end.
-  SendMessageW(Item(IDC_NEW_ADDRESS_SPIN), UDM_SETBUDDY, reinterpret_cast<WPARAM>(Item(IDC_NEW_ADDRESS)), 0);
+  FitAddressInput();
   SendMessageW(Item(IDC_NEW_ADDRESS_SPIN), UDM_SETRANGE32, MinAddress, MaxAddress);
   SendMessageW(Item(IDC_NEW_ADDRESS_SPIN), UDM_SETPOS32, 0, 0);
   CheckRadioButton(panels_[2], IDC_NEW_NET_SERVICE, IDC_NEW_NET_WORKING, IDC_NEW_NET_SERVICE);
@@ -165,6 +177,71 @@ void MainWindow::CreateChildren() {
                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
   SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
   SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+}
+
+void MainWindow::SetStatusBarParts() {
+  int edges[StatusPanelWidths.size()];
+  int right = 0;
+  for (size_t i = 0; i < StatusPanelWidths.size(); ++i) edges[i] = Px(right += StatusPanelWidths[i]);
+  SendMessageW(statusBar_, SB_SETPARTS, StatusPanelWidths.size(), reinterpret_cast<LPARAM>(edges));
+}
+
+// The input and its arrows together are as wide as designed, or as "4095"
+// needs in the input's font with its margins and borders, whichever is more,
+// but no wider than the group around them allows. The arrows then take
+// their room from the input's right end.
+void MainWindow::FitAddressInput() {
+  HWND input = Item(IDC_NEW_ADDRESS), arrows = Item(IDC_NEW_ADDRESS_SPIN);
+  HWND panel = GetParent(input);
+  RECT place{}, arrowPlace{}, group{};
+  GetWindowRect(input, &place);
+  GetWindowRect(arrows, &arrowPlace);
+  GetWindowRect(Item(IDC_GROUP_NEW_ID), &group);
+  MapWindowPoints(HWND_DESKTOP, panel, reinterpret_cast<POINT*>(&place), 2);
+  MapWindowPoints(HWND_DESKTOP, panel, reinterpret_cast<POINT*>(&group), 2);
+  // Once buddied, the arrows stand at the input's right end.
+  const bool buddied = reinterpret_cast<HWND>(SendMessageW(arrows, UDM_GETBUDDY, 0, 0)) == input;
+  const int arrowWidth = buddied ? static_cast<int>(arrowPlace.right - arrowPlace.left) : GetSystemMetrics(SM_CXVSCROLL);
+  int width = static_cast<int>(place.right - place.left) + (buddied ? arrowWidth : 0);
+
+  HDC dc = GetDC(input);
+  HGDIOBJ old = SelectObject(dc, largeBold_);
+  SIZE text{};
+  GetTextExtentPoint32W(dc, L"4095", 4, &text);
+  SelectObject(dc, old);
+  ReleaseDC(input, dc);
+  const auto margins = static_cast<DWORD>(SendMessageW(input, EM_GETMARGINS, 0, 0));
+  const int needed = text.cx + LOWORD(margins) + HIWORD(margins) + 4 * GetSystemMetrics(SM_CXEDGE) + 2 + arrowWidth;
+  width = std::min(std::max(width, needed), static_cast<int>(group.right - Px(4) - place.left));
+  SetWindowPos(input, nullptr, 0, 0, width, place.bottom - place.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SendMessageW(arrows, UDM_SETBUDDY, reinterpret_cast<WPARAM>(input), 0);
+}
+
+void MainWindow::ApplyDpi(int dpi, const RECT* suggested) {
+  const int old = dpi_;
+  if (dpi <= 0 || dpi == old) return;
+  dpi_ = dpi;
+  HFONT oldBold = largeBold_, oldDialogFont = dialogFont_;
+  largeBold_ = CreateScaledFont(dpi_, 16, true, L"MS Sans Serif");
+  dialogFont_ = CreateScaledFont(dpi_, 11, false, L"MS Sans Serif");
+  for (HWND panel : panels_) {
+    for (HWND child = GetWindow(panel, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+      const int id = GetDlgCtrlID(child);
+      const HFONT font = id == IDC_LABEL_AOLD || id == IDC_NEW_ADDRESS ? largeBold_ : dialogFont_;
+      SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    }
+    RescaleForDpi(panel, old, dpi_, Px(WindowClientWidth));
+  }
+  FitAddressInput();
+  SetStatusBarParts();
+  if (suggested != nullptr) {
+    SetWindowPos(window_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  SetClientHeight(clientHeight_);
+  InvalidateRect(window_, nullptr, TRUE);
+  if (oldBold != nullptr) DeleteObject(oldBold);
+  if (oldDialogFont != nullptr) DeleteObject(oldDialogFont);
 }
 
 void MainWindow::Show() {
@@ -190,6 +267,7 @@ void MainWindow::CloseOnStopSignals() {
 INT_PTR MainWindow::HandleMain(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
+      largeBold_ = CreateScaledFont(dpi_, 16, true, L"MS Sans Serif");
       CreateChildren();
       queue_.Attach(window_);
       Guarded([this] { model_.Create(); });
@@ -202,13 +280,8 @@ INT_PTR MainWindow::HandleMain(UINT message, WPARAM wParam, LPARAM lParam) {
       if (wParam == TimerReceive) Guarded([this] { model_.ReceiveTick(); });
       if (wParam == TimerGauge) Guarded([this] { model_.GaugeTick(); });
       if (wParam == TimerStopSignals && platform::StopSignalCounter().load() != stopSignalsBefore_) {
-        // A key dialog at work stops at its next check; the window closes
-        // once it has ended.
-        stopForExit_ = true;
-        if (!keyDialogOpen_) {
-          KillTimer(window_, TimerStopSignals);
-          PostMessageW(window_, WM_CLOSE, 0, 0);
-        }
+        KillTimer(window_, TimerStopSignals);
+        Guarded([this] { model_.StopRequested(); });
       }
       return TRUE;
     case WM_COMMAND:
@@ -218,12 +291,28 @@ INT_PTR MainWindow::HandleMain(UINT message, WPARAM wParam, LPARAM lParam) {
       if (header->hwndFrom == statusBar_ && header->code == NM_DBLCLK) Guarded([this] { model_.StatusBarDblClick(); });
       return FALSE;
     }
-    case WM_DRAWITEM:
-      if (wParam == IDC_GAUGE) {
-        DrawGauge(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
-        return TRUE;
+    case WM_DPICHANGED:
+      ApplyDpi(LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+      return TRUE;
+    case WM_SIZE:
+      // A height the model asked for while the window was minimised was
+      // given to its restored placement; the menu bar's lines are measured
+      // now that it is shown.
+      if (wParam == SIZE_RESTORED && heightSetWhileMinimised_) {
+        heightSetWhileMinimised_ = false;
+        SetClientHeight(clientHeight_);
       }
       return FALSE;
+    case WM_DEVICECHANGE:
+      // An adapter came or went: the port list follows, unless the user
+      // has it open.
+      if (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE || wParam == DBT_DEVNODES_CHANGED) {
+        Post([this] {
+          if (SendMessageW(Item(IDC_PORT_NAME), CB_GETDROPPEDSTATE, 0, 0) == FALSE) model_.PortListDropDown();
+        });
+      }
+      SetWindowLongPtrW(window_, DWLP_MSGRESULT, TRUE);
+      return TRUE;
     case WM_SETCURSOR:
       if (!SetBusyCursorIfBusy()) return FALSE;
       SetWindowLongPtrW(window_, DWLP_MSGRESULT, TRUE);
@@ -254,14 +343,28 @@ bool MainWindow::HandleCommand(int id, int code) {
       Guarded([this] { model_.HelpClick(); });
       return true;
     case IDC_PORT_NAME:
-      if (code == CBN_DROPDOWN) Guarded([this] { model_.PortListDropDown(); });
-      if (code == CBN_SELCHANGE) Guarded([this] { model_.PortSelected(WindowText(Item(IDC_PORT_NAME))); });
+      // Only a confirmed choice opens a port: the open list closed on an
+      // item, or Enter (PreTranslate). Arrowing through the closed list, or
+      // through the open one before Esc, opens nothing.
+      if (code == CBN_DROPDOWN) {
+        portChoiceOk_ = false;
+        Guarded([this] { model_.PortListDropDown(); });
+      }
+      if (code == CBN_SELENDOK) portChoiceOk_ = true;
+      if (code == CBN_SELENDCANCEL) portChoiceOk_ = false;
+      if (code == CBN_CLOSEUP) {
+        if (std::exchange(portChoiceOk_, false)) {
+          ConfirmPortChoice();
+        } else {
+          Guarded([this] { model_.PortListDropDown(); });  // the open port shown again
+        }
+      }
       return true;
     case IDC_CONN_TYPE:
       if (code == CBN_SELCHANGE) {
         Guarded([this] {
           const auto index = static_cast<int>(SendMessageW(Item(IDC_CONN_TYPE), CB_GETCURSEL, 0, 0));
-          model_.ConnectionTypeSelected(index, WindowText(Item(IDC_PORT_NAME)));
+          model_.ConnectionTypeSelected(index, ChosenPortName());
         });
       }
       return true;
@@ -299,6 +402,12 @@ bool MainWindow::PreTranslate(MSG& message) {
     Guarded([&] { discard = model_.KeyDown(key, modifierDown, keyBoxActive); });
     // Not translated: the key's character never reaches the control.
     if (discard) return true;
+    HWND portBox = Item(IDC_PORT_NAME);
+    if (message.message == WM_KEYDOWN && message.wParam == VK_RETURN && message.hwnd == portBox &&
+        SendMessageW(portBox, CB_GETDROPPEDSTATE, 0, 0) == FALSE) {
+      ConfirmPortChoice();
+      return true;
+    }
   }
   return IsDialogMessageW(window_, &message) != FALSE;
 }
@@ -328,19 +437,25 @@ HWND MainWindow::PanelWindow(WindowPanel panel) const {
 // The shown panels from the top, the status bar at the bottom edge with
 // the gauge above it. Moved controls are drawn anew where they land: the
 // bits at their old place may already be covered by a panel just shown.
+// Edges are designed pixels scaled from the top, so that neighbours meet
+// without a gap or an overlap whatever the rounding.
 void MainWindow::Stack() {
   constexpr UINT flags = SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS;
+  const int width = Px(WindowClientWidth);
+  const auto place = [&](HWND part, int top, int bottom) {
+    SetWindowPos(part, nullptr, 0, Px(top), width, Px(bottom) - Px(top), flags);
+  };
+  const WindowPanel stacked[] = {WindowPanel::Tools, WindowPanel::Top, WindowPanel::Middle, WindowPanel::Bottom};
   int top = 0;
   for (size_t i = 0; i < panels_.size(); ++i) {
     if ((GetWindowLongW(panels_[i], GWL_STYLE) & WS_VISIBLE) == 0) continue;  // hidden, or the window not yet shown
-    SetWindowPos(panels_[i], nullptr, 0, top, ClientWidth, PanelHeights[i], flags);
-    top += PanelHeights[i];
+    const int height = DesignedPanelHeight(stacked[i]);
+    place(panels_[i], top, top + height);
+    top += height;
   }
-  const int statusHeight = PanelHeights[5], gaugeHeight = PanelHeights[4];
-  SetWindowPos(statusBar_, nullptr, 0, clientHeight_ - statusHeight, ClientWidth, statusHeight,
-               flags);
-  SetWindowPos(gauge_, nullptr, 0, clientHeight_ - statusHeight - gaugeHeight, ClientWidth, gaugeHeight,
-               flags);
+  const int statusTop = clientHeight_ - DesignedPanelHeight(WindowPanel::StatusBar);
+  place(statusBar_, statusTop, clientHeight_);
+  place(gauge_, statusTop - DesignedPanelHeight(WindowPanel::ProgressBar), statusTop);
 }
 
 void MainWindow::SetPanelVisible(WindowPanel panel, bool visible) {
@@ -348,11 +463,12 @@ void MainWindow::SetPanelVisible(WindowPanel panel, bool visible) {
   Stack();
 }
 
-int MainWindow::PanelHeight(WindowPanel panel) const { return PanelHeights[static_cast<int>(panel)]; }
+int MainWindow::PanelHeight(WindowPanel panel) const { return DesignedPanelHeight(panel); }
 
 void MainWindow::SetClientHeight(int height) {
   clientHeight_ = height;
-  SetClientSize(window_, ClientWidth, height);
+  heightSetWhileMinimised_ = IsIconic(window_) != FALSE;
+  SetClientSize(window_, Px(WindowClientWidth), Px(height));
   Stack();
 }
 
@@ -377,40 +493,20 @@ void MainWindow::SetStatusText(StatusPanel panel, std::string_view text) {
   SendMessageW(statusBar_, SB_SETTEXTW, static_cast<WPARAM>(panel), reinterpret_cast<LPARAM>(WideFromUtf8(text).c_str()));
 }
 
+// Without a maximum the bar stays empty.
 void MainWindow::SetGaugeMaximum(int maximum) {
-  gaugeMaximum_ = maximum;
-  InvalidateRect(gauge_, nullptr, FALSE);
+  gaugeMaximum_ = std::max(maximum, 0);
+  SendMessageW(gauge_, PBM_SETRANGE32, 0, std::max(gaugeMaximum_, 1));
+  if (gaugeMaximum_ == 0) SendMessageW(gauge_, PBM_SETPOS, 0, 0);
 }
 
 void MainWindow::SetGaugeProgress(int progress) {
-  gaugeProgress_ = progress;
-  InvalidateRect(gauge_, nullptr, FALSE);
+  SendMessageW(gauge_, PBM_SETPOS, static_cast<WPARAM>(gaugeMaximum_ > 0 ? std::clamp(progress, 0, gaugeMaximum_) : 0), 0);
 }
 
 void MainWindow::SetGaugeColors(GaugeColor background, GaugeColor foreground) {
-  gaugeBackground_ = ColorOf(background);
-  gaugeForeground_ = ColorOf(foreground);
-  InvalidateRect(gauge_, nullptr, FALSE);
-}
-
-// A horizontal bar without text: the part done in the foreground colour
-// from the left, the rest in the background colour.
-void MainWindow::DrawGauge(const DRAWITEMSTRUCT& item) const {
-  const RECT& all = item.rcItem;
-  const int width = all.right - all.left;
-  const int done = gaugeMaximum_ > 0 ? static_cast<int>(static_cast<long long>(width) *
-                                                        std::clamp(gaugeProgress_, 0, gaugeMaximum_) / gaugeMaximum_)
-                                     : 0;
-  RECT part = all;
-  part.right = all.left + done;
-  HBRUSH brush = CreateSolidBrush(gaugeForeground_);
-  FillRect(item.hDC, &part, brush);
-  DeleteObject(brush);
-  part.left = part.right;
-  part.right = all.right;
-  brush = CreateSolidBrush(gaugeBackground_);
-  FillRect(item.hDC, &part, brush);
-  DeleteObject(brush);
+  SendMessageW(gauge_, PBM_SETBKCOLOR, 0, static_cast<LPARAM>(ColorOf(background)));
+  SendMessageW(gauge_, PBM_SETBARCOLOR, 0, static_cast<LPARAM>(ColorOf(foreground)));
 }
 
 void MainWindow::SetGaugeTimerEnabled(bool enabled) {
@@ -421,16 +517,39 @@ void MainWindow::SetGaugeTimerEnabled(bool enabled) {
   }
 }
 
+// Each port with its adapter's name, as the system's device list names it,
+// where it has one; the list as wide as its longest item.
 void MainWindow::SetPortList(const std::vector<std::string>& names, int selected) {
   HWND box = Item(IDC_PORT_NAME);
   SendMessageW(box, CB_RESETCONTENT, 0, 0);
+  portNames_ = names;
+  HDC dc = GetDC(box);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(box, WM_GETFONT, 0, 0)));
+  int widest = 0;
   for (const std::string& name : names) {
-    SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideFromUtf8(name).c_str()));
+    const std::wstring item = WideFromUtf8(name + AdapterSuffix(name));
+    SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+    SIZE size{};
+    GetTextExtentPoint32W(dc, item.c_str(), static_cast<int>(item.size()), &size);
+    widest = std::max(widest, static_cast<int>(size.cx));
   }
+  SelectObject(dc, old);
+  ReleaseDC(box, dc);
+  SendMessageW(box, CB_SETDROPPEDWIDTH, static_cast<WPARAM>(widest + GetSystemMetrics(SM_CXVSCROLL) + Px(8)), 0);
   SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
 }
 
 void MainWindow::ClearPortSelection() { SendMessageW(Item(IDC_PORT_NAME), CB_SETCURSEL, static_cast<WPARAM>(-1), 0); }
+
+std::string MainWindow::ChosenPortName() const {
+  const auto index = static_cast<size_t>(SendMessageW(Item(IDC_PORT_NAME), CB_GETCURSEL, 0, 0));
+  return index < portNames_.size() ? portNames_[index] : std::string();
+}
+
+void MainWindow::ConfirmPortChoice() {
+  const std::string name = ChosenPortName();
+  if (!name.empty()) Guarded([&] { model_.PortSelected(name); });
+}
 
 void MainWindow::SetKeyList(const std::vector<std::string>& names) {
   SendMessageW(Item(IDC_KEY), CB_RESETCONTENT, 0, 0);
@@ -511,6 +630,8 @@ void MainWindow::DiscardPendingKeys() {
   while (PeekMessageW(&message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
   }
 }
+
+void MainWindow::CloseWindow() { PostMessageW(window_, WM_CLOSE, 0, 0); }
 
 void MainWindow::Post(std::function<void()> call) {
   queue_.Post([this, call = std::move(call)] { Guarded(call); });

@@ -13,6 +13,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <windows.h>
 
@@ -20,8 +21,6 @@ namespace vorsal {
 
 class MainWindow final : public WindowSurface {
  public:
-  static constexpr int ClientWidth = 338;
-
   // Creates the window hidden; Show puts it on screen, centred.
   MainWindow(HINSTANCE instance, TComPort& comPort);
   ~MainWindow() override;
@@ -75,6 +74,7 @@ class MainWindow final : public WindowSurface {
   bool KeyDialogOpen() const override { return keyDialogOpen_; }
   bool RunKeyComputation() override;
   void RunKeyTransfer() override;
+  void CloseWindow() override;
 
   // The busy cursor, where one was asked for (the window's and the key
   // dialogs' WM_SETCURSOR).
@@ -87,7 +87,18 @@ class MainWindow final : public WindowSurface {
   bool HandleCommand(int id, int code);
   void CreateChildren();
   void Stack();  // places the visible panels, the gauge and the status bar
-  void DrawGauge(const DRAWITEMSTRUCT& item) const;
+  // Designed pixels (96 DPI) at the window's DPI.
+  int Px(int designed) const { return MulDiv(designed, dpi_, 96); }
+  void SetStatusBarParts();
+  // The new-address input wide enough for "4095" in its font beside its
+  // arrows, within its group.
+  void FitAddressInput();
+  // The DPI changed: fonts, controls, the window's size.
+  void ApplyDpi(int dpi, const RECT* suggested);
+  // The port shown in the port box is the user's confirmed choice (the
+  // list closed on it, or Enter): it is opened.
+  void ConfirmPortChoice();
+  std::string ChosenPortName() const;
   HWND Item(int id) const;  // a control of any panel
   HWND PanelWindow(WindowPanel panel) const;
 
@@ -99,13 +110,16 @@ class MainWindow final : public WindowSurface {
   HWND gauge_ = nullptr;
   HWND statusBar_ = nullptr;
   HFONT largeBold_ = nullptr;
+  HFONT dialogFont_ = nullptr;  // made after a DPI change; the template's font before
   HBRUSH panelBrush_ = nullptr;
-  int clientHeight_ = 0;
-  int gaugeMaximum_ = 0, gaugeProgress_ = 0;
-  COLORREF gaugeBackground_ = RGB(255, 255, 255), gaugeForeground_ = RGB(0, 0, 0);
+  int dpi_ = 96;
+  int clientHeight_ = 0;            // designed pixels
+  bool heightSetWhileMinimised_ = false;
+  int gaugeMaximum_ = 0;
+  std::vector<std::string> portNames_;  // the port box's items, in order
+  bool portChoiceOk_ = false;           // the open list was closed on a choice
   int busy_ = 0;
   bool keyDialogOpen_ = false;
-  bool stopForExit_ = false;  // a stop signal came: key dialogs at work stop
   int stopSignalsBefore_ = 0;
   KeyComputation computation_;
   MainWindowModel model_;

@@ -294,7 +294,16 @@ void MainWindowModel::WriteKeyClick() {
     ShowError(texts::KeyNameEmpty);
     return;
   }
-  if (surface_.RunKeyComputation()) surface_.RunKeyTransfer();
+  // A stop during the computation leaves the modem untouched; one during
+  // the transfer lets it end first.
+  if (surface_.RunKeyComputation() && !stopping_) surface_.RunKeyTransfer();
+  if (stopping_) surface_.CloseWindow();
+}
+
+void MainWindowModel::StopRequested() {
+  stopping_ = true;
+  // With a key dialog open, WriteKeyClick closes the window once it ends.
+  if (!surface_.KeyDialogOpen()) surface_.CloseWindow();
 }
 
 void MainWindowModel::HelpClick() {

@@ -76,6 +76,13 @@ class MainWindowModel : public ReplyListener, public SupervisionView, public Mod
   void GaugeTick() { Engine.TimerGaugeTimer(); }
   // The port component reported errors (from its OnError event).
   void PortError(unsigned errors);
+  // The program is asked to end (a stop signal). A key computation at work
+  // stops at its next check: nothing of it has reached the modem. A key
+  // transfer goes on to its end, so that the modem is never left holding
+  // part of a key. The window closes once no key dialog is open.
+  void StopRequested();
+  // A stop was requested: the key computation's work must end.
+  bool Stopping() const { return stopping_; }
   // The viewer asked to open the guide at `path` failed after it started.
   void HelpNotOpened(const std::string& path);
   // The key computation offered a newly derived key named `keyName`
@@ -151,6 +158,7 @@ class MainWindowModel : public ReplyListener, public SupervisionView, public Mod
   int newAddressMinimum_ = MinAddress;
   int gaugeMaximum_ = 0;
   int gaugeProgress_ = 0;
+  bool stopping_ = false;
 };
 
 }  // namespace vorsal

@@ -91,6 +91,9 @@ class WindowSurface {
   virtual bool KeyDialogOpen() const = 0;
   virtual bool RunKeyComputation() = 0;
   virtual void RunKeyTransfer() = 0;
+  // Closes the window as its user would, once the current event has been
+  // handled.
+  virtual void CloseWindow() = 0;
 };
 
 }  // namespace vorsal

@@ -169,6 +169,35 @@ TEST_F(MainFormTest, PortListRefreshesOnEveryDropDownKeepingTheOpenPort) {
   EXPECT_TRUE(port.Connected());
 }
 
+// A device node that comes or goes in the device folder makes the list
+// afresh while it is closed, keeping the open port shown; an open list is
+// left as the user sees it.
+TEST(MainFormHotPlugTest, ThePortListFollowsTheDeviceFolder) {
+  const test::TempDir devices;
+  FormRecorder recorder;
+  TFormMainHooks hooks = recorder.Hooks();
+  hooks.DeviceFolder = QString::fromStdString(devices.path().string());
+  TComPort port;
+  PtyPair line;
+  TFormMain form(port, hooks);
+  PickPort(form, line.SlavePath());
+  ASSERT_TRUE(port.Connected());
+  const QString plugged = QString::fromStdString((devices / "ttyUSB7").string());
+  const auto listed = [&] { return form.ComboBoxPortName->findText(plugged) != -1; };
+  ASSERT_FALSE(listed());
+
+  qputenv("VORSAL_EXTRA_PORTS", (line.SlavePath() + ":" + plugged.toStdString()).c_str());
+  test::WriteAll(devices / "ttyUSB7", {});
+  EXPECT_TRUE(WaitUntil(listed));
+  EXPECT_EQ(form.ComboBoxPortName->currentText(), QString::fromStdString(line.SlavePath()));
+
+  qputenv("VORSAL_EXTRA_PORTS", QByteArray::fromStdString(line.SlavePath()));
+  std::filesystem::remove(devices / "ttyUSB7");
+  EXPECT_TRUE(WaitUntil([&] { return !listed(); }));
+  EXPECT_TRUE(port.Connected());
+  qunsetenv("VORSAL_EXTRA_PORTS");
+}
+
 TEST_F(MainFormTest, ReadClearsDisplaysBeforeTheRequestLeaves) {
   OpenLine();
   ReadParameters(5, true, 2, 31);
@@ -333,7 +362,7 @@ TEST(MainFormHelp, NoBrowserForTheGuideIsReported) {
   qputenv("PATH", QByteArray::fromStdString(dir.path().string()));
   TComPort port;
   FormRecorder recorder;
-  TFormMain form(port, {recorder.Hooks().Sleep, recorder.Hooks().ShowError, {}, recorder.Hooks().KeyNames});
+  TFormMain form(port, {recorder.Hooks().Sleep, recorder.Hooks().ShowError, {}, recorder.Hooks().KeyNames, {}});
   form.NMainHelpGetHelpClick();
   qputenv("PATH", path);
   ASSERT_TRUE(WaitUntil([&] { return !recorder.errors.empty(); }));
