@@ -79,6 +79,11 @@ if(VORSAL_BUILD_TESTS)
   # The version reader's suite reads the resource of a real executable.
   target_compile_definitions(version_info_test PRIVATE VORSAL_EXE="$<TARGET_FILE:vorsal-cli>")
 
+  # The serial device against the simulator's COM port (cli_e2e.sh runs
+  # it; ctest has no simulator).
+  add_executable(serial_device_test tests/windows/serial_device_test.cpp)
+  target_link_libraries(serial_device_test PRIVATE vorsal_platform vorsal_protocol vorsal_gtest_main_core GTest::gtest)
+
   # Drives vorsal.exe by window messages in the window's end-to-end run.
   add_executable(window_driver tests/windows/window_driver.cpp)
   target_link_libraries(window_driver PRIVATE vorsal_platform shell32 comctl32)

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# vorsal-cli.exe and vorsal-key.exe under Wine against the Linux simulator:
+# vorsal-cli.exe and vorsal-key.exe (and the serial device's suite,
+# serial_device_test.exe) under Wine against the Linux simulator:
 # the simulator's pseudo-terminal becomes COM5 of the Wine prefix
 # (HKLM\Software\Wine\Ports, read when the Wine server starts), and the
 # modem-line shim lets Wine treat the pty as a port with modem lines.
@@ -45,6 +46,10 @@ windows_keys=$(wine "$work/vorsal-key.exe" test "Ключ №1" | tr -d '\r')
 
 start_modem --address 5
 map_com5
+
+# The serial device's own suite first, against the same port.
+VORSAL_TEST_PORT=COM5 LD_PRELOAD="$shim" wine "$win/bin/serial_device_test.exe" >"$base/serial.log" 2>&1 ||
+  { cat "$base/serial.log" >&2; fail "the serial device's suite failed against COM5"; }
 
 # Standard input is never the script's terminal: a key name is read from it
 # where a test gives one.
