@@ -12,6 +12,7 @@
 //   listed NAME / unlisted NAME
 //                          wait until the port list holds NAME / no longer does
 //   devicechange           tell the window that devices came or went
+//   portfits NAME          the port box shows NAME whole when it is chosen
 //   noerror                no error box is open
 //   minimize / restore     minimise the window / restore it
 //   client H               the client area is H designed pixels high at the
@@ -366,6 +367,10 @@ int main() {
       if (!WaitFor([&] { return (PortIndex(box, name) != CB_ERR) == wanted; })) {
         Fail("port " + Utf8FromWide(name) + (wanted ? " not listed" : " still listed"));
       }
+    } else if (step == L"portfits") {
+      HWND box = Control(1001);
+      const std::wstring name = Arg(argv, argc, ++i);
+      if (TextWidth(box, name) > TextRoom(box)) Fail("the port box cuts " + Utf8FromWide(name));
     } else if (step == L"devicechange") {
       SendMessageW(mainWindow, WM_DEVICECHANGE, 0x0007 /* DBT_DEVNODES_CHANGED */, 0);
     } else if (step == L"noerror") {

@@ -106,7 +106,7 @@ drive set 1022 4095 click 1027 expect 1014 4095 expect 1022 4095 whole 1022
 # A port that comes while the window is open joins the list without a
 # click (the system's device notice).
 wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v VorsalTest7 /d COM7 /f >/dev/null
-drive devicechange listed COM7 title " [COM5]"
+drive devicechange listed COM7 title " [COM5]" portfits COM256
 wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v VorsalTest7 /f >/dev/null
 drive devicechange unlisted COM7
 drive set 1035 "Ключ №1" click 1036 dialog
