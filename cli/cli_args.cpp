@@ -3,6 +3,7 @@
 
 #include "keys/hex_utils.h"
 #include "keys/key_derivation.h"
+#include "production/journal_record.h"
 #include "protocol/frame.h"
 
 #include <charconv>
@@ -18,7 +19,7 @@ struct CommandName {
 constexpr CommandName CommandNames[] = {
     {"ports", Command::Ports},         {"read", Command::Read},   {"write", Command::Write},
     {"set-key", Command::SetKey},      {"footprint", Command::Footprint}, {"batch", Command::Batch},
-    {"journal", Command::Journal},     {"registry", Command::Registry},
+    {"journal", Command::Journal},     {"report", Command::Report},  {"registry", Command::Registry},
 };
 
 std::optional<Command> FindCommand(std::string_view name) {
@@ -44,6 +45,12 @@ bool Takes(Command command, std::string_view option) {
       return option == "--start" || option == "--network" || option == "--key" || option == "--count" ||
              option == "--key-file" || option == "--registry";
     case Command::Journal:
+      return option == "--registry" || option == "--since" || option == "--until" || option == "--run" ||
+             option == "--station" || option == "--csv" || option == "--spreadsheet" || option == "-o" ||
+             option == "--output";
+    case Command::Report:
+      return option == "--registry" || option == "--since" || option == "--until" || option == "--run" ||
+             option == "--station" || option == "-o" || option == "--output";
     case Command::Registry:
       return option == "--registry";
     case Command::SetKey:
@@ -187,6 +194,31 @@ class Parser {
         options.keyFile = *value;
         options.keyGiven = true;
       }
+    } else if (name == "--since" || name == "--until") {
+      if (auto value = Value(name, inlineValue)) {
+        const bool until = name == "--until";
+        const std::optional<long long> moment = production::ParseFilterTime(*value, until);
+        if (!moment) {
+          Fail(name + " takes a date or time (2026-03-01, 2026-03-01T15:00, 2026-03-01T15:00:00+03:00), not " +
+               QuotedArgument(*value));
+        }
+        (until ? options.untilText : options.sinceText) = *value;
+        (until ? options.until : options.since) = moment;
+      }
+    } else if (name == "--run" || name == "--station") {
+      if (auto value = Value(name, inlineValue)) {
+        if (value->empty()) Fail(name + " needs a value");
+        (name == "--run" ? options.runId : options.station) = *value;
+      }
+    } else if (name == "--csv") {
+      options.csv = true;
+    } else if (name == "--spreadsheet") {
+      options.csv = options.spreadsheet = true;
+    } else if (name == "-o" || name == "--output") {
+      if (auto value = Value(name, inlineValue)) {
+        if (value->empty()) Fail(name + " needs a file name");
+        options.output = *value;
+      }
     }
   }
 
@@ -216,6 +248,12 @@ class Parser {
       if (!result_.ok()) return result_;
     }
     if (options.ports.size() > 1 && command != Command::Batch) return Failed("only batch takes several ports");
+    if (command == Command::Report && options.output.empty()) return Failed("report needs -o FILE.html");
+    if (command == Command::Journal && !options.output.empty() && !options.csv) {
+      return Failed("-o goes with --csv or --spreadsheet");
+    }
+    if (command == Command::Journal && options.csv && options.json) return Failed("--json and --csv exclude each other");
+    if (options.since && options.until && *options.since > *options.until) return Failed("--since is after --until");
     if (command == Command::Write || command == Command::Batch) {
       const int address = command == Command::Write ? options.address : options.start;
       const char* option = command == Command::Write ? "--address" : "--start";
@@ -232,6 +270,12 @@ class Parser {
   std::size_t index_ = 0;
   ParsedCommandLine result_;
 };
+
+// The filters of journal and report, for their help texts.
+#define VORSAL_CLI_FILTER_HELP                                                          \
+  "--since and --until (inclusive) take a local date (2026-03-01: the whole day),\n" \
+  "a local time (2026-03-01T15:00) or a time with its offset; --run takes a run\n"   \
+  "id, --station a host name.\n"
 
 constexpr std::string_view GeneralHelp =
     "Usage: vorsal-cli [-p PORT] [OPTIONS] COMMAND [ARGS]\n"
@@ -252,6 +296,7 @@ constexpr std::string_view GeneralHelp =
     "        [--count K]        configure one modem after another, on every -p port\n"
     "                           (or every USB adapter) at once\n"
     "  journal                  sum up the journal per run: done, failed, addresses\n"
+    "  report -o FILE.html      the production report: totals, charts, address plan\n"
     "  registry init            create (or check) the production registry's tables\n"
     "\n"
     "Options:\n"
@@ -273,7 +318,7 @@ constexpr std::string_view GeneralHelp =
     "\n"
     "Exit status:\n"
     "  0  success\n"
-    "  1  the results could not be written to standard output\n"
+    "  1  the results could not be written (standard output, or the output file)\n"
     "  2  usage error (nothing was sent)\n"
     "  3  the port cannot be opened, or was lost\n"
     "  4  no reply within the time-out\n"
@@ -335,11 +380,31 @@ std::string_view CommandHelp(Command command) {
              "registry cannot be reached the batch stops after the modem in progress, and the\n"
              "lines it could not send are sent by the next run that reaches it.\n";
     case Command::Journal:
-      return "Usage: vorsal-cli journal [--journal FILE | --registry URL] [--json]\n"
+      return "Usage: vorsal-cli journal [--journal FILE | --registry URL] [--since DATE]\n"
+             "                  [--until DATE] [--run ID] [--station HOST]\n"
+             "                  [--json | --csv | --spreadsheet] [-o FILE]\n"
              "\n"
              "One line per run of the journal: its start, operator and host, modems done,\n"
              "failed and skipped, the range of addresses given, and how long it took.\n"
-             "With --registry URL (or VORSAL_REGISTRY), the runs of every station there.\n";
+             "With --registry URL (or VORSAL_REGISTRY), the runs of every station there.\n"
+             VORSAL_CLI_FILTER_HELP
+             "--csv prints the chosen lines themselves, in the journal's own format;\n"
+             "--spreadsheet prints them for a spreadsheet set to a Russian locale (UTF-8\n"
+             "with a byte order mark, fields separated by semicolons, a field that would\n"
+             "start a formula prefixed with an apostrophe). -o FILE writes them to FILE\n"
+             "(replaced whole) instead of standard output.\n";
+    case Command::Report:
+      return "Usage: vorsal-cli report [--journal FILE | --registry URL] [--since DATE]\n"
+             "                  [--until DATE] [--run ID] [--station HOST] -o FILE.html\n"
+             "\n"
+             "Writes the production report: one HTML file that needs nothing beside it and\n"
+             "loads nothing from the network, for a browser, mail or print (A4). It shows\n"
+             "totals per day, run, station, operator and adapter, failure reasons ranked,\n"
+             "modems per hour per station, time per modem, the failure rate per adapter,\n"
+             "each network's address plan (addresses given twice in red) and each modem's\n"
+             "history. Torn or foreign journal lines are skipped, counted and named.\n"
+             VORSAL_CLI_FILTER_HELP
+             "FILE is replaced whole, never left half-written.\n";
     case Command::Registry:
       return "Usage: vorsal-cli registry init [--registry URL]\n"
              "\n"

@@ -13,11 +13,11 @@
 
 namespace vorsal::cli {
 
-enum class Command { Ports, Read, Write, SetKey, Footprint, Batch, Journal, Registry, Help, Version };
+enum class Command { Ports, Read, Write, SetKey, Footprint, Batch, Journal, Report, Registry, Help, Version };
 
 // Exit statuses.
 constexpr int ExitOk = 0;
-constexpr int ExitOutputFailed = 1;  // the results could not be written
+constexpr int ExitOutputFailed = 1;  // the results could not be written (standard output, the report's file)
 constexpr int ExitUsage = 2;
 constexpr int ExitPortFailed = 3;
 constexpr int ExitNoReply = 4;
@@ -51,6 +51,14 @@ struct CliOptions {
   // The production registry (batch, journal, registry init): a PostgreSQL
   // connection string or URI; empty: VORSAL_REGISTRY, else none.
   std::string registry;
+  // Which journal lines journal and report cover: --since and --until as
+  // typed and as moments (inclusive), --run, --station.
+  std::string sinceText, untilText;
+  std::optional<long long> since, until;
+  std::string runId, station;
+  bool csv = false;          // journal --csv: the lines themselves, in the journal's format
+  bool spreadsheet = false;  // journal --spreadsheet: the same for a spreadsheet (BOM, semicolons)
+  std::string output;        // -o FILE: report (and journal --csv) output; empty: standard output
 };
 
 // Sets the key name from text as typed (trimmed, converted to

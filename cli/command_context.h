@@ -56,5 +56,7 @@ class CommandContext {
 
 int RunSingleCommand(CommandContext& context);
 int RunBatch(CommandContext& context);
+int RunJournal(CommandContext& context);
+int RunReport(CommandContext& context);
 
 }  // namespace vorsal::cli

@@ -9,7 +9,6 @@
 #include "serial/com_port.h"
 #include "serial/port_open_advice.h"
 
-#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -121,42 +120,6 @@ int Ports(CommandContext& c) {
   return ExitOk;
 }
 
-// The local journal's runs; with --registry (or VORSAL_REGISTRY without
-// --journal), every station's runs in the registry.
-int JournalSummary(CommandContext& c) {
-  std::vector<RunSummary> runs;
-  std::string text, error;
-  if (!c.options.registry.empty() || (c.options.journal.empty() && !RegistryLink::Target("").empty())) {
-    if (const int status = c.OpenRegistry(false); status != ExitOk) return status;
-    if (!c.registry.Summary(runs, error)) return c.output.Fail(ExitStoreFailed, error);
-  } else {
-    const std::filesystem::path file = c.JournalPath();
-    if (file.empty()) return c.output.Fail(ExitStoreFailed, VORSAL_CLI_NO_DATA_DIRECTORY);
-    if (!ReadJournalFile(file, text, &error)) return c.output.Fail(ExitStoreFailed, error);
-    runs = SummarizeJournal(text);
-  }
-  for (const RunSummary& run : runs) {
-    JsonObject json;
-    json.Add("run_id", run.runId).Add("started", run.started).Add("operator", run.operatorName);
-    json.Add("host", run.host).Add("done", run.done).Add("failed", run.failed).Add("skipped", run.skipped);
-    std::string range = "none";
-    if (run.lowestAddress >= 0) {
-      json.Add("lowest_address", run.lowestAddress).Add("highest_address", run.highestAddress);
-      range = std::to_string(run.lowestAddress) + "-" + std::to_string(run.highestAddress);
-    }
-    json.Add("seconds", static_cast<int>(run.seconds));
-    char duration[32];
-    std::snprintf(duration, sizeof duration, "%lld:%02lld:%02lld", run.seconds / 3600, run.seconds / 60 % 60,
-                  run.seconds % 60);
-    c.output.Result(json, run.started + "  run " + (run.runId.empty() ? "(earlier journal)" : run.runId) + "  " +
-                              (run.operatorName.empty() ? "?" : run.operatorName) + "@" +
-                              (run.host.empty() ? "?" : run.host) + "  done " + std::to_string(run.done) +
-                              ", failed " + std::to_string(run.failed) + ", skipped " + std::to_string(run.skipped) +
-                              ", addresses " + range + ", " + duration);
-  }
-  return ExitOk;
-}
-
 int RunCommand(CommandContext& c) {
   switch (c.options.command) {
     case Command::Help:
@@ -168,7 +131,9 @@ int RunCommand(CommandContext& c) {
     case Command::Ports:
       return Ports(c);
     case Command::Journal:
-      return JournalSummary(c);
+      return RunJournal(c);
+    case Command::Report:
+      return RunReport(c);
     case Command::Registry:
       return RegistryInit(c);
     default:

@@ -59,8 +59,9 @@ void Stamp(JournalRecord& record, const RunIdentity& run) {
   record.time = LocalTimestamp();
 }
 
-std::string CsvField(std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+std::string CsvField(std::string_view text, char separator) {
+  const char special[] = {separator, '"', '\r', '\n', '\0'};
+  if (text.find_first_of(special) == std::string_view::npos) return std::string(text);
   std::string quoted = "\"";
   for (const char c : text) {
     if (c == '"') quoted += '"';
@@ -70,11 +71,11 @@ std::string CsvField(std::string_view text) {
   return quoted;
 }
 
-std::string CsvLine(const std::vector<std::string>& fields) {
+std::string CsvLine(const std::vector<std::string>& fields, char separator) {
   std::string line;
   for (std::size_t i = 0; i < fields.size(); ++i) {
-    if (i > 0) line += ',';
-    line += CsvField(fields[i]);
+    if (i > 0) line += separator;
+    line += CsvField(fields[i], separator);
   }
   line += "\r\n";
   return line;
@@ -216,18 +217,40 @@ bool ReadJournalFile(const std::filesystem::path& file, std::string& text, std::
   return false;
 }
 
-std::vector<RunSummary> SummarizeJournal(std::string_view text) {
-  std::vector<JournalRecord> records;
-  std::map<std::string, std::size_t> columns;
+JournalContents ReadJournalText(std::string_view text) {
+  JournalContents contents;
+  const std::vector<std::string> current = CsvHeaderNames();
+  std::map<std::string, std::size_t> columns;  // of the header in force
+  std::size_t headerWidth = 0;
+  long long number = 0;
   for (const std::vector<std::string>& fields : ParseCsv(text)) {
+    ++number;
     if (!fields.empty() && fields[0] == "time") {
+      headerWidth = fields.size();
+      if (fields != current) contents.olderVersion = true;
       columns.clear();
       for (std::size_t i = 0; i < fields.size(); ++i) columns[fields[i]] = i;
       continue;
     }
-    if (!columns.empty()) records.push_back(RecordFromCsv(fields, columns));
+    if (headerWidth != 0 && fields.size() == headerWidth) {
+      contents.records.push_back(RecordFromCsv(fields, columns));
+      continue;
+    }
+    ++contents.skipped;
+    if (contents.skippedLines.size() < 20) {
+      std::string excerpt = fields.empty() ? std::string() : fields[0];
+      for (std::size_t i = 1; i < fields.size() && excerpt.size() < 80; ++i) excerpt += "," + fields[i];
+      if (excerpt.size() > 80) {
+        std::size_t cut = 80;
+        while (cut > 0 && (static_cast<unsigned char>(excerpt[cut]) & 0xC0) == 0x80) --cut;
+        excerpt = excerpt.substr(0, cut) + "...";
+      }
+      contents.skippedLines.push_back({number, std::move(excerpt)});
+    }
   }
-  return SummarizeRuns(records);
+  return contents;
 }
+
+std::vector<RunSummary> SummarizeJournal(std::string_view text) { return SummarizeRuns(ReadJournalText(text).records); }
 
 }  // namespace vorsal::production

@@ -32,11 +32,11 @@ RunIdentity CurrentRun();
 // the local journal and the registry hold the same line.
 void Stamp(JournalRecord& record, const RunIdentity& run);
 
-// One field: quoted when it holds a comma, a quote, CR or LF, with its
-// quotes doubled.
-std::string CsvField(std::string_view text);
-// The fields joined by commas, ending in CRLF.
-std::string CsvLine(const std::vector<std::string>& fields);
+// One field: quoted when it holds the separator, a quote, CR or LF, with
+// its quotes doubled.
+std::string CsvField(std::string_view text, char separator = ',');
+// The fields joined by the separator, ending in CRLF.
+std::string CsvLine(const std::vector<std::string>& fields, char separator = ',');
 // The records of CSV text (quoted fields may span lines; CRLF or LF ends a
 // record; empty lines are skipped).
 std::vector<std::vector<std::string>> ParseCsv(std::string_view text);
@@ -74,6 +74,23 @@ class Journal {
 // Reads a journal to summarize it: a regular file only, never blocking on
 // a FIFO. False with `error` set on failure.
 bool ReadJournalFile(const std::filesystem::path& file, std::string& text, std::string* error);
+
+// A journal's text as read: its records, under the columns of the header
+// each follows, and what could not be read. A line before any header, or
+// with another number of fields than its header (torn, or not a
+// journal's), is skipped, counted and named by its record's number and the
+// start of its text.
+struct JournalContents {
+  struct Skipped {
+    long long record = 0;
+    std::string excerpt;
+  };
+  std::vector<JournalRecord> records;
+  int skipped = 0;
+  std::vector<Skipped> skippedLines;  // the first twenty
+  bool olderVersion = false;          // some lines follow an earlier version's header
+};
+JournalContents ReadJournalText(std::string_view text);
 
 // The runs of a journal's text, in the order their first lines appear.
 std::vector<RunSummary> SummarizeJournal(std::string_view text);

@@ -92,6 +92,29 @@ std::optional<long long> ParseTimestamp(std::string_view text) {
   return zone[0] == '+' ? seconds - offset : seconds + offset;
 }
 
+std::optional<long long> ParseFilterTime(std::string_view text, bool endOfSpan) {
+  if (const auto exact = ParseTimestamp(text)) return exact;
+  std::string local(text);
+  if (local.size() > 10 && local[10] == ' ') local[10] = 'T';
+  long long span = 0;  // the seconds the text leaves open
+  if (local.size() == 10) {
+    local += "T00:00:00", span = 86399;
+  } else if (local.size() == 16) {
+    local += ":00", span = 59;
+  }
+  // Read as UTC, then moved by the local offset of that moment (looked up
+  // twice, so a bound next to a change of the offset lands right).
+  const auto asUtc = ParseTimestamp(local + "Z");
+  if (!asUtc) return std::nullopt;
+  const auto offsetAt = [](long long moment) {
+    const std::time_t t = static_cast<std::time_t>(moment);
+    return SecondsAsIfUtc(platform::LocalTime(t)) - SecondsAsIfUtc(platform::UtcTime(t));
+  };
+  long long moment = *asUtc - offsetAt(*asUtc);
+  moment = *asUtc - offsetAt(moment);
+  return moment + (endOfSpan ? span : 0);
+}
+
 std::vector<std::string> CsvHeaderNames() {
   std::vector<std::string> names(CsvColumnCount);
   for (const JournalField& field : JournalFields) {

@@ -91,6 +91,11 @@ std::string LocalTimestamp();
 // Seconds since 1970 of a journal time: the local form above or the UTC
 // form "2026-03-01T12:00:00Z" of earlier journals.
 std::optional<long long> ParseTimestamp(std::string_view text);
+// Seconds since 1970 of a bound the user typed: a journal time, or a local
+// "2026-03-01", "2026-03-01T15:00" or "2026-03-01T15:00:00" (a space may
+// stand for the T). The end of a bound (`endOfSpan`) is the last second of
+// the day or minute it names.
+std::optional<long long> ParseFilterTime(std::string_view text, bool endOfSpan);
 
 // How a line counts: "ok" is done, "skipped" skipped, anything else (a
 // failure, a refusal, an interruption, or a line whose result was lost) a

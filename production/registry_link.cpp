@@ -110,14 +110,22 @@ bool RegistryLink::Init(std::string& description, std::string& error) {
   return state_->registry.Init(error) == registry::Status::Ok;
 }
 
-bool RegistryLink::Summary(std::vector<RunSummary>& runs, std::string& error) {
+bool RegistryLink::Records(std::vector<JournalRecord>& records, std::string& error) {
   std::vector<registry::Row> rows;
   if (state_->registry.Lines(rows, error) != registry::Status::Ok) return false;
-  std::vector<JournalRecord> records;
+  records.clear();
   for (const registry::Row& row : rows) {
     if (RecordFromRegistryRow(row, records.emplace_back())) continue;
     records.pop_back();
   }
+  return true;
+}
+
+std::string RegistryLink::Describe() const { return state_->registry.Describe(); }
+
+bool RegistryLink::Summary(std::vector<RunSummary>& runs, std::string& error) {
+  std::vector<JournalRecord> records;
+  if (!Records(records, error)) return false;
   runs = SummarizeRuns(records);
   return true;
 }
@@ -167,6 +175,13 @@ bool RegistryLink::Summary(std::vector<RunSummary>&, std::string& error) {
   error = NotBuilt;
   return false;
 }
+
+bool RegistryLink::Records(std::vector<JournalRecord>&, std::string& error) {
+  error = NotBuilt;
+  return false;
+}
+
+std::string RegistryLink::Describe() const { return {}; }
 
 #endif
 

@@ -55,6 +55,10 @@ class RegistryLink {
   bool Init(std::string& description, std::string& error);
   // Every run of every station, oldest first.
   bool Summary(std::vector<RunSummary>& runs, std::string& error);
+  // Every station's journal lines, as the registry received them.
+  bool Records(std::vector<JournalRecord>& records, std::string& error);
+  // "database NAME on HOST as USER", never the password; empty when not open.
+  std::string Describe() const;
 
  private:
   struct State;

@@ -69,7 +69,7 @@ TEST(HelpGuide, EveryQuotedTextIsOneTheProgramShows) {
 #endif
   std::string program;  // the literals, adjacent ones joined, one a line
   const std::regex literal(R"re("((?:[^"\\\n]|\\.)*)")re");
-  for (const char* folder : {"ui", "window", "protocol"}) {
+  for (const char* folder : {"ui", "window", "protocol", "production"}) {
     for (const auto& entry : fs::directory_iterator(repository / folder)) {
       const std::string source = std::regex_replace(test::ReadAll(entry.path()), std::regex(R"re("\s*\n\s*")re"), "");
       for (std::sregex_iterator it(source.begin(), source.end(), literal), end; it != end; ++it) {

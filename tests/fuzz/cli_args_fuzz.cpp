@@ -26,6 +26,7 @@ const char* CommandName(Command c) {
     case Command::Footprint: return "footprint";
     case Command::Batch: return "batch";
     case Command::Journal: return "journal";
+    case Command::Report: return "report";
     case Command::Registry: return "registry";
     default: return nullptr;
   }
@@ -47,6 +48,10 @@ void CheckValues(const CliOptions& o, const std::string& line) {
   }
   FUZZ_CHECK(o.count >= 0 && o.count <= 4096, "count out of range", line);
   if (o.command == Command::SetKey) FUZZ_CHECK(o.keyGiven, "set-key without a key", line);
+  if (o.command == Command::Report) FUZZ_CHECK(!o.output.empty(), "report without -o", line);
+  FUZZ_CHECK(o.since.has_value() == !o.sinceText.empty() && o.until.has_value() == !o.untilText.empty(),
+             "a time bound without its text, or the other way round", line);
+  FUZZ_CHECK(!o.since || !o.until || *o.since <= *o.until, "--since after --until", line);
   if (o.keyGiven && o.keyFile.empty()) {
     const std::string& typed = o.keyNameUtf8;
     FUZZ_CHECK(!typed.empty() && !Blank(typed.front()) && !Blank(typed.back()), "key name not trimmed", line);
@@ -86,6 +91,13 @@ std::vector<std::string> Canonical(const CliOptions& o) {
     argv.push_back("--");
     argv.push_back(o.keyNameUtf8);
   }
+  if (!o.sinceText.empty()) argv.push_back("--since=" + o.sinceText);
+  if (!o.untilText.empty()) argv.push_back("--until=" + o.untilText);
+  if (!o.runId.empty()) argv.push_back("--run=" + o.runId);
+  if (!o.station.empty()) argv.push_back("--station=" + o.station);
+  if (o.spreadsheet) argv.push_back("--spreadsheet");
+  else if (o.csv) argv.push_back("--csv");
+  if (!o.output.empty()) argv.push_back("--output=" + o.output);
   if (o.command == Command::Registry) argv.push_back("init");
   return argv;
 }
@@ -95,7 +107,10 @@ bool Same(const CliOptions& a, const CliOptions& b) {
          a.connectionType == b.connectionType && a.json == b.json && a.retries == b.retries &&
          a.journal == b.journal && a.noJournal == b.noJournal && a.address == b.address && a.network == b.network &&
          a.start == b.start && a.count == b.count && a.keyGiven == b.keyGiven && a.keyName == b.keyName &&
-         a.keyNameUtf8 == b.keyNameUtf8 && a.keyFile == b.keyFile && a.registry == b.registry;
+         a.keyNameUtf8 == b.keyNameUtf8 && a.keyFile == b.keyFile && a.registry == b.registry &&
+         a.sinceText == b.sinceText && a.untilText == b.untilText && a.since == b.since && a.until == b.until &&
+         a.runId == b.runId && a.station == b.station && a.csv == b.csv && a.spreadsheet == b.spreadsheet &&
+         a.output == b.output;
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "support/postgres_server.h"
 #include "support/temp_files.h"
 #include "tests/cli/cli_fixture.h"
+#include "tests/cli/report_browser.h"
 
 namespace vorsal::registry {
 namespace {
@@ -435,6 +436,47 @@ TEST_F(RegistryBatch, ServerLostMidBatchWritesNoUnregisteredAddressAndLosesNoLin
     EXPECT_EQ(summary.second.find("sent") != std::string::npos, run == 0) << summary.second;
     EXPECT_NE(summary.second.find("done 1, failed 1, skipped 0, addresses 7-7"), std::string::npos) << summary.second;
   }
+}
+
+// Two stations' lines in the registry, one address given to two modems:
+// the report across stations matches the registry's own summary, and the
+// double shows in red.
+TEST_F(RegistryBatch, ReportFromTheRegistryMatchesItsSummaryAndShowsADoubleAddressInRed) {
+  std::vector<Row> rows;
+  const char* const results[] = {"ok", "ok", "failed", "ok", "refused", "ok"};
+  for (int i = 0; i < 6; ++i) {
+    JournalRecord l = RecordOf(MakeLine(i < 3 ? "ra" : "rb", i, std::to_string(20 + i % 3), results[i]));
+    l.host = i < 3 ? "station-1" : "station-2";
+    l.newNetwork = "working";
+    l.footprint = "F" + std::to_string(i);
+    rows.push_back(production::RegistryRowOf(l));
+  }
+  auto registry = Ready();
+  int added = 0;
+  std::string error;
+  ASSERT_EQ(registry->Record(rows, added, error), Status::Ok) << error;
+  ASSERT_EQ(added, 6);
+
+  const std::filesystem::path report = dir / "registry.html";
+  const auto made = Cli({"report", "-o", report.string()});
+  ASSERT_EQ(made.first, 0) << made.second;
+  const auto summary = Cli({"journal"});
+  ASSERT_EQ(summary.first, 0) << summary.second;
+  EXPECT_NE(summary.second.find("done 2, failed 1"), std::string::npos) << summary.second;
+  EXPECT_NE(summary.second.find("done 2, failed 1"), summary.second.rfind("done 2, failed 1")) << summary.second;
+
+  if (testing::ChromiumPath().empty()) GTEST_SKIP() << "chromium is not installed here (scripts/install-deps installs it)";
+  const testing::BrowserView view = testing::OpenInBrowser(report, dir.path());
+  ASSERT_TRUE(view.problem.empty()) << view.problem;
+  EXPECT_TRUE(view.console.empty()) << view.console.front();
+  EXPECT_EQ(view.Count("lines"), 6);
+  EXPECT_EQ(view.Count("done"), 4);
+  EXPECT_EQ(view.Count("failed") + view.Count("refused"), 2);
+  EXPECT_EQ(view.Count("series"), 2);
+  // 20 went to modems F0 and F3, 21 to F1 alone, 22 to F5 alone.
+  EXPECT_EQ(view.Count("doubles"), 1);
+  EXPECT_EQ(view.Count("taken"), 2);
+  EXPECT_EQ(view.probe.at("doubleFill"), "rgb(224, 0, 0)");
 }
 
 }  // namespace
