@@ -180,6 +180,11 @@ void RescaleForDpi(HWND dialog, int oldDpi, int newDpi, int dialogWidth) {
   WidenToTexts(dialog, dialogWidth);
 }
 
+HFONT CreateDialogFont(int dpi) {
+  return CreateFontW(-MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
+}
+
 HFONT CreateScaledFont(int dpi, int pixelsAt96, bool bold, const wchar_t* face, DWORD pitchAndFamily) {
   return CreateFontW(-MulDiv(pixelsAt96, dpi, 96), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, pitchAndFamily, face);

@@ -22,6 +22,9 @@ void FitToDesignedPixels(HWND dialog, int dpi);
 // the dialog's client width at the new DPI.
 void RescaleForDpi(HWND dialog, int oldDpi, int newDpi, int dialogWidth);
 
+// The dialog templates' font, MS Sans Serif 8 points, at `dpi`.
+HFONT CreateDialogFont(int dpi);
+
 // A font `pixelsAt96` high at 96 DPI, scaled to `dpi`.
 HFONT CreateScaledFont(int dpi, int pixelsAt96, bool bold, const wchar_t* face,
                        DWORD pitchAndFamily = DEFAULT_PITCH | FF_SWISS);

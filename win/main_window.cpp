@@ -223,7 +223,7 @@ void MainWindow::ApplyDpi(int dpi, const RECT* suggested) {
   dpi_ = dpi;
   HFONT oldBold = largeBold_, oldDialogFont = dialogFont_;
   largeBold_ = CreateScaledFont(dpi_, 16, true, L"MS Sans Serif");
-  dialogFont_ = CreateScaledFont(dpi_, 11, false, L"MS Sans Serif");
+  dialogFont_ = CreateDialogFont(dpi_);
   for (HWND panel : panels_) {
     for (HWND child = GetWindow(panel, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
       const int id = GetDlgCtrlID(child);

@@ -18,6 +18,8 @@
 //   client H               the client area is H designed pixels high at the
 //                          display's DPI, the status bar at its bottom edge
 //   dpi N                  this Wine environment draws at N DPI
+//   dpichange N            tell the window its DPI is now N (as when it moves
+//                          to another monitor); later steps measure at N
 //   layout                 no control overlaps another and every text fits
 //                          its control, in every shown panel
 //   progressbar ID         the control is the system's progress bar
@@ -154,7 +156,10 @@ std::wstring Arg(wchar_t** argv, int argc, int i) {
   return argv[i];
 }
 
+int drawnDpi = 0;  // set by dpichange: the DPI the window draws at
+
 int Dpi() {
+  if (drawnDpi != 0) return drawnDpi;
   HDC dc = GetDC(nullptr);
   const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
   ReleaseDC(nullptr, dc);
@@ -396,6 +401,22 @@ int main() {
     } else if (step == L"dpi") {
       const int wanted = std::stoi(Arg(argv, argc, ++i));
       if (Dpi() != wanted) Fail("drawn at " + std::to_string(Dpi()) + " DPI");
+    } else if (step == L"dpichange") {
+      // The suggested frame, in the window's own process as the system
+      // would hand it.
+      drawnDpi = std::stoi(Arg(argv, argc, ++i));
+      RECT frame{};
+      GetWindowRect(mainWindow, &frame);
+      frame.right = frame.left + MulDiv(frame.right - frame.left, drawnDpi, 96);
+      frame.bottom = frame.top + MulDiv(frame.bottom - frame.top, drawnDpi, 96);
+      DWORD pid = 0;
+      GetWindowThreadProcessId(mainWindow, &pid);
+      HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
+      void* remote = VirtualAllocEx(process, nullptr, sizeof frame, MEM_COMMIT, PAGE_READWRITE);
+      WriteProcessMemory(process, remote, &frame, sizeof frame, nullptr);
+      SendMessageW(mainWindow, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(drawnDpi, drawnDpi), reinterpret_cast<LPARAM>(remote));
+      VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+      CloseHandle(process);
     } else if (step == L"layout") {
       Sync();
       CheckLayout();

@@ -150,6 +150,8 @@ for dpi in 120 144 192; do
   window_pid=$!
   drive dpi "$dpi" port COM5 status 1 "COM-порт открыт." click 1018 expect 1014 5 status 2 OK client 389 layout
   drive set 1022 "" type 1022 4095 expect 1022 4095 whole 1022 layout
+  # Moved to a monitor of another DPI, it lays itself out anew.
+  [ "$dpi" != 120 ] || drive dpichange 192 client 389 layout whole 1022
   shot "7-dpi-$dpi"
   drive close
   wait "$window_pid" || fail "vorsal.exe at $dpi DPI ended with $?"
