@@ -4,6 +4,7 @@
 #include "cli/command_context.h"
 #include "cli/port_wording.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "production/report.h"
 
 #include <cstdio>
@@ -70,6 +71,8 @@ int ReadLines(CommandContext& c, ReportSource& source) {
 int ExportLines(CommandContext& c, const std::vector<ReportLine>& lines) {
   const std::string text = JournalText(lines, c.options.spreadsheet);
   if (c.options.output.empty()) {
+    c.output.Out() << std::flush;
+    platform::UseBinaryStandardOutput();
     c.output.Out() << text << std::flush;
     return ExitOk;
   }

@@ -37,6 +37,8 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 
 void UseUtf8Console() {}
 
+void UseBinaryStandardOutput() {}
+
 std::string ExecutablePath() {
   std::error_code error;
   std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);

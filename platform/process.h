@@ -19,6 +19,11 @@ std::vector<std::string> ProgramArguments(int argc, char** argv);
 // (Windows' console takes its own code page otherwise).
 void UseUtf8Console();
 
+// Lets standard output pass bytes as they are, for output that carries its
+// own line ends (a CSV export's CRLF); Windows' C library would turn each LF
+// into CRLF otherwise, so CRLF came out as CR CR LF.
+void UseBinaryStandardOutput();
+
 // Full path of the running executable ("" when the system cannot tell).
 std::string ExecutablePath();
 

@@ -11,7 +11,11 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -60,6 +64,11 @@ void RestoreConsoleCodePages() {
 }
 
 }  // namespace
+
+void UseBinaryStandardOutput() {
+  std::fflush(stdout);
+  _setmode(_fileno(stdout), _O_BINARY);
+}
 
 void UseUtf8Console() {
   originalOutputCodePage = ::GetConsoleOutputCP();

@@ -92,6 +92,11 @@ expect "address: 30" "$(run read)"
 header="time,run_id,operator,host,port,adapter,operation,old_address,old_network,new_address,new_network,firmware,footprint,result,message"
 [ "$(head -n 1 "$journal" | tr -d '\r')" = "$header" ] || fail "journal header: $(head -n 1 "$journal")"
 [ "$(grep -c '^time,' "$journal")" = 1 ] || fail "journal headers: $(cat "$journal")"
+# Exported to standard output, the journal keeps its bytes: the same file,
+# CRLF and all (never CR CR LF).
+(cd "$work" && wine "$cli" --journal "$journal" journal --csv <"$work/empty" >"$work/export.csv") ||
+  fail "journal --csv"
+cmp -s "$journal" "$work/export.csv" || fail "journal --csv differs from the journal: $(od -c "$work/export.csv" | head -3)"
 line=$(grep ',batch,' "$journal" | tr -d '\r')
 port_re='\\\\\.\\COM5'  # \\.\COM5
 grep -qE "^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}[+-][0-9]{2}:[0-9]{2},[0-9a-f]{16},[^,]+,[^,]+,$port_re,,batch,12,working,30,service,2\.31,$footprint,ok,$" <<<"$line" ||
