@@ -9,6 +9,12 @@ namespace {
 
 constexpr int PollPauseMs = 500;    // between parameter reads while a modem stays connected
 constexpr int ReopenPauseMs = 500;  // between attempts to open a port that went away
+// A modem counts as gone after this many polls in a row without a reply: on
+// a noisy line one lost reply is no unplugging.
+constexpr int SilentPollsForGone = 2;
+// Footprint reads tried before a modem at a written address is taken for
+// one this run configured or not.
+constexpr int FootprintAttempts = 3;
 
 }  // namespace
 
@@ -73,15 +79,19 @@ bool Batch::AwaitModem(ModemLine& line, ModemParams& params) {
   return false;
 }
 
-// Reads until the modem stops answering (or its port goes away); false
-// when stopped first.
+// Reads until the modem stays silent for SilentPollsForGone polls in a row
+// (or its port goes away); false when stopped first. A garbled reply is an
+// answer: something is there.
 bool Batch::AwaitDisconnect(ModemLine& line) {
   line.SetAbandon([this] { return StopWaiting(); });
+  int silent = 0;
   while (!StopWaiting()) {
     ModemParams params;
     const Outcome outcome = line.ReadParams(params);
     if (StopWaiting()) break;
-    if (outcome == Outcome::NoReply || outcome == Outcome::PortLost) return true;
+    if (outcome == Outcome::PortLost) return true;
+    silent = outcome == Outcome::NoReply ? silent + 1 : 0;
+    if (silent >= SilentPollsForGone) return true;
     environment_.sleep(PollPauseMs);
   }
   return false;
@@ -139,10 +149,16 @@ Batch::Seen Batch::SeenBefore(ModemLine& line, const BatchPort& port, const Mode
     if (current.network != settings_.network || !pool_.Taken(current.address)) return Seen::New;
   }
   if (settings_.keyGiven) {
+    // Only a footprint read tells a new modem: one whose reads all fail is
+    // not written (its address may be this run's), but met again.
     std::string footprint;
-    if (line.ReadFootprint(footprint) != Outcome::Ok) return Seen::New;
-    const std::lock_guard<std::mutex> guard(state_);
-    return footprint == referenceFootprint_ ? Seen::Done : Seen::New;
+    for (int attempt = 0; attempt < FootprintAttempts; ++attempt) {
+      if (StopWaiting()) return Seen::Unknown;
+      if (line.ReadFootprint(footprint) != Outcome::Ok) continue;
+      const std::lock_guard<std::mutex> guard(state_);
+      return footprint == referenceFootprint_ ? Seen::Done : Seen::New;
+    }
+    return Seen::Unknown;
   }
   return listener_.RewriteSeenAddress(port.path, current.address) ? Seen::New : Seen::Skip;
 }
@@ -174,28 +190,31 @@ void Batch::LoseRegistry(const std::string& error) {
 }
 
 // One modem of the batch, from its first answer to its journal line.
-void Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemParams& current) {
+bool Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemParams& current) {
   JournalRecord entry = Entry("batch", port.path, port.adapter);
   SetOld(entry, current);
   const auto finish = [&](Verdict verdict, std::string_view result, const std::string& message) {
     verdict = Record(entry, verdict, result, message);
     listener_.Ended({port.path, current, entry});
     EndModem(verdict, result);
+    return true;
   };
 
   switch (SeenBefore(line, port, current)) {
+    case Seen::Unknown:
+      return false;
     case Seen::Done:
       listener_.AlreadyConfigured(port.path, current.address);
-      return;
+      return true;
     case Seen::Skip:
-      if (!BeginModem()) return listener_.LeftForCount(port.path, settings_.count);
+      if (!BeginModem()) return listener_.LeftForCount(port.path, settings_.count), true;
       return finish(Verdict::Ok, ResultSkipped,
                     "answers at address " + std::to_string(current.address) +
                         ", which this run wrote; left as it is (without a key a new modem cannot be told from it)");
     case Seen::New:
       break;
   }
-  if (!BeginModem()) return listener_.LeftForCount(port.path, settings_.count);
+  if (!BeginModem()) return listener_.LeftForCount(port.path, settings_.count), true;
   line.SetAbandon([this] { return steps_.Abandoning(); });
   if (settings_.keyGiven) {
     if (!current.keyFunctions) {
@@ -276,7 +295,7 @@ void Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemPa
   }
   std::string message = write.message;
   if (!write.readBack) message += "; not read back: the modem may hold address " + std::to_string(*address);
-  finish(steps_.FailureVerdict(VerdictOf(write.outcome)), steps_.FailureResult(), message);
+  return finish(steps_.FailureVerdict(VerdictOf(write.outcome)), steps_.FailureResult(), message);
 }
 
 // Without a key, a modem that arrives with the start address cannot be
@@ -314,7 +333,7 @@ void Batch::ServePort(const BatchPort& port, std::function<void()> arriveAndWait
       break;
     }
     WarnAboutStart(current);
-    ConfigureModem(*line, port, current);
+    if (!ConfigureModem(*line, port, current)) continue;  // not told apart yet: read it again
     // The last modem of the count is done: nothing more to wait for.
     if (StopWaiting()) break;
     listener_.Disconnect(port.path);

@@ -142,7 +142,7 @@ class Batch {
   BatchResult Run();
 
  private:
-  enum class Seen { New, Done, Skip };
+  enum class Seen { New, Done, Skip, Unknown };
   bool Finished() const { return finished_.load(); }
   bool StopWaiting() const { return steps_.StopRequests() >= AbandonWhileWaiting || Finished(); }
   bool OpenLine(ModemLine& line, std::string* failure);
@@ -154,7 +154,8 @@ class Batch {
   Seen SeenBefore(ModemLine& line, const BatchPort& port, const ModemParams& current);
   Verdict Record(JournalRecord& entry, Verdict verdict, std::string_view result, const std::string& message);
   void LoseRegistry(const std::string& error);
-  void ConfigureModem(ModemLine& line, const BatchPort& port, const ModemParams& current);
+  // False when the modem could not be told apart yet (nothing was done).
+  bool ConfigureModem(ModemLine& line, const BatchPort& port, const ModemParams& current);
   void WarnAboutStart(const ModemParams& first);
   void ServePort(const BatchPort& port, std::function<void()> arriveAndWait);
 

@@ -150,6 +150,33 @@ TEST_F(CliSimTest, AJournalWriteThatFailsIsExitSixAndLeavesTheJournalWhole) {
   EXPECT_THAT(Run({"read"}).out, HasSubstr("address: 30\n"));
 }
 
+// A modem left plugged in on a line that loses one reply in 14 and garbles
+// one in 15 is given one address: a lost poll is no unplugging, and a
+// garbled footprint read (here the one right after a lost poll) is no new
+// modem.
+TEST_F(CliSimTest, AModemLeftOnANoisyLineGetsOneAddress) {
+  test::WriteAll(dir / "Keys.ini", "[Keys]\r\nK=" + std::string(64, 'A') + "\r\n");
+  StartModem({"--drop-every", "14", "--corrupt-every", "15"});
+  std::unique_ptr<CliProcess> batch = Start({"-p", link, "batch", "--start", "20", "--network", "working", "--key", "K"});
+  // Until the modem has been asked 35 times: two lost replies and two
+  // garbled ones after it got its address.
+  int requests = 0;
+  for (int idle = 0; requests < 35 && idle < 100;) {
+    const std::optional<std::string> line = sim.ReadLine(300);
+    if (!line) {
+      ++idle;
+    } else if (line->rfind("rx ", 0) == 0) {
+      ++requests;
+    }
+  }
+  EXPECT_GE(requests, 35);
+  batch->Signal(SIGINT);
+  EXPECT_NE(batch->Wait(), -1);
+  const std::vector<std::string> lines = JournalLines();
+  ASSERT_EQ(lines.size(), 1u) << Journal();
+  EXPECT_THAT(lines[0], HasSubstr(",batch,1,service,20,working,"));
+}
+
 TEST_F(CliSimTest, BatchWritesTheKeyFirstSoAModemWhoseKeyFailsKeepsItsAddress) {
   test::WriteAll(dir / "Keys.ini", "[Keys]\r\nK=" + std::string(64, 'A') + "\r\n");
   test::WriteAll(dir / "key-name", "K\n");

@@ -46,7 +46,8 @@ struct FakeModem {
 
 // The modems connected to one port in turn. A modem is disconnected at the
 // second parameter read after it arrived or was last written to: the batch
-// reads it back once, then waits for it to go.
+// reads it back once, then waits for it to go, which two reads without a
+// reply tell.
 class FakeLine : public cli::ModemLine {
  public:
   // `idle` is called while no modem is left on the port.
@@ -63,8 +64,10 @@ class FakeLine : public cli::ModemLine {
       return Outcome::NoReply;
     }
     if (++readsSinceChange_ > 2) {
+      // Unplugged: the port stays silent for a while before the next one.
       modems_->pop_front();
       readsSinceChange_ = 0;
+      lostReads_ = 1;
       return Outcome::NoReply;
     }
     const FakeModem& modem = modems_->front();
