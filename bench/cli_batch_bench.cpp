@@ -76,15 +76,15 @@ BENCHMARK(BM_CliRead)->Iterations(20)->UseRealTime()->Unit(benchmark::kMilliseco
 void BM_WriteVerified(benchmark::State& state) {
   vorsal::SimProcess sim;
   if (!StartSim(state, sim, static_cast<int>(state.range(0)))) return;
-  vorsal::cli::ModemLink modem;
+  vorsal::production::ModemLink modem;
   modem.Open(LinkPath(), 0);
-  vorsal::cli::ModemParams current;
-  if (modem.ReadParams(current) != vorsal::cli::Outcome::Ok) state.SkipWithError("no reply to the first read");
+  vorsal::production::ModemParams current;
+  if (modem.ReadParams(current) != vorsal::production::Outcome::Ok) state.SkipWithError("no reply to the first read");
   for (auto _ : state) {
     const int address = current.address == 100 ? 101 : 100;
-    vorsal::cli::ModemParams after;
-    if (modem.WriteAddress(current, address, vorsal::NetworkService) != vorsal::cli::Outcome::Ok ||
-        modem.ReadParams(after) != vorsal::cli::Outcome::Ok || after.address != address) {
+    vorsal::production::ModemParams after;
+    if (modem.WriteAddress(current, address, vorsal::NetworkService) != vorsal::production::Outcome::Ok ||
+        modem.ReadParams(after) != vorsal::production::Outcome::Ok || after.address != address) {
       state.SkipWithError("the write was not verified");
       break;
     }
@@ -101,18 +101,18 @@ BENCHMARK(BM_WriteVerified)->Arg(0)->Arg(267)->Iterations(6)->UseRealTime()->Uni
 void BM_BatchStep(benchmark::State& state) {
   vorsal::SimProcess sim;
   if (!StartSim(state, sim, static_cast<int>(state.range(0)))) return;
-  vorsal::cli::ModemLink modem;
+  vorsal::production::ModemLink modem;
   modem.Open(LinkPath(), 0);
   int address = 100;
   for (auto _ : state) {
-    vorsal::cli::ModemParams current;
-    if (modem.ReadParams(current) != vorsal::cli::Outcome::Ok) {
+    vorsal::production::ModemParams current;
+    if (modem.ReadParams(current) != vorsal::production::Outcome::Ok) {
       state.SkipWithError("no reply to the read");
       break;
     }
-    vorsal::cli::ModemParams after;
-    if (modem.WriteAddress(current, address, vorsal::NetworkService) != vorsal::cli::Outcome::Ok ||
-        modem.ReadParams(after) != vorsal::cli::Outcome::Ok || after.address != address) {
+    vorsal::production::ModemParams after;
+    if (modem.WriteAddress(current, address, vorsal::NetworkService) != vorsal::production::Outcome::Ok ||
+        modem.ReadParams(after) != vorsal::production::Outcome::Ok || after.address != address) {
       state.SkipWithError("the address was not written");
       break;
     }

@@ -20,7 +20,7 @@ std::vector<std::uint8_t> ValidFrames() {
   std::vector<std::uint8_t> stream;
   for (int i = 0; i < 512; ++i) {
     ModemFrame frame{0, 0, 0, CmdReadFootprint, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8), 0x5A, 0xA5};
-    PutFrameCrc(frame.data());
+    PutFrameCrc(frame.data(), 0);
     stream.insert(stream.end(), frame.begin(), frame.end());
   }
   return stream;
@@ -37,7 +37,7 @@ std::vector<std::uint8_t> Noise() {
 void Receive(benchmark::State& state, std::vector<std::uint8_t> stream) {
   NullExchangeView view;
   LoopPort port(std::move(stream));
-  ExchangeEngine engine(view, port, &view, [](int) {});
+  ExchangeEngine engine(view, port, {}, &view, [](int) {});
   const int chunk = static_cast<int>(state.range(0));
   for (auto _ : state) {
     port.pending = chunk;

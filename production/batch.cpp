@@ -55,13 +55,6 @@ Batch::Batch(BatchSettings settings, BatchEnvironment environment, Journal& jour
   registry_.SetStopRequests(environment_.stopRequests);
 }
 
-// Opening a port sets the line's connection type for the whole program,
-// so ports are opened one at a time.
-bool Batch::OpenLine(ModemLine& line, std::string* failure) {
-  const std::lock_guard<std::mutex> guard(opening_);
-  return line.Open(failure);
-}
-
 // Reads until a modem answers; false when stopped first. A port that went
 // away (an adapter unplugged with its modem) is opened again and again.
 bool Batch::AwaitModem(ModemLine& line, ModemParams& params) {
@@ -69,7 +62,7 @@ bool Batch::AwaitModem(ModemLine& line, ModemParams& params) {
   while (!StopWaiting()) {
     if (!line.IsOpen()) {
       line.Close();
-      if (!OpenLine(line, nullptr)) {
+      if (!line.Open(nullptr)) {
         environment_.sleep(ReopenPauseMs);
         continue;
       }
@@ -311,7 +304,7 @@ void Batch::WarnAboutStart(const ModemParams& first) {
 void Batch::ServePort(const BatchPort& port, std::function<void()> arriveAndWait) {
   std::unique_ptr<ModemLine> line = environment_.openLine(port.path);
   std::string failure;
-  const bool opened = OpenLine(*line, &failure);
+  const bool opened = line->Open(&failure);
   arriveAndWait();
   if (!opened) {
     listener_.PortFailed(port.path, failure);

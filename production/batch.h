@@ -145,7 +145,6 @@ class Batch {
   enum class Seen { New, Done, Skip, Unknown };
   bool Finished() const { return finished_.load(); }
   bool StopWaiting() const { return steps_.StopRequests() >= AbandonWhileWaiting || Finished(); }
-  bool OpenLine(ModemLine& line, std::string* failure);
   bool AwaitModem(ModemLine& line, ModemParams& params);
   bool AwaitDisconnect(ModemLine& line);
   bool BeginModem();
@@ -167,7 +166,6 @@ class Batch {
   BatchListener& listener_;
   ModemSteps steps_;
 
-  std::mutex opening_;  // ports are opened one at a time
   mutable std::mutex state_;
   AddressPool pool_;                // under state_
   std::string referenceFootprint_;  // the first footprint of the batch's key, under state_

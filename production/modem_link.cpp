@@ -45,7 +45,7 @@ ModemLink::ModemLink(int retries, LinkClock* clock)
     : retries_(retries),
       clock_(clock != nullptr ? *clock : SystemClock()),
       loop_(clock_),
-      engine_(*this, *this, nullptr, [this](int ms) { clock_.Sleep(ms); }) {
+      engine_(*this, *this, [this] { return connectionType_; }, nullptr, [this](int ms) { clock_.Sleep(ms); }) {
   comPort_.SetEventQueue(&loop_);
   // A reply is handled in the same delivery that brought its last byte.
   comPort_.OnRxChar = [this](TCustomComPort*, int) {
@@ -68,12 +68,7 @@ ModemLink::~ModemLink() {
 }
 
 void ModemLink::Open(const std::string& path, int connectionType) {
-  // The checksum variant is one setting for the whole program; a batch's
-  // links all use the same one, so it is set only when it changes, never
-  // while another link's thread may be reading it.
-  if (CurrentConnectionType() != connectionType) {
-    SetConnectionTypeSource([connectionType] { return connectionType; });
-  }
+  connectionType_ = connectionType;
   SetModemLine(comPort_, path, connectionType);
   comPort_.Open();
   lost_ = false;

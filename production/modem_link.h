@@ -133,6 +133,7 @@ class ModemLink : private ReplyListener, private ModemPort {
 
   std::function<bool()> abandon_;
   int retries_;
+  int connectionType_ = 0;  // of the port opened last: its speed and checksum variant
   LinkClock& clock_;
   LinkLoop loop_;  // outlives the port, whose deliveries it may still hold
   TComPort comPort_;

@@ -19,9 +19,10 @@ ShortWrite::ShortWrite(int written)
                          " bytes of the request reached the port"),
       written_(written) {}
 
-ExchangeEngine::ExchangeEngine(ReplyListener& listener, ModemPort& port, SupervisionView* supervision,
-                               std::function<void(int)> sleep)
-    : listener_(listener), port_(port), supervision_(supervision), sleep_(sleep ? std::move(sleep) : SleepThread) {}
+ExchangeEngine::ExchangeEngine(ReplyListener& listener, ModemPort& port, ConnectionTypeSource connectionType,
+                               SupervisionView* supervision, std::function<void(int)> sleep)
+    : listener_(listener), port_(port), connectionType_(std::move(connectionType)), supervision_(supervision),
+      sleep_(sleep ? std::move(sleep) : SleepThread) {}
 
 // ---- Receive assembly ----------------------------------------------------
 
@@ -52,7 +53,7 @@ void ExchangeEngine::DrainRing() {
   while (RxReadIndex != RxWriteIndex) {
     const std::uint8_t byte = RxRing[RxReadIndex];
     if (++RxReadIndex == RxRingSize) RxReadIndex = 0;
-    if (SlideIntoFrameWindow(FrameWindow, FrameWindowCount, byte, CurrentConnectionType())) {
+    if (SlideIntoFrameWindow(FrameWindow, FrameWindowCount, byte, ConnectionType())) {
       HandleReply();
       ShowByteCount();
     }
@@ -101,7 +102,7 @@ void ExchangeEngine::SetExchangeState(std::uint8_t value) { ExchangeState = valu
 void ExchangeEngine::SendFrame(const ModemFrame& frame, int pauseMs) {
   SetExchangeState(ExchangeNone);
   std::memcpy(LastSentFrame, frame.data(), FrameSize);
-  PutFrameCrc(LastSentFrame);
+  PutFrameCrc(LastSentFrame, ConnectionType());
   const int written = port_.Write(LastSentFrame, FrameSize);
   if (written != static_cast<int>(FrameSize)) throw ShortWrite(written);
   StartReplyTimeout();

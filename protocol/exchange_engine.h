@@ -44,13 +44,18 @@ class ShortWrite : public std::runtime_error {
   int written_;
 };
 
+// The connection type of an engine's link (frame.h), read anew at every
+// checksum, so a change takes effect with the very next byte or request.
+using ConnectionTypeSource = std::function<int()>;
+
 class ExchangeEngine {
  public:
+  // `connectionType`: the type of this engine's link (empty: always 0).
   // `supervision` may be null: nothing is shown then. `sleep` blocks the
   // calling thread for the given milliseconds; by default the thread really
   // sleeps. Tests pass a recorder.
-  ExchangeEngine(ReplyListener& listener, ModemPort& port, SupervisionView* supervision = nullptr,
-                 std::function<void(int ms)> sleep = {});
+  ExchangeEngine(ReplyListener& listener, ModemPort& port, ConnectionTypeSource connectionType,
+                 SupervisionView* supervision = nullptr, std::function<void(int ms)> sleep = {});
   ExchangeEngine(const ExchangeEngine&) = delete;
   ExchangeEngine& operator=(const ExchangeEngine&) = delete;
 
@@ -116,6 +121,8 @@ class ExchangeEngine {
 
   ReplyListener& listener_;
   ModemPort& port_;
+  ConnectionTypeSource connectionType_;
+  int ConnectionType() const { return connectionType_ ? connectionType_() : 0; }
   SupervisionView* supervision_;
   bool awaiting_ = false;
   std::function<void(int)> sleep_;

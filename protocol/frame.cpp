@@ -28,19 +28,7 @@ constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
 }
 constexpr auto CrcTable = MakeCrcTable();
 
-ConnectionTypeSource& Source() {
-  static ConnectionTypeSource source;
-  return source;
-}
-
 }  // namespace
-
-void SetConnectionTypeSource(ConnectionTypeSource source) { Source() = std::move(source); }
-
-int CurrentConnectionType() {
-  const auto& source = Source();
-  return source ? source() : 0;
-}
 
 std::uint32_t ComputeCrc24(const std::uint8_t* data, std::size_t length, int connectionType) {
   std::uint32_t r = CrcInit;
@@ -48,10 +36,6 @@ std::uint32_t ComputeCrc24(const std::uint8_t* data, std::size_t length, int con
     r = ((r << 8) & 0xFFFFFF) ^ CrcTable[((r >> 16) ^ data[i]) & 0xFF];
   if (connectionType == 1) r = ~r;
   return r & 0xFFFFFF;
-}
-
-std::uint32_t ComputeCrc24(const std::uint8_t* data, std::size_t length) {
-  return ComputeCrc24(data, length, CurrentConnectionType());
 }
 
 namespace {
@@ -78,16 +62,8 @@ void PutFrameCrc(std::uint8_t* frame, int connectionType) {
   StoreCrc(frame, ComputeCrc24(frame + CoveredOffset, CoveredLength, connectionType));
 }
 
-void PutFrameCrc(std::uint8_t* frame) {
-  StoreCrc(frame, ComputeCrc24(frame + CoveredOffset, CoveredLength));
-}
-
 bool CheckFrameCrc(const std::uint8_t* frame, int connectionType) {
   return CrcStored(frame, ComputeCrc24(frame + CoveredOffset, CoveredLength, connectionType));
-}
-
-bool CheckFrameCrc(const std::uint8_t* frame) {
-  return CrcStored(frame, ComputeCrc24(frame + CoveredOffset, CoveredLength));
 }
 
 bool SlideIntoFrameWindow(std::uint8_t* window, int& count, std::uint8_t byte, int connectionType) {

@@ -36,24 +36,17 @@ constexpr bool AddressAllowed(int address, int network) {
 }
 
 // ConnectionType 0: 600 baud link, plain CRC-24. ConnectionType 1: 9600 baud
-// adapters, CRC-24 complemented within 24 bits. The program reads the type
-// from its connection-type selector at every checksum, never caching it; the
-// source is installed by the main window (default: always 0).
-using ConnectionTypeSource = std::function<int()>;
-void SetConnectionTypeSource(ConnectionTypeSource source);
-int CurrentConnectionType();
+// adapters, CRC-24 complemented within 24 bits. Each exchange engine knows
+// the type of its own link (exchange_engine.h).
 
 // OpenPGP CRC-24 (init 0xB704CE, polynomial 0x1864CFB, MSB first) over
 // `length` bytes, complemented for connection type 1. Bits 24..31 are zero.
 std::uint32_t ComputeCrc24(const std::uint8_t* data, std::size_t length, int connectionType);
-std::uint32_t ComputeCrc24(const std::uint8_t* data, std::size_t length);
 
 // Stamps the checksum of bytes 3..7 into bytes 0..2.
 void PutFrameCrc(std::uint8_t* frame, int connectionType);
-void PutFrameCrc(std::uint8_t* frame);
 // True when bytes 0..2 equal the checksum of bytes 3..7.
 bool CheckFrameCrc(const std::uint8_t* frame, int connectionType);
-bool CheckFrameCrc(const std::uint8_t* frame);
 
 // One step of cutting frames from a byte stream. `window` holds `count`
 // (0..7) bytes; `byte` is appended. Once 8 bytes are held, a window whose

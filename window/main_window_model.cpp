@@ -61,16 +61,15 @@ std::string CurrentExceptionMessage() {
 
 MainWindowModel::MainWindowModel(WindowSurface& surface, TComPort& comPort,
                                  std::function<std::vector<std::string>()> keyNames)
-    : Engine(*this, *this, this, [this](int ms) { surface_.Sleep(ms); }),
+    : Engine(*this, *this, [this] { return connectionType_; }, this, [this](int ms) { surface_.Sleep(ms); }),
       surface_(surface),
       comPort_(comPort),
       keyNames_(std::move(keyNames)),
       keyFile_(KeyStorePath()) {
   if (!keyNames_) keyNames_ = [this] { return KeyStoreNames(keyFile_); };
-  SetConnectionTypeSource([this] { return connectionType_; });
 }
 
-MainWindowModel::~MainWindowModel() { SetConnectionTypeSource({}); }
+MainWindowModel::~MainWindowModel() = default;
 
 void MainWindowModel::Create() {
   Engine.InitGauge();

@@ -72,7 +72,7 @@ struct Run {
   int connectionType = 0;
   RecordingView view;
   QueuePort port;
-  ExchangeEngine engine{view, port, &view, [](int) {}};
+  ExchangeEngine engine{view, port, [this] { return connectionType; }, &view, [](int) {}};
   std::vector<std::uint8_t> stream;  // every byte that arrived, in order
   fuzz::StreamCutter cutter{0};
   std::uint32_t noise = 0x9E3779B9;
@@ -154,7 +154,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::Input in(data, size);
   const std::uint8_t setup = in.Byte();
   const int connectionType = setup & 1;
-  vorsal::SetConnectionTypeSource([connectionType] { return connectionType; });
 
   Run run;
   run.view.engine = &run.engine;

@@ -51,7 +51,8 @@ std::vector<std::uint8_t> Bytes(const std::uint8_t* data) { return {data, data +
 TEST_F(Exchange, SendFrameStampsWritesStartsTheGaugeThenPauses) {
   engine.FinishExchange(false);  // an earlier failure on display
   bool waitingDuringPause = false;
-  ExchangeEngine paused(view, rig.port, &view, [&](int ms) {
+  int connectionType = 0;
+  ExchangeEngine paused(view, rig.port, [&] { return connectionType; }, &view, [&](int ms) {
     rig.sleeps.push_back(ms);
     waitingDuringPause = rig.port.written.size() == 8 && view.gaugeTimerEnabled;
   });
@@ -74,10 +75,8 @@ TEST_F(Exchange, SendFrameStampsWritesStartsTheGaugeThenPauses) {
 
   // No pause asked, none made; the checksum follows the connection type.
   rig.sleeps.clear();
-  {
-    const ConnectionTypeGuard complemented([] { return 1; });
-    paused.SendFrame(BuildReadParams(), 0);
-  }
+  connectionType = 1;
+  paused.SendFrame(BuildReadParams(), 0);
   EXPECT_TRUE(rig.sleeps.empty());
   EXPECT_EQ(Bytes(paused.LastSentFrame), (std::vector<std::uint8_t>{0x4F, 0x2E, 0x49, 0xE2, 0, 0, 0, 0}));
 }
@@ -90,7 +89,7 @@ TEST_F(Exchange, FailedWritePropagatesAndLeavesGaugeAndStatusAlone) {
   EXPECT_THROW(engine.SendFrame(request, 8), FakePortError);
 
   ModemFrame stamped = request;
-  PutFrameCrc(stamped.data());
+  PutFrameCrc(stamped.data(), 0);
   EXPECT_EQ(Bytes(engine.LastSentFrame), Bytes(stamped.data()));
   EXPECT_EQ(engine.ExchangeState, ExchangeNone);
   EXPECT_EQ(view.exchangeShown, ExchangeOk);

@@ -82,14 +82,11 @@ void operator delete[](void* block, std::align_val_t, const std::nothrow_t&) noe
 namespace vorsal {
 namespace {
 
-using testing::ConnectionTypeGuard;
 using testing::LoopPort;
 using testing::NullExchangeView;
 using testing::ValidReply;
 
 TEST(ReceiveAllocations, RepliesAndNoiseAreHandledWithoutAllocating) {
-  // A source like the window's, read at every checksum.
-  const ConnectionTypeGuard guard([] { return 1; });
   std::uint8_t key[32];
   for (int i = 0; i < 32; ++i) key[i] = static_cast<std::uint8_t>(0x40 + i);
   const ModemFrame setAddress = BuildSetAddress(0x1005, 0x0006);
@@ -98,11 +95,11 @@ TEST(ReceiveAllocations, RepliesAndNoiseAreHandledWithoutAllocating) {
     ModemFrame request, reply;
   };
   const Step steps[] = {
-      {BuildReadParams(), ValidReply(CmdReadParams, 0x2B, 0x1A, 31, 2)},
-      {BuildReadParams(), ValidReply(CmdReadParamsAlt, 0xFF, 0x0F, 5, 40)},  // no platform name
-      {BuildReadFootprint(), ValidReply(CmdReadFootprint, 0x01, 0xAB, 0x0C, 0xFF)},
-      {setAddress, ValidReply(CmdSetAddress, setAddress[4], setAddress[5], setAddress[6], setAddress[7])},
-      {keyPart, ValidReply(CmdKeyPart + 3, keyPart[4], keyPart[5], keyPart[6], keyPart[7])},
+      {BuildReadParams(), ValidReply(CmdReadParams, 0x2B, 0x1A, 31, 2, 1)},
+      {BuildReadParams(), ValidReply(CmdReadParamsAlt, 0xFF, 0x0F, 5, 40, 1)},  // no platform name
+      {BuildReadFootprint(), ValidReply(CmdReadFootprint, 0x01, 0xAB, 0x0C, 0xFF, 1)},
+      {setAddress, ValidReply(CmdSetAddress, setAddress[4], setAddress[5], setAddress[6], setAddress[7], 1)},
+      {keyPart, ValidReply(CmdKeyPart + 3, keyPart[4], keyPart[5], keyPart[6], keyPart[7], 1)},
   };
   constexpr int StrayBytes = 3;  // before each reply
   constexpr int NoiseBytes = 400;
@@ -116,7 +113,9 @@ TEST(ReceiveAllocations, RepliesAndNoiseAreHandledWithoutAllocating) {
 
   NullExchangeView view;
   LoopPort port(stream);
-  ExchangeEngine engine(view, port, &view, [](int) {});
+  // A source like the window's, read at every checksum.
+  int connectionType = 1;
+  ExchangeEngine engine(view, port, [&connectionType] { return connectionType; }, &view, [](int) {});
   engine.InitGauge();
   std::uint8_t outcomes[std::size(steps)] = {};
   long allocations = 0;
@@ -147,6 +146,7 @@ TEST(ReceiveAllocations, RepliesAndNoiseAreHandledWithoutAllocating) {
   // The counter itself sees allocations made behind the view: the recording
   // view's log allocates for the same reply.
   testing::EngineRig rig;
+  rig.connectionType = 1;
   rig.port.Receive(steps[2].reply);
   const AllocationCounter counter;
   rig.engine.CommPortRxChar();

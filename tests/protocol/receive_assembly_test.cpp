@@ -89,11 +89,10 @@ TEST(ReceiveAssembly, ByteCountPanelChangesOnlyAfterAFrameOrAReset) {
 TEST(ReceiveAssembly, ChecksumVariantIsTheOneInForceAtEachTest) {
   EngineRig rig;
   const ModemFrame plain = Footprint(1);
-  int connectionType = 1;
-  const ConnectionTypeGuard guard([&] { return connectionType; });
-  const ModemFrame complemented = Footprint(2);
+  rig.connectionType = 1;
+  const ModemFrame complemented = ValidReply(CmdReadFootprint, 2, 0, 0, 0x5A, 1);
   rig.ArriveAndTick(plain, complemented);
-  connectionType = 0;
+  rig.connectionType = 0;
   rig.ArriveAndTick(plain, complemented);
   EXPECT_EQ(rig.view.Logged("footprint"), FootprintEntries({2, 1}));
 }

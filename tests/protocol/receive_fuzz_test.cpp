@@ -45,7 +45,7 @@ Stream MakeStream(std::mt19937& random, int frames, int maxNoise) {
   for (int n = noise(random); n > 0; --n) s.bytes.push_back(static_cast<std::uint8_t>(byte(random)));
 
   for (std::size_t p = 0; p + FrameSize <= s.bytes.size();) {
-    if (!InsideFrame(s, p) && CheckFrameCrc(&s.bytes[p])) {
+    if (!InsideFrame(s, p) && CheckFrameCrc(&s.bytes[p], 0)) {
       ++s.bytes[p];  // the windows that hold this byte are tested again
       p = p >= FrameSize - 1 ? p - (FrameSize - 1) : 0;
     } else {

@@ -4,10 +4,10 @@
 
 namespace vorsal::testing {
 
-ModemFrame ValidReply(std::uint8_t command, std::uint8_t d4, std::uint8_t d5, std::uint8_t d6,
-                      std::uint8_t d7) {
+ModemFrame ValidReply(std::uint8_t command, std::uint8_t d4, std::uint8_t d5, std::uint8_t d6, std::uint8_t d7,
+                      int connectionType) {
   ModemFrame frame{0, 0, 0, command, d4, d5, d6, d7};
-  PutFrameCrc(frame.data());
+  PutFrameCrc(frame.data(), connectionType);
   return frame;
 }
 

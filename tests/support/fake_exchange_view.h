@@ -2,8 +2,8 @@
 // exchange engine sees them, plus a builder of checksum-valid replies.
 // FakeExchangeView keeps what the engine reported and a log of every call
 // in order; FakeModemPort queues bytes "from the modem" and keeps
-// every byte written. EngineRig wires them to an engine; ConnectionTypeGuard
-// scopes a connection-type source.
+// every byte written. EngineRig wires them to an engine of its own
+// connection type.
 #pragma once
 
 #include <cstdint>
@@ -22,9 +22,9 @@
 namespace vorsal::testing {
 
 // A reply with the given command and data bytes and a valid checksum for
-// the connection type in force.
-ModemFrame ValidReply(std::uint8_t command, std::uint8_t d4 = 0, std::uint8_t d5 = 0,
-                      std::uint8_t d6 = 0, std::uint8_t d7 = 0);
+// the connection type.
+ModemFrame ValidReply(std::uint8_t command, std::uint8_t d4 = 0, std::uint8_t d5 = 0, std::uint8_t d6 = 0,
+                      std::uint8_t d7 = 0, int connectionType = 0);
 
 // Records what the engine reports: the replies' values and the gauge and
 // status panels as the window would be told them.
@@ -96,24 +96,14 @@ class FakeModemPort : public ModemPort {
   int Write(const std::uint8_t* buffer, int count) override;
 };
 
-// Installs a connection-type source until the end of the scope, then puts
-// back the default (always 0), also when a failed assertion leaves early.
-class ConnectionTypeGuard {
- public:
-  explicit ConnectionTypeGuard(ConnectionTypeSource source = {}) {
-    SetConnectionTypeSource(std::move(source));
-  }
-  ~ConnectionTypeGuard() { SetConnectionTypeSource(nullptr); }
-  ConnectionTypeGuard(const ConnectionTypeGuard&) = delete;
-  ConnectionTypeGuard& operator=(const ConnectionTypeGuard&) = delete;
-};
-
-// An engine wired to a fake view and port; its pauses are recorded, not slept.
+// An engine wired to a fake view and port; its pauses are recorded, not
+// slept, and its connection type is read from `connectionType`.
 struct EngineRig {
   FakeExchangeView view;
   FakeModemPort port;
   std::vector<int> sleeps;
-  ExchangeEngine engine{view, port, &view, [this](int ms) { sleeps.push_back(ms); }};
+  int connectionType = 0;
+  ExchangeEngine engine{view, port, [this] { return connectionType; }, &view, [this](int ms) { sleeps.push_back(ms); }};
 
   // Bytes arrive from the modem and the port raises its event.
   template <typename... Bytes>

@@ -96,7 +96,6 @@ TEST_F(MainFormTest, StartsWithTitleOnlyToolStripAndStatus) {
   EXPECT_EQ(form->focusWidget(), form->ComboBoxPortName);
   EXPECT_FALSE(Shown(form->ComboBoxConnType));
   EXPECT_EQ(form->ComboBoxConnType->currentIndex(), 0);
-  EXPECT_EQ(CurrentConnectionType(), 0);
 
   // Key names listed, key box empty, displays not read yet.
   ASSERT_EQ(form->ComboBoxKey->count(), 2);
@@ -427,7 +426,6 @@ TEST_F(MainFormTest, ClosingTheWindowClosesThePortAndWaitsTwice) {
   EXPECT_EQ(recorder.sleeps, (std::vector<int>{500, 500}));
   EXPECT_EQ(FormMain, nullptr);
   EXPECT_FALSE(static_cast<bool>(port.OnRxChar));
-  EXPECT_EQ(CurrentConnectionType(), 0);
 }
 
 // The caption a desktop platform shows: Qt appends the application display
