@@ -270,6 +270,7 @@ bool Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemPa
                   "stopped before the address was written: the modem keeps address " +
                       std::to_string(current.address));
   }
+  listener_.AddressWriting(port.path, *address);
   const AddressWrite write = steps_.WriteVerified(line, current, *address, settings_.network);
   const bool holds = write.readBack && write.after.address == *address && write.after.network == settings_.network;
   if (write.readBack || write.acknowledged) SetNew(entry, write.after);

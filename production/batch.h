@@ -94,6 +94,8 @@ class BatchListener {
   // new modems from configured ones.
   virtual void StartAddressInUse(int start) = 0;
   virtual void KeyParts(const std::string& port, int acknowledged) = 0;
+  // The address goes to the modem and is read back.
+  virtual void AddressWriting(const std::string& /*port*/, int /*address*/) {}
   // A modem is done, failed, refused, skipped or interrupted.
   virtual void Ended(const ModemEnded& modem) = 0;
   virtual void Counters(const BatchCounters& counters) = 0;
