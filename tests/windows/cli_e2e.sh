@@ -113,6 +113,18 @@ start_batch() {
      <"$work/empty" >"$work/batch.out" 2>"$work/stderr") &
   batch=$!
 }
+# Ctrl+C for the running batch. Where Wine's 32-bit loader is installed too,
+# `wine` starts a 64-bit program through a 32-bit start.exe stub that waits
+# for it, so the signal goes to the program's own process, found by its name,
+# and to the background job only when that is the program itself.
+interrupt_batch() {
+  local pids
+  pids=$(pgrep -f 'vorsal-cli\.exe' | while read -r pid; do
+    grep -qa 'start\.exe' "/proc/$pid/cmdline" 2>/dev/null || echo "$pid"
+  done)
+  [ -n "$pids" ] || fail "no running vorsal-cli.exe to interrupt"
+  kill -INT $pids
+}
 wait_for() {
   for _ in $(seq 400); do grep -qF -- "$1" "$work/stderr" && return 0; sleep 0.05; done
   fail "no '$1' from the batch"
@@ -127,7 +139,7 @@ finish_batch() {
 # waits for the next modem, and the batch reports what it did.
 start_batch --start 30 --network service --key-file "$key_file"
 wait_for "disconnect the modem"
-kill -INT "$batch"
+interrupt_batch
 wait_for "stopping after this modem"
 finish_batch 0
 expect "done 1, failed 0, next address 31" "$(tr -d '\r' <"$work/batch.out")"
@@ -137,9 +149,9 @@ expect "done 1, failed 0, next address 31" "$(tr -d '\r' <"$work/batch.out")"
 # prints its summary.
 start_batch --start 40 --network service --key-file "$key_file"
 wait_for "key parts acknowledged 1/8"
-kill -INT "$batch"
+interrupt_batch
 wait_for "stopping after this modem"
-kill -INT "$batch"
+interrupt_batch
 wait_for "stopping now"
 finish_batch 130
 expect "done 0, failed 1" "$(tr -d '\r' <"$work/batch.out")"

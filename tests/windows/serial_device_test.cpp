@@ -40,6 +40,22 @@ class SerialDeviceTest : public ::testing::Test {
     line.rate = 600;
     ASSERT_EQ(device.Apply(line), 0);
     ASSERT_EQ(device.Purge(true, true), 0);
+    DrainUntilQuiet();
+  }
+  // A reply to an earlier client of the simulator may still be on its way
+  // (a loaded machine delays the simulator); each case starts on a line that
+  // has stayed silent for 300 ms, so no stale frame is taken for its reply.
+  void DrainUntilQuiet() {
+    const auto limit = std::chrono::steady_clock::now() + 5s;
+    auto quietSince = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - quietSince < 300ms) {
+      ASSERT_LT(std::chrono::steady_clock::now(), limit) << "the line never fell silent";
+      std::uint8_t buffer[64];
+      const int count = device.Read(buffer, sizeof buffer);
+      ASSERT_GE(count, 0);
+      if (count > 0) quietSince = std::chrono::steady_clock::now();
+      Sleep(20);
+    }
   }
   void TearDown() override {
     device.StopEvents();
