@@ -121,13 +121,14 @@ class SingleCommand {
     if (c_.StopCount() > 0) return out_.Fail(ExitInterrupted, "stopped before the write; the modem is unchanged");
     line_->SetAbandon([this] { return steps_.Abandoning(); });
     const AddressWrite write = steps_.WriteVerified(*line_, current, options.address, options.network);
-    if (write.readBack || write.acknowledged) SetNew(entry, write.after);
-    if (!write.message.empty()) {
-      const int status = Journal(entry, FailureStatus(write.outcome), steps_.FailureResult(), write.message);
-      out_.Say(write.message);
+    const std::string message = NoteWrite(entry, write, options.address, options.network);
+    // A write the read-back shows taken is done, whatever its reply was.
+    if (!write.Holds(options.address, options.network)) {
+      const int status = Journal(entry, FailureStatus(write.outcome), steps_.FailureResult(), message);
+      out_.Say(message);
       return status;
     }
-    const int status = Journal(entry, ExitOk, ResultOk, "");
+    const int status = Journal(entry, ExitOk, ResultOk, message);
     JsonObject json;
     json.Add("old_address", current.address).Add("old_network", NetworkName(current.network));
     json.Add("address", options.address).Add("network", NetworkName(options.network)).Add("verified", true);

@@ -272,9 +272,8 @@ bool Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemPa
   }
   listener_.AddressWriting(port.path, *address);
   const AddressWrite write = steps_.WriteVerified(line, current, *address, settings_.network);
-  const bool holds = write.readBack && write.after.address == *address && write.after.network == settings_.network;
-  if (write.readBack || write.acknowledged) SetNew(entry, write.after);
-  else entry.newAddress = std::to_string(*address);  // it may hold it: never claim less
+  const bool holds = write.Holds(*address, settings_.network);
+  const std::string message = NoteWrite(entry, write, *address, settings_.network);
   {
     // An address the modem holds, or may hold, is never handed out again.
     const std::lock_guard<std::mutex> guard(state_);
@@ -282,13 +281,9 @@ bool Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemPa
     else pool_.GiveBack(*address);
   }
   if (!holds && write.readBack && registry_.Active()) registry_.Release(settings_.network, *address, run_);
-  if (holds) {
-    // A reply that was not accepted, yet the modem took the word: it is
-    // configured, and the journal says how it went.
-    return finish(Verdict::Ok, ResultOk, write.message.empty() ? "" : write.message + "; read back: taken");
-  }
-  std::string message = write.message;
-  if (!write.readBack) message += "; not read back: the modem may hold address " + std::to_string(*address);
+  // A reply that was not accepted, yet the modem took the word: it is
+  // configured, and the journal says how it went.
+  if (holds) return finish(Verdict::Ok, ResultOk, message);
   return finish(steps_.FailureVerdict(VerdictOf(write.outcome)), steps_.FailureResult(), message);
 }
 

@@ -51,6 +51,23 @@ void SetNew(JournalRecord& entry, const ModemParams& params) {
   entry.newNetwork = std::string(NetworkName(params.network));
 }
 
+std::string NoteWrite(JournalRecord& entry, const AddressWrite& write, int address, int network) {
+  if (write.readBack || write.acknowledged) {
+    SetNew(entry, write.after);
+  } else {
+    // Never claim less than the modem may hold.
+    entry.newAddress = std::to_string(address);
+    entry.newNetwork = std::string(NetworkName(network));
+  }
+  if (write.Holds(address, network)) return write.message.empty() ? "" : write.message + "; read back: taken";
+  std::string message = write.message;
+  if (!write.readBack && !write.acknowledged) {
+    message += "; not read back: the modem may hold address " + std::to_string(address) + ", " +
+               std::string(NetworkName(network)) + " network";
+  }
+  return message;
+}
+
 std::string ModemSteps::OutcomeText(Outcome outcome, const ModemLine& line) const {
   // An exchange a second stop abandoned never had its full time.
   if (outcome == Outcome::NoReply && Abandoning()) return "stopped before the reply";

@@ -59,7 +59,20 @@ struct AddressWrite {
   ModemParams after;    // read back, or as the modem's own answer to the write has it
   bool readBack = false;
   bool acknowledged = false;  // the modem answered that it took the write
+
+  // True when the modem was read back holding the word asked for: the
+  // write is done, whatever its own reply was.
+  bool Holds(int address, int network) const {
+    return readBack && after.address == address && after.network == network;
+  }
 };
+
+// Puts what a write of `address` and `network` left into the journal line:
+// the word read back or acknowledged, else the word asked for, which the
+// modem may hold. Returns the line's message: empty for a clean write, a
+// note for one taken despite its reply, otherwise what failed (saying when
+// the outcome is unknown).
+std::string NoteWrite(JournalRecord& entry, const AddressWrite& write, int address, int network);
 
 class ModemSteps {
  public:

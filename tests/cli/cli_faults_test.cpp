@@ -37,6 +37,24 @@ TEST_F(CliFaults, AWriteTheModemTookIsReportedAsDoneDespiteALateOrWrongReply) {
   EXPECT_EQ(late.model.Address(), 12);
   EXPECT_THAT(LastJournalLine(), HasSubstr(",write,1,service,12,working,2.31,,ok,"));
 
+  // Without a repeat the late reply is taken for the read's and refused;
+  // the read-back shows the address taken all the same.
+  ScriptedModem lateOnce;
+  lateOnce.lateBy[1] = ReplyTimeoutMs + 50;
+  write = Run(lateOnce, {"write", "--address", "13", "--network", "working"});
+  EXPECT_EQ(write.status, cli::ExitOk) << write.err;
+  EXPECT_EQ(lateOnce.model.Address(), 13);
+  EXPECT_THAT(LastJournalLine(), HasSubstr(",write,1,service,13,working,2.31,,ok,"));
+
+  // Neither the write nor any read after it answered: the line tells what
+  // was asked, and that the modem may hold it.
+  ScriptedModem silent;
+  for (int reply = 1; reply <= 3; ++reply) silent.lateBy[reply] = 100 * ReplyTimeoutMs;
+  write = Run(silent, {"write", "--address", "14", "--network", "working"});
+  EXPECT_EQ(write.status, cli::ExitNoReply) << write.err;
+  EXPECT_THAT(LastJournalLine(), HasSubstr(",write,1,service,14,working,2.31,,failed,"));
+  EXPECT_THAT(LastJournalLine(), HasSubstr("not read back: the modem may hold address 14, working network"));
+
   // A wrong echo from a modem that took the address: read back, it is done.
   ScriptedModem wrongEcho({.wrongEcho = true});
   write = Run(wrongEcho, {"write", "--address", "9", "--network", "service"});
