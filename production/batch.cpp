@@ -341,8 +341,29 @@ BatchResult Batch::Run() {
     for (const BatchPort& port : settings_.ports) threads.emplace_back([this, &port, &arrive] { ServePort(port, arrive); });
     for (std::thread& thread : threads) thread.join();
   }
+  // The ports that joined meanwhile, until none is left to wait for.
+  for (;;) {
+    std::vector<std::thread> workers;
+    {
+      const std::lock_guard<std::mutex> guard(joining_);
+      if (joined_.empty()) {
+        ended_ = true;
+        break;
+      }
+      workers.swap(joined_);
+    }
+    for (std::thread& worker : workers) worker.join();
+  }
   const std::lock_guard<std::mutex> guard(state_);
   return {verdict_, CountersLocked()};
+}
+
+bool Batch::Join(const BatchPort& port) {
+  const std::lock_guard<std::mutex> guard(joining_);
+  if (ended_ || StopWaiting()) return false;
+  const BatchPort& kept = joinedPorts_.emplace_back(port);
+  joined_.emplace_back([this, &kept] { ServePort(kept, [] {}); });
+  return true;
 }
 
 }  // namespace vorsal::production

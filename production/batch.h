@@ -16,6 +16,8 @@
 
 #include <atomic>
 #include <filesystem>
+#include <list>
+#include <thread>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -142,6 +144,10 @@ class Batch {
   // Serves every port until the batch ends; no port talks to its modem
   // before every port is open.
   BatchResult Run();
+  // A port that appeared during the run (an adapter plugged in) joins it
+  // on a worker of its own, from any thread; false once the batch is
+  // stopping or has ended.
+  bool Join(const BatchPort& port);
 
  private:
   enum class Seen { New, Done, Skip, Unknown };
@@ -176,6 +182,11 @@ class Batch {
   std::atomic<bool> finished_{false};
   std::atomic<bool> firstSeen_{false};
   std::atomic<bool> registryLostSaid_{false};
+
+  std::mutex joining_;
+  std::list<BatchPort> joinedPorts_;    // under joining_; a list keeps each worker's port in place
+  std::vector<std::thread> joined_;     // under joining_; taken by Run to wait for them
+  bool ended_ = false;                  // under joining_: Run has waited for every worker
 };
 
 }  // namespace vorsal::production

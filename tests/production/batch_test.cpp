@@ -328,5 +328,45 @@ TEST(ProductionBatch, ReportsEveryStepAsAValueAndStopsInTwoSteps) {
   }
 }
 
+// An adapter plugged in during the run joins it and draws on the same pool.
+TEST(ProductionBatch, APortThatJoinsDuringTheRunTakesTheNextAddressOfTheSamePool) {
+  std::atomic<int> stops{0};
+  std::map<std::string, std::deque<FakeModem>> modems;
+  modems["/dev/ttyUSB0"] = {FakeModem{}};
+  modems["/dev/ttyUSB1"] = {FakeModem{}, FakeModem{}};
+  production::Batch* running = nullptr;
+  std::atomic<bool> joined{false};
+  production::BatchSettings settings;
+  settings.ports = {{"/dev/ttyUSB0", ""}};
+  settings.start = 20;
+  production::BatchEnvironment environment;
+  environment.openLine = [&](const std::string& path) {
+    return std::make_unique<FakeLine>(&modems.at(path), [&, path] {
+      // The first port has run out of modems: the second adapter is
+      // plugged in; once it has run out too, the operator stops.
+      if (path == "/dev/ttyUSB0" && !joined.exchange(true)) {
+        EXPECT_TRUE(running->Join({"/dev/ttyUSB1", "0403:6001 serial B"}));
+      } else if (path == "/dev/ttyUSB1") {
+        stops = 1;
+      }
+    });
+  };
+  environment.sleep = [](int) {};
+  environment.stopRequests = [&] { return stops.load(); };
+  production::Journal journal;
+  production::RegistryLink registry;
+  RecordingListener listener;
+  production::Batch batch(settings, environment, journal, registry, production::CurrentRun(), listener);
+  running = &batch;
+  const production::BatchResult result = batch.Run();
+  EXPECT_EQ(result.counters.done, 3);
+  std::set<std::string> addresses;
+  for (const production::ModemEnded& modem : listener.ended) addresses.insert(modem.record.newAddress);
+  EXPECT_EQ(addresses, (std::set<std::string>{"20", "21", "22"}));
+  ASSERT_EQ(listener.ended.size(), 3u);
+  EXPECT_EQ(listener.ended[2].record.adapter, "0403:6001 serial B");
+  EXPECT_FALSE(batch.Join({"/dev/ttyUSB2", ""})) << "nothing joins a batch that has ended";
+}
+
 }  // namespace
 }  // namespace vorsal::testing
