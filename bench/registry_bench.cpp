@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "production/journal_record.h"
 #include "registry/registry.h"
 #include "support/postgres_server.h"
 
@@ -36,7 +37,7 @@ std::string Target() {
 }
 
 void BM_TakeAddress(benchmark::State& state) {
-  Registry registry;
+  Registry registry(vorsal::production::RegistryColumns());
   std::string error;
   if (registry.Connect(Target(), error, true) != Status::Ok || registry.Init(error) != Status::Ok) {
     state.SkipWithError(error.c_str());
