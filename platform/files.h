@@ -141,7 +141,8 @@ class AppendFile {
   // given) tells whether cutting it back failed too, so a part stays. Call
   // it under the lock, or another writer's line may be cut with it.
   int Append(std::string_view bytes, bool* leftIncomplete = nullptr);
-  // True when users other than the file's owner may read it.
+  // True when users outside the file's owner and group may read it (a
+  // journal shared through its group is meant to be read there).
   bool OthersMayRead() const;
   bool IsOpen() const { return handle_ >= 0; }
 

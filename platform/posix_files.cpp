@@ -422,7 +422,7 @@ int AppendFile::Append(std::string_view bytes, bool* leftIncomplete) {
 
 bool AppendFile::OthersMayRead() const {
   struct stat info {};
-  return ::fstat(static_cast<int>(handle_), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+  return ::fstat(static_cast<int>(handle_), &info) == 0 && (info.st_mode & S_IROTH) != 0;
 }
 
 }  // namespace vorsal::platform

@@ -56,8 +56,8 @@ class Journal {
   // False with `error` set on failure.
   bool Open(const std::filesystem::path& file, std::string* error);
   bool IsOpen() const { return appendFile_.IsOpen(); }
-  // True when users other than its owner may read the file (a journal an
-  // earlier version created 0644, with key names in it).
+  // True when users outside its owner and group may read the file (a
+  // journal an earlier version created 0644, with key names in it).
   bool OthersMayRead() const { return othersMayRead_; }
   // Appends the record as it is stamped; safe to call from several threads.
   bool Append(const JournalRecord& record, std::string* error);

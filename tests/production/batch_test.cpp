@@ -145,6 +145,21 @@ TEST_F(CliBatch, AnAddressAModemMayHoldIsNeverGivenAgain) {
   EXPECT_EQ(lines[1].at("new_address"), "61");
 }
 
+// A journal shared through its group draws no warning; one that every
+// user may read does.
+TEST_F(CliBatch, OnlyAJournalOthersMayReadIsWarnedAbout) {
+  ports["A"] = {FakeModem{}};
+  ASSERT_EQ(Cli({"batch", "--start", "90", "--network", "service", "--count", "1"}).status, 0);
+  ASSERT_EQ(::chmod(journal.c_str(), 0660), 0);
+  ports["A"] = {FakeModem{}};
+  EXPECT_THAT(Cli({"batch", "--start", "90", "--network", "service", "--count", "1"}).err,
+              Not(HasSubstr("other users may read")));
+  ASSERT_EQ(::chmod(journal.c_str(), 0644), 0);
+  ports["A"] = {FakeModem{}};
+  EXPECT_THAT(Cli({"batch", "--start", "90", "--network", "service", "--count", "1"}).err,
+              HasSubstr("other users may read"));
+}
+
 TEST_F(CliBatch, PortsServedAtOnceNeverShareAnAddress) {
   FakeModem refusing;  // a wrong echo, yet it takes the address
   refusing.addressReplyWrong = true;
