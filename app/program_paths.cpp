@@ -78,6 +78,11 @@ std::filesystem::path HelpFilePath(const std::filesystem::path& appDir) {
 
 std::filesystem::path HelpFilePath() { return HelpFilePath(ProgramDir()); }
 
+std::string HelpFileText() {
+  const std::filesystem::path help = HelpFilePath();
+  return help.empty() ? std::string() : platform::Utf8FromPath(help);
+}
+
 std::string VersionText(std::string_view program) {
   // The identity the executable carries (Windows: its version resource),
   // the build's own values where it can't be read.

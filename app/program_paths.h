@@ -54,6 +54,11 @@ std::filesystem::path HelpFilePath(const std::filesystem::path& appDir);
 // HelpFilePath of AppDir (or of the running executable's directory).
 std::filesystem::path HelpFilePath();
 
+// HelpFilePath() as UTF-8 text, what a window opens and shows; empty when
+// there is none. (On Windows path::string() is the code page's, and fails
+// on a folder name the code page cannot spell.)
+std::string HelpFileText();
+
 // The GNU --version text of a command-line tool: "PROGRAM (Vorsal) VERSION"
 // and a copyright line, each ending in a line break.
 std::string VersionText(std::string_view program);

@@ -5,7 +5,6 @@
 #include "keys/cp1251.h"
 #include "keys/key_derivation.h"
 #include "keys/key_store.h"
-#include "platform/files.h"
 #include "window/port_failure.h"
 #include "window/texts.h"
 
@@ -306,13 +305,10 @@ void MainWindowModel::StopRequested() {
 }
 
 void MainWindowModel::HelpClick() {
-  const std::filesystem::path help = HelpFilePath();
-  if (help.empty()) return ShowError(texts::HelpFileMissing);
+  const std::string path = HelpFileText();
+  if (path.empty()) return ShowError(texts::HelpFileMissing);
   // No browser (or none that takes the file): the user is told where the
   // guide is, to open it by hand.
-  // The window takes UTF-8: on Windows path::string() is the code page's,
-  // and fails on a folder name the code page cannot spell.
-  const std::string path = platform::Utf8FromPath(help);
   if (!surface_.OpenDocument(path)) HelpNotOpened(path);
 }
 
