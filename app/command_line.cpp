@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <charconv>
+
 namespace vorsal {
 
 std::string QuotedArgument(std::string_view argument) {
@@ -16,6 +18,14 @@ std::string QuotedArgument(std::string_view argument) {
     }
   }
   return quoted + "'";
+}
+
+std::optional<int> ParseWholeNumber(std::string_view text) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, error] = std::from_chars(text.data(), end, value, 10);
+  if (text.empty() || error != std::errc() || ptr != end) return std::nullopt;
+  return value;
 }
 
 }  // namespace vorsal

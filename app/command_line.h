@@ -2,6 +2,7 @@
 // simulator) share in their messages.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,5 +12,10 @@ namespace vorsal {
 // between single quotes, with control characters (codes below 32, and 127)
 // written as \xHH so that a message never spans lines or moves the cursor.
 std::string QuotedArgument(std::string_view argument);
+
+// A whole decimal number as the tools take it: digits with an optional
+// leading minus and nothing else (no blanks, no plus sign), within int's
+// range; nullopt otherwise. Each caller checks its own bounds.
+std::optional<int> ParseWholeNumber(std::string_view text);
 
 }  // namespace vorsal

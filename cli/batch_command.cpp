@@ -11,11 +11,11 @@ using namespace vorsal::production;
 
 namespace {
 
-// Every -p port, or every USB adapter when none is given.
+// Every -p port (each once: the parser drops a repeated one), or every USB
+// adapter when none is given.
 bool BatchPorts(CommandContext& c, std::vector<BatchPort>& ports) {
   for (const std::string& port : c.options.ports) {
     const std::string path = ComPortDevicePath(port);
-    if (std::any_of(ports.begin(), ports.end(), [&](const BatchPort& p) { return p.path == path; })) continue;
     ports.push_back({path, AdapterIdentity(ReadUsbIdentity(path, c.env.sysfsRoot, c.env.byIdDir))});
   }
   if (!ports.empty()) return true;

@@ -1,16 +1,25 @@
 #include "cli/cli_args.h"
+
 #include "cli/port_wording.h"
 
+#include "app/command_line.h"
 #include "keys/hex_utils.h"
 #include "keys/key_derivation.h"
+#include "platform/serial_device.h"
 #include "production/journal_record.h"
 #include "protocol/frame.h"
 
-#include <charconv>
+#include <algorithm>
 
 namespace vorsal::cli {
 
 namespace {
+
+#ifdef VORSAL_HAVE_REGISTRY
+constexpr bool HaveRegistry = true;
+#else
+constexpr bool HaveRegistry = false;
+#endif
 
 struct CommandName {
   std::string_view name;
@@ -29,35 +38,64 @@ std::optional<Command> FindCommand(std::string_view name) {
   return std::nullopt;
 }
 
-std::optional<int> ParseDecimal(std::string_view text) {
-  int value = 0;
-  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
-  return value;
+enum class Id { Help, Version, Json, NoJournal, Port, Journal, ConnectionType, Retries, Registry,
+                Address, Network, Start, Count, Key, KeyFile, Since, Until, Run, Station, Csv, Spreadsheet,
+                Output };
+
+constexpr unsigned Bit(Command command) { return 1u << static_cast<unsigned>(command); }
+constexpr unsigned Anywhere = 0;  // a global option: before or after the command
+
+// Every option of vorsal-cli, declared once: the parser, the general help's
+// option list and the manual page's check read this table.
+struct Option {
+  Id id;
+  std::string_view shortName;  // "-p", or empty
+  std::string_view longName;   // "--port"
+  std::string_view value;      // what it takes, as the help names it; empty for a switch
+  unsigned commands;           // the commands that take it (Bit()s), or Anywhere
+  int low = 0, high = -1;      // a whole number's bounds (low <= high), else none
+  std::string help = {};       // its lines in the general help; empty: shown with its command only
+  bool registryOnly = false;   // left out of the help where the registry is not built
+};
+
+const std::vector<Option>& Options() {
+  static const std::vector<Option> options = {
+      {Id::Port, "-p", "--port", "PORT", Anywhere, 0, -1,
+       std::string(wording::PortOption) + "\nwithout it the only USB serial adapter is used;\nbatch takes several"},
+      {Id::ConnectionType, "", "--connection-type", "0|1", Anywhere, 0, 1,
+       "0: 600 baud, plain checksum (default);\n1: 9600 baud, complemented checksum"},
+      {Id::Retries, "", "--retries", "N", Anywhere, 0, 100,
+       "repeat an exchange that got no reply N times (default 0)"},
+      {Id::Json, "", "--json", "", Anywhere, 0, -1, "one JSON object per result"},
+      {Id::Journal, "", "--journal", "FILE", Anywhere, 0, -1,
+       "journal file (default " + std::string(wording::JournalDefault) + ")"},
+      {Id::NoJournal, "", "--no-journal", "", Anywhere, 0, -1, "keep no journal"},
+      {Id::Registry, "", "--registry", "URL", Anywhere, 0, -1,
+       "the PostgreSQL registry several stations share\n(batch, journal, registry; default $VORSAL_REGISTRY)", true},
+      {Id::Help, "-h", "--help", "", Anywhere, 0, -1, "this text; COMMAND --help for one command"},
+      {Id::Version, "", "--version", "", Anywhere, 0, -1, "the program's version"},
+      {Id::Address, "", "--address", "N", Bit(Command::Write), 0, MaxAddress},
+      {Id::Network, "", "--network", "service|working", Bit(Command::Write) | Bit(Command::Batch)},
+      {Id::Start, "", "--start", "N", Bit(Command::Batch), 0, MaxAddress},
+      {Id::Count, "", "--count", "K", Bit(Command::Batch), 1, MaxAddress + 1},
+      {Id::Key, "", "--key", "NAME", Bit(Command::Batch)},
+      {Id::KeyFile, "", "--key-file", "FILE", Bit(Command::SetKey) | Bit(Command::Batch)},
+      {Id::Since, "", "--since", "DATE", Bit(Command::Journal) | Bit(Command::Report)},
+      {Id::Until, "", "--until", "DATE", Bit(Command::Journal) | Bit(Command::Report)},
+      {Id::Run, "", "--run", "ID", Bit(Command::Journal) | Bit(Command::Report)},
+      {Id::Station, "", "--station", "HOST", Bit(Command::Journal) | Bit(Command::Report)},
+      {Id::Csv, "", "--csv", "", Bit(Command::Journal)},
+      {Id::Spreadsheet, "", "--spreadsheet", "", Bit(Command::Journal)},
+      {Id::Output, "-o", "--output", "FILE", Bit(Command::Journal) | Bit(Command::Report)},
+  };
+  return options;
 }
 
-// Which options a command takes besides the global ones.
-bool Takes(Command command, std::string_view option) {
-  switch (command) {
-    case Command::Write:
-      return option == "--address" || option == "--network";
-    case Command::Batch:
-      return option == "--start" || option == "--network" || option == "--key" || option == "--count" ||
-             option == "--key-file" || option == "--registry";
-    case Command::Journal:
-      return option == "--registry" || option == "--since" || option == "--until" || option == "--run" ||
-             option == "--station" || option == "--csv" || option == "--spreadsheet" || option == "-o" ||
-             option == "--output";
-    case Command::Report:
-      return option == "--registry" || option == "--since" || option == "--until" || option == "--run" ||
-             option == "--station" || option == "-o" || option == "--output";
-    case Command::Registry:
-      return option == "--registry";
-    case Command::SetKey:
-      return option == "--key-file";
-    default:
-      return false;
+const Option* FindOption(std::string_view name) {
+  for (const Option& option : Options()) {
+    if (name == option.longName || (!option.shortName.empty() && name == option.shortName)) return &option;
   }
+  return nullptr;
 }
 
 class Parser {
@@ -90,33 +128,17 @@ class Parser {
         name = arg.substr(0, equals);
         inlineValue = arg.substr(equals + 1);
       }
-      if (name == "-h" || name == "--help") {
-        help = true;
-      } else if (name == "--version") {
-        result_.options.command = Command::Version;
-        return Finish(Command::Version);
-      } else if (name == "--json") {
-        result_.options.json = true;
-      } else if (name == "--no-journal") {
-        result_.options.noJournal = true;
-      } else if (name == "-p" || name == "--port") {
-        if (auto value = Value(name, inlineValue)) {
-          result_.options.port = *value;
-          result_.options.ports.push_back(*value);
-        }
-      } else if (name == "--journal") {
-        if (auto value = Value(name, inlineValue)) {
-          if (value->empty()) Fail("--journal needs a file name");
-          result_.options.journal = *value;
-        }
-      } else if (name == "--connection-type") {
-        result_.options.connectionType = Number(name, inlineValue, 0, 1);
-      } else if (name == "--retries") {
-        result_.options.retries = Number(name, inlineValue, 0, 100);
-      } else if (command && Takes(*command, name)) {
-        CommandOption(name, inlineValue);
-      } else {
+      const Option* option = FindOption(name);
+      if (option == nullptr || (option->commands != Anywhere && !(command && (option->commands & Bit(*command))))) {
         Fail("unknown option " + QuotedArgument(name) + (command ? " for this command" : ""));
+        continue;
+      }
+      if (option->id == Id::Help) {
+        help = true;
+      } else if (option->id == Id::Version) {
+        return Finish(Command::Version);
+      } else {
+        Take(*option, name, inlineValue);
       }
     }
     if (!result_.ok()) return result_;
@@ -151,28 +173,49 @@ class Parser {
     return args_[++index_];
   }
 
-  int Number(const std::string& name, const std::optional<std::string>& inlineValue, int low, int high) {
-    const std::optional<std::string> text = Value(name, inlineValue);
-    if (!text) return -1;
-    const std::optional<int> value = ParseDecimal(*text);
-    if (!value || *value < low || *value > high) {
-      Fail(name + " takes a whole number from " + std::to_string(low) + " to " + std::to_string(high) +
-           ", not " + QuotedArgument(*text));
-      return -1;
-    }
-    return *value;
-  }
-
-  void CommandOption(const std::string& name, const std::optional<std::string>& inlineValue) {
+  // Sets what `option` (given as `name`) says.
+  void Take(const Option& option, const std::string& name, const std::optional<std::string>& inlineValue) {
     CliOptions& options = result_.options;
-    if (name == "--address") {
-      options.address = Number(name, inlineValue, 0, MaxAddress);
-    } else if (name == "--start") {
-      options.start = Number(name, inlineValue, 0, MaxAddress);
-    } else if (name == "--count") {
-      options.count = Number(name, inlineValue, 1, MaxAddress + 1);
-    } else if (name == "--network") {
-      if (auto value = Value(name, inlineValue)) {
+    if (option.value.empty()) {
+      if (option.id == Id::Json) options.json = true;
+      if (option.id == Id::NoJournal) options.noJournal = true;
+      if (option.id == Id::Csv) options.csv = true;
+      if (option.id == Id::Spreadsheet) options.csv = options.spreadsheet = true;
+      return;
+    }
+    const std::optional<std::string> value = Value(name, inlineValue);
+    if (!value) return;
+    if (option.low <= option.high) {
+      const std::optional<int> number = ParseWholeNumber(*value);
+      if (!number || *number < option.low || *number > option.high) {
+        return Fail(name + " takes a whole number from " + std::to_string(option.low) + " to " +
+                    std::to_string(option.high) + ", not " + QuotedArgument(*value));
+      }
+      switch (option.id) {
+        case Id::ConnectionType: options.connectionType = *number; break;
+        case Id::Retries: options.retries = *number; break;
+        case Id::Address: options.address = *number; break;
+        case Id::Start: options.start = *number; break;
+        case Id::Count: options.count = *number; break;
+        default: break;
+      }
+      return;
+    }
+    switch (option.id) {
+      case Id::Port: {
+        options.port = *value;
+        // The same port named twice (ttyUSB0 and /dev/ttyUSB0) is served once.
+        const std::string path = platform::SerialDevicePath(*value);
+        const bool named = std::any_of(options.ports.begin(), options.ports.end(),
+                                       [&](const std::string& port) { return platform::SerialDevicePath(port) == path; });
+        if (!named) options.ports.push_back(*value);
+        break;
+      }
+      case Id::Journal:
+        if (value->empty()) return Fail("--journal needs a file name");
+        options.journal = *value;
+        break;
+      case Id::Network:
         if (*value == NetworkName(NetworkService)) {
           options.network = NetworkService;
         } else if (*value == NetworkName(NetworkWorking)) {
@@ -180,45 +223,39 @@ class Parser {
         } else {
           Fail("unknown network " + QuotedArgument(*value) + " (service or working)");
         }
-      }
-    } else if (name == "--key") {
-      if (auto value = Value(name, inlineValue)) Key(*value);
-    } else if (name == "--registry") {
-      if (auto value = Value(name, inlineValue)) {
-        if (value->empty()) Fail("--registry needs a connection string or URI");
+        break;
+      case Id::Key: Key(*value); break;
+      case Id::Registry:
+        if (value->empty()) return Fail("--registry needs a connection string or URI");
         options.registry = *value;
-      }
-    } else if (name == "--key-file") {
-      if (auto value = Value(name, inlineValue)) {
-        if (value->empty()) Fail("--key-file needs a file name (- for standard input)");
+        break;
+      case Id::KeyFile:
+        if (value->empty()) return Fail("--key-file needs a file name (- for standard input)");
         options.keyFile = *value;
         options.keyGiven = true;
-      }
-    } else if (name == "--since" || name == "--until") {
-      if (auto value = Value(name, inlineValue)) {
-        const bool until = name == "--until";
+        break;
+      case Id::Since:
+      case Id::Until: {
+        const bool until = option.id == Id::Until;
         const std::optional<long long> moment = production::ParseFilterTime(*value, until);
         if (!moment) {
-          Fail(name + " takes a date or time (2026-03-01, 2026-03-01T15:00, 2026-03-01T15:00:00+03:00), not " +
-               QuotedArgument(*value));
+          return Fail(name + " takes a date or time (2026-03-01, 2026-03-01T15:00, 2026-03-01T15:00:00+03:00), not " +
+                      QuotedArgument(*value));
         }
         (until ? options.untilText : options.sinceText) = *value;
         (until ? options.until : options.since) = moment;
+        break;
       }
-    } else if (name == "--run" || name == "--station") {
-      if (auto value = Value(name, inlineValue)) {
-        if (value->empty()) Fail(name + " needs a value");
-        (name == "--run" ? options.runId : options.station) = *value;
-      }
-    } else if (name == "--csv") {
-      options.csv = true;
-    } else if (name == "--spreadsheet") {
-      options.csv = options.spreadsheet = true;
-    } else if (name == "-o" || name == "--output") {
-      if (auto value = Value(name, inlineValue)) {
-        if (value->empty()) Fail(name + " needs a file name");
+      case Id::Run:
+      case Id::Station:
+        if (value->empty()) return Fail(name + " needs a value");
+        (option.id == Id::Run ? options.runId : options.station) = *value;
+        break;
+      case Id::Output:
+        if (value->empty()) return Fail(name + " needs a file name");
         options.output = *value;
-      }
+        break;
+      default: break;
     }
   }
 
@@ -260,7 +297,9 @@ class Parser {
       if (address < 0) return Failed(std::string(command == Command::Write ? "write" : "batch") + " needs " + option);
       if (options.network < 0) return Failed("--network is required (service or working)");
       if (!AddressAllowed(address, options.network)) {
-        return Failed(std::string(option) + " 0 is not an address in the working network (1..4095)");
+        return Failed(std::string(option) + " " + std::to_string(address) + " is not an address in the " +
+                      std::string(NetworkName(options.network)) + " network (" +
+                      std::to_string(LowestAddress(options.network)) + ".." + std::to_string(MaxAddress) + ")");
       }
     }
     return Finish(command);
@@ -272,67 +311,73 @@ class Parser {
 };
 
 // The filters of journal and report, for their help texts.
-#define VORSAL_CLI_FILTER_HELP                                                          \
-  "--since and --until (inclusive) take a local date (2026-03-01: the whole day),\n" \
-  "a local time (2026-03-01T15:00) or a time with its offset; --run takes a run\n"   \
-  "id, --station a host name.\n"
+constexpr std::string_view FilterHelp =
+    "--since and --until (inclusive) take a local date (2026-03-01: the whole day),\n"
+    "a local time (2026-03-01T15:00) or a time with its offset; --run takes a run\n"
+    "id, --station a host name.\n";
 
-constexpr std::string_view GeneralHelp =
-    "Usage: vorsal-cli [-p PORT] [OPTIONS] COMMAND [ARGS]\n"
-    "\n"
-    "Configures the modems of the closed network over a serial port.\n"
-    "\n"
-    "Commands:\n"
-    "  ports                    list the serial ports with their USB adapter details\n"
-    "  read                     read address, network and firmware\n"
-    "  write --address N --network service|working\n"
-    "                           write a new address and network, then verify\n"
-    "  set-key [NAME]           derive or look up the key, store it in Keys.ini,\n"
-    "                           write it into the modem, read the footprint back;\n"
-    "                           without NAME it is asked for (not shown) or read\n"
-    "                           from standard input; --key-file FILE reads it there\n"
-    "  footprint                read the key footprint\n"
-    "  batch --start N --network service|working [--key-file FILE|--key NAME]\n"
-    "        [--count K]        configure one modem after another, on every -p port\n"
-    "                           (or every USB adapter) at once\n"
-    "  journal                  sum up the journal per run: done, failed, addresses\n"
-    "  report -o FILE.html      the production report: totals, charts, address plan\n"
-    "  registry init            create (or check) the production registry's tables\n"
-    "\n"
-    "Options:\n"
-    VORSAL_CLI_PORT_OPTION_HELP
-    "                           without it the only USB serial adapter is used;\n"
-    "                           batch takes several\n"
-    "  --connection-type 0|1    0: 600 baud, plain checksum (default);\n"
-    "                           1: 9600 baud, complemented checksum\n"
-    "  --retries N              repeat an exchange that got no reply N times (default 0)\n"
-    "  --json                   one JSON object per result\n"
-    "  --journal FILE           journal file (default " VORSAL_CLI_JOURNAL_DEFAULT ")\n"
-    "  --no-journal             keep no journal\n"
-    "  --registry URL           the PostgreSQL registry several stations share\n"
-    "                           (batch, journal, registry; default $VORSAL_REGISTRY)\n"
-    "  -h, --help               this text; COMMAND --help for one command\n"
-    "  --version                the program's version\n"
-    "\n"
-    "Results go to standard output, progress and messages to standard error.\n"
-    "\n"
-    "Exit status:\n"
-    "  0  success\n"
-    "  1  the results could not be written (standard output, or the output file)\n"
-    "  2  usage error (nothing was sent)\n"
-    "  3  the port cannot be opened, or was lost\n"
-    "  4  no reply within the time-out\n"
-    "  5  the modem refused, or verification failed\n"
-    "  6  Keys.ini, journal or registry error\n"
-    "  130  a second Ctrl+C (or SIGTERM) abandoned an exchange\n";
+// The general help: the commands, the option table's global options, the
+// exit statuses. Where the registry is not built, nothing of it is offered.
+std::string GeneralHelp() {
+  std::string text =
+      "Usage: vorsal-cli [-p PORT] [OPTIONS] COMMAND [ARGS]\n"
+      "\n"
+      "Configures the modems of the closed network over a serial port.\n"
+      "\n"
+      "Commands:\n"
+      "  ports                    list the serial ports with their USB adapter details\n"
+      "  read                     read address, network and firmware\n"
+      "  write --address N --network service|working\n"
+      "                           write a new address and network, then verify\n"
+      "  set-key [NAME]           derive or look up the key, store it in Keys.ini,\n"
+      "                           write it into the modem, read the footprint back;\n"
+      "                           without NAME it is asked for (not shown) or read\n"
+      "                           from standard input; --key-file FILE reads it there\n"
+      "  footprint                read the key footprint\n"
+      "  batch --start N --network service|working [--key-file FILE|--key NAME]\n"
+      "        [--count K]        configure one modem after another, on every -p port\n"
+      "                           (or every USB adapter) at once\n"
+      "  journal                  sum up the journal per run: done, failed, addresses\n"
+      "  report -o FILE.html      the production report: totals, charts, address plan\n";
+  if (HaveRegistry) text += "  registry init            create (or check) the production registry's tables\n";
+  text += "\nOptions:\n";
+  constexpr std::size_t HelpColumn = 27;
+  for (const Option& option : Options()) {
+    if (option.help.empty() || (option.registryOnly && !HaveRegistry)) continue;
+    std::string head = "  ";
+    if (!option.shortName.empty()) head += std::string(option.shortName) + ", ";
+    head += option.longName;
+    if (!option.value.empty()) head += " " + std::string(option.value);
+    head.resize(std::max(head.size() + 1, HelpColumn), ' ');
+    std::string_view lines = option.help;
+    for (bool first = true; !lines.empty(); first = false) {
+      const std::size_t end = std::min(lines.find('\n'), lines.size());
+      text += (first ? head : std::string(HelpColumn, ' ')) + std::string(lines.substr(0, end)) + "\n";
+      lines.remove_prefix(std::min(end + 1, lines.size()));
+    }
+  }
+  text +=
+      "\n"
+      "Results go to standard output, progress and messages to standard error.\n"
+      "\n"
+      "Exit status:\n"
+      "  0  success\n"
+      "  1  the results could not be written (standard output, or the output file)\n"
+      "  2  usage error (nothing was sent)\n"
+      "  3  the port cannot be opened, or was lost\n"
+      "  4  no reply within the time-out\n"
+      "  5  the modem refused, or verification failed\n";
+  text += HaveRegistry ? "  6  Keys.ini, journal or registry error\n" : "  6  Keys.ini or journal error\n";
+  text += "  130  a second Ctrl+C (or " + std::string(wording::OtherStop) + ") abandoned an exchange\n";
+  return text;
+}
 
-std::string_view CommandHelp(Command command) {
+std::string CommandHelp(Command command) {
   switch (command) {
     case Command::Ports:
       return "Usage: vorsal-cli ports [--json]\n"
-             "\n"
-             VORSAL_CLI_PORTS_HELP
-             "Paths in VORSAL_EXTRA_PORTS (colon-separated) are listed too.\n";
+             "\n" +
+             std::string(wording::PortsHelp) + "Paths in VORSAL_EXTRA_PORTS (colon-separated) are listed too.\n";
     case Command::Read:
       return "Usage: vorsal-cli [-p PORT] read [--json]\n"
              "\n"
@@ -374,27 +419,30 @@ std::string_view CommandHelp(Command command) {
              "standard input, asked for without echo on a terminal); --key NAME is visible\n"
              "to every user (ps). Stops after K modems, at address 4095, or on Ctrl+C (after\n"
              "the modems in hand; a second Ctrl+C abandons them, still journaled), and\n"
-             "prints a summary: done, failed, next address.\n"
+             "prints a summary: done, failed, next address.\n" +
+             std::string(!HaveRegistry ? "" :
              "With --registry URL (or VORSAL_REGISTRY) each address comes from the shared\n"
              "registry before it is written, and every journal line goes there too; when the\n"
              "registry cannot be reached the batch stops after the modem in progress, and the\n"
-             "lines it could not send are sent by the next run that reaches it.\n";
+             "lines it could not send are sent by the next run that reaches it.\n");
     case Command::Journal:
-      return "Usage: vorsal-cli journal [--journal FILE | --registry URL] [--since DATE]\n"
+      return std::string(HaveRegistry ? "Usage: vorsal-cli journal [--journal FILE | --registry URL] [--since DATE]\n"
+                                      : "Usage: vorsal-cli journal [--journal FILE] [--since DATE]\n") +
              "                  [--until DATE] [--run ID] [--station HOST]\n"
              "                  [--json | --csv | --spreadsheet] [-o FILE]\n"
              "\n"
              "One line per run of the journal: its start, operator and host, modems done,\n"
-             "failed and skipped, the range of addresses given, and how long it took.\n"
-             "With --registry URL (or VORSAL_REGISTRY), the runs of every station there.\n"
-             VORSAL_CLI_FILTER_HELP
+             "failed and skipped, the range of addresses given, and how long it took.\n" +
+             (HaveRegistry ? "With --registry URL (or VORSAL_REGISTRY), the runs of every station there.\n" : "") +
+             std::string(FilterHelp) +
              "--csv prints the chosen lines themselves, in the journal's own format;\n"
              "--spreadsheet prints them for a spreadsheet set to a Russian locale (UTF-8\n"
              "with a byte order mark, fields separated by semicolons, a field that would\n"
              "start a formula prefixed with an apostrophe). -o FILE writes them to FILE\n"
              "(replaced whole) instead of standard output.\n";
     case Command::Report:
-      return "Usage: vorsal-cli report [--journal FILE | --registry URL] [--since DATE]\n"
+      return std::string(HaveRegistry ? "Usage: vorsal-cli report [--journal FILE | --registry URL] [--since DATE]\n"
+                                      : "Usage: vorsal-cli report [--journal FILE] [--since DATE]\n") +
              "                  [--until DATE] [--run ID] [--station HOST] -o FILE.html\n"
              "\n"
              "Writes the production report: one HTML file that needs nothing beside it and\n"
@@ -402,9 +450,8 @@ std::string_view CommandHelp(Command command) {
              "totals per day, run, station, operator and adapter, failure reasons ranked,\n"
              "modems per hour per station, time per modem, the failure rate per adapter,\n"
              "each network's address plan (addresses given twice in red) and each modem's\n"
-             "history. Torn or foreign journal lines are skipped, counted and named.\n"
-             VORSAL_CLI_FILTER_HELP
-             "FILE is replaced whole, never left half-written.\n";
+             "history. Torn or foreign journal lines are skipped, counted and named.\n" +
+             std::string(FilterHelp) + "FILE is replaced whole, never left half-written.\n";
     case Command::Registry:
       return "Usage: vorsal-cli registry init [--registry URL]\n"
              "\n"
@@ -413,7 +460,7 @@ std::string_view CommandHelp(Command command) {
              "those there are of this version. Passwords come from ~/.pgpass, PGPASSWORD or\n"
              "the service file, never from the command line.\n";
     default:
-      return GeneralHelp;
+      return GeneralHelp();
   }
 }
 
@@ -440,8 +487,16 @@ bool AssignKeyName(CliOptions& options, std::string_view typed, std::string* err
   return true;
 }
 
+std::vector<OptionName> OptionNames() {
+  std::vector<OptionName> names;
+  for (const Option& option : Options()) {
+    names.push_back({std::string(option.shortName), std::string(option.longName), option.commands == Anywhere});
+  }
+  return names;
+}
+
 std::string HelpText(std::optional<Command> command) {
-  return std::string(command ? CommandHelp(*command) : GeneralHelp);
+  return command ? CommandHelp(*command) : GeneralHelp();
 }
 
 }  // namespace vorsal::cli

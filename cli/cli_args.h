@@ -80,4 +80,13 @@ using production::NetworkName;
 // The --help text of the program (no command) or of one command.
 std::string HelpText(std::optional<Command> command);
 
+// One option as the parser declares it.
+struct OptionName {
+  std::string shortName;  // "-p", or empty
+  std::string longName;   // "--port"
+  bool global;            // taken before or after any command
+};
+// Every option vorsal-cli takes.
+std::vector<OptionName> OptionNames();
+
 }  // namespace vorsal::cli

@@ -27,7 +27,7 @@ std::string PortOpenAdviceText(const std::string& path, int systemCode) {
   const std::string& group = advice.group;
   switch (advice.kind) {
     case PortOpenAdviceKind::DeviceMissing:
-      text += "\n  " VORSAL_CLI_DEVICE_MISSING;
+      text += "\n  " + std::string(wording::DeviceMissing);
       break;
     case PortOpenAdviceKind::InUse:
       for (const PortHolder& holder : advice.holders) {
@@ -190,7 +190,7 @@ std::filesystem::path CommandContext::JournalPath() const {
 int CommandContext::OpenJournal() {
   if (options.noJournal) return ExitOk;
   const std::filesystem::path file = JournalPath();
-  if (file.empty()) return output.Fail(ExitStoreFailed, VORSAL_CLI_NO_DATA_DIRECTORY);
+  if (file.empty()) return output.Fail(ExitStoreFailed, std::string(wording::NoDataDirectory));
   std::string error;
   if (!journal.Open(file, &error)) return output.Fail(ExitStoreFailed, error);
   if (journal.OthersMayRead()) {

@@ -51,7 +51,7 @@ int ReadLines(CommandContext& c, ReportSource& source) {
     return ExitOk;
   }
   const std::filesystem::path file = c.JournalPath();
-  if (file.empty()) return c.output.Fail(ExitStoreFailed, VORSAL_CLI_NO_DATA_DIRECTORY);
+  if (file.empty()) return c.output.Fail(ExitStoreFailed, std::string(wording::NoDataDirectory));
   if (!ReadJournalLines(file, source, &error)) return c.output.Fail(ExitStoreFailed, error);
   if (source.lines.empty() && source.skipped > 0) {
     c.output.Say("warning: " + source.name + " does not look like a journal: none of its " +
@@ -125,7 +125,7 @@ int RunJournal(CommandContext& c) {
     if (!c.registry.Summary(runs, error)) return c.output.Fail(ExitStoreFailed, error);
   } else {
     const std::filesystem::path file = c.JournalPath();
-    if (file.empty()) return c.output.Fail(ExitStoreFailed, VORSAL_CLI_NO_DATA_DIRECTORY);
+    if (file.empty()) return c.output.Fail(ExitStoreFailed, std::string(wording::NoDataDirectory));
     if (!ReadJournalFile(file, text, &error)) return c.output.Fail(ExitStoreFailed, error);
     runs = SummarizeJournal(text);
   }

@@ -6,6 +6,13 @@ function(vorsal_library target)
   file(GLOB sources CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   list(FILTER sources EXCLUDE REGEX "_main\\.cpp$")
+  # What differs by system is a file per system: posix_*.cpp on Linux,
+  # win32_*.cpp on Windows.
+  if(WIN32)
+    list(FILTER sources EXCLUDE REGEX "/posix_[^/]*\\.cpp$")
+  else()
+    list(FILTER sources EXCLUDE REGEX "/win32_[^/]*\\.cpp$")
+  endif()
   add_library(${target} STATIC ${sources})
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(${target} PUBLIC ${ARG_DEPS})

@@ -15,7 +15,7 @@
 namespace vorsal::platform {
 
 // The device a port name stands for: "/dev/" + name, or the name itself when
-// it is absolute (Windows: "\\.\" + name).
+// it is absolute (Windows: "\\.\" + name, without the colon of "COM3:").
 std::string SerialDevicePath(const std::string& name);
 
 enum class Parity { None, Odd, Even, Mark, Space };

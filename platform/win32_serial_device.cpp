@@ -137,6 +137,8 @@ bool QueueStatus(HANDLE port, std::atomic<DWORD>& cleared, COMSTAT& status) {
 
 std::string SerialDevicePath(const std::string& name) {
   if (name.rfind("\\\\", 0) == 0) return name;
+  // "COM3:", as the system's own tools write a device name, is COM3.
+  if (name.size() > 1 && name.back() == ':') return "\\\\.\\" + name.substr(0, name.size() - 1);
   return "\\\\.\\" + name;
 }
 
@@ -162,7 +164,12 @@ int SerialDevice::Open(const std::string& path) {
   const HANDLE port = ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (port == INVALID_HANDLE_VALUE) return static_cast<int>(::GetLastError());
-  if (::GetFileType(port) != FILE_TYPE_CHAR) {
+  // Only a serial port has line settings: NUL and CON are character
+  // devices too, and what their refusals say ("access denied" under Wine)
+  // would read as a port in use.
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (::GetFileType(port) != FILE_TYPE_CHAR || !::GetCommState(port, &dcb)) {
     ::CloseHandle(port);
     return ERROR_INVALID_FUNCTION;
   }

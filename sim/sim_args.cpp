@@ -2,17 +2,14 @@
 
 #include "app/command_line.h"
 
-#include <charconv>
 #include <optional>
 
 namespace vorsal {
 namespace {
 
 std::optional<int> ParseInt(const std::string& text, int min, int max) {
-  int value = 0;
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc() || ptr != end || text.empty() || value < min || value > max) return std::nullopt;
+  const std::optional<int> value = ParseWholeNumber(text);
+  if (!value || *value < min || *value > max) return std::nullopt;
   return value;
 }
 

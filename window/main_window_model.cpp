@@ -1,5 +1,6 @@
 #include "window/main_window_model.h"
 
+#include "app/command_line.h"
 #include "app/identity.h"
 #include "app/program_paths.h"
 #include "keys/cp1251.h"
@@ -9,7 +10,6 @@
 #include "window/texts.h"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <exception>
 
@@ -28,10 +28,7 @@ std::optional<int> ParseInteger(std::string_view text) {
   while (!text.empty() && blank(text.front())) text.remove_prefix(1);
   while (!text.empty() && blank(text.back())) text.remove_suffix(1);
   if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
-  int value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
-  if (text.empty() || error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-  return value;
+  return ParseWholeNumber(text);
 }
 
 // Shows the busy cursor for as long as it lives.
