@@ -203,9 +203,11 @@ void TCustomComPort::Open() {
   if (OnBeforeOpen) OnBeforeOpen(this);
   OpenDevice();
   try {
-    ApplyBufferSizes();
+    // The system's queues have fixed sizes (the stored sizes are used where
+    // they matter: the 80 % event is ours), reads never wait and Write takes
+    // its limit from the stored values: only the line settings go to the
+    // device.
     ApplyLineSettings();
-    ApplyTimeoutSettings();
     if (events_ != 0) StartThread();
   } catch (...) {
     StopThread();
@@ -223,15 +225,6 @@ void TCustomComPort::OpenDevice() {
 }
 
 void TCustomComPort::CloseDevice() { device_.Close(); }
-
-void TCustomComPort::ApplyBufferSizes() {
-  // The system's queues have fixed sizes; the stored sizes are used where
-  // they matter (XON/XOFF limits are the driver's, the 80 % event is ours).
-}
-
-void TCustomComPort::ApplyTimeoutSettings() {
-  // Reads never wait here and Write takes its limit from the stored values.
-}
 
 void TCustomComPort::ApplyLineSettings() {
   if (!Connected()) return;

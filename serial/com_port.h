@@ -297,9 +297,7 @@ class TCustomComPort {
 
   void OpenDevice();
   void CloseDevice();
-  void ApplyBufferSizes();
   void ApplyLineSettings();
-  void ApplyTimeoutSettings();
   void StartThread();
   void StopThread();
   void ReportLines();

@@ -159,7 +159,7 @@ void MainWindowModel::CloseModemPort() {
 // port was chosen (no reading of the lost modem, no reply awaited, no port in
 // the title), and the user is told how to go on.
 void MainWindowModel::PortError(unsigned errors) {
-  if ((errors & (1u << ceIO)) == 0) return;
+  if ((errors & ErrorBit(ceIO)) == 0) return;
   const unsigned generation = openGeneration_;
   surface_.Post([this, generation] {
     if (generation != openGeneration_) return;
