@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -70,25 +69,57 @@ TEST(CliArgs, APortNamedTwiceIsServedOnce) {
   EXPECT_EQ(Parse({"-p", "ttyUSB0", "-p", "ttyUSB1", "read"}).error, "only batch takes several ports");
 }
 
+// The option names in a line of text: "-p", "--port", ... after a blank,
+// a quote, a comma or the line's start.
+std::set<std::string> NamesIn(std::string_view line) {
+  std::set<std::string> names;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] != '-' || (i > 0 && std::string_view(" \",").find(line[i - 1]) == std::string_view::npos)) continue;
+    std::size_t end = i;
+    while (end < line.size() && (line[end] == '-' || (line[end] >= 'a' && line[end] <= 'z'))) ++end;
+    const std::string_view name = line.substr(i, end - i);
+    const std::size_t dashes = name.find_first_not_of('-');
+    if (dashes >= 1 && dashes <= 2 && dashes != std::string_view::npos) names.insert(std::string(name));
+    i = end;
+  }
+  return names;
+}
+
+// Every line of `text` that follows a line equal to `marker`.
+std::vector<std::string> LinesAfter(const std::string& text, std::string_view marker) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  bool next = false;
+  for (std::string line; std::getline(in, line);) {
+    if (next) lines.push_back(line);
+    next = line == marker;
+  }
+  return lines;
+}
+
+// Without roff's escapes: "\-" is a hyphen, "\fR" and the like change the font.
+std::string Unroff(std::string line) {
+  for (std::size_t at; (at = line.find("\\-")) != std::string::npos;) line.replace(at, 2, "-");
+  for (std::size_t at; (at = line.find("\\f")) != std::string::npos;) line.replace(at, 3, " ");
+  return line;
+}
+
 // The help's option list and the manual page's OPTIONS section name the
 // options the parser takes: each global one in both, and nothing else.
 TEST(CliArgs, HelpAndManualPageListTheOptionsTheParserTakes) {
-  const std::string help = HelpText(std::nullopt);
-  const std::string options = help.substr(help.find("\nOptions:\n"));
   std::set<std::string> taken;
   for (const OptionName& option : OptionNames()) {
     taken.insert(option.longName);
     if (!option.shortName.empty()) taken.insert(option.shortName);
-    // The registry's option is offered only where the registry is built.
-    if (option.global && option.longName != "--registry") {
-      EXPECT_THAT(options, HasSubstr("  " + (option.shortName.empty() ? "" : option.shortName + ", ") +
-                                     option.longName))
-          << "the help lacks a global option";
-    }
   }
-  const std::regex listed("\n  (-[-a-z]+)");
-  for (std::sregex_iterator it(options.begin(), options.end(), listed), end; it != end; ++it) {
-    EXPECT_TRUE(taken.count((*it)[1])) << (*it)[1] << " is in the help, not in the parser";
+
+  const std::string help = HelpText(std::nullopt);
+  std::set<std::string> helped;
+  std::istringstream lines(help.substr(help.find("\nOptions:\n")));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("  -", 0) == 0) {
+      for (const std::string& name : NamesIn(line.substr(0, 25))) helped.insert(name);
+    }
   }
 
   std::ifstream file(VORSAL_CLI_MAN_PAGE);
@@ -99,16 +130,21 @@ TEST(CliArgs, HelpAndManualPageListTheOptionsTheParserTakes) {
   man = man.substr(man.find("\n.SH OPTIONS\n"));
   man = man.substr(0, man.find("\n.SH ", 1));
   std::set<std::string> documented;
-  const std::regex head("\n\\.TP\n\\.B[IR]? ([^\n]*)");
-  for (std::sregex_iterator it(man.begin(), man.end(), head), end; it != end; ++it) {
-    const std::string line = std::regex_replace((*it)[1].str(), std::regex("\\\\-"), "-");
-    const std::regex name("(^|[ \"])(-{1,2}[a-z][-a-z]*)");
-    for (std::sregex_iterator n(line.begin(), line.end(), name), none; n != none; ++n) documented.insert((*n)[2]);
+  for (const std::string& head : LinesAfter(man, ".TP")) {
+    for (const std::string& name : NamesIn(Unroff(head))) documented.insert(name);
   }
+
+  for (const std::string& name : helped) EXPECT_TRUE(taken.count(name)) << name << " is in the help only";
   for (const std::string& name : documented) EXPECT_TRUE(taken.count(name)) << name << " is in the manual page only";
   for (const OptionName& option : OptionNames()) {
-    if (option.global) {
-      EXPECT_TRUE(documented.count(option.longName)) << option.longName << " lacks a manual entry";
+    if (!option.global) continue;
+    EXPECT_TRUE(documented.count(option.longName)) << option.longName << " lacks a manual entry";
+    // The registry's option is offered only where the registry is built.
+    if (option.longName != "--registry") {
+      EXPECT_TRUE(helped.count(option.longName)) << option.longName << " is not in the help";
+      if (!option.shortName.empty()) {
+        EXPECT_TRUE(helped.count(option.shortName)) << option.shortName << " is not in the help";
+      }
     }
   }
 }
