@@ -78,6 +78,8 @@ if(VORSAL_BUILD_TESTS)
   target_link_libraries(files_test PRIVATE vorsal_keys)
   # The version reader's suite reads the resource of a real executable.
   target_compile_definitions(version_info_test PRIVATE VORSAL_EXE="$<TARGET_FILE:vorsal-cli>")
+  # The guide's suite reads the sources (a compiler cache may make __FILE__ relative).
+  target_compile_definitions(help_file_test PRIVATE VORSAL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 
   # The serial device against the simulator's COM port (cli_e2e.sh runs
   # it; ctest has no simulator).
