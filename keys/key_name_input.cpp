@@ -79,14 +79,6 @@ std::optional<std::string> KeyNameFromLine(std::string_view bytes, bool cp1251Fa
   return std::nullopt;
 }
 
-bool KeyNameFallsBackToCp1251() {
-#ifdef _WIN32
-  return true;
-#else
-  return false;
-#endif
-}
-
 std::optional<std::string> ReadKeyNameFile(const std::filesystem::path& path, std::string* error) {
   std::string bytes;
   int errnum = 0;
