@@ -22,6 +22,8 @@ setup="$win/vorsal-$version-setup.exe"
 program_files="$WINEPREFIX/drive_c/Program Files/Vorsal"
 shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Vorsal.lnk"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vorsal'
+# Read in the 64-bit view: where Wine's 32-bit loader is installed, `wine reg`
+# is the 32-bit reg.exe, which sees the 32-bit view of HKLM\Software.
 environment_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
 
 base=$(mktemp -d)
@@ -80,7 +82,7 @@ done
 [ -f "$shortcut" ] || fail "no Start-menu shortcut"
 target=$(lnk_target "$shortcut")
 [ "$target" = 'C:\Program Files\Vorsal\vorsal.exe' ] || fail "the shortcut points at '$target'"
-entry=$(wine reg query "$uninstall_key" | tr -d '\r')
+entry=$(wine reg query "$uninstall_key" /reg:64 | tr -d '\r')
 for value in "DisplayName *REG_SZ *Vorsal\$" "DisplayVersion *REG_SZ *$version\$" "Publisher *REG_SZ *." \
     'DisplayIcon *REG_SZ *C:\\Program Files\\Vorsal\\vorsal.exe,0$' 'InstallLocation *REG_SZ *C:\\Program Files\\Vorsal$' \
     'QuietUninstallString *REG_SZ *"C:\\Program Files\\Vorsal\\Uninstall.exe" /S$' 'NoModify *REG_DWORD *0x1$'; do
@@ -115,7 +117,7 @@ drive set 1035 "Ключ №1" click 1036 modal status 2 OK
 # nothing; run in place (_?=) so that its error level comes back.
 wine "$win/bin/window_driver.exe" exits 2 '"C:\Program Files\Vorsal\Uninstall.exe" /S _?=C:\Program Files\Vorsal' ||
   fail "the uninstaller did not refuse while vorsal.exe ran"
-[ -f "$program_files/vorsal.exe" ] && [ -f "$shortcut" ] && wine reg query "$uninstall_key" >/dev/null 2>&1 ||
+[ -f "$program_files/vorsal.exe" ] && [ -f "$shortcut" ] && wine reg query "$uninstall_key" /reg:64 >/dev/null 2>&1 ||
   fail "the uninstaller removed a running program"
 drive close
 wait "$window_pid" || fail "vorsal.exe ended with $?"
@@ -132,7 +134,7 @@ grep -q ',write,5,.*,6,service,' "$user_data/journal.csv" || fail "no journal in
 
 uninstall
 [ ! -e "$shortcut" ] || fail "the shortcut stays"
-! wine reg query "$uninstall_key" >/dev/null 2>&1 || fail "the uninstall key stays"
+! wine reg query "$uninstall_key" /reg:64 >/dev/null 2>&1 || fail "the uninstall key stays"
 [ "$(system_path)" = "$path_before" ] || fail "PATH after the uninstall: $(system_path)"
 [ -s "$user_data/Keys.ini" ] && [ -s "$user_data/journal.csv" ] || fail "the user's data went: $(ls -A "$user_data")"
 
