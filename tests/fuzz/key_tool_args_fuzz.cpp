@@ -2,7 +2,7 @@
 // arguments. The oracle reads the same line with a classification of its own
 // (each argument is an end-of-options mark, a known switch, a switch value, an
 // unknown option or a name): an accepted line must give exactly its names,
-// flags and file; a refused one must give a one-line error; nothing crashes.
+// flags and files; a refused one must give a one-line error; nothing crashes.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,7 +18,7 @@ struct Expected {
   KeyToolArgs::Action action = KeyToolArgs::Action::Keys;
   bool refused = false;
   bool keysIni = false, cp1251 = false, store = false;
-  std::string file;
+  std::string file, keyFile;
   std::vector<std::string> names;
 };
 
@@ -26,7 +26,14 @@ Expected Read(const std::vector<std::string>& argv) {
   Expected e;
   bool namesOnly = false;
   bool fileNext = false;
+  bool keyFileNext = false;
   for (const std::string& a : argv) {
+    if (keyFileNext) {
+      if (a.empty()) break;  // refused below: a key file needs a name
+      e.keyFile = a;
+      keyFileNext = false;
+      continue;
+    }
     if (fileNext) {
       e.file = a;
       fileNext = false;
@@ -44,6 +51,8 @@ Expected Read(const std::vector<std::string>& argv) {
       e.keysIni = true;
     } else if (a == "--cp1251") {
       e.cp1251 = true;
+    } else if (a == "--key-file") {
+      keyFileNext = true;
     } else if (a == "--store") {
       e.store = true;
       fileNext = true;
@@ -52,7 +61,9 @@ Expected Read(const std::vector<std::string>& argv) {
       return e;
     }
   }
-  e.refused = fileNext || (e.store && e.keysIni) || e.names.empty();
+  const bool fromFile = !e.keyFile.empty();
+  e.refused = fileNext || keyFileNext || (e.store && e.keysIni) || (fromFile && (e.keysIni || e.cp1251)) ||
+              (fromFile && !e.names.empty()) || (!fromFile && e.names.empty());
   return e;
 }
 
@@ -72,5 +83,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(got.keysIni == want.keysIni && got.cp1251Output == want.cp1251, "wrong flags", line);
   FUZZ_CHECK(got.store == want.store && (!want.store || got.storeFile == want.file), "wrong key file", line);
   FUZZ_CHECK(got.names == want.names, "wrong names", line);
+  FUZZ_CHECK(got.keyFile == want.keyFile, "wrong key-name file", line);
   return 0;
 }
