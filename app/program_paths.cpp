@@ -91,7 +91,7 @@ std::string VersionText(std::string_view program) {
   std::string text(program);
   text += " (" + (known ? info.ProductName() : std::string(VORSAL_PRODUCT_NAME)) + ") " +
           (known ? info.FileVersion() : std::string(VORSAL_FILE_VERSION)) + "\n";
-  text += "Copyright (C) 2026 the " VORSAL_PRODUCT_NAME " developers.\n";
+  text += VORSAL_LEGAL_COPYRIGHT ".\n";
   return text;
 }
 

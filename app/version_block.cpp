@@ -12,11 +12,11 @@ namespace {
 
 // This program's own values, from the build's project settings.
 constexpr std::array<Value, 10> kOwnValues{{
-    {"CompanyName", ""},
+    {"CompanyName", VORSAL_COMPANY_NAME},
     {"FileDescription", ""},
     {"FileVersion", VORSAL_FILE_VERSION},
     {"InternalName", ""},
-    {"LegalCopyright", ""},
+    {"LegalCopyright", VORSAL_LEGAL_COPYRIGHT},
     {"LegalTradeMarks", ""},
     {"OriginalFilename", ""},
     {"ProductName", VORSAL_PRODUCT_NAME},

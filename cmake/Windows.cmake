@@ -23,14 +23,21 @@ add_subdirectory(window)
 set(VORSAL_VERSION_COMMAS "${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},${PROJECT_VERSION_TWEAK}")
 string(REPLACE "." "," VORSAL_PRODUCT_VERSION_COMMAS "${VORSAL_PRODUCT_VERSION}")
 # The values are those of the Linux build's version block, so that both
-# builds print the same identity.
-function(vorsal_version_resource target)
+# builds print the same identity, and besides each program's own description
+# and file name.
+function(vorsal_version_resource target description)
+  set(VORSAL_FILE_DESCRIPTION "${description}")
+  set(VORSAL_INTERNAL_NAME "${target}")
   configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${CMAKE_BINARY_DIR}/rc/${target}.rc @ONLY)
   target_sources(${target} PRIVATE ${CMAKE_BINARY_DIR}/rc/${target}.rc)
 endfunction()
+# The installer's identity (scripts/windows-installer): the same publisher
+# and copyright as the programs'.
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/identity.nsh CONTENT
+  "!define PUBLISHER \"@VORSAL_COMPANY_NAME@\"\n!define COPYRIGHT \"@VORSAL_LEGAL_COPYRIGHT@\"\n" @ONLY)
 enable_language(RC)
-vorsal_version_resource(vorsal-cli)
-vorsal_version_resource(vorsal-key)
+vorsal_version_resource(vorsal-cli "Vorsal command line: modem settings, keys and the journal")
+vorsal_version_resource(vorsal-key "Vorsal key tool: derives and stores modem keys")
 add_subdirectory(win)
 
 if(VORSAL_BUILD_TESTS)
@@ -77,7 +84,8 @@ if(VORSAL_BUILD_TESTS)
   endforeach()
   target_link_libraries(files_test PRIVATE vorsal_keys)
   # The version reader's suite reads the resource of a real executable.
-  target_compile_definitions(version_info_test PRIVATE VORSAL_EXE="$<TARGET_FILE:vorsal-cli>")
+  target_compile_definitions(version_info_test PRIVATE VORSAL_EXE="$<TARGET_FILE:vorsal-cli>"
+    VORSAL_WINDOW_EXE="$<TARGET_FILE:vorsal>" VORSAL_KEY_TOOL_EXE="$<TARGET_FILE:vorsal-key>")
   # The guide's suite reads the sources (a compiler cache may make __FILE__ relative).
   target_compile_definitions(help_file_test PRIVATE VORSAL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 
@@ -89,4 +97,7 @@ if(VORSAL_BUILD_TESTS)
   # Drives vorsal.exe by window messages in the window's end-to-end run.
   add_executable(window_driver tests/windows/window_driver.cpp)
   target_link_libraries(window_driver PRIVATE vorsal_platform shell32 comctl32)
+  # Walks the installer's pages in its end-to-end run.
+  add_executable(dialog_probe tests/windows/dialog_probe.cpp)
+  target_link_libraries(dialog_probe PRIVATE vorsal_platform shell32)
 endif()

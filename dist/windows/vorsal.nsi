@@ -1,15 +1,19 @@
 ; The Windows installer: vorsal-<version>-setup.exe puts the programs, the
 ; guide and the readme into Program Files\Vorsal, a Start-menu shortcut for
 ; every user, and an uninstaller that "Apps & features" lists. Optionally it
-; adds the folder to the system PATH (/PATH on the command line of a silent
-; install, /S). Built by scripts/windows-installer, which defines:
+; puts a shortcut on every user's desktop (/DESKTOP on the command line of a
+; silent install, /S) and adds the folder to the system PATH (/PATH).
+; Built by scripts/windows-installer, which defines:
 ;   VERSION     the program's version (3.2.0.0)
 ;   VI_VERSION  the same in four numbers, for the installer's own version
+;   IDENTITY    an include with the build's PUBLISHER and COPYRIGHT
 ;   FILES       an include with the macros VorsalInstallFiles and
 ;               VorsalUninstallFiles: the files by name, so that the
 ;               uninstaller removes exactly what was installed
 ;   ICON        the program's icon
 ;   OUTFILE     the installer to write
+;   SIGN        (optional) the signing script: the uninstaller and the
+;               installer are signed with it once written
 ; The texts are Russian, as the window's are.
 
 Unicode true
@@ -18,8 +22,13 @@ RequestExecutionLevel admin
 ManifestSupportedOS all
 SetCompressor /SOLID lzma
 
-!ifndef VERSION | VI_VERSION | FILES | ICON | OUTFILE
-  !error "scripts/windows-installer defines VERSION, VI_VERSION, FILES, ICON and OUTFILE"
+!ifndef VERSION | VI_VERSION | IDENTITY | FILES | ICON | OUTFILE
+  !error "scripts/windows-installer defines VERSION, VI_VERSION, IDENTITY, FILES, ICON and OUTFILE"
+!endif
+
+!ifdef SIGN
+  !uninstfinalize '"${SIGN}" "%1"' = 0
+  !finalize '"${SIGN}" "%1"' = 0
 !endif
 
 !include "MUI2.nsh"
@@ -27,11 +36,11 @@ SetCompressor /SOLID lzma
 !include "LogicLib.nsh"
 !include "Sections.nsh"
 !include "WinMessages.nsh"
+!include "${IDENTITY}"
 !include "${FILES}"
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vorsal"
 !define ENVIRONMENT_KEY "SYSTEM\CurrentControlSet\Control\Session Manager\Environment"
-!define PUBLISHER "Vorsal developers"
 ; NSIS holds a string in NSIS_MAX_STRLEN characters with its terminator. A
 ; registry value of NSIS_MAX_STRLEN - 1 characters may be one that was cut
 ; when read (a longer one is not read at all), and to look an entry up the
@@ -51,14 +60,43 @@ BrandingText "Vorsal ${VERSION}"
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
-!define MUI_COMPONENTSPAGE_NODESC
+; Every page shows the window's own title (see ShowTitle).
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW ShowTitle
+!define MUI_WELCOMEPAGE_TEXT "Программа установит Vorsal ${VERSION}: окно настройки модемов закрытой сети, \
+  командную строку vorsal-cli и программу ключей vorsal-key.$\r$\n$\r$\nЗакройте запущенные программы Vorsal \
+  перед установкой.$\r$\n$\r$\nНажмите «Далее», чтобы продолжить."
+!insertmacro MUI_PAGE_WELCOME
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW ShowTitle
 !insertmacro MUI_PAGE_COMPONENTS
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW ShowTitle
 !insertmacro MUI_PAGE_DIRECTORY
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW ShowTitle
 !insertmacro MUI_PAGE_INSTFILES
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW ShowTitle
+!define MUI_FINISHPAGE_TEXT "Vorsal ${VERSION} установлен в папку $INSTDIR.$\r$\n$\r$\nПрограмма запускается из меню «Пуск». \
+  Ключи и журнал хранятся в папке %APPDATA%\Vorsal.$\r$\n$\r$\nНажмите «Готово», чтобы закрыть установщик."
+!insertmacro MUI_PAGE_FINISH
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW un.ShowTitle
 !insertmacro MUI_UNPAGE_CONFIRM
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW un.ShowTitle
 !insertmacro MUI_UNPAGE_COMPONENTS
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW un.ShowTitle
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "Russian"
+
+; The window titles. The pages of the modern interface add a subtitle of one
+; blank, which would leave the title ending in a space: each page puts the
+; title back when it shows, and the progress pages once their work is done.
+!define TITLE "Установка Vorsal ${VERSION}"
+!define UNTITLE "Удаление Vorsal ${VERSION}"
+Caption "${TITLE}"
+UninstallCaption "${UNTITLE}"
+Function ShowTitle
+  SendMessage $HWNDPARENT ${WM_SETTEXT} 0 "STR:${TITLE}"
+FunctionEnd
+Function un.ShowTitle
+  SendMessage $HWNDPARENT ${WM_SETTEXT} 0 "STR:${UNTITLE}"
+FunctionEnd
 
 VIProductVersion "${VI_VERSION}"
 VIAddVersionKey /LANG=${LANG_RUSSIAN} "ProductName" "Vorsal"
@@ -66,7 +104,8 @@ VIAddVersionKey /LANG=${LANG_RUSSIAN} "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_RUSSIAN} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_RUSSIAN} "FileDescription" "Установка Vorsal"
 VIAddVersionKey /LANG=${LANG_RUSSIAN} "CompanyName" "${PUBLISHER}"
-VIAddVersionKey /LANG=${LANG_RUSSIAN} "LegalCopyright" "Copyright (C) 2026 the Vorsal developers"
+VIAddVersionKey /LANG=${LANG_RUSSIAN} "LegalCopyright" "${COPYRIGHT}"
+VIAddVersionKey /LANG=${LANG_RUSSIAN} "OriginalFilename" "vorsal-${VERSION}-setup.exe"
 
 ; ---- The system PATH ------------------------------------------------------
 ; The same functions for the installer and the uninstaller ("un." names).
@@ -253,10 +292,27 @@ Section "Vorsal (программа, справка)" SecProgram
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" "$0"
 SectionEnd
 
+Section /o "Ярлык на рабочем столе" SecDesktop
+  SetShellVarContext all
+  SetRegView 64
+  SetOutPath "$INSTDIR"
+  CreateShortcut "$DESKTOP\Vorsal.lnk" "$INSTDIR\vorsal.exe" "" "$INSTDIR\vorsal.exe" 0 SW_SHOWNORMAL "" \
+    "Настройка модемов закрытой сети"
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "DesktopShortcut" 1
+SectionEnd
+
 Section /o "Добавить папку программы в PATH" SecPath
   SetRegView 64
   Call AddToPath
 SectionEnd
+
+!insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} "Окно Vorsal, командная строка vorsal-cli, программа ключей vorsal-key, \
+    руководство и ярлык в меню «Пуск». Нужны всегда."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecDesktop} "Ярлык Vorsal на рабочем столе всех пользователей."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecPath} "Команды vorsal-cli и vorsal-key будут доступны в командной строке \
+    из любой папки."
+!insertmacro MUI_FUNCTION_DESCRIPTION_END
 
 Function .onInit
   SetRegView 64
@@ -267,15 +323,26 @@ Function .onInit
   ${IfNot} ${Errors}
     !insertmacro SelectSection ${SecPath}
   ${EndIf}
-  ; An installation that added its folder to PATH keeps it when installed
-  ; again.
+  ${GetOptions} $R0 "/DESKTOP" $R1
+  ${IfNot} ${Errors}
+    !insertmacro SelectSection ${SecDesktop}
+  ${EndIf}
+  ; An installation that added its folder to PATH, or put a shortcut on the
+  ; desktop, keeps it when installed again.
   ClearErrors
   ReadRegStr $R1 HKLM "${UNINSTALL_KEY}" "PathEntry"
   ${IfNot} ${Errors}
   ${AndIf} $R1 != ""
     !insertmacro SelectSection ${SecPath}
   ${EndIf}
+  ClearErrors
+  ReadRegDWORD $R1 HKLM "${UNINSTALL_KEY}" "DesktopShortcut"
+  ${IfNot} ${Errors}
+  ${AndIf} $R1 == 1
+    !insertmacro SelectSection ${SecDesktop}
+  ${EndIf}
 FunctionEnd
+
 
 ; ---- Uninstallation -------------------------------------------------------
 ; Removes the files the installer put there by name, then the folders if
@@ -286,6 +353,7 @@ Section "un.Vorsal" SecUnProgram
   SetShellVarContext all
   SetRegView 64
   Delete "$SMPROGRAMS\Vorsal.lnk"
+  Delete "$DESKTOP\Vorsal.lnk"
   Call un.RemoveFromPath
   !insertmacro VorsalUninstallFiles
   Delete "$INSTDIR\Uninstall.exe"
@@ -303,7 +371,25 @@ Section /o "un.Удалить мои данные (%APPDATA%\Vorsal)" SecUnData
   RMDir /r "$APPDATA\Vorsal"
 SectionEnd
 
+!insertmacro MUI_UNFUNCTION_DESCRIPTION_BEGIN
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecUnProgram} "Программы, руководство, ярлыки и запись в списке программ."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecUnData} "Ключи (Keys.ini) и журнал пользователя, который удаляет программу. \
+    Без этой отметки они остаются."
+!insertmacro MUI_UNFUNCTION_DESCRIPTION_END
+
 Function un.onInit
   SetRegView 64
   Call un.EnsureNotRunning
+  ; The space the installed files take, as the installer recorded it (its
+  ; sections put no files of their own, so it would read 0 KB).
+  ClearErrors
+  ReadRegDWORD $R0 HKLM "${UNINSTALL_KEY}" "EstimatedSize"
+  ${If} ${Errors}
+    ${un.GetSize} "$INSTDIR" "/S=0K" $R0 $R1 $R2
+  ${EndIf}
+  SectionSetSize ${SecUnProgram} $R0
+FunctionEnd
+
+Function un.onUninstSuccess
+  Call un.ShowTitle
 FunctionEnd

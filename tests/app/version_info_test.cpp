@@ -47,8 +47,20 @@ std::vector<std::string> Properties(const TQSVersionInfo& i) {
           i.Comments(),         i.MajorVersion(),    i.MinorVersion(),   i.Release(),          i.Build()};
 }
 
-const std::vector<std::string> kOwnProperties = {"", "", "3.2.0.0", "3.2", "", "", "", "", "Vorsal", "1.0.0.0",
+// One version for the file and the product.
+const std::vector<std::string> kOwnProperties = {"Vorsal developers", "", "3.2.0.0", "3.2", "",
+                                                 "Copyright (C) 2026 the Vorsal developers", "", "", "Vorsal", "3.2.0.0",
                                                  "", "3", "2", "0", "0"};
+#ifdef _WIN32
+// A Windows program's resource adds its own description and file name.
+std::vector<std::string> ProgramProperties(const std::string& description, const std::string& name) {
+  std::vector<std::string> properties = kOwnProperties;
+  properties[1] = description;
+  properties[4] = name;
+  properties[7] = name + ".exe";
+  return properties;
+}
+#endif
 // No version information: placeholders everywhere but the short version.
 const std::vector<std::string> kNoProperties = {kNone, kNone, kNone, "",    kNone, kNone, kNone, kNone,
                                                 kNone, kNone, kNone, kNone, kNone, kNone, kNone};
@@ -102,7 +114,12 @@ TEST(VersionBlock, ExecutablesHoldExactlyOneMarker) {
   // The program itself, when it has been built beside the suites.
   if (!std::filesystem::exists(VORSAL_EXE)) GTEST_SKIP() << VORSAL_EXE << " not built";
   EXPECT_EQ(CountMarkers(VORSAL_EXE), 1);
+#ifdef _WIN32
+  EXPECT_EQ(Properties(TQSVersionInfo(VORSAL_EXE)),
+            ProgramProperties("Vorsal command line: modem settings, keys and the journal", "vorsal-cli"));
+#else
   EXPECT_EQ(Properties(TQSVersionInfo(VORSAL_EXE)), kOwnProperties);
+#endif
 }
 
 // Windows programs carry the identity as the system's version resource,
@@ -121,6 +138,22 @@ TEST(VersionResource, ProgramsCarryTheBuildsIdentityWhereTheSystemKeepsOne) {
   EXPECT_FALSE(resource);
 #endif
 }
+
+#ifdef _WIN32
+// Explorer's Details tab shows each program's description, publisher,
+// copyright, original name and the one version.
+TEST(VersionResource, EveryProgramTellsItsWholeIdentity) {
+  const std::vector<std::pair<std::string, std::string>> programs = {
+      {VORSAL_WINDOW_EXE, "Vorsal: настройка модемов закрытой сети"},
+      {VORSAL_EXE, "Vorsal command line: modem settings, keys and the journal"},
+      {VORSAL_KEY_TOOL_EXE, "Vorsal key tool: derives and stores modem keys"},
+  };
+  for (const auto& [file, description] : programs) {
+    const std::string name = std::filesystem::path(file).stem().string();
+    EXPECT_EQ(Properties(TQSVersionInfo(file)), ProgramProperties(description, name)) << file;
+  }
+}
+#endif
 
 TEST(VersionBlock, MalformedBlocksAreRefused) {
   const std::string good = BlockWithVersion("4.0.1.0");

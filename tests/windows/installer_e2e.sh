@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The installer under Wine: a silent install asked to add the folder to
-# PATH, the files, the Start-menu shortcut and the uninstall key in place;
+# PATH and a desktop shortcut, the files, the shortcuts and the uninstall key in place;
 # vorsal-cli.exe from the installed folder; vorsal.exe started from the
 # shortcut's target on a virtual X display against the simulator on COM5
 # (read, derive and write a key) writing nothing into Program Files; a
 # silent uninstall leaving neither folder, key, shortcut nor PATH entry, and
 # the user's data in place. Last, an install with a PATH too long for the
-# installer to change safely leaves PATH alone.
+# installer to change safely leaves PATH alone. Then the wizard as a user
+# walks it: welcome, components with their size, folder, finish, and the
+# uninstaller telling the size it frees, every title without a stray blank.
 # Usage: installer_e2e.sh WINDOWS-BUILD LINUX-BUILD (WINEPREFIX set by the
 # caller; the installer built by scripts/windows-installer)
 set -euo pipefail
@@ -21,6 +23,7 @@ setup="$win/vorsal-$version-setup.exe"
 
 program_files="$WINEPREFIX/drive_c/Program Files/Vorsal"
 shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Vorsal.lnk"
+desktop_shortcut="$WINEPREFIX/drive_c/users/Public/Desktop/Vorsal.lnk"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vorsal'
 # Read in the 64-bit view: where Wine's 32-bit loader is installed, `wine reg`
 # is the 32-bit reg.exe, which sees the 32-bit view of HKLM\Software.
@@ -73,15 +76,22 @@ rm -rf "$user_data" "$program_files"
 path_before=$(system_path)
 [ -n "$path_before" ] || fail "the prefix has no system PATH"
 
-wine "$setup" /S /PATH || fail "the installer ended with $?"
+wine "$setup" /S /PATH /DESKTOP || fail "the installer ended with $?"
 for file in vorsal.exe vorsal-cli.exe vorsal-key.exe Uninstall.exe Vorsal.html README.txt; do
   [ -f "$program_files/$file" ] || fail "no $file installed: $(ls "$program_files")"
 done
 [ "$(ls "$program_files/Vorsal-images")" = "$(ls "$repo/dist/help/Vorsal-images")" ] ||
   fail "the guide's pictures: $(ls "$program_files/Vorsal-images")"
 [ -f "$shortcut" ] || fail "no Start-menu shortcut"
+# Signed by the build (scripts/windows-test sets the certificate): the
+# programs and the uninstaller as installed.
+if [ -n "${VORSAL_SIGN_CA:-}" ]; then
+  "$repo/scripts/windows-sign" verify "$VORSAL_SIGN_CA" "$program_files"/*.exe || fail "unsigned files installed"
+fi
 target=$(lnk_target "$shortcut")
 [ "$target" = 'C:\Program Files\Vorsal\vorsal.exe' ] || fail "the shortcut points at '$target'"
+[ -f "$desktop_shortcut" ] || fail "no desktop shortcut"
+[ "$(lnk_target "$desktop_shortcut")" = "$target" ] || fail "the desktop shortcut points at '$(lnk_target "$desktop_shortcut")'"
 entry=$(wine reg query "$uninstall_key" /reg:64 | tr -d '\r')
 for value in "DisplayName *REG_SZ *Vorsal\$" "DisplayVersion *REG_SZ *$version\$" "Publisher *REG_SZ *." \
     'DisplayIcon *REG_SZ *C:\\Program Files\\Vorsal\\vorsal.exe,0$' 'InstallLocation *REG_SZ *C:\\Program Files\\Vorsal$' \
@@ -95,9 +105,11 @@ on_disk=$((($(find "$program_files" -type f -printf '%s+' && echo 0)) / 1024))
 [ "$(system_path)" = "$path_before;C:\\Program Files\\Vorsal" ] || fail "PATH after the install: $(system_path)"
 
 # Installed again over itself, as an upgrade is (the earlier installation
-# uninstalled first): the folder stays in PATH, once.
+# uninstalled first): the folder stays in PATH, once, and the desktop
+# shortcut stays.
 wine "$setup" /S || fail "the installer ended with $? over an installation"
 [ "$(system_path)" = "$path_before;C:\\Program Files\\Vorsal" ] || fail "PATH after installing again: $(system_path)"
+[ -f "$desktop_shortcut" ] || fail "the desktop shortcut went with an upgrade"
 
 out=$(wine "$program_files/vorsal-cli.exe" --version | tr -d '\r')
 [ "$(head -n 1 <<<"$out")" = "vorsal-cli (Vorsal) $version" ] || fail "vorsal-cli.exe --version: $out"
@@ -134,6 +146,7 @@ grep -q ',write,5,.*,6,service,' "$user_data/journal.csv" || fail "no journal in
 
 uninstall
 [ ! -e "$shortcut" ] || fail "the shortcut stays"
+[ ! -e "$desktop_shortcut" ] || fail "the desktop shortcut stays"
 ! wine reg query "$uninstall_key" /reg:64 >/dev/null 2>&1 || fail "the uninstall key stays"
 [ "$(system_path)" = "$path_before" ] || fail "PATH after the uninstall: $(system_path)"
 [ -s "$user_data/Keys.ini" ] && [ -s "$user_data/journal.csv" ] || fail "the user's data went: $(ls -A "$user_data")"
@@ -147,4 +160,23 @@ wine "$setup" /S /PATH || fail "the installer ended with $? on a long PATH"
 uninstall
 [ "$(system_path)" = "$long" ] || fail "the uninstaller changed the long PATH"
 
-echo "installer_e2e: silent install with /PATH, shortcut, uninstall key, vorsal.exe from the shortcut read COM5 and kept its key in %APPDATA%, silent uninstall, a long PATH left alone: ok"
+# The wizard, page by page (its "Next" button is 1), and the uninstaller's.
+probe() { wine "$win/bin/dialog_probe.exe" "$@" || fail "wizard step failed: $*"; }
+wine "$setup" &
+setup_pid=$!
+title="Установка Vorsal $version"
+probe window "$title" title "$title" shows "Нажмите «Далее»" click 1 \
+  title "$title" shows "Мбайт" click 1 \
+  title "$title" shows 'C:\Program Files\Vorsal' click 1 \
+  shows "Нажмите «Готово»" title "$title" click 1 gone
+wait "$setup_pid" || fail "the installer's wizard ended with $?"
+[ -f "$program_files/vorsal.exe" ] && [ ! -e "$desktop_shortcut" ] || fail "the wizard's defaults: $(ls "$program_files")"
+wine 'C:\Program Files\Vorsal\Uninstall.exe' &
+setup_pid=$!
+title="Удаление Vorsal $version"
+probe window "$title" title "$title" click 1 shows "Мбайт" title "$title" click 1 title "$title" click 1 gone
+wait "$setup_pid" || fail "the uninstaller's wizard ended with $?"
+for _ in $(seq 150); do [ -e "$program_files" ] || break; sleep 0.1; done
+[ ! -e "$program_files" ] || fail "the uninstaller's wizard left: $(ls -R "$program_files")"
+
+echo "installer_e2e: silent install with /PATH and /DESKTOP, shortcuts, uninstall key, vorsal.exe from the shortcut read COM5 and kept its key in %APPDATA%, silent uninstall, a long PATH left alone, the wizards' pages: ok"

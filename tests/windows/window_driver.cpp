@@ -40,6 +40,7 @@
 //   exits N COMMAND-LINE   run the command line as it stands; it ends with N
 //   close                  close the window and wait for it to go
 #include "platform/win32_text.h"
+#include "tests/windows/driver_support.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -56,47 +57,12 @@ namespace {
 
 using vorsal::platform::Utf8FromWide;
 using vorsal::platform::WideFromUtf8;
+using vorsal::test::Fail;
+using vorsal::test::FindTopLevel;
+using vorsal::test::Text;
+using vorsal::test::WaitFor;
 
 HWND mainWindow = nullptr;
-
-[[noreturn]] void Fail(const std::string& what) {
-  std::fprintf(stderr, "window_driver: %s\n", what.c_str());
-  std::exit(1);
-}
-
-bool WaitFor(const std::function<bool()>& done) {
-  for (int i = 0; i < 600; ++i) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
-}
-
-std::string Text(HWND window) {
-  wchar_t buffer[1024] = {};
-  SendMessageW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer));
-  return Utf8FromWide(buffer);
-}
-
-HWND FindTopLevel(const std::wstring& titlePrefix) {
-  struct Search {
-    std::wstring prefix;
-    HWND found = nullptr;
-  } search{titlePrefix};
-  EnumWindows(
-      [](HWND window, LPARAM data) -> BOOL {
-        auto& s = *reinterpret_cast<Search*>(data);
-        wchar_t title[256] = {};
-        GetWindowTextW(window, title, 256);
-        if (IsWindowVisible(window) && std::wstring(title).rfind(s.prefix, 0) == 0) {
-          s.found = window;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
 
 HWND Control(int id) {
   struct Search {
@@ -324,6 +290,7 @@ int PortIndex(HWND box, const std::wstring& name) {
 }  // namespace
 
 int main() {
+  vorsal::test::driverName = "window_driver";
   // Coordinates and fonts as the DPI-aware window sees them.
   SetProcessDPIAware();
   int argc = 0;
