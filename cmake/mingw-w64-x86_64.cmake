@@ -1,23 +1,4 @@
-# Cross-builds the Windows executables (64-bit) with Debian's mingw-w64:
-# the posix thread model (std::thread, std::mutex) and a static runtime, so
-# that the .exe files need no DLL besides the system's own.
-set(CMAKE_SYSTEM_NAME Windows)
+# The 64-bit Windows build (cmake/mingw-w64.cmake).
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(VORSAL_MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${VORSAL_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${VORSAL_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${VORSAL_MINGW_PREFIX}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${VORSAL_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-
-# The suites run under Wine.
-if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
-  set(CMAKE_CROSSCOMPILING_EMULATOR wine)
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

@@ -12,7 +12,7 @@
 //   matrix (at most 14), XORed together.
 #include "keys/gost_core.h"
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
 
 // g++ 12's AVX-512 headers start some results from a deliberately undefined
 // register, which its own -Wmaybe-uninitialized then reports.

@@ -19,6 +19,7 @@ namespace {
 using vorsal::platform::Utf8FromWide;
 using vorsal::platform::WideFromUtf8;
 using vorsal::test::Fail;
+using vorsal::test::FindChild;
 using vorsal::test::FindTopLevel;
 using vorsal::test::Text;
 using vorsal::test::WaitFor;
@@ -28,13 +29,10 @@ HWND wizard = nullptr;
 // The texts of the visible controls, the pages' own dialogs' included.
 std::string ShownTexts(HWND window) {
   std::string texts;
-  EnumChildWindows(
-      window,
-      [](HWND child, LPARAM all) {
-        if (IsWindowVisible(child)) *reinterpret_cast<std::string*>(all) += Text(child) + "\n";
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&texts));
+  FindChild(window, [&](HWND child) {
+    if (IsWindowVisible(child)) texts += Text(child) + "\n";
+    return false;
+  });
   return texts;
 }
 

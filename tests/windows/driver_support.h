@@ -38,24 +38,41 @@ inline std::string Text(HWND window) {
   return platform::Utf8FromWide(buffer);
 }
 
+namespace detail {
+
+struct Search {
+  const std::function<bool(HWND)>* match;
+  HWND found = nullptr;
+};
+
+// Enumeration callbacks are named functions: they must use the system's
+// calling convention, which on 32-bit Windows is not a lambda's.
+inline BOOL CALLBACK SearchStep(HWND window, LPARAM data) {
+  auto& search = *reinterpret_cast<Search*>(data);
+  if (!(*search.match)(window)) return TRUE;
+  search.found = window;
+  return FALSE;
+}
+
+}  // namespace detail
+
+// The first child window of `parent`, at any depth, that `match` accepts;
+// nullptr when there is none.
+inline HWND FindChild(HWND parent, const std::function<bool(HWND)>& match) {
+  detail::Search search{&match};
+  EnumChildWindows(parent, &detail::SearchStep, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 // The first visible top-level window whose title starts with titlePrefix.
 inline HWND FindTopLevel(const std::wstring& titlePrefix) {
-  struct Search {
-    std::wstring prefix;
-    HWND found = nullptr;
-  } search{titlePrefix};
-  EnumWindows(
-      [](HWND window, LPARAM data) -> BOOL {
-        auto& s = *reinterpret_cast<Search*>(data);
-        wchar_t title[256] = {};
-        GetWindowTextW(window, title, 256);
-        if (IsWindowVisible(window) && std::wstring(title).rfind(s.prefix, 0) == 0) {
-          s.found = window;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  const std::function<bool(HWND)> match = [&](HWND window) {
+    wchar_t title[256] = {};
+    GetWindowTextW(window, title, 256);
+    return IsWindowVisible(window) && std::wstring(title).rfind(titlePrefix, 0) == 0;
+  };
+  detail::Search search{&match};
+  EnumWindows(&detail::SearchStep, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 

@@ -58,6 +58,7 @@ namespace {
 using vorsal::platform::Utf8FromWide;
 using vorsal::platform::WideFromUtf8;
 using vorsal::test::Fail;
+using vorsal::test::FindChild;
 using vorsal::test::FindTopLevel;
 using vorsal::test::Text;
 using vorsal::test::WaitFor;
@@ -65,21 +66,9 @@ using vorsal::test::WaitFor;
 HWND mainWindow = nullptr;
 
 HWND Control(int id) {
-  struct Search {
-    int id;
-    HWND found = nullptr;
-  } search{id};
-  EnumChildWindows(
-      mainWindow,
-      [](HWND window, LPARAM data) -> BOOL {
-        auto& s = *reinterpret_cast<Search*>(data);
-        if (GetDlgCtrlID(window) != s.id) return TRUE;
-        s.found = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  if (search.found == nullptr) Fail("no control " + std::to_string(id));
-  return search.found;
+  HWND control = FindChild(mainWindow, [id](HWND window) { return GetDlgCtrlID(window) == id; });
+  if (control == nullptr) Fail("no control " + std::to_string(id));
+  return control;
 }
 
 void Notify(HWND control, int code) {
@@ -89,17 +78,11 @@ void Notify(HWND control, int code) {
 
 // A status bar panel's text, read through a buffer in the window's process.
 std::string StatusText(int panel) {
-  HWND bar = nullptr;
-  EnumChildWindows(
-      mainWindow,
-      [](HWND window, LPARAM data) -> BOOL {
-        wchar_t name[64] = {};
-        GetClassNameW(window, name, 64);
-        if (std::wstring(name) != STATUSCLASSNAMEW) return TRUE;
-        *reinterpret_cast<HWND*>(data) = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&bar));
+  HWND bar = FindChild(mainWindow, [](HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return std::wstring(name) == STATUSCLASSNAMEW;
+  });
   if (bar == nullptr) Fail("no status bar");
   DWORD pid = 0;
   GetWindowThreadProcessId(bar, &pid);
