@@ -9,7 +9,11 @@
 ;   IDENTITY    an include with the build's PUBLISHER and COPYRIGHT
 ;   FILES       an include with the macros VorsalInstallFiles and
 ;               VorsalUninstallFiles: the files by name, so that the
-;               uninstaller removes exactly what was installed
+;               uninstaller removes exactly what was installed; the
+;               programs are the 64-bit ones on 64-bit Windows and the
+;               32-bit ones elsewhere, which it holds where it defines
+;               HAVE_32BIT (an installer without them refuses 32-bit
+;               Windows, saying so)
 ;   ICON        the program's icon
 ;   OUTFILE     the installer to write
 ;   SIGN        (optional) the signing script: the uninstaller and the
@@ -17,7 +21,10 @@
 ; The texts are Russian, as the window's are.
 
 Unicode true
-Target amd64-unicode
+; A 32-bit installer, so that it starts on 32-bit Windows too and can say
+; there what it installs; it writes the 64-bit registry view and Program
+; Files on 64-bit Windows.
+Target x86-unicode
 RequestExecutionLevel admin
 ManifestSupportedOS all
 SetCompressor /SOLID lzma
@@ -35,6 +42,7 @@ SetCompressor /SOLID lzma
 !include "FileFunc.nsh"
 !include "LogicLib.nsh"
 !include "Sections.nsh"
+!include "x64.nsh"
 !include "WinMessages.nsh"
 !include "${IDENTITY}"
 !include "${FILES}"
@@ -48,6 +56,7 @@ SetCompressor /SOLID lzma
 ; installer changes and writes back. A longer one is never written.
 !define /math PATH_MAX_LENGTH ${NSIS_MAX_STRLEN} - 3
 
+Var Bits          ; "64" or "32": the programs this Windows gets
 Var SystemPath    ; the system PATH as stored, variables unexpanded
 Var PathReadable  ; "1" when SystemPath holds the whole of it
 
@@ -62,8 +71,8 @@ BrandingText "Vorsal ${VERSION}"
 !define MUI_ABORTWARNING
 ; Every page shows the window's own title (see ShowTitle).
 !define MUI_PAGE_CUSTOMFUNCTION_SHOW ShowTitle
-!define MUI_WELCOMEPAGE_TEXT "Программа установит Vorsal ${VERSION}: окно настройки модемов закрытой сети, \
-  командную строку vorsal-cli и программу ключей vorsal-key.$\r$\n$\r$\nЗакройте запущенные программы Vorsal \
+!define MUI_WELCOMEPAGE_TEXT "Программа установит Vorsal ${VERSION} ($Bits-разрядную версию, для этой Windows): \
+  окно настройки модемов закрытой сети, командную строку vorsal-cli и программу ключей vorsal-key.$\r$\n$\r$\nЗакройте запущенные программы Vorsal \
   перед установкой.$\r$\n$\r$\nНажмите «Далее», чтобы продолжить."
 !insertmacro MUI_PAGE_WELCOME
 !define MUI_PAGE_CUSTOMFUNCTION_SHOW ShowTitle
@@ -271,6 +280,7 @@ Section "Vorsal (программа, справка)" SecProgram
   ; users' data stay; its PATH entry comes back (see .onInit).
   IfFileExists "$INSTDIR\Uninstall.exe" 0 +2
     ExecWait '"$INSTDIR\Uninstall.exe" /S _?=$INSTDIR'
+  DetailPrint "Устанавливается $Bits-разрядная версия Vorsal"
   !insertmacro VorsalInstallFiles
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   ; The working folder of the shortcut is $INSTDIR (the current output path).
@@ -316,6 +326,19 @@ SectionEnd
 
 Function .onInit
   SetRegView 64
+  ; The 64-bit programs on 64-bit Windows, the 32-bit ones on 32-bit
+  ; Windows where this installer carries them.
+  ${If} ${RunningX64}
+    StrCpy $Bits 64
+  ${Else}
+    StrCpy $Bits 32
+    !ifndef HAVE_32BIT
+      MessageBox MB_OK|MB_ICONSTOP "Этот установщик содержит только 64-разрядную версию Vorsal, а эта Windows \
+        32-разрядная. Возьмите 32-разрядную версию: архив vorsal-${VERSION}-win32.zip." /SD IDOK
+      SetErrorLevel 2
+      Quit
+    !endif
+  ${EndIf}
   ; A silent install adds the folder to PATH when asked with /PATH.
   ${GetParameters} $R0
   ClearErrors

@@ -80,6 +80,11 @@ wine "$setup" /S /PATH /DESKTOP || fail "the installer ended with $?"
 for file in vorsal.exe vorsal-cli.exe vorsal-key.exe Uninstall.exe Vorsal.html README.txt; do
   [ -f "$program_files/$file" ] || fail "no $file installed: $(ls "$program_files")"
 done
+# 64-bit Windows gets the 64-bit programs (PE machine 8664).
+machine() { printf '%x' "$(od -An -tu2 -j $(($(od -An -tu4 -j 60 -N4 "$1") + 4)) -N2 "$1" | tr -d ' ')"; }
+for program in vorsal.exe vorsal-cli.exe vorsal-key.exe; do
+  [ "$(machine "$program_files/$program")" = 8664 ] || fail "$program installed for machine $(machine "$program_files/$program")"
+done
 [ "$(ls "$program_files/Vorsal-images")" = "$(ls "$repo/dist/help/Vorsal-images")" ] ||
   fail "the guide's pictures: $(ls "$program_files/Vorsal-images")"
 [ -f "$shortcut" ] || fail "no Start-menu shortcut"
