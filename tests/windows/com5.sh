@@ -19,6 +19,9 @@ start_modem() {
 map_com5() {
   wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$(readlink -f "$work/modem")" /f >/dev/null
   wineserver -k >/dev/null 2>&1 || true
+  # The device link an earlier run left stays unless removed: it points at
+  # that run's pseudo-terminal, which another program may hold by now.
+  rm -f "$WINEPREFIX/dosdevices/com5"
   wineserver -p >/dev/null 2>&1
   wine wineboot >/dev/null 2>&1
 }
