@@ -179,7 +179,8 @@ wait "$setup_pid" || fail "the installer's wizard ended with $?"
 wine 'C:\Program Files\Vorsal\Uninstall.exe' &
 setup_pid=$!
 title="Удаление Vorsal $version"
-probe window "$title" title "$title" click 1 shows "Мбайт" title "$title" click 1 title "$title" click 1 gone
+probe window "$title" title "$title" click 1 shows "Мбайт" title "$title" click 1 shows "Удаление завершено" \
+  click 1 gone
 wait "$setup_pid" || fail "the uninstaller's wizard ended with $?"
 for _ in $(seq 150); do [ -e "$program_files" ] || break; sleep 0.1; done
 [ ! -e "$program_files" ] || fail "the uninstaller's wizard left: $(ls -R "$program_files")"
