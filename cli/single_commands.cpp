@@ -106,18 +106,29 @@ class SingleCommand {
     return ExitOk;
   }
 
-  int Write() {
-    const CliOptions& options = c_.options;
+  // What a command that changes the modem does first: opens the journal and
+  // the port, catches stops and reads the modem as it is, which fills the
+  // journal line's old fields. A failed read changed nothing and is not
+  // journaled. Returns ExitOk or the exit status to end with.
+  int ReadBefore(const char* operation, const char* what, JournalRecord& entry, ModemParams& current) {
     if (const int status = c_.OpenJournal(); status != ExitOk) return status;
     if (const int status = OpenPort(); status != ExitOk) return status;
     c_.CatchStops();
-    JournalRecord entry = Entry("write", portPath_, adapter_);
-    ModemParams current;
     if (const Outcome outcome = line_->ReadParams(current); outcome != Outcome::Ok) {
-      // Nothing was changed or verified: no journal line.
-      return FailExchange(outcome, "read before the write");
+      return FailExchange(outcome, what);
     }
+    entry = Entry(operation, portPath_, adapter_);
     SetOld(entry, current);
+    return ExitOk;
+  }
+
+  int Write() {
+    const CliOptions& options = c_.options;
+    JournalRecord entry;
+    ModemParams current;
+    if (const int status = ReadBefore("write", "read before the write", entry, current); status != ExitOk) {
+      return status;
+    }
     if (c_.StopCount() > 0) return out_.Fail(ExitInterrupted, "stopped before the write; the modem is unchanged");
     line_->SetAbandon([this] { return steps_.Abandoning(); });
     const AddressWrite write = steps_.WriteVerified(*line_, current, options.address, options.network);
@@ -139,15 +150,11 @@ class SingleCommand {
 
   int SetKey() {
     const CliOptions& options = c_.options;
-    if (const int status = c_.OpenJournal(); status != ExitOk) return status;
-    if (const int status = OpenPort(); status != ExitOk) return status;
-    c_.CatchStops();
+    JournalRecord entry;
     ModemParams current;
-    if (const Outcome outcome = line_->ReadParams(current); outcome != Outcome::Ok) {
-      return FailExchange(outcome, "read before the key");
+    if (const int status = ReadBefore("set-key", "read before the key", entry, current); status != ExitOk) {
+      return status;
     }
-    JournalRecord entry = Entry("set-key", portPath_, adapter_);
-    SetOld(entry, current);
     if (!current.keyFunctions) {
       const std::string message = "firmware " + current.firmware + KeyRefusedByFirmware;
       const int status = Journal(entry, ExitRefused, ResultRefused, message);
