@@ -114,8 +114,10 @@ int RunBatch(CommandContext& c) {
     if (key.refused) return ExitStoreFailed;
     settings.key = key.key;
   }
+  // The registry first: a user it refuses leaves no trace, not even a
+  // journal header.
+  if (const int status = c.OpenRegistry(RegistryLink::Use::Batch); status != ExitOk) return status;
   if (const int status = c.OpenJournal(); status != ExitOk) return status;
-  if (const int status = c.OpenRegistry(false); status != ExitOk) return status;
   c.CatchStops();
   BatchEnvironment environment;
   environment.openLine = [&c](const std::string& path) { return c.MakeLine(path); };

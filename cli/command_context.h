@@ -51,7 +51,7 @@ class CommandContext {
   int OpenJournal();
   // Connects to the registry named by --registry or VORSAL_REGISTRY (none:
   // nothing to do) and sends the lines an earlier run could not.
-  int OpenRegistry(bool forInit);
+  int OpenRegistry(production::RegistryLink::Use use);
 };
 
 int RunSingleCommand(CommandContext& context);

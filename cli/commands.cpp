@@ -98,7 +98,7 @@ std::filesystem::path RegistrySpool(const std::filesystem::path& journal) {
 }
 
 int RegistryInit(CommandContext& c) {
-  if (const int status = c.OpenRegistry(true); status != ExitOk) return status;
+  if (const int status = c.OpenRegistry(RegistryLink::Use::Init); status != ExitOk) return status;
   std::string description, error;
   if (!c.registry.Init(description, error)) return c.output.Fail(ExitStoreFailed, error);
   c.output.Result(JsonObject().Add("registry", description).Add("result", "ok"),
@@ -200,7 +200,8 @@ int CommandContext::OpenJournal() {
   return ExitOk;
 }
 
-int CommandContext::OpenRegistry(bool forInit) {
+int CommandContext::OpenRegistry(RegistryLink::Use use) {
+  const bool forInit = use == RegistryLink::Use::Init;
   const std::string target = RegistryLink::Target(options.registry);
   if (target.empty()) {
     return forInit ? output.Fail(ExitUsage, "no registry given: use --registry URL or set VORSAL_REGISTRY") : ExitOk;
@@ -221,7 +222,7 @@ int CommandContext::OpenRegistry(bool forInit) {
   }
   int sent = 0;
   std::string error;
-  if (!registry.Open(target, spool, forInit, sent, error)) return output.Fail(ExitStoreFailed, error);
+  if (!registry.Open(target, spool, use, sent, error)) return output.Fail(ExitStoreFailed, error);
   if (!error.empty()) output.Say("warning: " + error);
   if (sent > 0) output.Say("sent " + std::to_string(sent) + " journal line(s) of an earlier run to the registry");
   return ExitOk;

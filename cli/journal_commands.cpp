@@ -41,7 +41,7 @@ ReportFilter FilterOf(const CliOptions& options) {
 int ReadLines(CommandContext& c, ReportSource& source) {
   std::string error;
   if (UsesRegistry(c.options)) {
-    if (const int status = c.OpenRegistry(false); status != ExitOk) return status;
+    if (const int status = c.OpenRegistry(RegistryLink::Use::Read); status != ExitOk) return status;
     std::vector<JournalRecord> records;
     if (!c.registry.Records(records, error)) return c.output.Fail(ExitStoreFailed, error);
     source.name = c.registry.Describe();
@@ -121,7 +121,7 @@ int RunJournal(CommandContext& c) {
     if (lines.empty()) c.output.Say("no journal lines in the period chosen");
     runs = SummarizeRuns(std::vector<JournalRecord>(lines.begin(), lines.end()));
   } else if (UsesRegistry(c.options)) {
-    if (const int status = c.OpenRegistry(false); status != ExitOk) return status;
+    if (const int status = c.OpenRegistry(RegistryLink::Use::Read); status != ExitOk) return status;
     if (!c.registry.Summary(runs, error)) return c.output.Fail(ExitStoreFailed, error);
   } else {
     const std::filesystem::path file = c.JournalPath();

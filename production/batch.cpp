@@ -209,12 +209,49 @@ bool Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemPa
   }
   if (!BeginModem()) return listener_.LeftForCount(port.path, settings_.count), true;
   line.SetAbandon([this] { return steps_.Abandoning(); });
-  if (settings_.keyGiven) {
-    if (!current.keyFunctions) {
-      return finish(Verdict::Refused, ResultRefused, "firmware " + current.firmware + KeyRefusedByFirmware);
+  if (settings_.keyGiven && !current.keyFunctions) {
+    return finish(Verdict::Refused, ResultRefused, "firmware " + current.firmware + KeyRefusedByFirmware);
+  }
+  // The address is taken before the modem is touched: a network whose
+  // addresses are used up, or a registry that says no, leaves the modem as
+  // it came, without the key.
+  const std::string keeps = "the modem keeps address " + std::to_string(current.address);
+  std::optional<int> address;
+  if (registry_.Active()) {
+    int taken = -1;
+    std::string error;
+    switch (registry_.TakeAddress(settings_.network, settings_.start, MaxAddress, run_, port.path, taken, error)) {
+      case RegistryLink::Take::Ok: {
+        const std::lock_guard<std::mutex> guard(state_);
+        pool_.Reserve(taken);
+        address = taken;
+        break;
+      }
+      case RegistryLink::Take::Exhausted:
+        finished_ = true;
+        return finish(Verdict::Refused, ResultRefused, error + "; nothing written: " + keeps);
+      case RegistryLink::Take::Refused:
+        finished_ = true;
+        return finish(Verdict::StoreFailed, ResultRefused, error + "; nothing written: " + keeps);
+      case RegistryLink::Take::Stopped:
+        return finish(Verdict::Interrupted, ResultInterrupted, error + "; nothing written: " + keeps);
+      case RegistryLink::Take::Lost:
+        LoseRegistry(error);
+        return finish(Verdict::StoreFailed, ResultFailed, "no address from the registry, nothing written: " + keeps);
     }
+  } else {
+    const std::lock_guard<std::mutex> guard(state_);
+    address = pool_.Reserve();
+  }
+  if (!address) {
+    return finish(Verdict::Refused, ResultRefused,
+                  "the network's addresses are used up: none is left from " + std::to_string(settings_.start) +
+                      " to " + std::to_string(MaxAddress) + "; nothing written: " + keeps);
+  }
+  if (settings_.keyGiven) {
     // The key first: its parts carry no address, so a modem whose key
-    // fails keeps the address it came with and takes none from the next.
+    // fails keeps the address it came with, and the one taken for it goes
+    // back to the next modem.
     Outcome outcome = Outcome::Ok;
     std::string failure = steps_.WriteKey(
         line, settings_.key.data(), [&](int parts) { listener_.KeyParts(port.path, parts); }, entry.footprint,
@@ -228,63 +265,41 @@ bool Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemPa
                   referenceFootprint_;
       }
     }
-    if (!failure.empty()) return finish(steps_.FailureVerdict(VerdictOf(outcome)), steps_.FailureResult(), failure);
-  }
-  std::optional<int> address;
-  if (registry_.Active()) {
-    // The registry hands out the address before the modem is written.
-    int taken = -1;
-    std::string error;
-    switch (registry_.TakeAddress(settings_.network, settings_.start, MaxAddress, run_, port.path, taken, error)) {
-      case RegistryLink::Take::Ok: {
-        const std::lock_guard<std::mutex> guard(state_);
-        pool_.Reserve(taken);
-        address = taken;
-        break;
-      }
-      case RegistryLink::Take::Exhausted:
-        finished_ = true;
-        return finish(Verdict::Refused, ResultRefused, error);
-      case RegistryLink::Take::Stopped:
-        return finish(Verdict::Interrupted, ResultInterrupted,
-                      error + "; no address written: the modem keeps address " + std::to_string(current.address));
-      case RegistryLink::Take::Lost:
-        LoseRegistry(error);
-        return finish(Verdict::StoreFailed, ResultFailed,
-                      "no address from the registry, none written: the modem keeps address " +
-                          std::to_string(current.address));
+    if (!failure.empty()) {
+      GiveBack(*address);
+      return finish(steps_.FailureVerdict(VerdictOf(outcome)), steps_.FailureResult(), failure);
     }
-  } else {
-    const std::lock_guard<std::mutex> guard(state_);
-    address = pool_.Reserve();
   }
-  if (!address) return finish(Verdict::Refused, ResultRefused, "no address left up to " + std::to_string(MaxAddress));
   if (steps_.Abandoning()) {
-    // Stopped while the address was being taken: the modem is not written.
-    {
-      const std::lock_guard<std::mutex> guard(state_);
-      pool_.GiveBack(*address);
-    }
-    if (registry_.Active()) registry_.Release(settings_.network, *address, run_);
-    return finish(Verdict::Interrupted, ResultInterrupted,
-                  "stopped before the address was written: the modem keeps address " +
-                      std::to_string(current.address));
+    // Stopped before the address was written: the modem does not hold it.
+    GiveBack(*address);
+    return finish(Verdict::Interrupted, ResultInterrupted, "stopped before the address was written: " + keeps);
   }
   listener_.AddressWriting(port.path, *address);
   const AddressWrite write = steps_.WriteVerified(line, current, *address, settings_.network);
   const bool holds = write.Holds(*address, settings_.network);
   const std::string message = NoteWrite(entry, write, *address, settings_.network);
-  {
-    // An address the modem holds, or may hold, is never handed out again.
+  // An address the modem holds, or may hold, is never handed out again.
+  if (holds || !write.readBack) {
     const std::lock_guard<std::mutex> guard(state_);
-    if (holds || !write.readBack) pool_.Take(*address);
-    else pool_.GiveBack(*address);
+    pool_.Take(*address);
+  } else {
+    GiveBack(*address);
   }
-  if (!holds && write.readBack && registry_.Active()) registry_.Release(settings_.network, *address, run_);
   // A reply that was not accepted, yet the modem took the word: it is
   // configured, and the journal says how it went.
   if (holds) return finish(Verdict::Ok, ResultOk, message);
   return finish(steps_.FailureVerdict(VerdictOf(write.outcome)), steps_.FailureResult(), message);
+}
+
+// An address taken for a modem that does not hold it: free again, for this
+// batch and in the registry.
+void Batch::GiveBack(int address) {
+  {
+    const std::lock_guard<std::mutex> guard(state_);
+    pool_.GiveBack(address);
+  }
+  if (registry_.Active()) registry_.Release(settings_.network, address, run_);
 }
 
 // Without a key, a modem that arrives with the start address cannot be

@@ -161,6 +161,7 @@ class Batch {
   Seen SeenBefore(ModemLine& line, const BatchPort& port, const ModemParams& current);
   Verdict Record(JournalRecord& entry, Verdict verdict, std::string_view result, const std::string& message);
   void LoseRegistry(const std::string& error);
+  void GiveBack(int address);
   // False when the modem could not be told apart yet (nothing was done).
   bool ConfigureModem(ModemLine& line, const BatchPort& port, const ModemParams& current);
   void WarnAboutStart(const ModemParams& first);

@@ -36,13 +36,14 @@ bool RegistryLink::CheckTarget(const std::string& target, bool& holdsPassword, s
   return check.readable;
 }
 
-bool RegistryLink::Open(const std::string& target, const std::filesystem::path& spool, bool forInit, int& sent,
+bool RegistryLink::Open(const std::string& target, const std::filesystem::path& spool, Use use, int& sent,
                         std::string& error) {
   sent = 0;
   spool_ = spool;
-  if (state_->registry.Connect(target, error, forInit) != registry::Status::Ok) return false;
+  if (state_->registry.Connect(target, error, use == Use::Init) != registry::Status::Ok) return false;
+  if (use == Use::Batch && state_->registry.CheckPrivileges(error) != registry::Status::Ok) return false;
   active_ = true;
-  if (forInit) return true;
+  if (use == Use::Init) return true;
   state_->spool = std::make_unique<registry::Spool>(spool);
   int unreadable = 0;
   if (state_->spool->Send(state_->registry, sent, unreadable, error) != registry::Status::Ok) {
@@ -75,6 +76,8 @@ RegistryLink::Take RegistryLink::TakeAddress(int network, int from, int last, co
       return Take::Exhausted;
     case registry::Status::Stopped:
       return Take::Stopped;
+    case registry::Status::Failed:
+      return Take::Refused;
     default:
       state_->lost = true;
       return Take::Lost;
@@ -151,7 +154,7 @@ bool RegistryLink::CheckTarget(const std::string&, bool& holdsPassword, std::str
   error.clear();
   return true;
 }
-bool RegistryLink::Open(const std::string&, const std::filesystem::path&, bool, int& sent, std::string& error) {
+bool RegistryLink::Open(const std::string&, const std::filesystem::path&, Use, int& sent, std::string& error) {
   sent = 0;
   error = NotBuilt;
   return false;

@@ -29,10 +29,14 @@ class RegistryLink {
   // built, every string reads.
   static bool CheckTarget(const std::string& target, bool& holdsPassword, std::string& error);
 
-  // Connects. Unless `forInit`, checks the tables and first sends the lines
-  // kept in `spool` by a run that lost the registry; `sent` counts them.
-  bool Open(const std::string& target, const std::filesystem::path& spool, bool forInit, int& sent,
-            std::string& error);
+  // What the connection is for: creating the tables, reading them, or a
+  // batch (whose user must be allowed to take addresses and store lines).
+  enum class Use { Init, Read, Batch };
+  // Connects. Unless for Init, checks the tables (and for a batch the
+  // user's privileges, before anything is written) and first sends the
+  // lines kept in `spool` by a run that lost the registry; `sent` counts
+  // them.
+  bool Open(const std::string& target, const std::filesystem::path& spool, Use use, int& sent, std::string& error);
   bool Active() const { return active_; }
   // Where lines wait while the registry cannot be reached.
   std::filesystem::path SpoolFile() const { return spool_; }
@@ -40,7 +44,8 @@ class RegistryLink {
   // A command in progress is cancelled when a stop comes meanwhile.
   void SetStopRequests(std::function<int()> stopRequests);
 
-  enum class Take { Ok, Exhausted, Lost, Stopped };
+  // Refused: the server answered, and said no (a privilege taken away).
+  enum class Take { Ok, Exhausted, Lost, Refused, Stopped };
   // The lowest free address of `network` from `from` on, taken for this run
   // in the registry before any modem is written with it.
   Take TakeAddress(int network, int from, int last, const RunIdentity& run, const std::string& port, int& address,

@@ -276,9 +276,12 @@ Status Registry::Connect(const std::string& target, std::string& error, bool for
   // not the operator's business; failures come back as errors.
   PQsetNoticeProcessor(connection_->conn, [](void*, const char*) {}, nullptr);
   if (PQstatus(connection_->conn) != CONNECTION_OK) {
-    error = "cannot reach the registry: " + Trimmed(PQerrorMessage(connection_->conn));
-    // A refused password or a missing database is not cured by waiting.
-    const bool reachable = PQconnectionNeedsPassword(connection_->conn) || PQconnectionUsedPassword(connection_->conn);
+    const std::string message = Trimmed(PQerrorMessage(connection_->conn));
+    // A refused password, a missing database or role, or a user without
+    // the right to connect is not cured by waiting: the server answered.
+    const bool reachable = PQconnectionNeedsPassword(connection_->conn) ||
+                           PQconnectionUsedPassword(connection_->conn) || message.find("FATAL:") != std::string::npos;
+    error = (reachable ? "the registry refused the connection: " : "cannot reach the registry: ") + message;
     return reachable ? Status::Failed : Status::Unreachable;
   }
   if (forInit) return Status::Ok;
@@ -309,6 +312,30 @@ Status Registry::CheckSchema(std::string& error) {
     error = "the registry " + Describe() + " has no tables of this program" + reason +
             ": create them with `vorsal-cli registry init`";
   }
+  return Status::Failed;
+}
+
+Status Registry::CheckPrivileges(std::string& error) {
+  if (!Connected()) {
+    error = "the registry cannot be reached";
+    return Status::Unreachable;
+  }
+  // has_table_privilege with several privileges asks for any of them, so
+  // each is asked on its own.
+  const char* const needed[][2] = {{"vorsal_address", "SELECT"}, {"vorsal_address", "INSERT"},
+                                   {"vorsal_address", "DELETE"}, {"vorsal_journal", "SELECT"},
+                                   {"vorsal_journal", "INSERT"}};
+  std::string missing;
+  for (const auto& [table, privilege] : needed) {
+    Connection::Result result;
+    const Status status = connection_->Run("cannot read the registry user's privileges",
+                                           "SELECT has_table_privilege($1, $2)", {table, privilege}, result, error);
+    if (status != Status::Ok) return status;
+    if (result.Text(0, 0) != "t") missing += (missing.empty() ? "" : ", ") + std::string(privilege) + " on " + table;
+  }
+  if (missing.empty()) return Status::Ok;
+  error = "the registry " + Describe() + " does not let this user take addresses and store journal lines (" +
+          missing + " not granted): ask the registry's administrator, or use another user";
   return Status::Failed;
 }
 
@@ -360,8 +387,8 @@ Status Registry::TakeAddress(int network, int from, int last, const Claim& claim
     if (s == Status::Ok) s = c.Run(what, FreeAddress, {net, std::to_string(from)}, free, error);
     if (s != Status::Ok) return s;
     if (free.IsNull(0, 0) || free.Number(0, 0) > last) {
-      error = "no address is left in network " + net + " from " + std::to_string(from) + " to " +
-              std::to_string(last);
+      error = "the network's addresses are used up: none is left in network " + net + " from " +
+              std::to_string(from) + " to " + std::to_string(last);
       return Status::Exhausted;
     }
     taken = static_cast<int>(free.Number(0, 0));

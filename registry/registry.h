@@ -72,6 +72,10 @@ class Registry {
   // count of stops grows while it runs (the time-outs of the connection's
   // defaults end it otherwise: 10 s a statement, 5 s waiting for a lock).
   void SetStopRequests(std::function<int()> stopRequests);
+  // Whether this connection's user may do what a batch does: take and give
+  // back addresses and store journal lines. Failed, saying what is missing,
+  // when not; checked before a batch touches anything.
+  Status CheckPrivileges(std::string& error);
   // Connects again after the server went away, and checks the schema.
   Status Reconnect(std::string& error);
   bool Connected() const;

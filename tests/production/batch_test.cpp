@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <array>
 #include <deque>
 #include <map>
@@ -381,6 +382,55 @@ TEST(ProductionBatch, APortThatJoinsDuringTheRunTakesTheNextAddressOfTheSamePool
   ASSERT_EQ(listener.ended.size(), 3u);
   EXPECT_EQ(listener.ended[2].record.adapter, "0403:6001 serial B");
   EXPECT_FALSE(batch.Join({"/dev/ttyUSB2", ""})) << "nothing joins a batch that has ended";
+}
+
+// Two ports meet the last address at once: the modem left without one is
+// refused before its key is written, and the run says why.
+TEST(ProductionBatch, AModemForWhichNoAddressIsLeftGetsNoKey) {
+  struct Listener : RecordingListener {
+    void Ended(const production::ModemEnded& modem) override {
+      RecordingListener::Ended(modem);
+      const std::lock_guard<std::mutex> guard(mutex);
+      ++count;
+      changed.notify_all();
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    int count = 0;
+  } listener;
+  std::atomic<int> stops{0}, idle{0};
+  FakeModem modem;
+  // The first key transfer waits until the other port's modem has ended.
+  modem.onKeyPart = [&](int part) {
+    std::unique_lock<std::mutex> lock(listener.mutex);
+    if (part == 1) listener.changed.wait_for(lock, std::chrono::seconds(20), [&] { return listener.count > 0; });
+  };
+  std::map<std::string, std::deque<FakeModem>> modems = {{"A", {modem}}, {"B", {modem}}};
+  production::BatchSettings settings;
+  settings.ports = {{"A", ""}, {"B", ""}};
+  settings.start = MaxAddress;
+  settings.keyGiven = true;
+  settings.key.fill(0x55);
+  production::BatchEnvironment environment;
+  environment.openLine = [&](const std::string& path) {
+    return std::make_unique<FakeLine>(&modems.at(path), [&, idled = false]() mutable {
+      if (!idled && (idled = true) && ++idle == 2) stops = 1;
+    });
+  };
+  environment.sleep = [](int) {};
+  environment.stopRequests = [&] { return stops.load(); };
+  production::Journal journal;
+  production::RegistryLink registry;
+  production::Batch batch(settings, environment, journal, registry, production::CurrentRun(), listener);
+  batch.Run();
+  ASSERT_EQ(listener.ended.size(), 2u);
+  const production::JournalRecord& refused = listener.ended[0].record;
+  EXPECT_EQ(refused.result, "refused");
+  EXPECT_THAT(refused.message, HasSubstr("the network's addresses are used up"));
+  EXPECT_EQ(refused.footprint, "") << "the key went into a modem that got no address";
+  EXPECT_EQ(std::count(listener.events.begin(), listener.events.end(), "key 1/8"), 1);
+  EXPECT_EQ(listener.ended[1].record.result, "ok");
+  EXPECT_EQ(listener.ended[1].record.newAddress, std::to_string(MaxAddress));
 }
 
 }  // namespace

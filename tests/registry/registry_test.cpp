@@ -224,6 +224,7 @@ struct FakeStation : testing::CliBatch {
   using CliBatch::Lines;
   using CliBatch::ports;
   using CliBatch::stops;
+  using CliBatch::journal;
 };
 
 // A modem whose write and read-back went unanswered may hold its address:
@@ -280,6 +281,69 @@ TEST_F(RegistryServer, AStopWhileTheRegistryHangsWritesNoModem) {
   EXPECT_EQ(lines[0].at("new_address"), "1") << "the modem was written after the stop";
   EXPECT_THAT(lines[0].at("message"), ::testing::HasSubstr("stopped while waiting for the registry"));
   EXPECT_TRUE(server_->Sql(database_, "SELECT 1 / (count(*) = 0)::int FROM vorsal_address"));
+}
+
+// The address is taken before the modem is touched: a network whose
+// addresses are all taken leaves the modem without the key.
+TEST_F(RegistryServer, AModemForWhichTheRegistryHasNoAddressGetsNoKey) {
+  std::string error;
+  Registry registry(production::RegistryColumns());
+  ASSERT_EQ(registry.Connect(Target(), error, true), Status::Ok) << error;
+  ASSERT_EQ(registry.Init(error), Status::Ok) << error;
+  ASSERT_TRUE(server_->Sql(database_, "INSERT INTO vorsal_address (network, address, run_id, host, operator, port) "
+                                      "SELECT 0, g, 'r', 'h', 'o', 'p' FROM generate_series(1, 4095) g"));
+  FakeStation station;
+  station.ports["A"] = {testing::FakeModem{}};
+  const testing::CliRun run =
+      station.Cli({"batch", "--start", "80", "--network", "service", "--key", "K", "--registry", Target()});
+  EXPECT_EQ(run.status, 5) << run.err;
+  const auto lines = station.Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].at("result"), "refused");
+  EXPECT_THAT(lines[0].at("message"), ::testing::HasSubstr("the network's addresses are used up"));
+  EXPECT_EQ(lines[0].at("footprint"), "") << "the key was written first";
+}
+
+// A user the registry does not let take addresses is told so when the run
+// starts, and nothing is written anywhere; a privilege taken away during
+// the run is a refusal, never "cannot be reached".
+TEST_F(RegistryServer, AUserWithoutPrivilegesIsToldSoAndNoModemIsWritten) {
+  std::string error;
+  Registry registry(production::RegistryColumns());
+  ASSERT_EQ(registry.Connect(Target(), error, true), Status::Ok) << error;
+  ASSERT_EQ(registry.Init(error), Status::Ok) << error;
+  const std::string role = "clerk_" + database_;
+  ASSERT_TRUE(server_->Sql(database_, "CREATE ROLE " + role + " LOGIN; GRANT SELECT ON ALL TABLES IN SCHEMA public TO " +
+                                          role));
+  FakeStation reader;
+  reader.ports["A"] = {testing::FakeModem{}};
+  testing::CliRun run =
+      reader.Cli({"batch", "--start", "90", "--network", "service", "--registry", Target() + " user=" + role});
+  EXPECT_EQ(run.status, 6);
+  EXPECT_THAT(run.err, ::testing::HasSubstr("INSERT on vorsal_address"));
+  EXPECT_THAT(run.err, ::testing::Not(::testing::HasSubstr("reach")));
+  EXPECT_FALSE(std::filesystem::exists(reader.journal)) << "a journal was begun for a run that could not start";
+  EXPECT_EQ(reader.ports["A"].front().address, 1);
+
+  ASSERT_TRUE(server_->Sql(database_, "GRANT ALL ON ALL TABLES IN SCHEMA public TO " + role));
+  FakeStation station;
+  testing::FakeModem first;
+  first.onKeyPart = [&](int part) {
+    if (part == 8) {
+      EXPECT_TRUE(server_->Sql(database_, "REVOKE INSERT ON vorsal_address FROM " + role));
+    }
+  };
+  station.ports["A"] = {first, testing::FakeModem{}};
+  run = station.Cli({"batch", "--start", "90", "--network", "service", "--key", "K", "--registry",
+                     Target() + " user=" + role});
+  EXPECT_EQ(run.status, 6);
+  EXPECT_THAT(run.err, ::testing::Not(::testing::HasSubstr("cannot be reached")));
+  const auto lines = station.Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].at("result"), "ok");
+  EXPECT_EQ(lines[1].at("result"), "refused");
+  EXPECT_THAT(lines[1].at("message"), ::testing::HasSubstr("permission denied"));
+  EXPECT_EQ(lines[1].at("footprint"), "");
 }
 
 class RegistryBatch : public RegistryServer {
