@@ -6,6 +6,7 @@
 #include "cli/output.h"
 #include "production/journal.h"
 #include "production/registry_link.h"
+#include "production/run_opening.h"
 #include "serial/usb_identity.h"
 
 #include <filesystem>
@@ -52,6 +53,10 @@ class CommandContext {
   // Connects to the registry named by --registry or VORSAL_REGISTRY (none:
   // nothing to do) and sends the lines an earlier run could not.
   int OpenRegistry(production::RegistryLink::Use use);
+
+ private:
+  // Says an opening's notes and its failure; ExitOk or the failure's status.
+  int Said(const production::Opening& opening);
 };
 
 int RunSingleCommand(CommandContext& context);

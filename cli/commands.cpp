@@ -6,6 +6,8 @@
 #include "cli/key_input.h"
 #include "cli/port_wording.h"
 #include "platform/files.h"
+#include "production/link_line.h"
+#include "production/run_opening.h"
 #include "serial/com_port.h"
 #include "serial/port_open_advice.h"
 
@@ -54,47 +56,6 @@ std::string PortOpenAdviceText(const std::string& path, int systemCode) {
       break;
   }
   return text;
-}
-
-// A ModemLink on a device as the commands' ModemLine.
-class LinkLine : public ModemLine {
- public:
-  LinkLine(std::string path, int connectionType, LinkClock* clock, int retries)
-      : path_(std::move(path)), connectionType_(connectionType), link_(retries, clock) {}
-
-  bool Open(std::string* failure) override {
-    try {
-      link_.Open(path_, connectionType_);
-      return true;
-    } catch (const EComPort& e) {
-      if (failure != nullptr) {
-        *failure = "cannot open " + path_ + ": " + e.what() + PortOpenAdviceText(path_, e.SystemCode());
-      }
-      return false;
-    }
-  }
-  bool IsOpen() const override { return link_.IsOpen(); }
-  void Close() override { link_.Close(); }
-  std::string PortError() const override { return link_.PortError(); }
-  Outcome ReadParams(ModemParams& params) override { return link_.ReadParams(params); }
-  Outcome WriteAddress(const ModemParams& current, int address, int network) override {
-    return link_.WriteAddress(current, address, network);
-  }
-  Outcome SendKey(const std::uint8_t* key32, const std::function<void(int)>& progress) override {
-    return link_.SendKey(key32, progress);
-  }
-  Outcome ReadFootprint(std::string& footprint) override { return link_.ReadFootprint(footprint); }
-  void SetAbandon(std::function<bool()> abandon) override { link_.SetAbandon(std::move(abandon)); }
-
- private:
-  std::string path_;
-  int connectionType_;
-  ModemLink link_;
-};
-
-// Where journal lines wait while the registry cannot be reached.
-std::filesystem::path RegistrySpool(const std::filesystem::path& journal) {
-  return journal.empty() ? journal : journal.parent_path() / "registry-pending.tsv";
 }
 
 int RegistryInit(CommandContext& c) {
@@ -153,7 +114,7 @@ CommandContext::CommandContext(const CliOptions& options, CliEnvironment& env)
 
 std::unique_ptr<ModemLine> CommandContext::MakeLine(const std::string& path) const {
   if (env.openLine) return env.openLine(path);
-  return MakeLinkLine(path, options.connectionType, env.clock, options.retries);
+  return cli::MakeLinkLine(path, options.connectionType, env.clock, options.retries);
 }
 
 std::vector<PortInfo> CommandContext::ListPorts() const {
@@ -183,21 +144,14 @@ std::string CommandContext::Describe(const PortInfo& port) {
 
 std::filesystem::path CommandContext::JournalPath() const {
   if (!options.journal.empty()) return platform::PathFromUtf8(options.journal);
-  const std::filesystem::path dir = UserDataDir();
-  return dir.empty() ? dir : dir / "journal.csv";
+  return DefaultJournalFile();
 }
 
 int CommandContext::OpenJournal() {
   if (options.noJournal) return ExitOk;
   const std::filesystem::path file = JournalPath();
   if (file.empty()) return output.Fail(ExitStoreFailed, std::string(wording::NoDataDirectory));
-  std::string error;
-  if (!journal.Open(file, &error)) return output.Fail(ExitStoreFailed, error);
-  if (journal.OthersMayRead()) {
-    output.Say("warning: other users may read " + platform::Utf8FromPath(file) +
-               "; journals of earlier versions hold key names (chmod 600 it)");
-  }
-  return ExitOk;
+  return Said(OpenJournalFile(journal, file));
 }
 
 int CommandContext::OpenRegistry(RegistryLink::Use use) {
@@ -206,26 +160,17 @@ int CommandContext::OpenRegistry(RegistryLink::Use use) {
   if (target.empty()) {
     return forInit ? output.Fail(ExitUsage, "no registry given: use --registry URL or set VORSAL_REGISTRY") : ExitOk;
   }
-  bool holdsPassword = false;
-  std::string problem;
-  if (!RegistryLink::CheckTarget(target, holdsPassword, problem)) {
-    return output.Fail(ExitUsage, "the registry's connection string cannot be read: " + problem);
+  return Said(OpenRegistryFor(registry, target, JournalPath(), use));
+}
+
+int CommandContext::Said(const Opening& opening) {
+  for (const std::string& note : opening.notes) output.Say(note);
+  switch (opening.failure) {
+    case Opening::Failure::None: return ExitOk;
+    case Opening::Failure::Unreadable: return output.Fail(ExitUsage, opening.error);
+    case Opening::Failure::NotOpened: return output.Fail(ExitStoreFailed, opening.error);
   }
-  if (holdsPassword) {
-    output.Say("warning: the registry's connection string holds a password, which other users may read in the "
-               "process list or the shell's history; keep it in ~/.pgpass, PGPASSWORD or a service file instead");
-  }
-  const std::filesystem::path spool = RegistrySpool(JournalPath());
-  if (spool.empty()) {
-    return output.Fail(ExitStoreFailed,
-                       "no place for the registry's pending lines: set XDG_DATA_HOME or HOME, or use --journal");
-  }
-  int sent = 0;
-  std::string error;
-  if (!registry.Open(target, spool, use, sent, error)) return output.Fail(ExitStoreFailed, error);
-  if (!error.empty()) output.Say("warning: " + error);
-  if (sent > 0) output.Say("sent " + std::to_string(sent) + " journal line(s) of an earlier run to the registry");
-  return ExitOk;
+  return ExitStoreFailed;
 }
 
 int ExitCodeOf(Verdict verdict) {
@@ -244,7 +189,7 @@ int ExitCodeOf(Outcome outcome) { return ExitCodeOf(VerdictOf(outcome)); }
 
 std::unique_ptr<ModemLine> MakeLinkLine(const std::string& path, int connectionType, LinkClock* clock,
                                         int retries) {
-  return std::make_unique<LinkLine>(path, connectionType, clock, retries);
+  return production::MakeLinkLine(path, connectionType, clock, retries, PortOpenAdviceText);
 }
 
 int RunCli(const CliOptions& options, CliEnvironment& env) {

@@ -40,6 +40,12 @@ inline constexpr char TileLost[] = "Адаптер отключён";
 inline constexpr char TileStopped[] = "Остановлено";
 inline constexpr char NextFromRegistry[] = "из реестра";
 inline constexpr char ProductionNoPorts[] = "Не выбран ни один порт";
+// Why a production run did not start; what the program said follows.
+inline constexpr char ProductionNoJournalPlace[] =
+    "Журнал вести негде: не найдена папка данных пользователя. Производство не начато.";
+inline constexpr char ProductionJournalFailed[] = "Журнал не удалось открыть. Производство не начато.";
+inline constexpr char ProductionRegistryFailed[] = "Реестр не удалось открыть. Производство не начато.";
+inline constexpr char ProductionKeyCancelled[] = "Вычисление ключа отменено. Производство не начато.";
 inline constexpr char MenuHelp[] = "Помощь";
 inline constexpr char MenuHelpGetHelp[] = "Чтобы получить помощь нажмите F1";
 inline constexpr char ErrorBoxTitle[] = "Error";

@@ -1,0 +1,40 @@
+// Opening what a production run records into, the same for every client:
+// the journal file (the user's journal.csv unless another is named) and the
+// registry (its connection string checked, then the lines an earlier run
+// could not send sent first). A failure says what went wrong and the run
+// must not start; notes are said and do not stop it.
+#pragma once
+
+#include "production/journal.h"
+#include "production/registry_link.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace vorsal::production {
+
+// journal.csv in the user's data directory; empty when there is none.
+std::filesystem::path DefaultJournalFile();
+// Where registry lines wait while the registry cannot be reached: beside the journal.
+std::filesystem::path RegistrySpool(const std::filesystem::path& journal);
+
+struct Opening {
+  enum class Failure {
+    None,
+    Unreadable,  // the registry's connection string cannot be read
+    NotOpened,   // the file or the registry could not be opened
+  };
+  Failure failure = Failure::None;
+  std::string error;               // with a failure
+  std::vector<std::string> notes;  // warnings and what was done, in order
+  bool Ok() const { return failure == Failure::None; }
+};
+
+// `file` empty: there is no place for a journal (a failure).
+Opening OpenJournalFile(Journal& journal, const std::filesystem::path& file);
+// `target` empty: no registry, nothing to do.
+Opening OpenRegistryFor(RegistryLink& registry, const std::string& target, const std::filesystem::path& journalFile,
+                        RegistryLink::Use use);
+
+}  // namespace vorsal::production
