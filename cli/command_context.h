@@ -7,6 +7,7 @@
 #include "production/journal.h"
 #include "production/registry_link.h"
 #include "production/run_opening.h"
+#include "production/system_ports.h"
 #include "serial/usb_identity.h"
 
 #include <filesystem>
@@ -16,10 +17,7 @@
 
 namespace vorsal::cli {
 
-struct PortInfo {
-  std::string path;
-  UsbIdentity usb;
-};
+using PortInfo = production::SystemPort;
 
 class CommandContext {
  public:

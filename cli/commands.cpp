@@ -117,17 +117,7 @@ std::unique_ptr<ModemLine> CommandContext::MakeLine(const std::string& path) con
   return cli::MakeLinkLine(path, options.connectionType, env.clock, options.retries);
 }
 
-std::vector<PortInfo> CommandContext::ListPorts() const {
-  TComPort lister;
-  lister.SetSysfsRoot(env.sysfsRoot);
-  lister.UpdatePortList();
-  std::vector<PortInfo> ports;
-  for (const std::string& name : lister.PortList()) {
-    const std::string path = ComPortDevicePath(name);
-    ports.push_back({path, ReadUsbIdentity(path, env.sysfsRoot, env.byIdDir)});
-  }
-  return ports;
-}
+std::vector<PortInfo> CommandContext::ListPorts() const { return ListSystemPorts(env.sysfsRoot, env.byIdDir); }
 
 std::string CommandContext::Describe(const PortInfo& port) {
   std::string text = port.path;

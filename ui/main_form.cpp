@@ -306,6 +306,8 @@ void TFormMain::BuildControls() {
 
 void TFormMain::BuildMenu() {
   NMainFile = menuBar()->addMenu(Text(texts::MenuFile));
+  MainNFileProduction = NMainFile->addAction(Text(texts::MenuFileProduction));
+  connect(MainNFileProduction, &QAction::triggered, this, GuardedSlot(&TFormMain::MainNFileProductionClick));
   MainNFileExit = NMainFile->addAction(Text(texts::MenuFileExit));
   connect(MainNFileExit, &QAction::triggered, this, GuardedSlot(&TFormMain::MainNFileExitClick));
   NMainHelp = menuBar()->addMenu(Text(texts::MenuHelp));
@@ -335,6 +337,11 @@ void TFormMain::FormCreate() {
 }
 
 void TFormMain::closeEvent(QCloseEvent* event) {
+  // A production run asks first; the program ends only when it may.
+  if (formProduction_ != nullptr && formProduction_->isVisible() && !formProduction_->close()) {
+    event->ignore();
+    return;
+  }
   Guarded(&TFormMain::FormClose);
   event->accept();
 }
@@ -359,6 +366,24 @@ void TFormMain::MainNFileExitClick() { close(); }
 
 // ---------------------------------------------------------------------------
 // The user's events, handed to the model.
+
+void TFormMain::MainNFileProductionClick() {
+  if (formProduction_ == nullptr) {
+    TFormProductionHooks hooks = hooks_.Production;
+    // One port, one owner: the port this window holds open is not offered.
+    if (!hooks.HeldPort) hooks.HeldPort = [this] {
+        return comPort_.Connected() ? ComPortDevicePath(comPort_.Port()) : std::string();
+      };
+    if (hooks.KeyStore.empty()) hooks.KeyStore = Model.KeyFile();
+    if (hooks.DeviceFolder.isEmpty()) hooks.DeviceFolder = hooks_.DeviceFolder;
+    if (!hooks.KeyNames && hooks_.KeyNames) hooks.KeyNames = hooks_.KeyNames;
+    formProduction_ = new TFormProduction(std::move(hooks), this);
+    formProduction_->setWindowIcon(windowIcon());
+  }
+  formProduction_->show();
+  formProduction_->raise();
+  formProduction_->activateWindow();
+}
 
 void TFormMain::ComboBoxPortNameDropDown() { Model.PortListDropDown(); }
 void TFormMain::DeviceFolderChanged() {

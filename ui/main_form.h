@@ -7,6 +7,7 @@
 
 #include "ui/bar_gauge.h"
 #include "ui/controls.h"
+#include "ui/production_form.h"
 #include "ui/qt_event_queue.h"
 #include "serial/com_port.h"
 #include "window/main_window_model.h"
@@ -52,6 +53,9 @@ struct TFormMainHooks {
   // The folder whose changes mean a serial device came or went (the port
   // list then follows). Default: /dev.
   QString DeviceFolder;
+  // The production window's own (its held port, key file and device folder
+  // are the main window's unless set).
+  TFormProductionHooks Production;
 };
 
 class TFormMain : public QMainWindow, public WindowSurface {
@@ -77,6 +81,10 @@ class TFormMain : public QMainWindow, public WindowSurface {
   void ComboBoxConnTypeSelect();
   void StatusBarDblClick();
   void MainNFileExitClick();
+  // "Производство…": the production window, made once and brought forward.
+  void MainNFileProductionClick();
+  // The production window, once opened; null before.
+  TFormProduction* FormProduction() const { return formProduction_; }
   void NMainHelpGetHelpClick();
   void ButtonGetAddressClick();
   void ButtonSetAddressClick();
@@ -173,6 +181,7 @@ class TFormMain : public QMainWindow, public WindowSurface {
   TPanelStatusBar* StatusBar;
 
   QMenu* NMainFile;
+  QAction* MainNFileProduction;
   QAction* MainNFileExit;
   QMenu* NMainHelp;
   QAction* NMainHelpGetHelp;
@@ -209,6 +218,7 @@ class TFormMain : public QMainWindow, public WindowSurface {
   QWidget* client_ = nullptr;
   bool shownBefore_ = false;
   WindowPlace windowPlace_;
+  TFormProduction* formProduction_ = nullptr;
 
  public:
   // The window's rules and state, and its exchange engine; declared after

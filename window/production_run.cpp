@@ -2,7 +2,9 @@
 
 #include "keys/key_store.h"
 #include "production/link_line.h"
+#include "production/report.h"
 #include "production/run_opening.h"
+#include "production/system_ports.h"
 #include "window/port_failure.h"
 #include "window/texts.h"
 
@@ -24,6 +26,55 @@ std::string Said(const char* headline, const std::string& detail) {
 }
 
 }  // namespace
+
+std::vector<production::BatchPort> ProductionPorts(const std::string& heldByMainWindow) {
+  std::vector<production::BatchPort> system;
+  for (const production::SystemPort& port : production::ListSystemPorts()) {
+    system.push_back({port.path, production::AdapterIdentity(port.usb)});
+  }
+  return ProductionModel::OfferedPorts(system, heldByMainWindow);
+}
+
+std::vector<production::BatchPort> RunPorts(const ProductionSettings& settings,
+                                            const std::vector<production::BatchPort>& offered,
+                                            const std::string& heldByMainWindow) {
+  std::vector<production::BatchPort> ports;
+  if (settings.allUsbAdapters) {
+    for (const production::BatchPort& port : offered) {
+      if (!port.adapter.empty()) ports.push_back(port);
+    }
+    return ports;
+  }
+  for (const std::string& path : settings.ports) {
+    if (path == heldByMainWindow) continue;
+    production::BatchPort port{path, {}};
+    for (const production::BatchPort& known : offered) {
+      if (known.path == path) port.adapter = known.adapter;
+    }
+    ports.push_back(port);
+  }
+  return ports;
+}
+
+std::filesystem::path RunJournalFile(const std::filesystem::path& journal) {
+  return journal.empty() ? production::DefaultJournalFile() : journal;
+}
+
+bool WriteStationReport(const std::filesystem::path& journal, const std::filesystem::path& output,
+                        std::string& error) {
+  production::ReportSource source;
+  std::string problem;
+  if (!production::ReadJournalLines(RunJournalFile(journal), source, &problem)) {
+    error = Said(texts::ReportJournalUnreadable, problem);
+    return false;
+  }
+  const std::string html = production::BuildReport(source, source.lines, {}, production::LocalTimestamp());
+  if (!production::WriteOutputFile(output, html, problem)) {
+    error = Said(texts::ReportNotWritten, problem);
+    return false;
+  }
+  return true;
+}
 
 ProductionRun::ProductionRun(ProductionModel& model, ProductionRunEnvironment environment)
     : model_(model), environment_(std::move(environment)) {}
@@ -50,7 +101,7 @@ bool ProductionRun::Start(const ProductionRunSetup& setup, const KeyObtainHooks&
   }
   auto resources = std::make_unique<Resources>();
 
-  const std::filesystem::path journalFile = setup.journal.empty() ? production::DefaultJournalFile() : setup.journal;
+  const std::filesystem::path journalFile = RunJournalFile(setup.journal);
   if (journalFile.empty()) {
     error = texts::ProductionNoJournalPlace;
     return false;

@@ -35,6 +35,23 @@ struct ProductionRunEnvironment {
   std::function<void(int ms)> sleep;  // paces the batch's polls; empty: real sleeps
 };
 
+// The system's ports as the production window offers them, each with its
+// adapter's identity, less the one the main window holds (one port, one
+// owner).
+std::vector<production::BatchPort> ProductionPorts(const std::string& heldByMainWindow);
+// The ports a run serves: with "all USB adapters" every offered port that
+// has an adapter, else the checked ones (never the main window's).
+std::vector<production::BatchPort> RunPorts(const ProductionSettings& settings,
+                                            const std::vector<production::BatchPort>& offered,
+                                            const std::string& heldByMainWindow);
+// The journal file a run writes: `journal`, else the user's journal.csv.
+std::filesystem::path RunJournalFile(const std::filesystem::path& journal);
+// "Отчёт…": the report of this station's journal, written whole into
+// `output`. False with `error` (the user's text) when the journal cannot be
+// read or the file cannot be written.
+bool WriteStationReport(const std::filesystem::path& journal, const std::filesystem::path& output,
+                        std::string& error);
+
 class ProductionRun {
  public:
   explicit ProductionRun(ProductionModel& model, ProductionRunEnvironment environment = {});

@@ -40,11 +40,42 @@ inline constexpr char TileLost[] = "Адаптер отключён";
 inline constexpr char TileStopped[] = "Остановлено";
 inline constexpr char NextFromRegistry[] = "из реестра";
 inline constexpr char ProductionNoPorts[] = "Не выбран ни один порт";
+// The production window.
+inline constexpr char ProductionTitle[] = "Производство";
+inline constexpr char CaptionProductionSettings[] = "Параметры";
+inline constexpr char CaptionAllUsbAdapters[] = "Все USB-адаптеры";
+inline constexpr char CaptionStartAddress[] = "Начальный адрес:";
+inline constexpr char CaptionCount[] = "Количество:";
+inline constexpr char CountUnlimited[] = "без ограничения";
+inline constexpr char CaptionRegistry[] = "Реестр:";
+inline constexpr char HintRegistry[] = "строка подключения; пусто: адреса этой станции";
+inline constexpr char CaptionRunStart[] = "Пуск";
+inline constexpr char CaptionRunStop[] = "Стоп";
+inline constexpr char CaptionRunAbandon[] = "Прервать";
+inline constexpr char CaptionReport[] = "Отчёт…";
+inline constexpr char CaptionDone[] = "Готово:";
+inline constexpr char CaptionFailed[] = "Ошибок:";
+inline constexpr char CaptionNextAddress[] = "Следующий адрес:";
+inline constexpr char CaptionElapsed[] = "Время:";
+inline constexpr char CaptionPerHour[] = "Модемов в час:";
+inline constexpr char CaptionRunJournal[] = "Журнал запуска (новые сверху):";
+inline constexpr char RunStateRunning[] = "Идёт производство";
+inline constexpr char RunStateStopping[] = "Остановка: модемы в работе заканчиваются. Ещё одно нажатие прерывает их.";
+inline constexpr char RunStateAbandoning[] = "Прерывание: модемы в работе записываются в журнал как прерванные";
+inline constexpr char RunStateFinished[] = "Производство закончено";
+inline constexpr char ProductionCloseQuestion[] =
+    "Идёт производство. Прервать его и закрыть окно? Модемы в работе будут записаны в журнал как прерванные.";
+inline constexpr char ReportFileTitle[] = "Сохранить отчёт";
+inline constexpr char ReportFileFilter[] = "Страница HTML (*.html)";
+inline constexpr char ReportWritten[] = "Отчёт записан:";
+inline constexpr char CaptionKeyDerivation[] = "Вычисление ключа…";
 // Why a production run did not start; what the program said follows.
 inline constexpr char ProductionNoJournalPlace[] =
     "Журнал вести негде: не найдена папка данных пользователя. Производство не начато.";
 inline constexpr char ProductionJournalFailed[] = "Журнал не удалось открыть. Производство не начато.";
 inline constexpr char ProductionRegistryFailed[] = "Реестр не удалось открыть. Производство не начато.";
+inline constexpr char ReportJournalUnreadable[] = "Журнал не удалось прочитать. Отчёт не построен.";
+inline constexpr char ReportNotWritten[] = "Отчёт не удалось записать.";
 inline constexpr char ProductionKeyCancelled[] = "Вычисление ключа отменено. Производство не начато.";
 inline constexpr char MenuHelp[] = "Помощь";
 inline constexpr char MenuHelpGetHelp[] = "Чтобы получить помощь нажмите F1";

@@ -8,6 +8,7 @@
 #include "window/texts.h"
 
 #include <QCheckBox>
+#include <QListWidget>
 #include <QGroupBox>
 #include <QMessageBox>
 #include <QLabel>
@@ -197,6 +198,31 @@ TEST(MainFormHotPlugTest, ThePortListFollowsTheDeviceFolder) {
   qunsetenv("VORSAL_EXTRA_PORTS");
 }
 
+// One port, one owner: "Производство…" offers every port but the one this
+// window holds open.
+TEST(MainFormProductionTest, TheProductionWindowLeavesOutThePortTheMainWindowHolds) {
+  const test::TempDir dir;
+  FormRecorder recorder;
+  TFormMainHooks hooks = recorder.Hooks();
+  hooks.Production.SettingsFile = QString::fromStdString((dir / "production.ini").string());
+  TComPort port;
+  PtyPair line;
+  TFormMain form(port, hooks);
+  PickPort(form, line.SlavePath(), {"/tmp/another-port", line.SlavePath()});
+  ASSERT_TRUE(port.Connected());
+  ASSERT_EQ(form.MainNFileProduction->text(), Q("Производство…"));
+  form.MainNFileProduction->trigger();
+  ASSERT_NE(form.FormProduction(), nullptr);
+  EXPECT_TRUE(form.FormProduction()->isVisible());
+  QStringList offered;
+  for (int i = 0; i < form.FormProduction()->ListPorts->count(); ++i) {
+    offered << form.FormProduction()->ListPorts->item(i)->data(Qt::UserRole).toString();
+  }
+  EXPECT_TRUE(offered.contains("/tmp/another-port")) << offered.join(' ').toStdString();
+  EXPECT_FALSE(offered.contains(QString::fromStdString(line.SlavePath()))) << offered.join(' ').toStdString();
+  qunsetenv("VORSAL_EXTRA_PORTS");
+}
+
 TEST_F(MainFormTest, ReadClearsDisplaysBeforeTheRequestLeaves) {
   OpenLine();
   ReadParameters(5, true, 2, 31);
@@ -361,7 +387,7 @@ TEST(MainFormHelp, NoBrowserForTheGuideIsReported) {
   qputenv("PATH", QByteArray::fromStdString(dir.path().string()));
   TComPort port;
   FormRecorder recorder;
-  TFormMain form(port, {recorder.Hooks().Sleep, recorder.Hooks().ShowError, {}, recorder.Hooks().KeyNames, {}});
+  TFormMain form(port, {recorder.Hooks().Sleep, recorder.Hooks().ShowError, {}, recorder.Hooks().KeyNames, {}, {}});
   form.NMainHelpGetHelpClick();
   qputenv("PATH", path);
   ASSERT_TRUE(WaitUntil([&] { return !recorder.errors.empty(); }));
