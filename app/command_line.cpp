@@ -28,4 +28,10 @@ std::optional<int> ParseWholeNumber(std::string_view text) {
   return value;
 }
 
+TypedOption SplitOption(const std::string& argument) {
+  const std::size_t equals = argument.find('=');
+  if (argument.rfind("--", 0) != 0 || equals == std::string::npos) return {argument, std::nullopt};
+  return {argument.substr(0, equals), argument.substr(equals + 1)};
+}
+
 }  // namespace vorsal

@@ -18,4 +18,12 @@ std::string QuotedArgument(std::string_view argument);
 // range; nullopt otherwise. Each caller checks its own bounds.
 std::optional<int> ParseWholeNumber(std::string_view text);
 
+// An option as typed: "--name=value" is the name and its value; anything
+// else is all name (a value, if any, is the next argument).
+struct TypedOption {
+  std::string name;
+  std::optional<std::string> inlineValue;
+};
+TypedOption SplitOption(const std::string& argument);
+
 }  // namespace vorsal

@@ -6,6 +6,7 @@
 #include "keys/hex_utils.h"
 #include "keys/key_derivation.h"
 #include "platform/serial_device.h"
+#include "production/batch.h"
 #include "production/journal_record.h"
 #include "protocol/frame.h"
 
@@ -77,7 +78,7 @@ const std::vector<Option>& Options() {
       {Id::Address, "", "--address", "N", Bit(Command::Write), 0, MaxAddress},
       {Id::Network, "", "--network", "service|working", Bit(Command::Write) | Bit(Command::Batch)},
       {Id::Start, "", "--start", "N", Bit(Command::Batch), 0, MaxAddress},
-      {Id::Count, "", "--count", "K", Bit(Command::Batch), 1, MaxAddress + 1},
+      {Id::Count, "", "--count", "K", Bit(Command::Batch), production::MinBatchCount, production::MaxBatchCount},
       {Id::Key, "", "--key", "NAME", Bit(Command::Batch)},
       {Id::KeyFile, "", "--key-file", "FILE", Bit(Command::SetKey) | Bit(Command::Batch)},
       {Id::Since, "", "--since", "DATE", Bit(Command::Journal) | Bit(Command::Report)},
@@ -122,12 +123,7 @@ class Parser {
         optionsEnded = true;
         continue;
       }
-      std::string name = arg;
-      std::optional<std::string> inlineValue;
-      if (const std::size_t equals = arg.find('='); arg.rfind("--", 0) == 0 && equals != std::string::npos) {
-        name = arg.substr(0, equals);
-        inlineValue = arg.substr(equals + 1);
-      }
+      auto [name, inlineValue] = SplitOption(arg);
       const Option* option = FindOption(name);
       if (option == nullptr || (option->commands != Anywhere && !(command && (option->commands & Bit(*command))))) {
         Fail("unknown option " + QuotedArgument(name) + (command ? " for this command" : ""));
@@ -216,10 +212,8 @@ class Parser {
         options.journal = *value;
         break;
       case Id::Network:
-        if (*value == NetworkName(NetworkService)) {
-          options.network = NetworkService;
-        } else if (*value == NetworkName(NetworkWorking)) {
-          options.network = NetworkWorking;
+        if (const std::optional<int> network = production::NetworkFromName(*value)) {
+          options.network = *network;
         } else {
           Fail("unknown network " + QuotedArgument(*value) + " (service or working)");
         }

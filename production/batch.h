@@ -12,6 +12,7 @@
 #include "production/journal_record.h"
 #include "production/modem_steps.h"
 #include "production/registry_link.h"
+#include "protocol/frame.h"
 #include "serial/usb_identity.h"
 
 #include <atomic>
@@ -57,6 +58,11 @@ struct BatchPort {
   std::string path;
   std::string adapter;  // AdapterIdentity of the port's adapter
 };
+
+// How many modems a batch may be asked for (--count): one at least, and no
+// more than a network has addresses.
+constexpr int MinBatchCount = 1;
+constexpr int MaxBatchCount = MaxAddress + 1;
 
 struct BatchSettings {
   std::vector<BatchPort> ports;

@@ -160,6 +160,13 @@ bool RecordFromRegistryRow(const std::vector<std::string>& row, JournalRecord& r
 
 std::string_view NetworkName(int network) { return network == NetworkWorking ? "working" : "service"; }
 
+std::optional<int> NetworkFromName(std::string_view name) {
+  for (const int network : {NetworkService, NetworkWorking}) {
+    if (name == NetworkName(network)) return network;
+  }
+  return std::nullopt;
+}
+
 Counted CountOf(std::string_view result) {
   if (result == ResultOk) return Counted::Done;
   if (result == ResultSkipped) return Counted::Skipped;

@@ -24,6 +24,9 @@ constexpr std::string_view ResultInterrupted = "interrupted";
 // "service" or "working" for network code 0 or 1, as the journal and the
 // command line name them.
 std::string_view NetworkName(int network);
+// The network code a command line names ("service" or "working"); nullopt
+// for any other text.
+std::optional<int> NetworkFromName(std::string_view name);
 
 struct JournalRecord {
   // Stamped when the line is written: the registry's line id (the run id and

@@ -77,6 +77,24 @@ inline constexpr char ProductionRegistryFailed[] = "Реестр не удало
 inline constexpr char ReportJournalUnreadable[] = "Журнал не удалось прочитать. Отчёт не построен.";
 inline constexpr char ReportNotWritten[] = "Отчёт не удалось записать.";
 inline constexpr char ProductionKeyCancelled[] = "Вычисление ключа отменено. Производство не начато.";
+// The production window's command line (vorsal --production); %1.. are
+// filled in.
+inline constexpr char OptionUnknown[] = "Неизвестный параметр командной строки %1.";
+inline constexpr char OptionKeyOnCommandLine[] =
+    "Имя ключа в командной строке видят все пользователи компьютера. Задайте его файлом: --key-file ФАЙЛ.";
+inline constexpr char OptionUnexpected[] = "Лишний аргумент командной строки %1.";
+inline constexpr char OptionWithoutProduction[] = "Параметр %1 действует только вместе с --production.";
+inline constexpr char OptionNeedsValue[] = "Параметру %1 нужно значение.";
+inline constexpr char OptionNumber[] = "Параметр %1 принимает целое число от %2 до %3, а не %4.";
+inline constexpr char OptionNetwork[] =
+    "Неизвестная сетка %1: допустимы service (технологическая) и working (рабочая).";
+inline constexpr char OptionStartNotInNetwork[] =
+    "Начальный адрес %1 недопустим в сетке «%2»: допустимы адреса от %3 до %4.";
+inline constexpr char OptionRunNeeds[] = "Для --run нужны --start и --network.";
+inline constexpr char OptionKeyFileStdin[] =
+    "У окна нет стандартного ввода: укажите в --key-file файл с именем ключа.";
+inline constexpr char OptionKeyFileUnread[] = "Имя ключа не прочитано из файла %1: %2.";
+inline constexpr char OptionKeyFileEmpty[] = "В файле %1 нет имени ключа: его первая строка пуста.";
 inline constexpr char MenuHelp[] = "Помощь";
 inline constexpr char MenuHelpGetHelp[] = "Чтобы получить помощь нажмите F1";
 inline constexpr char ErrorBoxTitle[] = "Error";
