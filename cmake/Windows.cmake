@@ -73,7 +73,7 @@ if(VORSAL_BUILD_TESTS)
     sim/modem_model sim/sim_args
     production/journal_record
     platform/files
-    window/port_failure)
+    window/port_failure window/production_options)
   foreach(suite ${windows_suites})
     get_filename_component(folder ${suite} DIRECTORY)
     get_filename_component(name ${suite} NAME)
