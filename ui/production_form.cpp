@@ -377,7 +377,13 @@ void TFormProduction::Draw() {
   const ProductionCounters counters = model_.Counters();
   LabelDone->setText(QString::number(counters.done));
   LabelFailed->setText(QString::number(counters.failed));
-  LabelNext->setText(Text(counters.next));
+  // Before a run, the address the run would begin with.
+  if (state == RunState::Idle) {
+    LabelNext->setText(EditRegistry->text().trimmed().isEmpty() ? QString::number(SpinStart->value())
+                                                                 : Text(texts::NextFromRegistry));
+  } else {
+    LabelNext->setText(Text(counters.next));
+  }
   LabelElapsed->setText(Elapsed(counters.elapsedSeconds));
   LabelPerHour->setText(QString::number(counters.modemsPerHour));
   DrawTiles();

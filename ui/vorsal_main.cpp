@@ -2,12 +2,17 @@
 // window, the two key dialogs and the message loop; at the end the windows go
 // first (the main window closing the port) and the port component last.
 #include "app/identity.h"
+#include "platform/files.h"
+#include "platform/process.h"
 #include "platform/stop_signals.h"
 #include "ui/hash_calculate_form.h"
 #include "ui/key_transfer_form.h"
 #include "ui/main_form.h"
+#include "window/production_options.h"
+#include "window/texts.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QTimer>
 
 namespace {
@@ -29,12 +34,27 @@ void CloseOnTerminationSignals(vorsal::TFormMain& window) {
   watch->start(100);
 }
 
+// `vorsal --production [--run] ...`: the production window opens over the
+// main window, filled in with the remembered settings and what the command
+// line gives, and with --run starts once it is on screen.
+void OpenProduction(vorsal::TFormMain& window, const vorsal::ProductionOptions& options) {
+  window.MainNFileProductionClick();
+  vorsal::TFormProduction& production = *window.FormProduction();
+  vorsal::ProductionSettings settings = production.Settings();
+  vorsal::ApplyProductionOptions(options, settings);
+  production.Fill(settings);
+  if (!options.journal.empty()) production.SetJournal(vorsal::platform::PathFromUtf8(options.journal));
+  if (options.run) QTimer::singleShot(0, &production, [&production] { production.StartClick(); });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The program takes no command-line arguments, Qt's own (-style,
-  // -stylesheet, -reverse, ...) included: the application sees the program
-  // name alone.
+  // The program takes only the production window's options; Qt's own
+  // (-style, -stylesheet, -reverse, ...) are not among them: the
+  // application sees the program name alone.
+  const vorsal::ProductionOptions options =
+      vorsal::ParseProductionOptions(vorsal::platform::ProgramArguments(argc, argv));
   int applicationArgc = argc > 0 ? 1 : 0;
   QApplication application(applicationArgc, argv);
   // The desktop entry the installed program is started from: desktops match
@@ -42,6 +62,11 @@ int main(int argc, char** argv) {
   QGuiApplication::setDesktopFileName(QStringLiteral("org.vorsal.Vorsal"));
   vorsal::TComPort comPort;  // the one serial port component; outlives every window
   vorsal::InitIdentity();
+  if (!options.ok()) {
+    // A bad command line opens nothing and starts nothing.
+    QMessageBox::critical(nullptr, QString::fromUtf8(vorsal::texts::ErrorBoxTitle), QString::fromStdString(options.error));
+    return 2;
+  }
   int result = 0;
   {
     vorsal::TFormMain formMain(comPort);
@@ -51,6 +76,7 @@ int main(int argc, char** argv) {
     vorsal::TFormKeyTransfer formKeyTransfer(&formMain);
     CloseOnTerminationSignals(formMain);
     formMain.show();
+    if (options.production) OpenProduction(formMain, options);
     result = application.exec();
   }
   return result;
