@@ -1,5 +1,6 @@
 #include "ui/main_form.h"
 
+#include "platform/files.h"
 #include "ui/hash_calculate_form.h"
 #include "ui/key_transfer_form.h"
 #include "window/texts.h"
@@ -383,6 +384,16 @@ void TFormMain::MainNFileProductionClick() {
   formProduction_->show();
   formProduction_->raise();
   formProduction_->activateWindow();
+}
+
+void TFormMain::OpenProduction(const ProductionOptions& options) {
+  MainNFileProductionClick();
+  TFormProduction& production = *formProduction_;
+  ProductionSettings settings = production.Settings();
+  ApplyProductionOptions(options, settings);
+  production.Fill(settings);
+  if (!options.journal.empty()) production.SetJournal(platform::PathFromUtf8(options.journal));
+  if (options.run) QTimer::singleShot(0, &production, [&production] { production.StartClick(); });
 }
 
 void TFormMain::ComboBoxPortNameDropDown() { Model.PortListDropDown(); }

@@ -11,6 +11,7 @@
 #include "ui/qt_event_queue.h"
 #include "serial/com_port.h"
 #include "window/main_window_model.h"
+#include "window/production_options.h"
 #include "window/texts.h"
 
 #include <QMainWindow>
@@ -83,6 +84,10 @@ class TFormMain : public QMainWindow, public WindowSurface {
   void MainNFileExitClick();
   // "Производство…": the production window, made once and brought forward.
   void MainNFileProductionClick();
+  // `vorsal --production [--run] ...`: the production window opens filled
+  // in with the remembered settings and what the command line gives, and
+  // with --run starts once the event loop runs.
+  void OpenProduction(const ProductionOptions& options);
   // The production window, once opened; null before.
   TFormProduction* FormProduction() const { return formProduction_; }
   void NMainHelpGetHelpClick();

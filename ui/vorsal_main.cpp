@@ -2,7 +2,6 @@
 // window, the two key dialogs and the message loop; at the end the windows go
 // first (the main window closing the port) and the port component last.
 #include "app/identity.h"
-#include "platform/files.h"
 #include "platform/process.h"
 #include "platform/stop_signals.h"
 #include "ui/hash_calculate_form.h"
@@ -34,19 +33,6 @@ void CloseOnTerminationSignals(vorsal::TFormMain& window) {
   watch->start(100);
 }
 
-// `vorsal --production [--run] ...`: the production window opens over the
-// main window, filled in with the remembered settings and what the command
-// line gives, and with --run starts once it is on screen.
-void OpenProduction(vorsal::TFormMain& window, const vorsal::ProductionOptions& options) {
-  window.MainNFileProductionClick();
-  vorsal::TFormProduction& production = *window.FormProduction();
-  vorsal::ProductionSettings settings = production.Settings();
-  vorsal::ApplyProductionOptions(options, settings);
-  production.Fill(settings);
-  if (!options.journal.empty()) production.SetJournal(vorsal::platform::PathFromUtf8(options.journal));
-  if (options.run) QTimer::singleShot(0, &production, [&production] { production.StartClick(); });
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -76,7 +62,7 @@ int main(int argc, char** argv) {
     vorsal::TFormKeyTransfer formKeyTransfer(&formMain);
     CloseOnTerminationSignals(formMain);
     formMain.show();
-    if (options.production) OpenProduction(formMain, options);
+    if (options.production) formMain.OpenProduction(options);
     result = application.exec();
   }
   return result;

@@ -6,7 +6,9 @@
 #include "tests/production/fake_line.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/temp_files.h"
+#include "ui/main_form.h"
 #include "ui/production_form.h"
+#include "window/production_options.h"
 
 #include <QListWidget>
 
@@ -118,6 +120,35 @@ TEST_F(ProductionWindowTest, FiveModemsOnFourPortsOneReworkedAfterItsKeyFailed) 
 
   form.close();
   EXPECT_FALSE(form.isVisible());
+}
+
+// vorsal --production --run: the window opens filled in from the command
+// line over the remembered settings, and starts.
+TEST_F(ProductionWindowTest, TheCommandLineFillsTheWindowAndRunStartsIt) {
+  Connect(2);
+  test::WriteAll(dir / "key-name", "K\n");
+  TFormMainHooks hooks;
+  hooks.ShowError = [this](const QString& text, const QString&) { errors.push_back(text); };
+  hooks.Production = Hooks();
+  TComPort port;
+  TFormMain form(port, hooks);
+  const ProductionOptions options =
+      ParseProductionOptions({"--production", "--run", "-p", links[2], "--network", "working", "--start", "40",
+                              "--count", "1", "--key-file", (dir / "key-name").string(), "--journal",
+                              (dir / "station.csv").string()});
+  ASSERT_TRUE(options.ok()) << options.error;
+  form.OpenProduction(options);
+  TFormProduction& production = *form.FormProduction();
+  EXPECT_TRUE(production.isVisible());
+  ASSERT_TRUE(test::WaitUntil([&] { return production.Model().State() == RunState::Finished; }, true, 60000));
+  EXPECT_TRUE(errors.empty());
+  const auto lines = JournalFields(dir / "station.csv");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].at("port"), links[2]);
+  EXPECT_EQ(lines[0].at("new_address"), "40");
+  EXPECT_EQ(lines[0].at("new_network"), "working");
+  EXPECT_EQ(lines[0].at("result"), "ok");
+  EXPECT_NE(lines[0].at("footprint"), "") << "the key of --key-file went to the modem";
 }
 
 }  // namespace
