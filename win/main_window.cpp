@@ -32,6 +32,8 @@ constexpr UINT WM_DPICHANGED = 0x02E0;
 #endif
 
 
+}  // namespace
+
 std::string WindowText(HWND control) {
   std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
   text.resize(static_cast<size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
@@ -40,8 +42,8 @@ std::string WindowText(HWND control) {
 
 void SetText(HWND control, std::string_view text) { SetWindowTextW(control, WideFromUtf8(text).c_str()); }
 
-// "  —  " and the adapter's name where the system names the port's device
-// (its name there usually ends in the port's own, which is left out).
+// The system's name for the port's device usually ends in the port's own,
+// which is left out.
 std::string AdapterSuffix(const std::string& portName) {
   std::string adapter = platform::ReadUsbIdentity(ComPortDevicePath(portName)).product;
   const std::string own = " (" + portName + ")";
@@ -50,6 +52,8 @@ std::string AdapterSuffix(const std::string& portName) {
   }
   return adapter.empty() ? std::string() : "  —  " + adapter;
 }
+
+namespace {
 
 COLORREF ColorOf(GaugeColor color) {
   const std::optional<Rgb> rgb = GaugeRgb(color);
@@ -309,6 +313,7 @@ INT_PTR MainWindow::HandleMain(UINT message, WPARAM wParam, LPARAM lParam) {
       if (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE || wParam == DBT_DEVNODES_CHANGED) {
         Post([this] {
           if (SendMessageW(Item(IDC_PORT_NAME), CB_GETDROPPEDSTATE, 0, 0) == FALSE) model_.PortListDropDown();
+          if (production_ != nullptr) production_->DevicesChanged();
         });
       }
       SetWindowLongPtrW(window_, DWLP_MSGRESULT, TRUE);
@@ -318,6 +323,9 @@ INT_PTR MainWindow::HandleMain(UINT message, WPARAM wParam, LPARAM lParam) {
       SetWindowLongPtrW(window_, DWLP_MSGRESULT, TRUE);
       return TRUE;
     case WM_CLOSE:
+      // A production run is stopped first, when its user agrees.
+      if (production_ != nullptr && !production_->Close()) return TRUE;
+      production_.reset();
       Guarded([this] { model_.Close(); });
       DestroyWindow(window_);
       return TRUE;
@@ -338,6 +346,9 @@ bool MainWindow::HandleCommand(int id, int code) {
   switch (id) {
     case IDM_FILE_EXIT:
       PostMessageW(window_, WM_CLOSE, 0, 0);
+      return true;
+    case IDM_FILE_PRODUCTION:
+      Production().Show();
       return true;
     case IDM_HELP_GET_HELP:
       Guarded([this] { model_.HelpClick(); });
@@ -388,6 +399,7 @@ bool MainWindow::HandleCommand(int id, int code) {
 }
 
 bool MainWindow::PreTranslate(MSG& message) {
+  if (production_ != nullptr && production_->PreTranslate(message)) return true;
   if (window_ == nullptr || (message.hwnd != window_ && !IsChild(window_, message.hwnd))) return false;
   if (message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) {
     WindowKey key = WindowKey::Other;
@@ -629,6 +641,17 @@ void MainWindow::DiscardPendingKeys() {
   MSG message;
   while (PeekMessageW(&message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
   }
+}
+
+ProductionWindow& MainWindow::Production() {
+  if (production_ == nullptr) {
+    // One port, one owner: the port this window holds open is not offered.
+    production_ = std::make_unique<ProductionWindow>(
+        instance_, window_,
+        [this] { return comPort_.Connected() ? ComPortDevicePath(comPort_.Port()) : std::string(); },
+        model_.KeyFile());
+  }
+  return *production_;
 }
 
 void MainWindow::CloseWindow() { PostMessageW(window_, WM_CLOSE, 0, 0); }

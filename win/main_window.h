@@ -6,18 +6,26 @@
 #pragma once
 
 #include "serial/com_port.h"
+#include "win/production_window.h"
 #include "win/win32_event_queue.h"
 #include "window/key_computation.h"
 #include "window/main_window_model.h"
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <windows.h>
 
 namespace vorsal {
+
+// "  —  " and the adapter's name where the system names the port's device.
+std::string AdapterSuffix(const std::string& portName);
+// A control's text as UTF-8, and setting it.
+std::string WindowText(HWND control);
+void SetText(HWND control, std::string_view text);
 
 class MainWindow final : public WindowSurface {
  public:
@@ -36,6 +44,8 @@ class MainWindow final : public WindowSurface {
   void CloseOnStopSignals();
 
   MainWindowModel& Model() { return model_; }
+  // "Производство…": the production window, made on first use.
+  ProductionWindow& Production();
   HINSTANCE Instance() const { return instance_; }
   // Runs `body`; what it throws ends in the error box.
   void Guarded(const std::function<void()>& body);
@@ -123,6 +133,7 @@ class MainWindow final : public WindowSurface {
   int stopSignalsBefore_ = 0;
   KeyComputation computation_;
   MainWindowModel model_;
+  std::unique_ptr<ProductionWindow> production_;
 
   friend class KeyDialog;
 };

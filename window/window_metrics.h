@@ -15,6 +15,7 @@
 #ifndef RC_INVOKED
 
 #include "protocol/exchange_view.h"
+#include "window/production_model.h"
 #include "window/window_surface.h"
 
 #include <array>
@@ -60,6 +61,18 @@ constexpr std::optional<Rgb> GaugeRgb(GaugeColor color) {
     case GaugeColor::BtnFace: return std::nullopt;
   }
   return std::nullopt;
+}
+
+// A production tile's background by its colour.
+constexpr Rgb TileRgb(TileColour colour) {
+  switch (colour) {
+    case TileColour::Busy: return {255, 240, 160};
+    case TileColour::Done: return {182, 227, 182};
+    case TileColour::Failed: return {242, 176, 176};
+    case TileColour::Lost: return {184, 184, 184};
+    case TileColour::Idle: break;
+  }
+  return {230, 230, 230};
 }
 
 }  // namespace vorsal
