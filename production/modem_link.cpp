@@ -179,12 +179,14 @@ Outcome ModemLink::ReadFootprint(std::string& footprint) {
 
 Outcome ModemLink::SendKey(const std::uint8_t* key32, const std::function<void(int)>& progress) {
   int heardAtLastAck = 0;
+  int repeats = 0;  // of the part awaited now
   KeyTransferHooks hooks;
   hooks.sleep = [this](int ms) { clock_.Sleep(ms); };
   hooks.pump = [this] { loop_.RunPosted(); };
   hooks.cancelRequested = [this] { return lost_ || Abandoned(); };
   hooks.progress = [&](int acknowledged) {
     heardAtLastAck = engine_.ReceivedByteCount;
+    repeats = 0;
     if (progress) progress(acknowledged);
   };
   // A slice ends early once an acknowledgement has changed KeyAckIndex.
@@ -192,31 +194,34 @@ Outcome ModemLink::SendKey(const std::uint8_t* key32, const std::function<void(i
     const int before = engine_.KeyAckIndex;
     Await(After(ms), [&] { return engine_.KeyAckIndex != before || lost_; });
   };
-  for (int attempt = 0;; ++attempt) {
-    loop_.RunPosted();
-    if (lost_) return Outcome::PortLost;
-    KeyTransferResult result;
-    try {
-      engine_.DiscardInput();  // an earlier exchange's late reply
-      heardAtLastAck = engine_.ReceivedByteCount;
-      result = SendKeyParts(engine_, key32, hooks);
-    } catch (const EComPort& e) {
-      PortFailed(e.what());
-      return Outcome::PortLost;
-    } catch (const ShortWrite& e) {
-      PortFailed(e.what());
-      return Outcome::PortLost;
-    }
-    if (result == KeyTransferResult::Done) return Outcome::Ok;
-    // Cancelled: our own stop on a lost port, or an abandoned transfer;
-    // PortClosed: the port went away while a part was awaited.
-    if (result == KeyTransferResult::Cancelled && !lost_) return Outcome::NoReply;
-    if (result == KeyTransferResult::Cancelled || result == KeyTransferResult::PortClosed) return Outcome::PortLost;
-    // A part went unacknowledged: silence may be retried, a reply that did
-    // not fit may not.
-    if (engine_.ReceivedByteCount != heardAtLastAck) return Outcome::NotAccepted;
-    if (attempt >= retries_) return Outcome::NoReply;
+  // A part met with silence is sent again, `retries` times; a reply that
+  // did not fit is not retried.
+  hooks.repeatPart = [&](int) {
+    if (lost_ || Abandoned() || engine_.ReceivedByteCount != heardAtLastAck || repeats >= retries_) return false;
+    ++repeats;
+    return true;
+  };
+  loop_.RunPosted();
+  if (lost_) return Outcome::PortLost;
+  KeyTransferResult result;
+  try {
+    engine_.DiscardInput();  // an earlier exchange's late reply
+    heardAtLastAck = engine_.ReceivedByteCount;
+    result = SendKeyParts(engine_, key32, hooks);
+  } catch (const EComPort& e) {
+    PortFailed(e.what());
+    return Outcome::PortLost;
+  } catch (const ShortWrite& e) {
+    PortFailed(e.what());
+    return Outcome::PortLost;
   }
+  if (result == KeyTransferResult::Done) return Outcome::Ok;
+  // Cancelled: our own stop on a lost port, or an abandoned transfer;
+  // PortClosed: the port went away while a part was awaited.
+  if (result == KeyTransferResult::Cancelled && !lost_) return Outcome::NoReply;
+  if (result == KeyTransferResult::Cancelled || result == KeyTransferResult::PortClosed) return Outcome::PortLost;
+  // A part went unacknowledged: silence, or a reply that did not fit.
+  return engine_.ReceivedByteCount != heardAtLastAck ? Outcome::NotAccepted : Outcome::NoReply;
 }
 
 // ---- What the replies say ------------------------------------------------------

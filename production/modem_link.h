@@ -97,8 +97,8 @@ class ModemLink : private ReplyListener, private ModemPort {
   // that holds the new word took the write.
   Outcome WriteAddress(const ModemParams& current, int newAddress, int newNetwork);
   Outcome ReadFootprint(std::string& footprint);
-  // The eight key parts by SendKeyParts; a transfer that stops without an
-  // acknowledgement is repeated from the first part, `retries` times.
+  // The eight key parts by SendKeyParts; a part met with silence is sent
+  // again, `retries` times, as any other exchange is.
   Outcome SendKey(const std::uint8_t* key32, const std::function<void(int acknowledged)>& progress);
 
   // While `abandon` holds, an exchange in progress (a key transfer too)

@@ -29,7 +29,10 @@ KeyTransferResult SendKeyParts(ExchangeEngine& engine, const std::uint8_t* key32
       }
       if (!engine.PortConnected()) return KeyTransferResult::PortClosed;
     }
-    if (acknowledged != engine.KeyAckIndex + 1) return KeyTransferResult::NotAcknowledged;
+    if (acknowledged != engine.KeyAckIndex + 1) {
+      if (!hooks.repeatPart || !hooks.repeatPart(part)) return KeyTransferResult::NotAcknowledged;
+      --part;  // the same part once more
+    }
   }
   hooks.sleep(KeyTransferFinalPauseMs);
   return KeyTransferResult::Done;

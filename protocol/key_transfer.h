@@ -25,6 +25,10 @@ struct KeyTransferHooks {
   // One slice of the wait for an acknowledgement, at most `ms`; returns as
   // soon as the acknowledgement (or a lost port) may be there. Empty: sleep.
   std::function<void(int ms)> awaitAck;
+  // Asked when part `part` went unacknowledged; true sends that part again
+  // (each part is stored by its index, so a repeat changes nothing else).
+  // Empty: the transfer ends there.
+  std::function<bool(int part)> repeatPart;
 };
 
 enum class KeyTransferResult { Done, NotAcknowledged, Cancelled, PortClosed };
@@ -33,7 +37,8 @@ enum class KeyTransferResult { Done, NotAcknowledged, Cancelled, PortClosed };
 // when KeyAckIndex reaches it within KeyAckWaitSlices slices, or when the
 // acknowledgement carried the previous part's command byte (KeyAckIndex + 1
 // then equals the parts acknowledged so far). The first part that is not
-// acknowledged ends the transfer; the rest are not sent. A port that closes
+// acknowledged ends the transfer (unless `repeatPart` sends it again); the
+// rest are not sent. A port that closes
 // after the transfer began (unplugged, or closed as the program ends) ends it
 // with PortClosed, during a wait at once: no acknowledgement can come any
 // more. A port that was not open at the first part fails that send. After

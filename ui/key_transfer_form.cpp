@@ -38,7 +38,7 @@ void TFormKeyTransfer::TimerStartTimer() {
     result = SendKeyParts(FormMain->Engine, BinaryKey,
                           {[this](int ms) { Sleep(ms); }, [] { QCoreApplication::processEvents(); },
                            [this] { return CancelRequested(); }, [this] { SetCancelRequested(false); },
-                           [this](int acknowledged) { ProgressBar->setValue(acknowledged); }, {}});
+                           [this](int acknowledged) { ProgressBar->setValue(acknowledged); }, {}, {}});
   }
   done(FormMain->Model.KeyTransferEnded(result) ? ModalResultOk : ModalResultCancel);
 }

@@ -195,7 +195,7 @@ class KeyTransferDialog final : public KeyDialog {
     try {
       result = SendKeyParts(main_.Model().Engine, BinaryKey,
                             {[this](int ms) { Sleep(ms); }, [this] { Pump(); }, [this] { return CancelRequested(); },
-                             [this] { ClearCancel(); }, [this](int acknowledged) { ShowProgress(acknowledged); }, {}});
+                             [this] { ClearCancel(); }, [this](int acknowledged) { ShowProgress(acknowledged); }, {}, {}});
     } catch (...) {
       main_.SetBusyCursor(false);
       throw;

@@ -69,6 +69,16 @@ TEST_F(CliFaults, AnUnacknowledgedKeyPartIsNoReply) {
   EXPECT_EQ(setKey.status, cli::ExitNoReply) << setKey.err;
   EXPECT_THAT(setKey.err, HasSubstr("key parts acknowledged 3/8"));
   EXPECT_THAT(LastJournalLine(), HasSubstr(",set-key,1,service,1,service,2.31,AE.5D.BC.85,failed,key transfer: no reply"));
+
+  // --retries repeats the part that went unanswered, as any exchange: every
+  // third reply lost, each part gets through at its second sending (a
+  // transfer begun again from its first part never would).
+  ScriptedModem lossy({.dropEvery = 3});
+  const Result retried = Run(lossy, {"--retries", "1", "set-key", "K"});
+  EXPECT_EQ(retried.status, cli::ExitOk) << retried.err;
+  ModemKey written;
+  written.fill(0xAA);
+  EXPECT_EQ(lossy.model.Key(), written);
 }
 
 TEST_F(CliFaults, AKeyThatKeysIniCannotKeepIsWrittenButExitsSix) {
