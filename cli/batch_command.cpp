@@ -63,6 +63,9 @@ class BatchPrinter : public BatchListener {
   }
   void Counters(const BatchCounters&) override {}
   void Disconnect(const std::string& port) override { out_.Say(Prefix(port) + "disconnect the modem"); }
+  void TakeAway(const std::string& port) override {
+    out_.Say(Prefix(port) + "this modem failed twice: take it away; the port waits until its line stays silent");
+  }
   void AlreadyConfigured(const std::string& port, int address) override {
     out_.Say(Prefix(port) + "this modem got address " + std::to_string(address) + " and the key in this run; disconnect it");
   }

@@ -12,6 +12,12 @@ constexpr int ReopenPauseMs = 500;  // between attempts to open a port that went
 // A modem counts as gone after this many polls in a row without a reply: on
 // a noisy line one lost reply is no unplugging.
 constexpr int SilentPollsForGone = 2;
+// A modem that failed twice is to be taken away: the port waits for a
+// longer silence, so that a flaky modem which drops off and comes back is
+// not taken for the next one.
+constexpr int SilentPollsForRemoved = 6;
+// Failures of one modem after which the operator is told to take it away.
+constexpr int FailuresBeforeTakeAway = 2;
 // Footprint reads tried before a modem at a written address is taken for
 // one this run configured or not.
 constexpr int FootprintAttempts = 3;
@@ -57,10 +63,14 @@ Batch::Batch(BatchSettings settings, BatchEnvironment environment, Journal& jour
 
 // Reads until a modem answers; false when stopped first. A port that went
 // away (an adapter unplugged with its modem) is opened again and again.
-bool Batch::AwaitModem(ModemLine& line, ModemParams& params) {
+// `silentPolls` counts the reads and openings that found nothing.
+bool Batch::AwaitModem(ModemLine& line, ModemParams& params, int& silentPolls) {
   line.SetAbandon([this] { return StopWaiting(); });
+  silentPolls = 0;
   while (!StopWaiting()) {
     if (!line.IsOpen()) {
+      // A port that went away took its modem with it.
+      ++silentPolls;
       line.Close();
       if (!line.Open(nullptr)) {
         environment_.sleep(ReopenPauseMs);
@@ -68,14 +78,15 @@ bool Batch::AwaitModem(ModemLine& line, ModemParams& params) {
       }
     }
     if (line.ReadParams(params) == Outcome::Ok) return true;
+    ++silentPolls;
   }
   return false;
 }
 
-// Reads until the modem stays silent for SilentPollsForGone polls in a row
-// (or its port goes away); false when stopped first. A garbled reply is an
+// Reads until the modem stays silent for `silentPolls` polls in a row (or
+// its port goes away); false when stopped first. A garbled reply is an
 // answer: something is there.
-bool Batch::AwaitDisconnect(ModemLine& line) {
+bool Batch::AwaitDisconnect(ModemLine& line, int silentPolls) {
   line.SetAbandon([this] { return StopWaiting(); });
   int silent = 0;
   while (!StopWaiting()) {
@@ -84,7 +95,7 @@ bool Batch::AwaitDisconnect(ModemLine& line) {
     if (StopWaiting()) break;
     if (outcome == Outcome::PortLost) return true;
     silent = outcome == Outcome::NoReply ? silent + 1 : 0;
-    if (silent >= SilentPollsForGone) return true;
+    if (silent >= silentPolls) return true;
     environment_.sleep(PollPauseMs);
   }
   return false;
@@ -99,15 +110,18 @@ bool Batch::BeginModem() {
   return true;
 }
 
-void Batch::EndModem(Verdict verdict, std::string_view result) {
+void Batch::EndModem(Verdict verdict, std::string_view result, bool again) {
   BatchCounters counters;
   {
     const std::lock_guard<std::mutex> guard(state_);
     --inHand_;
     switch (CountOf(result)) {
-      case Counted::Done: ++done_; break;
+      case Counted::Done:
+        ++done_;
+        if (again) --failed_;  // the modem counted as failed is done after all
+        break;
       case Counted::Failed:
-        ++failed_;
+        if (!again) ++failed_;
         verdict_ = verdict;
         break;
       case Counted::Skipped: break;
@@ -183,13 +197,14 @@ void Batch::LoseRegistry(const std::string& error) {
 }
 
 // One modem of the batch, from its first answer to its journal line.
-bool Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemParams& current) {
+bool Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemParams& current, int& failures) {
   JournalRecord entry = Entry("batch", port.path, port.adapter);
   SetOld(entry, current);
   const auto finish = [&](Verdict verdict, std::string_view result, const std::string& message) {
     verdict = Record(entry, verdict, result, message);
     listener_.Ended({port.path, current, entry});
-    EndModem(verdict, result);
+    EndModem(verdict, result, failures > 0);
+    failures = CountOf(result) == Counted::Failed ? failures + 1 : 0;
     return true;
   };
 
@@ -197,6 +212,7 @@ bool Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemPa
     case Seen::Unknown:
       return false;
     case Seen::Done:
+      failures = 0;
       listener_.AlreadyConfigured(port.path, current.address);
       return true;
     case Seen::Skip:
@@ -323,6 +339,8 @@ void Batch::ServePort(const BatchPort& port, std::function<void()> arriveAndWait
     verdict_ = Verdict::PortFailed;
     return;
   }
+  int failures = 0;  // of the modem on the port, which has not left it since
+  ModemParams cameAs;  // what the last modem on the port answered when it came
   while (!StopWaiting()) {
     std::optional<int> next;
     if (!registry_.Active()) {
@@ -331,17 +349,29 @@ void Batch::ServePort(const BatchPort& port, std::function<void()> arriveAndWait
     }
     listener_.Waiting(port.path, next);
     ModemParams current;
-    if (!AwaitModem(*line, current)) break;
+    int silentPolls = 0;
+    if (!AwaitModem(*line, current, silentPolls)) break;
+    // A modem that answers at the first read after the line went quiet, on
+    // a port that stayed, as the failed one did, is the one that was there:
+    // nobody plugs the next in that fast.
+    if (silentPolls > 0 || current.address != cameAs.address || current.network != cameAs.network ||
+        current.firmware != cameAs.firmware) {
+      failures = 0;
+    }
+    cameAs = current;
     if (StopWaiting()) {
       listener_.LeftAtStop(port.path, current.address);
       break;
     }
     WarnAboutStart(current);
-    if (!ConfigureModem(*line, port, current)) continue;  // not told apart yet: read it again
+    if (!ConfigureModem(*line, port, current, failures)) continue;  // not told apart yet: read it again
     // The last modem of the count is done: nothing more to wait for.
     if (StopWaiting()) break;
-    listener_.Disconnect(port.path);
-    if (!AwaitDisconnect(*line)) break;
+    const bool takeAway = failures >= FailuresBeforeTakeAway;
+    if (takeAway) listener_.TakeAway(port.path);
+    else listener_.Disconnect(port.path);
+    if (!AwaitDisconnect(*line, takeAway ? SilentPollsForRemoved : SilentPollsForGone)) break;
+    if (takeAway) failures = 0;
   }
   line->Close();
 }

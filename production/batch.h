@@ -108,6 +108,9 @@ class BatchListener {
   virtual void Ended(const ModemEnded& modem) = 0;
   virtual void Counters(const BatchCounters& counters) = 0;
   virtual void Disconnect(const std::string& port) = 0;
+  // The modem on the port failed twice without leaving it: it is to be
+  // taken away, and the port waits until its line stays silent.
+  virtual void TakeAway(const std::string& port) { Disconnect(port); }
   // A modem this run configured came back (its footprint says so).
   virtual void AlreadyConfigured(const std::string& port, int address) = 0;
   // The batch has its count of modems; the modem on the port is left alone.
@@ -159,17 +162,21 @@ class Batch {
   enum class Seen { New, Done, Skip, Unknown };
   bool Finished() const { return finished_.load(); }
   bool StopWaiting() const { return steps_.StopRequests() >= AbandonWhileWaiting || Finished(); }
-  bool AwaitModem(ModemLine& line, ModemParams& params);
-  bool AwaitDisconnect(ModemLine& line);
+  bool AwaitModem(ModemLine& line, ModemParams& params, int& silentPolls);
+  bool AwaitDisconnect(ModemLine& line, int silentPolls);
   bool BeginModem();
-  void EndModem(Verdict verdict, std::string_view result);
+  // `again`: the modem failed on its port before and has not left it; its
+  // failure is counted once, as a modem, not as an attempt.
+  void EndModem(Verdict verdict, std::string_view result, bool again);
   BatchCounters CountersLocked() const;
   Seen SeenBefore(ModemLine& line, const BatchPort& port, const ModemParams& current);
   Verdict Record(JournalRecord& entry, Verdict verdict, std::string_view result, const std::string& message);
   void LoseRegistry(const std::string& error);
   void GiveBack(int address);
   // False when the modem could not be told apart yet (nothing was done).
-  bool ConfigureModem(ModemLine& line, const BatchPort& port, const ModemParams& current);
+  // `failures`: how often the modem on the port has failed without leaving
+  // it; updated.
+  bool ConfigureModem(ModemLine& line, const BatchPort& port, const ModemParams& current, int& failures);
   void WarnAboutStart(const ModemParams& first);
   void ServePort(const BatchPort& port, std::function<void()> arriveAndWait);
 

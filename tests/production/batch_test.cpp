@@ -146,6 +146,27 @@ TEST_F(CliBatch, AnAddressAModemMayHoldIsNeverGivenAgain) {
   EXPECT_EQ(lines[1].at("new_address"), "61");
 }
 
+// A flaky modem that fails, drops off the line and is back at once is one
+// modem: after its second failure the operator is told to take it away,
+// the port waits for a long silence, and the summary counts it once.
+TEST_F(CliBatch, AModemThatFailsTwiceWithoutLeavingIsToBeTakenAwayAndCountsOnce) {
+  FakeModem flaky;
+  flaky.keyPartLost = 3;
+  FakeModem back = flaky;
+  back.silentBefore = 0;
+  FakeModem next;
+  next.silentBefore = 5;
+  ports["A"] = {flaky, back, next};
+  const CliRun run = Cli({"batch", "--start", "20", "--network", "service", "--key", "K"});
+  EXPECT_THAT(run.err, HasSubstr("failed twice: take it away"));
+  EXPECT_THAT(run.out, HasSubstr("done 1, failed 1, next address 21\n"));
+  const auto lines = Lines();
+  ASSERT_EQ(lines.size(), 3u) << test::ReadAll(journal);
+  EXPECT_EQ(lines[0].at("result"), "failed");
+  EXPECT_EQ(lines[1].at("result"), "failed");
+  EXPECT_EQ(lines[2].at("new_address"), "20");
+}
+
 // A journal shared through its group draws no warning; one that every
 // user may read does.
 TEST_F(CliBatch, OnlyAJournalOthersMayReadIsWarnedAbout) {
@@ -270,6 +291,7 @@ class RecordingListener : public production::BatchListener {
         std::to_string(c.nextAddress));
   }
   void Disconnect(const std::string&) override { Add("disconnect"); }
+  void TakeAway(const std::string&) override { Add("take away"); }
   void AlreadyConfigured(const std::string&, int address) override { Add("configured " + std::to_string(address)); }
   void LeftForCount(const std::string&, int) override { Add("left for the count"); }
   void LeftAtStop(const std::string&, int) override { Add("left at the stop"); }

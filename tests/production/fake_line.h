@@ -30,6 +30,9 @@ struct FakeModem {
   bool addressRefused = false;     // keeps its address, answers with a wrong echo
   bool writeUnanswered = false;    // takes the address; neither the write nor the read-back is answered
   std::function<void(int acknowledged)> onKeyPart;
+  // Unanswered reads between the one before and this one: 0 for a flaky
+  // modem that drops off the line and is back at once.
+  int silentBefore = 1;
 
   std::string Footprint() const {
     const ModemFootprintBytes bytes = ModemFootprint(key.data());
@@ -42,7 +45,7 @@ struct FakeModem {
 // The modems connected to one port in turn. A modem is disconnected at the
 // second parameter read after it arrived or was last written to: the batch
 // reads it back once, then waits for it to go, which two reads without a
-// reply tell.
+// reply tell; the next arrives after its `silentBefore` reads more.
 class FakeLine : public production::ModemLine {
  public:
   // `idle` is called while no modem is left on the port.
@@ -62,7 +65,7 @@ class FakeLine : public production::ModemLine {
       // Unplugged: the port stays silent for a while before the next one.
       modems_->pop_front();
       readsSinceChange_ = 0;
-      lostReads_ = 1;
+      lostReads_ = 1 + (modems_->empty() ? 0 : modems_->front().silentBefore);
       return Outcome::NoReply;
     }
     const FakeModem& modem = modems_->front();
