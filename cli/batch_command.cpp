@@ -11,11 +11,13 @@ using namespace vorsal::production;
 
 namespace {
 
-// Every -p port (each once: the parser drops a repeated one), or every USB
-// adapter when none is given.
+// Every -p port (each device once: the parser drops a repeated name, and a
+// link is one port with the device it names), or every USB adapter when
+// none is given.
 bool BatchPorts(CommandContext& c, std::vector<BatchPort>& ports) {
-  for (const std::string& port : c.options.ports) {
-    const std::string path = ComPortDevicePath(port);
+  std::vector<std::string> paths;
+  for (const std::string& port : c.options.ports) paths.push_back(ComPortDevicePath(port));
+  for (const std::string& path : DistinctDevices(paths)) {
     ports.push_back({path, AdapterIdentity(ReadUsbIdentity(path, c.env.sysfsRoot, c.env.byIdDir))});
   }
   if (!ports.empty()) return true;
@@ -63,6 +65,9 @@ class BatchPrinter : public BatchListener {
   }
   void Counters(const BatchCounters&) override {}
   void Disconnect(const std::string& port) override { out_.Say(Prefix(port) + "disconnect the modem"); }
+  void AdapterGone(const std::string& port) override {
+    out_.Say("adapter " + port + " is gone; the batch keeps looking for it");
+  }
   void TakeAway(const std::string& port) override {
     out_.Say(Prefix(port) + "this modem failed twice: take it away; the port waits until its line stays silent");
   }

@@ -1,5 +1,6 @@
 #include "production/batch.h"
 
+#include <algorithm>
 #include <latch>
 #include <thread>
 
@@ -16,6 +17,9 @@ constexpr int SilentPollsForGone = 2;
 // longer silence, so that a flaky modem which drops off and comes back is
 // not taken for the next one.
 constexpr int SilentPollsForRemoved = 6;
+// Failed openings of a port that went away after which its adapter is
+// reported gone (about ten seconds).
+constexpr int OpensBeforeGone = 20;
 // Failures of one modem after which the operator is told to take it away.
 constexpr int FailuresBeforeTakeAway = 2;
 // Footprint reads tried before a modem at a written address is taken for
@@ -30,6 +34,20 @@ std::string AdapterIdentity(const UsbIdentity& usb) {
   if (!usb.serial.empty()) text += " serial " + usb.serial;
   else if (!usb.byIdLink.empty()) text += " " + usb.byIdLink;
   return text;
+}
+
+std::vector<std::string> DistinctDevices(const std::vector<std::string>& paths) {
+  std::vector<std::string> distinct;
+  std::vector<std::filesystem::path> devices;
+  for (const std::string& path : paths) {
+    std::error_code ec;
+    std::filesystem::path device = std::filesystem::canonical(path, ec);
+    if (ec) device = path;  // not there (yet), or a name the system resolves itself
+    if (std::find(devices.begin(), devices.end(), device) != devices.end()) continue;
+    devices.push_back(device);
+    distinct.push_back(path);
+  }
+  return distinct;
 }
 
 std::optional<int> AddressPool::Reserve() {
@@ -64,7 +82,8 @@ Batch::Batch(BatchSettings settings, BatchEnvironment environment, Journal& jour
 // Reads until a modem answers; false when stopped first. A port that went
 // away (an adapter unplugged with its modem) is opened again and again.
 // `silentPolls` counts the reads and openings that found nothing.
-bool Batch::AwaitModem(ModemLine& line, ModemParams& params, int& silentPolls) {
+bool Batch::AwaitModem(ModemLine& line, const BatchPort& port, ModemParams& params, int& silentPolls,
+                       int& failedOpens) {
   line.SetAbandon([this] { return StopWaiting(); });
   silentPolls = 0;
   while (!StopWaiting()) {
@@ -73,9 +92,11 @@ bool Batch::AwaitModem(ModemLine& line, ModemParams& params, int& silentPolls) {
       ++silentPolls;
       line.Close();
       if (!line.Open(nullptr)) {
+        if (++failedOpens == OpensBeforeGone) listener_.AdapterGone(port.path);
         environment_.sleep(ReopenPauseMs);
         continue;
       }
+      failedOpens = 0;
     }
     if (line.ReadParams(params) == Outcome::Ok) return true;
     ++silentPolls;
@@ -333,7 +354,13 @@ void Batch::ServePort(const BatchPort& port, std::function<void()> arriveAndWait
   std::string failure;
   const bool opened = line->Open(&failure);
   arriveAndWait();
-  if (!opened) {
+  // A device that is not there yet is waited for, as one that goes away
+  // during the run; any other failure (no permission, in use) ends the port.
+  int failedOpens = 0;
+  if (!opened && line->Missing()) {
+    listener_.AdapterGone(port.path);
+    failedOpens = OpensBeforeGone;  // said already
+  } else if (!opened) {
     listener_.PortFailed(port.path, failure);
     const std::lock_guard<std::mutex> guard(state_);
     verdict_ = Verdict::PortFailed;
@@ -350,7 +377,7 @@ void Batch::ServePort(const BatchPort& port, std::function<void()> arriveAndWait
     listener_.Waiting(port.path, next);
     ModemParams current;
     int silentPolls = 0;
-    if (!AwaitModem(*line, current, silentPolls)) break;
+    if (!AwaitModem(*line, port, current, silentPolls, failedOpens)) break;
     // A modem that answers at the first read after the line went quiet, on
     // a port that stayed, as the failed one did, is the one that was there:
     // nobody plugs the next in that fast.

@@ -54,6 +54,10 @@ class AddressPool {
   std::set<int> reserved_;
 };
 
+// The ports, each device once: a link and the device it names (or two
+// links to one device) are one port, the first named.
+std::vector<std::string> DistinctDevices(const std::vector<std::string>& paths);
+
 struct BatchPort {
   std::string path;
   std::string adapter;  // AdapterIdentity of the port's adapter
@@ -111,6 +115,9 @@ class BatchListener {
   // The modem on the port failed twice without leaving it: it is to be
   // taken away, and the port waits until its line stays silent.
   virtual void TakeAway(const std::string& port) { Disconnect(port); }
+  // The port's device is not there (missing at the start, or gone for a
+  // while); the port keeps trying to open it.
+  virtual void AdapterGone(const std::string& port) = 0;
   // A modem this run configured came back (its footprint says so).
   virtual void AlreadyConfigured(const std::string& port, int address) = 0;
   // The batch has its count of modems; the modem on the port is left alone.
@@ -162,7 +169,8 @@ class Batch {
   enum class Seen { New, Done, Skip, Unknown };
   bool Finished() const { return finished_.load(); }
   bool StopWaiting() const { return steps_.StopRequests() >= AbandonWhileWaiting || Finished(); }
-  bool AwaitModem(ModemLine& line, ModemParams& params, int& silentPolls);
+  // `failedOpens`: openings of the port that failed in a row; updated.
+  bool AwaitModem(ModemLine& line, const BatchPort& port, ModemParams& params, int& silentPolls, int& failedOpens);
   bool AwaitDisconnect(ModemLine& line, int silentPolls);
   bool BeginModem();
   // `again`: the modem failed on its port before and has not left it; its

@@ -1,6 +1,7 @@
 #include "production/link_line.h"
 
 #include "serial/com_port.h"
+#include "serial/port_open_advice.h"
 
 #include <utility>
 
@@ -14,16 +15,19 @@ class LinkLine : public ModemLine {
       : path_(std::move(path)), connectionType_(connectionType), advice_(std::move(advice)), link_(retries, clock) {}
 
   bool Open(std::string* failure) override {
+    missing_ = false;
     try {
       link_.Open(path_, connectionType_);
       return true;
     } catch (const EComPort& e) {
+      missing_ = AdvisePortOpen(DiagnosePortOpen(path_, e.SystemCode())).kind == PortOpenAdviceKind::DeviceMissing;
       if (failure != nullptr) {
         *failure = "cannot open " + path_ + ": " + e.what() + (advice_ ? advice_(path_, e.SystemCode()) : "");
       }
       return false;
     }
   }
+  bool Missing() const override { return missing_; }
   bool IsOpen() const override { return link_.IsOpen(); }
   void Close() override { link_.Close(); }
   std::string PortError() const override { return link_.PortError(); }
@@ -42,6 +46,7 @@ class LinkLine : public ModemLine {
   int connectionType_;
   OpenFailureAdvice advice_;
   ModemLink link_;
+  bool missing_ = false;
 };
 
 }  // namespace

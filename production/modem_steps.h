@@ -21,6 +21,9 @@ class ModemLine {
   // Opens the port; false with `failure` (when given) set to the reason and
   // what the user can do about it.
   virtual bool Open(std::string* failure) = 0;
+  // Whether the last Open failed because there is no such device (an
+  // adapter unplugged, or not plugged in yet): worth trying again.
+  virtual bool Missing() const { return false; }
   virtual bool IsOpen() const = 0;
   virtual void Close() = 0;
   virtual std::string PortError() const = 0;

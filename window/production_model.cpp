@@ -295,6 +295,13 @@ void ProductionModel::LeftAtStop(const std::string& port, int) {
   if (PortTile* tile = TileOf(port)) tile->step = TileStep::Stopped;
 }
 
+// Its worker keeps trying to open it; the port list's next refresh shows it
+// waiting again once it is back.
+void ProductionModel::AdapterGone(const std::string& port) {
+  const std::lock_guard<std::mutex> guard(mutex_);
+  if (PortTile* tile = TileOf(port)) tile->step = TileStep::Lost;
+}
+
 void ProductionModel::JournalFailed(const std::string& error) {
   const std::lock_guard<std::mutex> guard(mutex_);
   messages_.push_back(error);

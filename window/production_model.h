@@ -109,6 +109,7 @@ class ProductionModel : public production::BatchListener {
   void AlreadyConfigured(const std::string& port, int address) override;
   void LeftForCount(const std::string& port, int count) override;
   void LeftAtStop(const std::string& port, int address) override;
+  void AdapterGone(const std::string& port) override;
   bool RewriteSeenAddress(const std::string&, int) override { return false; }
   void JournalFailed(const std::string& error) override;
   void RegistryLost(const std::string& error, const std::filesystem::path& spool) override;

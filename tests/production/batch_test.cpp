@@ -292,6 +292,7 @@ class RecordingListener : public production::BatchListener {
   }
   void Disconnect(const std::string&) override { Add("disconnect"); }
   void TakeAway(const std::string&) override { Add("take away"); }
+  void AdapterGone(const std::string& port) override { Add("adapter gone " + port); }
   void AlreadyConfigured(const std::string&, int address) override { Add("configured " + std::to_string(address)); }
   void LeftForCount(const std::string&, int) override { Add("left for the count"); }
   void LeftAtStop(const std::string&, int) override { Add("left at the stop"); }
@@ -453,6 +454,41 @@ TEST(ProductionBatch, AModemForWhichNoAddressIsLeftGetsNoKey) {
   EXPECT_EQ(std::count(listener.events.begin(), listener.events.end(), "key 1/8"), 1);
   EXPECT_EQ(listener.ended[1].record.result, "ok");
   EXPECT_EQ(listener.ended[1].record.newAddress, std::to_string(MaxAddress));
+}
+
+// A port whose adapter is not plugged in at the start is waited for, as
+// one that goes away during the run; a link and the device it names are
+// one port.
+TEST(ProductionBatch, AnAdapterMissingAtTheStartIsWaitedForAndALinkIsItsDevice) {
+  std::atomic<int> stops{0};
+  std::deque<FakeModem> modems = {FakeModem{}};
+  production::BatchSettings settings;
+  settings.ports = {{"/dev/ttyUSB0", ""}};
+  settings.start = 20;
+  production::BatchEnvironment environment;
+  environment.openLine = [&](const std::string&) {
+    auto line = std::make_unique<FakeLine>(&modems, [&] { stops = 1; });
+    line->absentOpens = 30;
+    return line;
+  };
+  environment.sleep = [](int) {};
+  environment.stopRequests = [&] { return stops.load(); };
+  production::Journal journal;
+  production::RegistryLink registry;
+  RecordingListener listener;
+  production::Batch batch(settings, environment, journal, registry, production::CurrentRun(), listener);
+  const production::BatchResult result = batch.Run();
+  EXPECT_EQ(result.counters.done, 1);
+  EXPECT_EQ(result.verdict, production::Verdict::Ok);
+  ASSERT_FALSE(listener.events.empty());
+  EXPECT_EQ(listener.events.front(), "adapter gone /dev/ttyUSB0");
+  EXPECT_EQ(std::count(listener.events.begin(), listener.events.end(), "adapter gone /dev/ttyUSB0"), 1);
+
+  test::TempDir dir;
+  test::WriteAll(dir / "ttyS9", "");
+  fs::create_symlink(dir / "ttyS9", dir / "modem");
+  EXPECT_EQ(production::DistinctDevices({(dir / "modem").string(), (dir / "ttyS9").string(), "/dev/none"}),
+            (std::vector<std::string>{(dir / "modem").string(), "/dev/none"}));
 }
 
 }  // namespace

@@ -50,7 +50,11 @@ class FakeLine : public production::ModemLine {
  public:
   // `idle` is called while no modem is left on the port.
   FakeLine(std::deque<FakeModem>* modems, std::function<void()> idle = {}) : modems_(modems), idle_(std::move(idle)) {}
-  bool Open(std::string*) override { return open_ = true; }
+  bool Open(std::string*) override {
+    if (absentOpens > 0) return --absentOpens, open_ = false;
+    return open_ = true;
+  }
+  bool Missing() const override { return !open_; }
   bool IsOpen() const override { return open_; }
   void Close() override { open_ = false; }
   std::string PortError() const override { return {}; }
@@ -102,6 +106,8 @@ class FakeLine : public production::ModemLine {
     return Outcome::Ok;
   }
   void SetAbandon(std::function<bool()> abandon) override { abandon_ = std::move(abandon); }
+
+  int absentOpens = 0;  // the device is not there for this many openings
 
  private:
   bool Abandoned() const { return abandon_ && abandon_(); }
