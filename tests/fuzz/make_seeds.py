@@ -165,3 +165,13 @@ for name, names in [
     ("linux_names", ["ttyUSB10", "ttyUSB09", "ttyACM0", "ttyS1", "ttyS01", "ttyS"]),
 ]:
     write("port_list_fuzz", name, b"\x00".join(n.encode() for n in names))
+
+# spool_fuzz: a byte choosing the fields a line holds (1 + b % 16), then the
+# file's text.
+for name, fields, text in [
+    ("two_lines", 3, b"r:1\trun\tok\nr:2\trun\tno\\treply\\n\n"),
+    ("escapes", 2, b"r:1\ta\\\\b\\rc\\td\n"),
+    ("cut_short", 2, b"r:1\tok\nr:2\tcut"),
+    ("bad_lines", 2, b"\tempty id\nr:1\tunknown \\x\nr:2\tone\ttoo many\n\n"),
+]:
+    write("spool_fuzz", name, bytes([fields - 1]) + text)
