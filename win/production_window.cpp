@@ -1,6 +1,7 @@
 #include "win/production_window.h"
 
 #include "keys/cp1251.h"
+#include "keys/key_derivation.h"
 #include "keys/key_store.h"
 #include "platform/win32_text.h"
 #include "protocol/frame.h"
@@ -56,6 +57,69 @@ std::optional<int> StoredNumber(HKEY key, const wchar_t* name) {
   if (RegGetValueW(key, nullptr, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS) return std::nullopt;
   return static_cast<int>(value);
 }
+
+// A key derivation's progress with Cancel, shown from its first chunk on
+// (a stored key needs none) while the production window waits for it.
+class DerivationProgress {
+ public:
+  DerivationProgress(HINSTANCE instance, HWND owner) : instance_(instance), owner_(owner) {}
+  ~DerivationProgress() {
+    if (dialog_ == nullptr) return;
+    if (main_ != nullptr) EnableWindow(main_, TRUE);
+    EnableWindow(owner_, TRUE);
+    DestroyWindow(dialog_);
+  }
+  DerivationProgress(const DerivationProgress&) = delete;
+  DerivationProgress& operator=(const DerivationProgress&) = delete;
+
+  void Chunk(int chunk) {
+    if (dialog_ == nullptr) {
+      dialog_ = CreateDialogParamW(instance_, MAKEINTRESOURCEW(IDD_HASH_CALCULATE), owner_, Proc,
+                                   reinterpret_cast<LPARAM>(this));
+      if (dialog_ == nullptr) return;
+      // Nothing else of the program is used meanwhile: the production window and the main window wait.
+      main_ = GetWindow(owner_, GW_OWNER);
+      EnableWindow(owner_, FALSE);
+      if (main_ != nullptr) EnableWindow(main_, FALSE);
+      SendDlgItemMessageW(dialog_, IDC_PROGRESS, PBM_SETRANGE32, 0, KeyDerivationChunks);
+      ShowWindow(dialog_, SW_SHOW);
+    }
+    SendDlgItemMessageW(dialog_, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(chunk), 0);
+    // The dialog is drawn and its Cancel heard between chunks.
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(message.wParam));
+        cancelled_ = true;
+        break;
+      }
+      if (IsDialogMessageW(dialog_, &message)) continue;
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  bool Cancelled() const { return cancelled_; }
+
+ private:
+  static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+      SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+      return TRUE;
+    }
+    auto* self = reinterpret_cast<DerivationProgress*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    if (self != nullptr && ((message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) || message == WM_CLOSE)) {
+      self->cancelled_ = true;
+      return TRUE;
+    }
+    return FALSE;
+  }
+
+  HINSTANCE instance_;
+  HWND owner_;
+  HWND main_ = nullptr;
+  HWND dialog_ = nullptr;
+  bool cancelled_ = false;
+};
 
 }  // namespace
 
@@ -333,11 +397,16 @@ void ProductionWindow::StartClick() {
   setup.ports = RunPorts(setup.settings, offered_, heldPort_());
   setup.journal = journal_;
   setup.keyStore = keyStore_;
-  // A key that is not stored yet is derived first, under the busy cursor.
-  HCURSOR cursor = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+  // A key that is not stored yet is derived first, its progress shown; Cancel stops it.
   std::string error;
-  const bool started = run_.Start(setup, {}, error);
-  SetCursor(cursor);
+  bool started = false;
+  {
+    DerivationProgress progress(instance_, window_);
+    KeyObtainHooks keyHooks;
+    keyHooks.progress = [&progress](int chunk) { progress.Chunk(chunk); };
+    keyHooks.cancelRequested = [&progress] { return progress.Cancelled(); };
+    started = run_.Start(setup, keyHooks, error);
+  }
   journalShown_ = messagesShown_ = static_cast<std::size_t>(-1);
   if (!started) {
     ShowError(error);
