@@ -3,7 +3,8 @@
 # COM8), each the Linux simulator's pseudo-terminal: five factory-default
 # modems get the key and an address each; the one on COM6 fails its key
 # transfer, is swapped back and reworked. No address is given twice and the
-# journal holds one line per modem touched. A screenshot of the window goes
+# journal holds one line per modem touched; the key, named in a file, is
+# derived and stored first. A screenshot of the window goes
 # to WINDOWS-BUILD/production-e2e/.
 # Usage: production_e2e.sh WINDOWS-BUILD LINUX-BUILD (WINEPREFIX set by the caller)
 set -euo pipefail
@@ -67,10 +68,10 @@ for n in 5 6 7 8; do rm -f "$WINEPREFIX/dosdevices/com$n"; done
 wineserver -p >/dev/null 2>&1
 wine wineboot >/dev/null 2>&1
 
-# The station's key is stored; its name comes from a file.
+# The key's name comes from a file; the key is not stored yet, so the
+# window derives it (its progress shown) and stores it beside the program.
 cp "$win/bin/vorsal.exe" "$work/"
-printf '[Keys]\r\nK=%s\r\n' "$(printf 'A%.0s' $(seq 64))" >"$work/Keys.ini"
-printf 'K\r\n' >"$work/key.txt"
+printf 'Ключ №1\r\n' >"$work/key.txt"
 journal="$work/journal.csv"
 (cd "$work" && LD_PRELOAD="$shim" exec wine "$work/vorsal.exe" --production --run -p COM5 -p COM6 -p COM7 -p COM8 \
   --network working --start 20 --key-file key.txt --journal journal.csv >"$base/window.log" 2>&1) &
@@ -98,6 +99,11 @@ kill "$window_pid"
 wait "$window_pid" 2>/dev/null || true
 window_pid=
 
+# The derived key, stored with its name in Windows-1251: the same key as
+# the Linux programs derive.
+key=$("$linux/bin/vorsal-key" test "Ключ №1" | grep -F "Ключ №1" | cut -c1-64)
+[ "$(cat "$work/Keys.ini")" = "$(printf '[Keys]\r\n\xca\xeb\xfe\xf7 \xb91=%s\r' "$key")" ] ||
+  fail "Keys.ini: $(od -c "$work/Keys.ini")"
 python3 - "$journal" <<'PY' || fail "the journal is not what the run did"
 import csv, sys
 rows = list(csv.DictReader(open(sys.argv[1], encoding="utf-8")))
