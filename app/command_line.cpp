@@ -34,4 +34,10 @@ TypedOption SplitOption(const std::string& argument) {
   return {argument.substr(0, equals), argument.substr(equals + 1)};
 }
 
+std::optional<int> ParseWholeNumber(std::string_view text, int low, int high) {
+  const std::optional<int> value = ParseWholeNumber(text);
+  if (!value || *value < low || *value > high) return std::nullopt;
+  return value;
+}
+
 }  // namespace vorsal

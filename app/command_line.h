@@ -15,8 +15,10 @@ std::string QuotedArgument(std::string_view argument);
 
 // A whole decimal number as the tools take it: digits with an optional
 // leading minus and nothing else (no blanks, no plus sign), within int's
-// range; nullopt otherwise. Each caller checks its own bounds.
+// range; nullopt otherwise.
 std::optional<int> ParseWholeNumber(std::string_view text);
+// The same within [low, high].
+std::optional<int> ParseWholeNumber(std::string_view text, int low, int high);
 
 // An option as typed: "--name=value" is the name and its value; anything
 // else is all name (a value, if any, is the next argument).

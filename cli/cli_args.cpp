@@ -3,6 +3,7 @@
 #include "cli/port_wording.h"
 
 #include "app/command_line.h"
+#include "app/option_table.h"
 #include "keys/hex_utils.h"
 #include "keys/key_derivation.h"
 #include "platform/serial_device.h"
@@ -43,98 +44,79 @@ enum class Id { Help, Version, Json, NoJournal, Port, Journal, ConnectionType, R
                 Address, Network, Start, Count, Key, KeyFile, Since, Until, Run, Station, Csv, Spreadsheet,
                 Output };
 
+// An option's scope: the commands that take it (Bit()s), or Anywhere.
 constexpr unsigned Bit(Command command) { return 1u << static_cast<unsigned>(command); }
 constexpr unsigned Anywhere = 0;  // a global option: before or after the command
+constexpr unsigned RegistryOnly = 1u << 31;  // left out of the help where the registry is not built
+
+Id IdOf(const OptionSpec& option) { return static_cast<Id>(option.id); }
+unsigned CommandsOf(const OptionSpec& option) { return option.scope & ~RegistryOnly; }
 
 // Every option of vorsal-cli, declared once: the parser, the general help's
 // option list and the manual page's check read this table.
-struct Option {
-  Id id;
-  std::string_view shortName;  // "-p", or empty
-  std::string_view longName;   // "--port"
-  std::string_view value;      // what it takes, as the help names it; empty for a switch
-  unsigned commands;           // the commands that take it (Bit()s), or Anywhere
-  int low = 0, high = -1;      // a whole number's bounds (low <= high), else none
-  std::string help = {};       // its lines in the general help; empty: shown with its command only
-  bool registryOnly = false;   // left out of the help where the registry is not built
-};
-
-const std::vector<Option>& Options() {
-  static const std::vector<Option> options = {
-      {Id::Port, "-p", "--port", "PORT", Anywhere, 0, -1,
+const OptionTable& Options() {
+  static const OptionTable options = {
+      {int(Id::Port), "-p", "--port", "PORT", 0, -1,
        std::string(wording::PortOption) + "\nwithout it the only USB serial adapter is used;\nbatch takes several"},
-      {Id::ConnectionType, "", "--connection-type", "0|1", Anywhere, 0, 1,
+      {int(Id::ConnectionType), "", "--connection-type", "0|1", 0, 1,
        "0: 600 baud, plain checksum (default);\n1: 9600 baud, complemented checksum"},
-      {Id::Retries, "", "--retries", "N", Anywhere, 0, 100,
-       "repeat an exchange that got no reply N times (default 0)"},
-      {Id::Json, "", "--json", "", Anywhere, 0, -1, "one JSON object per result"},
-      {Id::Journal, "", "--journal", "FILE", Anywhere, 0, -1,
+      {int(Id::Retries), "", "--retries", "N", 0, 100, "repeat an exchange that got no reply N times (default 0)"},
+      {int(Id::Json), "", "--json", "", 0, -1, "one JSON object per result"},
+      {int(Id::Journal), "", "--journal", "FILE", 0, -1,
        "journal file (default " + std::string(wording::JournalDefault) + ")"},
-      {Id::NoJournal, "", "--no-journal", "", Anywhere, 0, -1, "keep no journal"},
-      {Id::Registry, "", "--registry", "URL", Anywhere, 0, -1,
-       "the PostgreSQL registry several stations share\n(batch, journal, registry; default $VORSAL_REGISTRY)", true},
-      {Id::Help, "-h", "--help", "", Anywhere, 0, -1, "this text; COMMAND --help for one command"},
-      {Id::Version, "", "--version", "", Anywhere, 0, -1, "the program's version"},
-      {Id::Address, "", "--address", "N", Bit(Command::Write), 0, MaxAddress},
-      {Id::Network, "", "--network", "service|working", Bit(Command::Write) | Bit(Command::Batch)},
-      {Id::Start, "", "--start", "N", Bit(Command::Batch), 0, MaxAddress},
-      {Id::Count, "", "--count", "K", Bit(Command::Batch), production::MinBatchCount, production::MaxBatchCount},
-      {Id::Key, "", "--key", "NAME", Bit(Command::Batch)},
-      {Id::KeyFile, "", "--key-file", "FILE", Bit(Command::SetKey) | Bit(Command::Batch)},
-      {Id::Since, "", "--since", "DATE", Bit(Command::Journal) | Bit(Command::Report)},
-      {Id::Until, "", "--until", "DATE", Bit(Command::Journal) | Bit(Command::Report)},
-      {Id::Run, "", "--run", "ID", Bit(Command::Journal) | Bit(Command::Report)},
-      {Id::Station, "", "--station", "HOST", Bit(Command::Journal) | Bit(Command::Report)},
-      {Id::Csv, "", "--csv", "", Bit(Command::Journal)},
-      {Id::Spreadsheet, "", "--spreadsheet", "", Bit(Command::Journal)},
-      {Id::Output, "-o", "--output", "FILE", Bit(Command::Journal) | Bit(Command::Report)},
+      {int(Id::NoJournal), "", "--no-journal", "", 0, -1, "keep no journal"},
+      {int(Id::Registry), "", "--registry", "URL", 0, -1,
+       "the PostgreSQL registry several stations share\n(batch, journal, registry; default $VORSAL_REGISTRY)",
+       RegistryOnly},
+      {int(Id::Help), "-h", "--help", "", 0, -1, "this text; COMMAND --help for one command"},
+      {int(Id::Version), "", "--version", "", 0, -1, "the program's version"},
+      {int(Id::Address), "", "--address", "N", 0, MaxAddress, {}, Bit(Command::Write)},
+      {int(Id::Network), "", "--network", "service|working", 0, -1, {}, Bit(Command::Write) | Bit(Command::Batch)},
+      {int(Id::Start), "", "--start", "N", 0, MaxAddress, {}, Bit(Command::Batch)},
+      {int(Id::Count), "", "--count", "K", production::MinBatchCount, production::MaxBatchCount, {}, Bit(Command::Batch)},
+      {int(Id::Key), "", "--key", "NAME", 0, -1, {}, Bit(Command::Batch)},
+      {int(Id::KeyFile), "", "--key-file", "FILE", 0, -1, {}, Bit(Command::SetKey) | Bit(Command::Batch)},
+      {int(Id::Since), "", "--since", "DATE", 0, -1, {}, Bit(Command::Journal) | Bit(Command::Report)},
+      {int(Id::Until), "", "--until", "DATE", 0, -1, {}, Bit(Command::Journal) | Bit(Command::Report)},
+      {int(Id::Run), "", "--run", "ID", 0, -1, {}, Bit(Command::Journal) | Bit(Command::Report)},
+      {int(Id::Station), "", "--station", "HOST", 0, -1, {}, Bit(Command::Journal) | Bit(Command::Report)},
+      {int(Id::Csv), "", "--csv", "", 0, -1, {}, Bit(Command::Journal)},
+      {int(Id::Spreadsheet), "", "--spreadsheet", "", 0, -1, {}, Bit(Command::Journal)},
+      {int(Id::Output), "-o", "--output", "FILE", 0, -1, {}, Bit(Command::Journal) | Bit(Command::Report)},
   };
   return options;
 }
 
-const Option* FindOption(std::string_view name) {
-  for (const Option& option : Options()) {
-    if (name == option.longName || (!option.shortName.empty() && name == option.shortName)) return &option;
-  }
-  return nullptr;
-}
-
 class Parser {
  public:
-  explicit Parser(const std::vector<std::string>& args) : args_(args) {}
+  explicit Parser(const std::vector<std::string>& args) : scanner_(Options(), args) {}
 
   ParsedCommandLine Run() {
     std::optional<Command> command;
     std::vector<std::string> operands;
     bool help = false;
-    bool optionsEnded = false;
-    for (index_ = 0; index_ < args_.size() && result_.ok(); ++index_) {
-      const std::string& arg = args_[index_];
-      if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+    for (ScannedArgument arg; result_.ok() && scanner_.Next(arg);) {
+      if (arg.kind == ScannedArgument::Kind::Operand) {
         if (!command) {
-          command = FindCommand(arg);
-          if (!command) Fail("unknown command " + QuotedArgument(arg) + " (try --help)");
+          command = FindCommand(arg.text);
+          if (!command) Fail("unknown command " + QuotedArgument(arg.text) + " (try --help)");
         } else {
-          operands.push_back(arg);
+          operands.emplace_back(arg.text);
         }
         continue;
       }
-      if (arg == "--") {
-        optionsEnded = true;
+      const OptionSpec* option = arg.option;
+      if (option == nullptr ||
+          (CommandsOf(*option) != Anywhere && !(command && (CommandsOf(*option) & Bit(*command))))) {
+        Fail("unknown option " + QuotedArgument(arg.name) + (command ? " for this command" : ""));
         continue;
       }
-      auto [name, inlineValue] = SplitOption(arg);
-      const Option* option = FindOption(name);
-      if (option == nullptr || (option->commands != Anywhere && !(command && (option->commands & Bit(*command))))) {
-        Fail("unknown option " + QuotedArgument(name) + (command ? " for this command" : ""));
-        continue;
-      }
-      if (option->id == Id::Help) {
+      if (IdOf(*option) == Id::Help) {
         help = true;
-      } else if (option->id == Id::Version) {
+      } else if (IdOf(*option) == Id::Version) {
         return Finish(Command::Version);
       } else {
-        Take(*option, name, inlineValue);
+        Take(arg);
       }
     }
     if (!result_.ok()) return result_;
@@ -160,34 +142,28 @@ class Parser {
     if (result_.ok()) result_.error = message;
   }
 
-  std::optional<std::string> Value(const std::string& name, const std::optional<std::string>& inlineValue) {
-    if (inlineValue) return inlineValue;
-    if (index_ + 1 >= args_.size()) {
-      Fail(name + " needs a value");
-      return std::nullopt;
-    }
-    return args_[++index_];
-  }
-
-  // Sets what `option` (given as `name`) says.
-  void Take(const Option& option, const std::string& name, const std::optional<std::string>& inlineValue) {
+  // Sets what the option `arg` names says.
+  void Take(const ScannedArgument& arg) {
     CliOptions& options = result_.options;
+    const OptionSpec& option = *arg.option;
+    const std::string& name = arg.name;
+    const Id id = IdOf(option);
     if (option.value.empty()) {
-      if (option.id == Id::Json) options.json = true;
-      if (option.id == Id::NoJournal) options.noJournal = true;
-      if (option.id == Id::Csv) options.csv = true;
-      if (option.id == Id::Spreadsheet) options.csv = options.spreadsheet = true;
+      if (id == Id::Json) options.json = true;
+      if (id == Id::NoJournal) options.noJournal = true;
+      if (id == Id::Csv) options.csv = true;
+      if (id == Id::Spreadsheet) options.csv = options.spreadsheet = true;
       return;
     }
-    const std::optional<std::string> value = Value(name, inlineValue);
-    if (!value) return;
-    if (option.low <= option.high) {
-      const std::optional<int> number = ParseWholeNumber(*value);
-      if (!number || *number < option.low || *number > option.high) {
+    const std::optional<std::string> value = scanner_.Value(arg);
+    if (!value) return Fail(name + " needs a value");
+    if (option.number()) {
+      const std::optional<int> number = ParseWholeNumber(*value, option.low, option.high);
+      if (!number) {
         return Fail(name + " takes a whole number from " + std::to_string(option.low) + " to " +
                     std::to_string(option.high) + ", not " + QuotedArgument(*value));
       }
-      switch (option.id) {
+      switch (id) {
         case Id::ConnectionType: options.connectionType = *number; break;
         case Id::Retries: options.retries = *number; break;
         case Id::Address: options.address = *number; break;
@@ -197,7 +173,7 @@ class Parser {
       }
       return;
     }
-    switch (option.id) {
+    switch (id) {
       case Id::Port: {
         options.port = *value;
         // The same port named twice (ttyUSB0 and /dev/ttyUSB0) is served once.
@@ -230,7 +206,7 @@ class Parser {
         break;
       case Id::Since:
       case Id::Until: {
-        const bool until = option.id == Id::Until;
+        const bool until = id == Id::Until;
         const std::optional<long long> moment = production::ParseFilterTime(*value, until);
         if (!moment) {
           return Fail(name + " takes a date or time (2026-03-01, 2026-03-01T15:00, 2026-03-01T15:00:00+03:00), not " +
@@ -243,7 +219,7 @@ class Parser {
       case Id::Run:
       case Id::Station:
         if (value->empty()) return Fail(name + " needs a value");
-        (option.id == Id::Run ? options.runId : options.station) = *value;
+        (id == Id::Run ? options.runId : options.station) = *value;
         break;
       case Id::Output:
         if (value->empty()) return Fail(name + " needs a file name");
@@ -299,8 +275,7 @@ class Parser {
     return Finish(command);
   }
 
-  const std::vector<std::string>& args_;
-  std::size_t index_ = 0;
+  ArgumentScanner scanner_;
   ParsedCommandLine result_;
 };
 
@@ -335,21 +310,9 @@ std::string GeneralHelp() {
       "  report -o FILE.html      the production report: totals, charts, address plan\n";
   if (HaveRegistry) text += "  registry init            create (or check) the production registry's tables\n";
   text += "\nOptions:\n";
-  constexpr std::size_t HelpColumn = 27;
-  for (const Option& option : Options()) {
-    if (option.help.empty() || (option.registryOnly && !HaveRegistry)) continue;
-    std::string head = "  ";
-    if (!option.shortName.empty()) head += std::string(option.shortName) + ", ";
-    head += option.longName;
-    if (!option.value.empty()) head += " " + std::string(option.value);
-    head.resize(std::max(head.size() + 1, HelpColumn), ' ');
-    std::string_view lines = option.help;
-    for (bool first = true; !lines.empty(); first = false) {
-      const std::size_t end = std::min(lines.find('\n'), lines.size());
-      text += (first ? head : std::string(HelpColumn, ' ')) + std::string(lines.substr(0, end)) + "\n";
-      lines.remove_prefix(std::min(end + 1, lines.size()));
-    }
-  }
+  text += OptionHelp(Options(), 27, [](const OptionSpec& option) {
+    return HaveRegistry || !(option.scope & RegistryOnly);
+  });
   text +=
       "\n"
       "Results go to standard output, progress and messages to standard error.\n"
@@ -481,13 +444,9 @@ bool AssignKeyName(CliOptions& options, std::string_view typed, std::string* err
   return true;
 }
 
-std::vector<OptionName> OptionNames() {
-  std::vector<OptionName> names;
-  for (const Option& option : Options()) {
-    names.push_back({std::string(option.shortName), std::string(option.longName), option.commands == Anywhere});
-  }
-  return names;
-}
+const OptionTable& OptionTableOfCli() { return Options(); }
+
+bool GlobalOption(const OptionSpec& option) { return CommandsOf(option) == Anywhere; }
 
 std::string HelpText(std::optional<Command> command) {
   return command ? CommandHelp(*command) : GeneralHelp();

@@ -3,6 +3,7 @@
 // input (and fuzzed).
 #pragma once
 
+#include "app/option_table.h"
 #include "production/journal_record.h"
 #include "protocol/frame.h"
 
@@ -80,13 +81,9 @@ using production::NetworkName;
 // The --help text of the program (no command) or of one command.
 std::string HelpText(std::optional<Command> command);
 
-// One option as the parser declares it.
-struct OptionName {
-  std::string shortName;  // "-p", or empty
-  std::string longName;   // "--port"
-  bool global;            // taken before or after any command
-};
 // Every option vorsal-cli takes.
-std::vector<OptionName> OptionNames();
+const OptionTable& OptionTableOfCli();
+// Whether `option` (of that table) is taken before or after any command.
+bool GlobalOption(const OptionSpec& option);
 
 }  // namespace vorsal::cli

@@ -37,31 +37,6 @@ namespace {
 constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 2;
 
-const char* const Usage =
-    "Usage: vorsal-key [--keys-ini] [--cp1251] [--] NAME...\n"
-    "  or:  vorsal-key --store FILE [--] NAME...\n"
-    "  or:  vorsal-key [--store FILE] --key-file FILE\n"
-    "Prints the 256-bit modem key of each key name: 64 hexadecimal digits,\n"
-    "two spaces and the name, one line per name. A name is trimmed of blanks\n"
-    "at both ends and hashed as Windows-1251 text, as the program does; an\n"
-    "empty name has the all-zero key.\n"
-    "\n"
-    "  --keys-ini    print Keys.ini entries instead: NAME=HEX\n"
-    "  --cp1251      write the names as Windows-1251 bytes, the code page of\n"
-    "                Keys.ini, not as UTF-8\n"
-    "  --store FILE  also store each key in the key file FILE (Keys.ini) as\n"
-    "                the program does: section [Keys] created when missing,\n"
-    "                the file rewritten safely under a lock, a name already\n"
-    "                stored left as it is\n"
-    "  --key-file FILE  take the one name from the first line of FILE (UTF-8,\n"
-    "                UTF-16 with a byte order mark, or - for standard input),\n"
-    "                kept off the command line; only the key is printed\n"
-    "  --help        display this help and exit\n"
-    "  --version     output version information and exit\n"
-    "\n"
-    "Exit status: 0 if all went well, 1 if a name could not be used or\n"
-    "stored or the output could not be written, 2 for wrong usage.\n";
-
 // Flushes standard output; on failure says so and gives the exit status.
 int FinishOutput(int status) {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -92,11 +67,11 @@ int main(int argc, char** argv) {
   vorsal::platform::UseUtf8Console();
   const vorsal::KeyToolArgs parsed = vorsal::ParseKeyToolArgs(vorsal::platform::ProgramArguments(argc, argv));
   if (!parsed.error.empty()) {
-    std::fprintf(stderr, "vorsal-key: %s\n%s", parsed.error.c_str(), Usage);
+    std::fprintf(stderr, "vorsal-key: %s\n%s", parsed.error.c_str(), vorsal::KeyToolUsage().c_str());
     return ExitUsage;
   }
   if (parsed.action == vorsal::KeyToolArgs::Action::Help) {
-    std::fputs(Usage, stdout);
+    std::fputs(vorsal::KeyToolUsage().c_str(), stdout);
     return FinishOutput(0);
   }
   if (parsed.action == vorsal::KeyToolArgs::Action::Version) {

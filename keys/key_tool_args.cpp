@@ -2,45 +2,71 @@
 
 #include "app/command_line.h"
 
-#include <string_view>
-
 namespace vorsal {
+namespace {
+
+enum class Id { KeysIni, Cp1251, Store, KeyFile, Help, Version };
+
+// Every option of vorsal-key, declared once: the parser and the help read
+// this table, the manual page is checked against it.
+const OptionTable& Options() {
+  static const OptionTable options = {
+      {int(Id::KeysIni), "", "--keys-ini", "", 0, -1, "print Keys.ini entries instead: NAME=HEX"},
+      {int(Id::Cp1251), "", "--cp1251", "", 0, -1,
+       "write the names as Windows-1251 bytes, the code page of\nKeys.ini, not as UTF-8"},
+      {int(Id::Store), "", "--store", "FILE", 0, -1,
+       "also store each key in the key file FILE (Keys.ini) as\n"
+       "the program does: section [Keys] created when missing,\n"
+       "the file rewritten safely under a lock, a name already\n"
+       "stored left as it is"},
+      {int(Id::KeyFile), "", "--key-file", "FILE", 0, -1,
+       "take the one name from the first line of FILE (UTF-8,\n"
+       "UTF-16 with a byte order mark, or - for standard input),\n"
+       "kept off the command line; only the key is printed"},
+      {int(Id::Help), "-h", "--help", "", 0, -1, "display this help and exit"},
+      {int(Id::Version), "", "--version", "", 0, -1, "output version information and exit"},
+  };
+  return options;
+}
+
+}  // namespace
 
 KeyToolArgs ParseKeyToolArgs(const std::vector<std::string>& args) {
   KeyToolArgs result;
-  bool options = true;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string_view arg = args[i];
-    if (options && arg == "--") {
-      options = false;
-    } else if (options && arg == "--keys-ini") {
-      result.keysIni = true;
-    } else if (options && arg == "--cp1251") {
-      result.cp1251Output = true;
-    } else if (options && arg == "--store") {
-      if (++i == args.size()) {
-        result.error = "--store needs a file";
-        return result;
+  ArgumentScanner scanner(Options(), args, {.attachedValues = false, .endMark = true});
+  for (ScannedArgument arg; scanner.Next(arg);) {
+    if (arg.kind == ScannedArgument::Kind::Operand) {
+      result.names.emplace_back(arg.text);
+      continue;
+    }
+    if (arg.kind == ScannedArgument::Kind::Unknown) {
+      result.error = "unknown option " + QuotedArgument(arg.text);
+      return result;
+    }
+    switch (Id(arg.option->id)) {
+      case Id::KeysIni: result.keysIni = true; break;
+      case Id::Cp1251: result.cp1251Output = true; break;
+      case Id::Store: {
+        const std::optional<std::string> file = scanner.Value(arg);
+        if (!file) {
+          result.error = "--store needs a file";
+          return result;
+        }
+        result.store = true;
+        result.storeFile = *file;
+        break;
       }
-      result.store = true;
-      result.storeFile = args[i];
-    } else if (options && arg == "--key-file") {
-      if (++i == args.size() || args[i].empty()) {
-        result.error = "--key-file needs a file";
-        return result;
+      case Id::KeyFile: {
+        const std::optional<std::string> file = scanner.Value(arg);
+        if (!file || file->empty()) {
+          result.error = "--key-file needs a file";
+          return result;
+        }
+        result.keyFile = *file;
+        break;
       }
-      result.keyFile = args[i];
-    } else if (options && (arg == "--help" || arg == "-h")) {
-      result.action = KeyToolArgs::Action::Help;
-      return result;
-    } else if (options && arg == "--version") {
-      result.action = KeyToolArgs::Action::Version;
-      return result;
-    } else if (options && arg.size() > 1 && arg.front() == '-') {
-      result.error = "unknown option " + QuotedArgument(arg);
-      return result;
-    } else {
-      result.names.push_back(args[i]);
+      case Id::Help: result.action = KeyToolArgs::Action::Help; return result;
+      case Id::Version: result.action = KeyToolArgs::Action::Version; return result;
     }
   }
   if (result.store && result.keysIni) {
@@ -53,6 +79,23 @@ KeyToolArgs ParseKeyToolArgs(const std::vector<std::string>& args) {
     result.error = "no key name given";
   }
   return result;
+}
+
+const OptionTable& KeyToolOptions() { return Options(); }
+
+std::string KeyToolUsage() {
+  return "Usage: vorsal-key [--keys-ini] [--cp1251] [--] NAME...\n"
+         "  or:  vorsal-key --store FILE [--] NAME...\n"
+         "  or:  vorsal-key [--store FILE] --key-file FILE\n"
+         "Prints the 256-bit modem key of each key name: 64 hexadecimal digits,\n"
+         "two spaces and the name, one line per name. A name is trimmed of blanks\n"
+         "at both ends and hashed as Windows-1251 text, as the program does; an\n"
+         "empty name has the all-zero key.\n"
+         "\n" +
+         OptionHelp(Options(), 16) +
+         "\n"
+         "Exit status: 0 if all went well, 1 if a name could not be used or\n"
+         "stored or the output could not be written, 2 for wrong usage.\n";
 }
 
 }  // namespace vorsal

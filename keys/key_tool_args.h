@@ -1,6 +1,8 @@
 // Command line of vorsal-key.
 #pragma once
 
+#include "app/option_table.h"
+
 #include <string>
 #include <vector>
 
@@ -24,5 +26,10 @@ struct KeyToolArgs {
 // with --keys-ini, --key-file with names or with an option that prints the
 // name, and no name at all.
 KeyToolArgs ParseKeyToolArgs(const std::vector<std::string>& args);
+
+// The --help text; its option list is the table's.
+std::string KeyToolUsage();
+// Every option vorsal-key takes (for the manual page's check).
+const OptionTable& KeyToolOptions();
 
 }  // namespace vorsal

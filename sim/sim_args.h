@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/option_table.h"
 #include "sim/modem_model.h"
 
 namespace vorsal {
@@ -24,5 +25,8 @@ struct SimArgs {
 SimArgs ParseSimArgs(const std::vector<std::string>& args);
 
 std::string SimUsage();
+
+// Every switch the simulator takes (for the manual page's check).
+const OptionTable& SimSwitches();
 
 }  // namespace vorsal

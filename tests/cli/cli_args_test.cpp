@@ -3,10 +3,11 @@
 // the option table.
 #include "cli/cli_args.h"
 
+#include "support/man_page.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -69,48 +70,13 @@ TEST(CliArgs, APortNamedTwiceIsServedOnce) {
   EXPECT_EQ(Parse({"-p", "ttyUSB0", "-p", "ttyUSB1", "read"}).error, "only batch takes several ports");
 }
 
-// The option names in a line of text: "-p", "--port", ... after a blank,
-// a quote, a comma or the line's start.
-std::set<std::string> NamesIn(std::string_view line) {
-  std::set<std::string> names;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    if (line[i] != '-' || (i > 0 && std::string_view(" \",").find(line[i - 1]) == std::string_view::npos)) continue;
-    std::size_t end = i;
-    while (end < line.size() && (line[end] == '-' || (line[end] >= 'a' && line[end] <= 'z'))) ++end;
-    const std::string_view name = line.substr(i, end - i);
-    const std::size_t dashes = name.find_first_not_of('-');
-    if (dashes >= 1 && dashes <= 2 && dashes != std::string_view::npos) names.insert(std::string(name));
-    i = end;
-  }
-  return names;
-}
-
-// Every line of `text` that follows a line equal to `marker`.
-std::vector<std::string> LinesAfter(const std::string& text, std::string_view marker) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  bool next = false;
-  for (std::string line; std::getline(in, line);) {
-    if (next) lines.push_back(line);
-    next = line == marker;
-  }
-  return lines;
-}
-
-// Without roff's escapes: "\-" is a hyphen, "\fR" and the like change the font.
-std::string Unroff(std::string line) {
-  for (std::size_t at; (at = line.find("\\-")) != std::string::npos;) line.replace(at, 2, "-");
-  for (std::size_t at; (at = line.find("\\f")) != std::string::npos;) line.replace(at, 3, " ");
-  return line;
-}
-
 // The help's option list and the manual page's OPTIONS section name the
 // options the parser takes: each global one in both, and nothing else.
 TEST(CliArgs, HelpAndManualPageListTheOptionsTheParserTakes) {
   std::set<std::string> taken;
-  for (const OptionName& option : OptionNames()) {
-    taken.insert(option.longName);
-    if (!option.shortName.empty()) taken.insert(option.shortName);
+  for (const OptionSpec& option : OptionTableOfCli()) {
+    taken.emplace(option.longName);
+    if (!option.shortName.empty()) taken.emplace(option.shortName);
   }
 
   const std::string help = HelpText(std::nullopt);
@@ -118,32 +84,24 @@ TEST(CliArgs, HelpAndManualPageListTheOptionsTheParserTakes) {
   std::istringstream lines(help.substr(help.find("\nOptions:\n")));
   for (std::string line; std::getline(lines, line);) {
     if (line.rfind("  -", 0) == 0) {
-      for (const std::string& name : NamesIn(line.substr(0, 25))) helped.insert(name);
+      helped.merge(test::OptionNamesIn(line.substr(0, 25)));
     }
   }
 
-  std::ifstream file(VORSAL_CLI_MAN_PAGE);
-  std::stringstream text;
-  text << file.rdbuf();
-  std::string man = text.str();
-  ASSERT_NE(man.find("\n.SH OPTIONS\n"), std::string::npos);
-  man = man.substr(man.find("\n.SH OPTIONS\n"));
-  man = man.substr(0, man.find("\n.SH ", 1));
-  std::set<std::string> documented;
-  for (const std::string& head : LinesAfter(man, ".TP")) {
-    for (const std::string& name : NamesIn(Unroff(head))) documented.insert(name);
-  }
+  const std::set<std::string> documented = test::ManPageOptions(VORSAL_CLI_MAN_PAGE, {"OPTIONS"});
+  ASSERT_FALSE(documented.empty());
 
   for (const std::string& name : helped) EXPECT_TRUE(taken.count(name)) << name << " is in the help only";
   for (const std::string& name : documented) EXPECT_TRUE(taken.count(name)) << name << " is in the manual page only";
-  for (const OptionName& option : OptionNames()) {
-    if (!option.global) continue;
-    EXPECT_TRUE(documented.count(option.longName)) << option.longName << " lacks a manual entry";
+  for (const OptionSpec& option : OptionTableOfCli()) {
+    if (!GlobalOption(option)) continue;
+    const std::string longName(option.longName), shortName(option.shortName);
+    EXPECT_TRUE(documented.count(longName)) << longName << " lacks a manual entry";
     // The registry's option is offered only where the registry is built.
-    if (option.longName != "--registry") {
-      EXPECT_TRUE(helped.count(option.longName)) << option.longName << " is not in the help";
-      if (!option.shortName.empty()) {
-        EXPECT_TRUE(helped.count(option.shortName)) << option.shortName << " is not in the help";
+    if (longName != "--registry") {
+      EXPECT_TRUE(helped.count(longName)) << longName << " is not in the help";
+      if (!shortName.empty()) {
+        EXPECT_TRUE(helped.count(shortName)) << shortName << " is not in the help";
       }
     }
   }

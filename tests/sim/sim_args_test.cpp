@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include "support/man_page.h"
+
 using namespace vorsal;
 
 TEST(SimArgs, DefaultsAndEverySwitch) {
@@ -53,4 +57,16 @@ TEST(SimArgs, BadValuesAreRefused) {
     const SimArgs parsed = ParseSimArgs(args);
     EXPECT_FALSE(parsed.error.empty()) << args[0] << (args.size() > 1 ? " " + args[1] : "");
   }
+}
+
+// The manual page documents each switch the parser takes, and nothing else.
+TEST(SimArgs, ManualPageListsTheSwitchesTheParserTakes) {
+  const std::set<std::string> documented =
+      test::ManPageOptions(VORSAL_SIM_MAN_PAGE, {"OPTIONS", "FAULT SWITCHES"});
+  std::set<std::string> taken;
+  for (const OptionSpec& option : SimSwitches()) {
+    taken.emplace(option.longName);
+    EXPECT_TRUE(documented.count(std::string(option.longName))) << option.longName << " lacks a manual entry";
+  }
+  for (const std::string& name : documented) EXPECT_TRUE(taken.count(name)) << name << " is in the manual page only";
 }
