@@ -341,17 +341,6 @@ void TCustomComPort::UpdatePortList() {
   OrderComPorts(portList_);
 }
 
-bool TCustomComPort::DeliveryWaiting() const {
-  if (!thread_) return false;
-  HandOver& hand = *thread_->Hand();
-  std::lock_guard lock(hand.mutex);
-  return hand.pending && !hand.serving;
-}
-
-unsigned long TCustomComPort::EventWakeups() const {
-  return thread_ ? thread_->Hand()->wakeups.load(std::memory_order_relaxed) : 0;
-}
-
 // ---- delivery on the port's thread ----
 
 void TCustomComPort::ServeDelivery(std::shared_ptr<HandOver> hand) {

@@ -262,11 +262,6 @@ class TCustomComPort {
   const std::string& SysfsRoot() const { return sysfsRoot_; }
   void SetSysfsRoot(const std::string& root) { sysfsRoot_ = root; }
 
-  // True while the event thread waits for a delivery to run on this thread.
-  bool DeliveryWaiting() const;
-  // How often the event thread has woken up since the port was last opened.
-  unsigned long EventWakeups() const;
-
   // Events. A lost device (hang-up or I/O error) is reported once through
   // OnError with the ceIO kind; the event thread then stops watching it.
   std::function<void(TCustomComPort* sender, int count)> OnRxChar;

@@ -95,7 +95,6 @@ void TComThread::Run() {
   for (;;) {
     const SerialWakeup wakeup = device_.WaitEvents();
     if (wakeup.stopped) break;
-    hand_->wakeups.fetch_add(1, std::memory_order_relaxed);
     if (wakeup.lost) {
       // Reported once; the device then wakes the thread only to stop it.
       if (!Deliver(EventBit(evError), ErrorBit(ceIO))) break;

@@ -5,7 +5,6 @@
 
 #include "serial/com_port.h"
 
-#include <atomic>
 #include <condition_variable>
 #include <exception>
 #include <memory>
@@ -26,7 +25,6 @@ struct TCustomComPort::HandOver {
   TComEvents events = 0;     // the batch
   TComErrors errors = 0;     // error kinds gathered since the last error delivery
   std::exception_ptr error;  // what the last delivery raised
-  std::atomic<unsigned long> wakeups{0};
 };
 
 class TComThread {
