@@ -75,9 +75,10 @@ class HeldQueue : public EventQueue {
 };
 
 // What the process's threads other than the calling one have done so far:
-// context switches and CPU time in clock ticks, summed over them. A thread
-// that sleeps in its wait adds neither; one that wakes again and again adds
-// switches, one that spins adds CPU time.
+// the times they went to sleep and their CPU time in clock ticks, summed. A
+// thread that sleeps in its wait adds neither; one that wakes again and again
+// adds sleeps, one that spins adds CPU time. (Being preempted, as a busy
+// machine does to any thread, is not counted.)
 struct ThreadActivity {
   long switches = 0;
   long ticks = 0;
@@ -89,7 +90,7 @@ ThreadActivity OtherThreads() {
     if (task.path().filename() == self) continue;
     std::ifstream status(task.path() / "status");
     for (std::string line; std::getline(status, line);) {
-      if (line.find("ctxt_switches:") != std::string::npos) total.switches += std::stol(line.substr(line.find(':') + 1));
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) total.switches += std::stol(line.substr(line.find(':') + 1));
     }
     std::ifstream statFile(task.path() / "stat");
     std::stringstream stat;
@@ -108,8 +109,9 @@ ThreadActivity OtherThreads() {
 }
 
 // True when the other threads stayed asleep while this one pumped for `ms`
-// (one switch is allowed: a thread just started that goes to sleep).
+// (one sleep is allowed: a thread just started that goes to sleep).
 bool OthersSleepWhilePumping(int ms) {
+  PumpFor(20);  // a thread just started reaches its wait
   const ThreadActivity before = OtherThreads();
   PumpFor(ms);
   const ThreadActivity after = OtherThreads();
