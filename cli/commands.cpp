@@ -154,7 +154,7 @@ int CommandContext::OpenRegistry(RegistryLink::Use use) {
 }
 
 int CommandContext::Said(const Opening& opening) {
-  for (const std::string& note : opening.notes) output.Say(note);
+  for (const production::OpeningNote& note : opening.notes) output.Say(note.text);
   switch (opening.failure) {
     case Opening::Failure::None: return ExitOk;
     case Opening::Failure::Unreadable: return output.Fail(ExitUsage, opening.error);

@@ -221,9 +221,10 @@ void Batch::LoseRegistry(const std::string& error) {
 bool Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemParams& current, int& failures) {
   JournalRecord entry = Entry("batch", port.path, port.adapter);
   SetOld(entry, current);
+  EndReason reason;
   const auto finish = [&](Verdict verdict, std::string_view result, const std::string& message) {
     verdict = Record(entry, verdict, result, message);
-    listener_.Ended({port.path, current, entry});
+    listener_.Ended({port.path, current, entry, reason});
     EndModem(verdict, result, failures > 0);
     failures = CountOf(result) == Counted::Failed ? failures + 1 : 0;
     return true;
@@ -238,6 +239,8 @@ bool Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemPa
       return true;
     case Seen::Skip:
       if (!BeginModem()) return listener_.LeftForCount(port.path, settings_.count), true;
+      reason.step = EndStep::SeenAddress;
+      reason.address = current.address;
       return finish(Verdict::Ok, ResultSkipped,
                     "answers at address " + std::to_string(current.address) +
                         ", which this run wrote; left as it is (without a key a new modem cannot be told from it)");
@@ -246,7 +249,11 @@ bool Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemPa
   }
   if (!BeginModem()) return listener_.LeftForCount(port.path, settings_.count), true;
   line.SetAbandon([this] { return steps_.Abandoning(); });
+  // Unless it ends otherwise, the modem keeps the address it came with.
+  reason.address = current.address;
+  reason.network = current.network;
   if (settings_.keyGiven && !current.keyFunctions) {
+    reason.step = EndStep::NoKeyFunctions;
     return finish(Verdict::Refused, ResultRefused, "firmware " + current.firmware + KeyRefusedByFirmware);
   }
   // The address is taken before the modem is touched: a network whose
@@ -265,14 +272,18 @@ bool Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemPa
         break;
       }
       case RegistryLink::Take::Exhausted:
+        reason.step = EndStep::RegistryExhausted;
         finished_ = true;
         return finish(Verdict::Refused, ResultRefused, error + "; nothing written: " + keeps);
       case RegistryLink::Take::Refused:
+        reason.step = EndStep::RegistryRefused;
         finished_ = true;
         return finish(Verdict::StoreFailed, ResultRefused, error + "; nothing written: " + keeps);
       case RegistryLink::Take::Stopped:
+        reason.step = EndStep::RegistryStopped;
         return finish(Verdict::Interrupted, ResultInterrupted, error + "; nothing written: " + keeps);
       case RegistryLink::Take::Lost:
+        reason.step = EndStep::RegistryLost;
         LoseRegistry(error);
         return finish(Verdict::StoreFailed, ResultFailed, "no address from the registry, nothing written: " + keeps);
     }
@@ -281,6 +292,8 @@ bool Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemPa
     address = pool_.Reserve();
   }
   if (!address) {
+    reason.step = EndStep::AddressesUsedUp;
+    reason.address = settings_.start;
     return finish(Verdict::Refused, ResultRefused,
                   "the network's addresses are used up: none is left from " + std::to_string(settings_.start) +
                       " to " + std::to_string(MaxAddress) + "; nothing written: " + keeps);
@@ -292,12 +305,13 @@ bool Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemPa
     Outcome outcome = Outcome::Ok;
     std::string failure = steps_.WriteKey(
         line, settings_.key.data(), [&](int parts) { listener_.KeyParts(port.path, parts); }, entry.footprint,
-        outcome);
+        outcome, &reason);
     if (failure.empty()) {
       const std::lock_guard<std::mutex> guard(state_);
       if (referenceFootprint_.empty()) referenceFootprint_ = entry.footprint;
       if (entry.footprint != referenceFootprint_) {
         outcome = Outcome::NotAccepted;
+        reason.step = EndStep::FootprintDiffers;
         failure = "verification failed: footprint " + entry.footprint + ", earlier modems with this key report " +
                   referenceFootprint_;
       }
@@ -310,12 +324,14 @@ bool Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemPa
   if (steps_.Abandoning()) {
     // Stopped before the address was written: the modem does not hold it.
     GiveBack(*address);
+    reason.step = EndStep::StoppedBeforeAddress;
     return finish(Verdict::Interrupted, ResultInterrupted, "stopped before the address was written: " + keeps);
   }
   listener_.AddressWriting(port.path, *address);
   const AddressWrite write = steps_.WriteVerified(line, current, *address, settings_.network);
   const bool holds = write.Holds(*address, settings_.network);
   const std::string message = NoteWrite(entry, write, *address, settings_.network);
+  reason = ReasonOf(write, *address, settings_.network, steps_.Abandoning());
   // An address the modem holds, or may hold, is never handed out again.
   if (holds || !write.readBack) {
     const std::lock_guard<std::mutex> guard(state_);

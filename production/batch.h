@@ -78,12 +78,14 @@ struct BatchSettings {
   int retries = 0;
 };
 
-// A modem the batch finished with: its journal line (stamped and written)
-// and what it reported when it came.
+// A modem the batch finished with: its journal line (stamped and written),
+// what it reported when it came, and why it ended so (the line's message
+// in values).
 struct ModemEnded {
   std::string port;
   ModemParams found;
   JournalRecord record;
+  EndReason reason;
 };
 
 struct BatchCounters {

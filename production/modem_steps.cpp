@@ -68,6 +68,26 @@ std::string NoteWrite(JournalRecord& entry, const AddressWrite& write, int addre
   return message;
 }
 
+EndReason ReasonOf(const AddressWrite& write, int address, int network, bool stopped) {
+  EndReason reason;
+  reason.outcome = write.outcome;
+  reason.stopped = stopped && write.outcome == Outcome::NoReply;
+  reason.address = address;
+  reason.network = network;
+  if (write.Holds(address, network)) return reason;
+  if (write.written != Outcome::Ok) {
+    reason.step = EndStep::AddressWrite;
+    reason.mayHold = !write.readBack;
+  } else if (write.acknowledged) {
+    reason.step = EndStep::ReadBack;
+  } else {
+    reason.step = EndStep::AddressDiffers;
+    reason.address = write.after.address;
+    reason.network = write.after.network;
+  }
+  return reason;
+}
+
 std::string ModemSteps::OutcomeText(Outcome outcome, const ModemLine& line) const {
   // An exchange a second stop abandoned never had its full time.
   if (outcome == Outcome::NoReply && Abandoning()) return "stopped before the reply";
@@ -79,6 +99,7 @@ std::string ModemSteps::OutcomeText(Outcome outcome, const ModemLine& line) cons
 AddressWrite ModemSteps::WriteVerified(ModemLine& line, const ModemParams& current, int address, int network) const {
   AddressWrite result;
   const Outcome written = line.WriteAddress(current, address, network);
+  result.written = written;
   if (written != Outcome::Ok) {
     result.outcome = written;
     result.message = "address write: " + OutcomeText(written, line);
@@ -108,13 +129,19 @@ AddressWrite ModemSteps::WriteVerified(ModemLine& line, const ModemParams& curre
 }
 
 std::string ModemSteps::WriteKey(ModemLine& line, const std::uint8_t* key32, const std::function<void(int)>& progress,
-                                 std::string& footprint, Outcome& outcome) const {
+                                 std::string& footprint, Outcome& outcome, EndReason* reason) const {
+  EndReason unused;
+  if (reason == nullptr) reason = &unused;
   int acknowledged = 0;
   outcome = line.SendKey(key32, [&](int parts) {
     acknowledged = parts;
     if (progress) progress(parts);
   });
   if (outcome != Outcome::Ok) {
+    reason->step = EndStep::KeyTransfer;
+    reason->outcome = outcome;
+    reason->stopped = outcome == Outcome::NoReply && Abandoning();
+    reason->keyParts = acknowledged;
     const std::string message = "key transfer: " + OutcomeText(outcome, line) + " after " +
                                 std::to_string(acknowledged) + " of " + std::to_string(KeyPartCount) + " parts";
     line.SetAbandon([this] { return StopRequests() >= AbandonReadBack; });
@@ -122,8 +149,12 @@ std::string ModemSteps::WriteKey(ModemLine& line, const std::uint8_t* key32, con
     return message;
   }
   outcome = line.ReadFootprint(footprint);
-  if (outcome != Outcome::Ok) return "footprint read after the key: " + OutcomeText(outcome, line);
-  return {};
+  if (outcome == Outcome::Ok) return {};
+  reason->step = EndStep::FootprintRead;
+  reason->outcome = outcome;
+  reason->stopped = outcome == Outcome::NoReply && Abandoning();
+  reason->keyParts = KeyPartCount;
+  return "footprint read after the key: " + OutcomeText(outcome, line);
 }
 
 }  // namespace vorsal::production

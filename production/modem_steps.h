@@ -48,6 +48,35 @@ Verdict VerdictOf(Outcome outcome);
 
 constexpr const char* KeyRefusedByFirmware = " does not offer the key functions";
 
+// Why a modem ended as it did, as values each client words in its own
+// language (the journal line's message is the English wording of the same).
+enum class EndStep {
+  Configured,            // the modem holds the new address
+  SeenAddress,           // without a key: answers at `address`, which this run wrote; left alone
+  NoKeyFunctions,        // its firmware offers no key functions
+  RegistryExhausted,     // the registry has no address left
+  RegistryRefused,       // the registry refused an address
+  RegistryStopped,       // stopped while the registry was asked
+  RegistryLost,          // the registry went away
+  AddressesUsedUp,       // none left from `address` (the start) to the network's last
+  KeyTransfer,           // `outcome` after `keyParts` acknowledged parts
+  FootprintRead,         // `outcome` reading the footprint after the key
+  FootprintDiffers,      // the footprint differs from earlier modems' with this key
+  StoppedBeforeAddress,  // a second stop came before the address was written
+  AddressWrite,          // `outcome` of the write; `mayHold`: not read back, it may hold `address`
+  ReadBack,              // the write was answered, its read-back had `outcome`
+  AddressDiffers,        // read back: the modem reports `address` in `network`
+};
+struct EndReason {
+  EndStep step = EndStep::Configured;
+  Outcome outcome = Outcome::Ok;
+  bool stopped = false;  // a second stop abandoned the exchange
+  int keyParts = 0;
+  int address = -1;
+  int network = 0;
+  bool mayHold = false;
+};
+
 // A journal record of `operation` on the port, and what the modem held
 // before (`SetOld`) and holds afterwards (`SetNew`).
 JournalRecord Entry(std::string operation, const std::string& port, const std::string& adapter);
@@ -58,6 +87,7 @@ void SetNew(JournalRecord& entry, const ModemParams& params);
 // `after` holds what the modem reports when it could be read (`readBack`).
 struct AddressWrite {
   Outcome outcome = Outcome::Ok;
+  Outcome written = Outcome::Ok;  // the write's own outcome
   std::string message;  // empty when the modem holds the new word
   ModemParams after;    // read back, or as the modem's own answer to the write has it
   bool readBack = false;
@@ -76,6 +106,8 @@ struct AddressWrite {
 // note for one taken despite its reply, otherwise what failed (saying when
 // the outcome is unknown).
 std::string NoteWrite(JournalRecord& entry, const AddressWrite& write, int address, int network);
+// The same write as a reason; `stopped` as the steps tell it.
+EndReason ReasonOf(const AddressWrite& write, int address, int network, bool stopped);
 
 class ModemSteps {
  public:
@@ -98,9 +130,10 @@ class ModemSteps {
   AddressWrite WriteVerified(ModemLine& line, const ModemParams& current, int address, int network) const;
   // Writes the key and reads the footprint back. On failure the message
   // says how far the transfer came, and `footprint` holds what the modem
-  // reports afterwards when it could be read; empty on success.
+  // reports afterwards when it could be read; empty on success. `reason`
+  // (when given) tells the same failure as values.
   std::string WriteKey(ModemLine& line, const std::uint8_t* key32, const std::function<void(int)>& progress,
-                       std::string& footprint, Outcome& outcome) const;
+                       std::string& footprint, Outcome& outcome, EndReason* reason = nullptr) const;
 
  private:
   int retries_;

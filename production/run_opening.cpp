@@ -5,6 +5,17 @@
 
 namespace vorsal::production {
 
+namespace {
+
+OpeningNote& Noted(Opening& opening, OpeningNote::Kind kind, std::string text) {
+  OpeningNote& note = opening.notes.emplace_back();
+  note.kind = kind;
+  note.text = std::move(text);
+  return note;
+}
+
+}  // namespace
+
 std::filesystem::path DefaultJournalFile() {
   const std::filesystem::path dir = UserDataDir();
   return dir.empty() ? dir : dir / "journal.csv";
@@ -26,8 +37,11 @@ Opening OpenJournalFile(Journal& journal, const std::filesystem::path& file) {
     return opening;
   }
   if (journal.OthersMayRead()) {
-    opening.notes.push_back("warning: other users may read " + platform::Utf8FromPath(file) +
-                            "; journals of earlier versions hold key names (chmod 600 it)");
+    const std::string name = platform::Utf8FromPath(file);
+    OpeningNote& note = Noted(opening, OpeningNote::Kind::JournalReadable,
+                              "warning: other users may read " + name +
+                                  "; journals of earlier versions hold key names (chmod 600 it)");
+    note.file = name;
   }
   return opening;
 }
@@ -44,7 +58,7 @@ Opening OpenRegistryFor(RegistryLink& registry, const std::string& target, const
     return opening;
   }
   if (holdsPassword) {
-    opening.notes.push_back(
+    Noted(opening, OpeningNote::Kind::RegistryPassword,
         "warning: the registry's connection string holds a password, which other users may read in the "
         "process list or the shell's history; keep it in ~/.pgpass, PGPASSWORD or a service file instead");
   }
@@ -61,9 +75,11 @@ Opening OpenRegistryFor(RegistryLink& registry, const std::string& target, const
     opening.error = error;
     return opening;
   }
-  if (!error.empty()) opening.notes.push_back("warning: " + error);
+  if (!error.empty()) Noted(opening, OpeningNote::Kind::RegistryWarning, "warning: " + error).detail = error;
   if (sent > 0) {
-    opening.notes.push_back("sent " + std::to_string(sent) + " journal line(s) of an earlier run to the registry");
+    Noted(opening, OpeningNote::Kind::SentEarlier,
+          "sent " + std::to_string(sent) + " journal line(s) of an earlier run to the registry")
+        .count = sent;
   }
   return opening;
 }

@@ -19,6 +19,22 @@ std::filesystem::path DefaultJournalFile();
 // Where registry lines wait while the registry cannot be reached: beside the journal.
 std::filesystem::path RegistrySpool(const std::filesystem::path& journal);
 
+// A note of an opening: its kind and values for a client to word, and the
+// English text the command line says.
+struct OpeningNote {
+  enum class Kind {
+    JournalReadable,   // other users may read `file`
+    RegistryPassword,  // the connection string holds a password
+    RegistryWarning,   // the registry opened with a warning (`text` after "warning: ")
+    SentEarlier,       // `count` lines of an earlier run sent to the registry
+  };
+  Kind kind = Kind::JournalReadable;
+  std::string text;
+  std::string file;
+  int count = 0;
+  std::string detail;  // RegistryWarning: the registry's own words
+};
+
 struct Opening {
   enum class Failure {
     None,
@@ -27,7 +43,7 @@ struct Opening {
   };
   Failure failure = Failure::None;
   std::string error;               // with a failure
-  std::vector<std::string> notes;  // warnings and what was done, in order
+  std::vector<OpeningNote> notes;  // warnings and what was done, in order
   bool Ok() const { return failure == Failure::None; }
 };
 

@@ -1,5 +1,6 @@
 #include "window/production_model.h"
 
+#include "platform/files.h"
 #include "production/journal.h"
 #include "window/texts.h"
 
@@ -10,11 +11,71 @@ namespace vorsal {
 
 namespace {
 
-std::string Filled(std::string_view text, const std::string& value) {
-  std::string out(text);
-  const std::size_t at = out.find("%1");
-  if (at != std::string::npos) out.replace(at, 2, value);
-  return out;
+std::string Filled(std::string_view text, const std::string& value) { return texts::Worded(text, {value}); }
+
+std::string Number(int n) { return std::to_string(n); }
+
+std::string OutcomeWords(const production::EndReason& reason) {
+  if (reason.stopped) return texts::OutcomeStopped;
+  switch (reason.outcome) {
+    case production::Outcome::NoReply: return texts::OutcomeNoReply;
+    case production::Outcome::NotAccepted: return texts::OutcomeNotAccepted;
+    case production::Outcome::PortLost: return texts::OutcomePortLost;
+    case production::Outcome::Ok: break;
+  }
+  return {};
+}
+
+std::string NetworkWords(int network) {
+  return network == NetworkService ? texts::NetworkServiceName : texts::NetworkWorkingName;
+}
+
+// Why a modem did not end well, in the user's words; a reason with no
+// wording here keeps a Russian headline and the journal's own words.
+std::string EndWords(const production::ModemEnded& modem) {
+  using production::EndStep;
+  const production::EndReason& r = modem.reason;
+  const std::string outcome = OutcomeWords(r);
+  const std::string kept = Filled(texts::EndNothingWritten, Number(r.address));
+  std::string words;
+  switch (r.step) {
+    case EndStep::SeenAddress: words = Filled(texts::EndSeenAddress, Number(r.address)); break;
+    case EndStep::NoKeyFunctions: words = Filled(texts::EndNoKeyFunctions, modem.found.firmware); break;
+    case EndStep::RegistryExhausted: words = texts::EndRegistryExhausted + kept; break;
+    case EndStep::RegistryStopped: words = texts::EndRegistryStopped + kept; break;
+    case EndStep::RegistryLost: words = texts::EndRegistryLost + kept; break;
+    case EndStep::AddressesUsedUp:
+      words = texts::Worded(texts::EndAddressesUsedUp, {Number(r.address), Number(MaxAddress)}) +
+              Filled(texts::EndNothingWritten, Number(modem.found.address));
+      break;
+    case EndStep::KeyTransfer:
+      if (!outcome.empty()) {
+        words = texts::Worded(texts::EndKeyTransfer, {outcome, Number(r.keyParts), Number(KeyPartCount)});
+      }
+      break;
+    case EndStep::FootprintRead:
+      if (!outcome.empty()) words = Filled(texts::EndFootprintRead, outcome);
+      break;
+    case EndStep::FootprintDiffers: words = texts::EndFootprintDiffers; break;
+    case EndStep::StoppedBeforeAddress: words = Filled(texts::EndStoppedBeforeAddress, Number(r.address)); break;
+    case EndStep::AddressWrite:
+      if (!outcome.empty()) {
+        words = Filled(texts::EndAddressWrite, outcome);
+        if (r.mayHold) words += Filled(texts::EndMayHold, Number(r.address));
+      }
+      break;
+    case EndStep::ReadBack:
+      if (!outcome.empty()) words = Filled(texts::EndReadBack, outcome);
+      break;
+    case EndStep::AddressDiffers:
+      words = texts::Worded(texts::EndAddressDiffers, {Number(r.address), NetworkWords(r.network)});
+      break;
+    case EndStep::RegistryRefused:  // the registry's own words follow
+    case EndStep::Configured: break;
+  }
+  if (!words.empty()) return words;
+  const std::string headline = r.step == EndStep::RegistryRefused ? texts::EndRegistryRefused : texts::EndNotConfigured;
+  return modem.record.message.empty() ? headline : headline + ": " + modem.record.message;
 }
 
 PortTile NewTile(const production::BatchPort& port) {
@@ -228,8 +289,13 @@ void ProductionModel::PortFailed(const std::string& port, const std::string& fai
   const std::lock_guard<std::mutex> guard(mutex_);
   if (PortTile* tile = TileOf(port)) {
     tile->step = TileStep::Failed;
-    tile->reason = failure.substr(0, failure.find('\n'));
+    tile->reason = texts::TilePortNotOpened;
   }
+  // The system's reason comes first in English; the window's own advice,
+  // when the line gave one, follows on the next lines.
+  const std::size_t advice = failure.find('\n');
+  messages_.push_back(Filled(texts::RunPortNotOpened, port) + "\n" +
+                      (advice == std::string::npos ? failure : failure.substr(advice + 1)));
 }
 
 void ProductionModel::Waiting(const std::string& port, std::optional<int> nextAddress) {
@@ -261,7 +327,7 @@ void ProductionModel::Ended(const production::ModemEnded& modem) {
     const production::Counted counted = production::CountOf(modem.record.result);
     tile->step = counted == production::Counted::Failed ? TileStep::Failed : TileStep::Done;
     tile->address = std::atoi(modem.record.newAddress.c_str());
-    tile->reason = modem.record.message;
+    tile->reason = counted == production::Counted::Failed ? EndWords(modem) : std::string();
   }
 }
 
@@ -304,12 +370,12 @@ void ProductionModel::AdapterGone(const std::string& port) {
 
 void ProductionModel::JournalFailed(const std::string& error) {
   const std::lock_guard<std::mutex> guard(mutex_);
-  messages_.push_back(error);
+  messages_.push_back(std::string(texts::RunJournalFailed) + "\n" + error);
 }
 
-void ProductionModel::RegistryLost(const std::string& error, const std::filesystem::path&) {
+void ProductionModel::RegistryLost(const std::string& error, const std::filesystem::path& spool) {
   const std::lock_guard<std::mutex> guard(mutex_);
-  messages_.push_back(error);
+  messages_.push_back(Filled(texts::RunRegistryLost, platform::Utf8FromPath(spool)) + "\n" + error);
   if (state_ == RunState::Running) state_ = RunState::Stopping;
 }
 

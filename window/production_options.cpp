@@ -17,17 +17,6 @@ namespace vorsal {
 
 namespace {
 
-// `text` with %1, %2, ... replaced by `values` in turn.
-std::string Worded(std::string_view text, std::initializer_list<std::string> values) {
-  std::string out(text);
-  int n = 1;
-  for (const std::string& value : values) {
-    const std::string mark = "%" + std::to_string(n++);
-    if (const std::size_t at = out.find(mark); at != std::string::npos) out.replace(at, mark.size(), value);
-  }
-  return out;
-}
-
 // The options and how many values each takes.
 struct Option {
   std::string_view name;
@@ -55,8 +44,8 @@ class Parser {
       const Option* option = FindOption(name);
       if (option == nullptr) {
         if (name == "--key") Fail(texts::OptionKeyOnCommandLine);
-        else if (arg.empty() || arg[0] != '-') Fail(Worded(texts::OptionUnexpected, {QuotedArgument(arg)}));
-        else Fail(Worded(texts::OptionUnknown, {QuotedArgument(name)}));
+        else if (arg.empty() || arg[0] != '-') Fail(texts::Worded(texts::OptionUnexpected, {QuotedArgument(arg)}));
+        else Fail(texts::Worded(texts::OptionUnknown, {QuotedArgument(name)}));
         break;
       }
       if (firstOption.empty() && name != "--production") firstOption = name;
@@ -66,18 +55,18 @@ class Parser {
       }
       if (!inlineValue && index_ + 1 < args_.size()) inlineValue = args_[++index_];
       if (!inlineValue || inlineValue->empty()) {
-        Fail(Worded(texts::OptionNeedsValue, {name}));
+        Fail(texts::Worded(texts::OptionNeedsValue, {name}));
         break;
       }
       Take(name, *inlineValue);
     }
     if (!result_.ok()) return result_;
-    if (!result_.production && !firstOption.empty()) return Failed(Worded(texts::OptionWithoutProduction, {firstOption}));
+    if (!result_.production && !firstOption.empty()) return Failed(texts::Worded(texts::OptionWithoutProduction, {firstOption}));
     if (result_.run && (!result_.start || !result_.network)) return Failed(texts::OptionRunNeeds);
     // The start address belongs to the network it is given with.
     if (result_.start && result_.network && !AddressAllowed(*result_.start, *result_.network)) {
       const int network = *result_.network;
-      return Failed(Worded(texts::OptionStartNotInNetwork,
+      return Failed(texts::Worded(texts::OptionStartNotInNetwork,
                            {std::to_string(*result_.start),
                             network == NetworkWorking ? texts::NetworkWorkingName : texts::NetworkServiceName,
                             std::to_string(LowestAddress(network)), std::to_string(MaxAddress)}));
@@ -98,7 +87,7 @@ class Parser {
   std::optional<int> Number(const std::string& name, const std::string& value, int low, int high) {
     const std::optional<int> number = ParseWholeNumber(value);
     if (number && *number >= low && *number <= high) return number;
-    Fail(Worded(texts::OptionNumber, {name, std::to_string(low), std::to_string(high), QuotedArgument(value)}));
+    Fail(texts::Worded(texts::OptionNumber, {name, std::to_string(low), std::to_string(high), QuotedArgument(value)}));
     return std::nullopt;
   }
 
@@ -111,7 +100,7 @@ class Parser {
       if (!named) result_.ports.push_back(value);
     } else if (name == "--network") {
       result_.network = production::NetworkFromName(value);
-      if (!result_.network) Fail(Worded(texts::OptionNetwork, {QuotedArgument(value)}));
+      if (!result_.network) Fail(texts::Worded(texts::OptionNetwork, {QuotedArgument(value)}));
     } else if (name == "--start") {
       result_.start = Number(name, value, MinAddress, MaxAddress);
     } else if (name == "--count") {
@@ -132,9 +121,9 @@ class Parser {
     if (keyFile_ == "-") return Fail(texts::OptionKeyFileStdin);
     std::string error;
     const std::optional<std::string> name = ReadKeyNameFile(platform::PathFromUtf8(keyFile_), &error);
-    if (!name) return Fail(Worded(texts::OptionKeyFileUnread, {quoted, error}));
+    if (!name) return Fail(texts::Worded(texts::OptionKeyFileUnread, {quoted, error}));
     // An empty name would write the all-zero key.
-    if (name->empty()) return Fail(Worded(texts::OptionKeyFileEmpty, {quoted}));
+    if (name->empty()) return Fail(texts::Worded(texts::OptionKeyFileEmpty, {quoted}));
     result_.keyName = Cp1251ToUtf8(*name);
   }
 

@@ -25,6 +25,18 @@ std::string Said(const char* headline, const std::string& detail) {
   return detail.empty() ? std::string(headline) : std::string(headline) + "\n" + detail;
 }
 
+// What the opening said besides, in the user's words.
+std::string NoteWords(const production::OpeningNote& note) {
+  using Kind = production::OpeningNote::Kind;
+  switch (note.kind) {
+    case Kind::JournalReadable: return texts::Worded(texts::NoteJournalReadable, {note.file});
+    case Kind::RegistryPassword: return texts::NoteRegistryPassword;
+    case Kind::RegistryWarning: return Said(texts::NoteRegistryWarning, note.detail);
+    case Kind::SentEarlier: return texts::Worded(texts::NoteSentEarlier, {std::to_string(note.count)});
+  }
+  return note.text;
+}
+
 }  // namespace
 
 std::vector<production::BatchPort> ProductionPorts(const std::string& heldByMainWindow) {
@@ -110,13 +122,13 @@ bool ProductionRun::Start(const ProductionRunSetup& setup, const KeyObtainHooks&
   // journal header.
   production::Opening opening = production::OpenRegistryFor(resources->registry, setup.settings.registry, journalFile,
                                                             production::RegistryLink::Use::Batch);
-  notes_.insert(notes_.end(), opening.notes.begin(), opening.notes.end());
+  for (const production::OpeningNote& note : opening.notes) notes_.push_back(NoteWords(note));
   if (!opening.Ok()) {
     error = Said(texts::ProductionRegistryFailed, opening.error);
     return false;
   }
   opening = production::OpenJournalFile(resources->journal, journalFile);
-  notes_.insert(notes_.end(), opening.notes.begin(), opening.notes.end());
+  for (const production::OpeningNote& note : opening.notes) notes_.push_back(NoteWords(note));
   if (!opening.Ok()) {
     error = Said(texts::ProductionJournalFailed, opening.error);
     return false;

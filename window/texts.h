@@ -2,9 +2,22 @@
 // program shows them.
 #pragma once
 
+#include <initializer_list>
+#include <string>
 #include <string_view>
 
 namespace vorsal::texts {
+
+// `text` with %1, %2, ... replaced by `values` in turn.
+inline std::string Worded(std::string_view text, std::initializer_list<std::string> values) {
+  std::string out(text);
+  int n = 1;
+  for (const std::string& value : values) {
+    const std::string mark = "%" + std::to_string(n++);
+    if (const std::size_t at = out.find(mark); at != std::string::npos) out.replace(at, mark.size(), value);
+  }
+  return out;
+}
 
 inline constexpr char CaptionCurrentSettings[] = "Текущие параметры модема ";
 inline constexpr char CaptionNewSettings[] = "Новые параметры модема ";
@@ -39,6 +52,44 @@ inline constexpr char TileDisconnect[] = "Отключите модем";
 inline constexpr char TileLost[] = "Адаптер отключён";
 inline constexpr char TileStopped[] = "Остановлено";
 inline constexpr char NextFromRegistry[] = "из реестра";
+// Why a modem ended, after "Ошибка: " on its tile; %1.. are filled in.
+inline constexpr char EndSeenAddress[] =
+    "отвечает по адресу %1, записанному в этом запуске; оставлен как есть (без ключа новый модем от него не отличить)";
+inline constexpr char EndNoKeyFunctions[] = "прошивка %1 не поддерживает ключ";
+inline constexpr char EndRegistryExhausted[] = "в реестре не осталось адресов";
+inline constexpr char EndRegistryRefused[] = "реестр не выдал адрес";
+inline constexpr char EndRegistryStopped[] = "остановлено до ответа реестра";
+inline constexpr char EndRegistryLost[] = "реестр недоступен, адрес не получен";
+inline constexpr char EndAddressesUsedUp[] = "адреса сетки исчерпаны: свободных от %1 до %2 нет";
+inline constexpr char EndNothingWritten[] = "; ничего не записано, у модема прежний адрес %1";
+inline constexpr char EndKeyTransfer[] = "перенос ключа: %1 после %2 из %3 частей";
+inline constexpr char EndFootprintRead[] = "чтение отпечатка после ключа: %1";
+inline constexpr char EndFootprintDiffers[] = "отпечаток не совпадает с отпечатком прежних модемов с этим ключом";
+inline constexpr char EndStoppedBeforeAddress[] = "остановлено до записи адреса; у модема прежний адрес %1";
+inline constexpr char EndAddressWrite[] = "запись адреса: %1";
+inline constexpr char EndMayHold[] = "; не перечитан: у модема может быть адрес %1";
+inline constexpr char EndReadBack[] = "проверка записи: %1";
+inline constexpr char EndAddressDiffers[] = "проверка не прошла: модем сообщает адрес %1, сетка «%2»";
+inline constexpr char EndNotConfigured[] = "модем не настроен";  // then what the journal says
+inline constexpr char OutcomeNoReply[] = "нет ответа";
+inline constexpr char OutcomeNotAccepted[] = "ответ не принят";
+inline constexpr char OutcomePortLost[] = "связь с портом потеряна";
+inline constexpr char OutcomeStopped[] = "остановлено до ответа";
+inline constexpr char TilePortNotOpened[] = "порт не открывается";
+// What went wrong beyond a modem during a run; what the program said follows.
+inline constexpr char RunPortNotOpened[] = "Порт %1 не открывается, его модемы не обслуживаются.";
+inline constexpr char RunJournalFailed[] =
+    "Строку журнала не удалось записать. Производство закончится после модемов в работе.";
+inline constexpr char RunRegistryLost[] =
+    "Реестр недоступен. Производство закончится после модемов в работе; строки журнала ждут отправки в %1.";
+// What the opening of a run said besides.
+inline constexpr char NoteJournalReadable[] =
+    "Журнал %1 могут читать другие пользователи; журналы прежних версий содержат имена ключей.";
+inline constexpr char NoteRegistryPassword[] =
+    "Строка подключения к реестру содержит пароль, его могут увидеть другие пользователи. "
+    "Храните пароль в ~/.pgpass, PGPASSWORD или файле служб.";
+inline constexpr char NoteRegistryWarning[] = "Предупреждение реестра:";
+inline constexpr char NoteSentEarlier[] = "В реестр отправлены строки журнала прежнего запуска: %1.";
 inline constexpr char ProductionNoPorts[] = "Не выбран ни один порт";
 // The production window.
 inline constexpr char ProductionTitle[] = "Производство";

@@ -49,7 +49,8 @@ TEST_F(Production, TilesFollowEachModemAndTheCountersMeasureTheRun) {
   EXPECT_EQ(Tile(0).Colour(), TileColour::Done);
   model.Ended(Modem(ports[1].path, "7", "failed", "key transfer: no reply"));
   model.Counters({1, 1, 0, 21, false});
-  EXPECT_EQ(Tile(1).Text(), "Ошибка: key transfer: no reply");
+  EXPECT_EQ(Tile(1).Text(), "Ошибка: модем не настроен: key transfer: no reply")
+      << "a reason without words of its own keeps a Russian headline and the journal's";
   EXPECT_EQ(Tile(1).Colour(), TileColour::Failed);
   EXPECT_EQ(Tile(0).adapter, "0403:6001 serial A");
 

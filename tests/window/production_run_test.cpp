@@ -108,6 +108,27 @@ TEST_F(ProductionRunTest, ASecondStopAbandonsTheModemInHandWhichIsJournaledStill
   EXPECT_EQ(model.Counters().failed, 1);
 }
 
+TEST_F(ProductionRunTest, AFailedKeyTransferIsWordedInRussianOnItsTileWhileTheJournalStaysEnglish) {
+  ProductionRun run(model, Environment());
+  FakeModem modem;
+  modem.keyPartLost = 3;
+  // The first stop lets the modem in hand end as it would, and its tile
+  // then keeps saying how.
+  modem.onKeyPart = [&run](int acknowledged) {
+    if (acknowledged == 3) run.Stop();
+  };
+  modems["A"] = {modem};
+  std::string error;
+  ASSERT_TRUE(run.Start(setup, {}, error)) << error;
+  run.Wait();
+  EXPECT_EQ(model.Tiles().at(0).Text(), "Ошибка: перенос ключа: нет ответа после 3 из 8 частей");
+  const auto lines = Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].at("message").rfind("key transfer: no reply", 0), 0u) << lines[0].at("message");
+  ASSERT_EQ(model.JournalLines().size(), 1u);
+  EXPECT_NE(model.JournalLines()[0].find(",key transfer: no reply"), std::string::npos);
+}
+
 TEST_F(ProductionRunTest, NothingStartsWhenTheJournalOrTheKeyCannotBeHad) {
   struct Case {
     const char* what;
