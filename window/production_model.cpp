@@ -142,6 +142,7 @@ std::string PortTile::Text() const {
     case TileStep::Done: return Filled(texts::TileDone, std::to_string(address));
     case TileStep::Failed: return Filled(texts::TileFailed, reason);
     case TileStep::Disconnect: return texts::TileDisconnect;
+    case TileStep::TakeAway: return Filled(texts::TileTakeAway, reason);
     case TileStep::Lost: return texts::TileLost;
     case TileStep::Stopped: return texts::TileStopped;
   }
@@ -153,7 +154,8 @@ TileColour PortTile::Colour() const {
     case TileStep::Key:
     case TileStep::Address: return TileColour::Busy;
     case TileStep::Done: return TileColour::Done;
-    case TileStep::Failed: return TileColour::Failed;
+    case TileStep::Failed:
+    case TileStep::TakeAway: return TileColour::Failed;
     case TileStep::Lost: return TileColour::Lost;
     default: return TileColour::Idle;
   }
@@ -344,6 +346,13 @@ void ProductionModel::Disconnect(const std::string& port) {
   if (PortTile* tile = TileOf(port); tile && tile->step != TileStep::Done && tile->step != TileStep::Failed) {
     tile->step = TileStep::Disconnect;
   }
+}
+
+// A modem that failed twice without leaving its port: the tile says to
+// take it away, and why it failed.
+void ProductionModel::TakeAway(const std::string& port) {
+  const std::lock_guard<std::mutex> guard(mutex_);
+  if (PortTile* tile = TileOf(port)) tile->step = TileStep::TakeAway;
 }
 
 void ProductionModel::AlreadyConfigured(const std::string& port, int address) {

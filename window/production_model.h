@@ -32,7 +32,7 @@ struct ProductionSettings {
 ProductionSettings RememberedSettings(const ProductionSettings& settings);
 std::string WithoutPassword(const std::string& connection);
 
-enum class TileStep { Waiting, Key, Address, Done, Failed, Disconnect, Lost, Stopped };
+enum class TileStep { Waiting, Key, Address, Done, Failed, Disconnect, TakeAway, Lost, Stopped };
 enum class TileColour { Idle, Busy, Done, Failed, Lost };
 
 struct PortTile {
@@ -41,7 +41,7 @@ struct PortTile {
   TileStep step = TileStep::Waiting;
   int keyParts = 0;   // with Key
   int address = -1;   // with Address and Done
-  std::string reason;  // with Failed
+  std::string reason;  // with Failed and TakeAway
   std::string Text() const;  // what the tile says
   TileColour Colour() const;
 };
@@ -106,6 +106,7 @@ class ProductionModel : public production::BatchListener {
   void Ended(const production::ModemEnded& modem) override;
   void Counters(const production::BatchCounters& counters) override;
   void Disconnect(const std::string& port) override;
+  void TakeAway(const std::string& port) override;
   void AlreadyConfigured(const std::string& port, int address) override;
   void LeftForCount(const std::string& port, int count) override;
   void LeftAtStop(const std::string& port, int address) override;

@@ -49,6 +49,7 @@ inline constexpr char TileAddress[] = "Запись адреса %1";
 inline constexpr char TileDone[] = "Готово: адрес %1";
 inline constexpr char TileFailed[] = "Ошибка: %1";
 inline constexpr char TileDisconnect[] = "Отключите модем";
+inline constexpr char TileTakeAway[] = "Уберите модем, он дважды не настроен: %1";
 inline constexpr char TileLost[] = "Адаптер отключён";
 inline constexpr char TileStopped[] = "Остановлено";
 inline constexpr char NextFromRegistry[] = "из реестра";

@@ -52,6 +52,8 @@ TEST_F(Production, TilesFollowEachModemAndTheCountersMeasureTheRun) {
   EXPECT_EQ(Tile(1).Text(), "Ошибка: модем не настроен: key transfer: no reply")
       << "a reason without words of its own keeps a Russian headline and the journal's";
   EXPECT_EQ(Tile(1).Colour(), TileColour::Failed);
+  model.TakeAway(ports[1].path);
+  EXPECT_EQ(Tile(1).Text(), "Уберите модем, он дважды не настроен: модем не настроен: key transfer: no reply");
   EXPECT_EQ(Tile(0).adapter, "0403:6001 serial A");
 
   now += 30min;
