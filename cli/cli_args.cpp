@@ -185,6 +185,9 @@ class Parser {
       }
       case Id::Journal:
         if (value->empty()) return Fail("--journal needs a file name");
+        // One journal at a time: a second one would be read or written instead
+        // of the first without a word.
+        if (!options.journal.empty()) return Fail("--journal is given twice (one journal at a time)");
         options.journal = *value;
         break;
       case Id::Network:

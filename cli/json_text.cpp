@@ -14,7 +14,46 @@ void AppendEscape(std::string& out, unsigned code) {
   out += escaped;
 }
 
+// U+0080 to U+009F, two bytes from `at`: a terminal may take them for the
+// start of an escape sequence.
+bool IsC1Control(std::string_view text, std::size_t at) {
+  return static_cast<unsigned char>(text[at]) == 0xC2 && at + 1 < text.size() &&
+         static_cast<unsigned char>(text[at + 1]) <= 0x9F;
+}
+
 }  // namespace
+
+std::string PrintableText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  const auto escape = [&out](unsigned char byte) {
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+    out += escaped;
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80) {
+      const std::size_t length = Utf8SequenceLength(text, i);
+      if (length == 0) {
+        escape(c);
+      } else if (IsC1Control(text, i)) {
+        escape(static_cast<unsigned char>(text[i + 1]));
+        ++i;
+      } else {
+        out.append(text.substr(i, length));
+        i += length - 1;
+      }
+    } else if (c < 0x20 || c == 0x7F) {
+      escape(c);
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
 
 std::string JsonString(std::string_view text) {
   std::string out = "\"";
@@ -27,6 +66,9 @@ std::string JsonString(std::string_view text) {
       const std::size_t length = Utf8SequenceLength(text, i);
       if (length == 0) {
         AppendEscape(out, 0xDC00u + static_cast<unsigned char>(c));
+      } else if (IsC1Control(text, i)) {
+        AppendEscape(out, static_cast<unsigned char>(text[i + 1]));
+        ++i;
       } else {
         out.append(text.substr(i, length));
         i += length - 1;

@@ -7,10 +7,15 @@
 namespace vorsal::cli {
 
 // The text as a JSON string literal, always valid UTF-8: quotes,
-// backslashes and control characters escaped; well-formed UTF-8 kept as it
+// backslashes and control characters (C1 too) escaped; well-formed UTF-8 kept as it
 // is; every other byte B (a path that is not UTF-8) written as the escaped
 // lone surrogate \uDCxx, U+DC00 + B, from which the byte is recovered.
 std::string JsonString(std::string_view text);
+
+// The text made safe to print on a terminal: control characters (C0, DEL
+// and C1, which start escape sequences) and bytes that are not UTF-8 become
+// \xNN (a backslash itself \\); well-formed UTF-8 is kept.
+std::string PrintableText(std::string_view text);
 
 class JsonObject {
  public:

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -42,6 +43,14 @@ enum class ReadStatus {
 // A limit of SIZE_MAX reads the file whatever its size.
 ReadStatus ReadWholeFile(const std::filesystem::path& path, std::size_t maxBytes, std::string& bytes,
                          int* errnum = nullptr);
+
+// Reads the regular file at `path` from its start to its end in pieces of
+// at most `pieceBytes`, handing each to `take` (false stops the read), so
+// the memory used is one piece's whatever the file's size. As with
+// ReadWholeFile, a FIFO or device in the file's place is Unreadable and never
+// waited on.
+ReadStatus ReadFileInPieces(const std::filesystem::path& path, std::size_t pieceBytes,
+                            const std::function<bool(std::string_view)>& take, int* errnum = nullptr);
 
 // Reads the start of the file at `path`: at most `maxBytes` bytes, ending
 // early once a line feed byte is in or the file ends. A pipe or FIFO (what a
@@ -136,6 +145,9 @@ class AppendFile {
   int Size(std::uint64_t& size) const;
   // The file's content from its start to its present end.
   int ReadAll(std::string& bytes) const;
+  // At most `maxBytes` of the file's content from `offset` on (fewer where
+  // the file ends first).
+  int ReadAt(std::uint64_t offset, std::size_t maxBytes, std::string& bytes) const;
   // Writes all of `bytes` at the end, or nothing: after a failed or short
   // write the file is cut back to its size before. `leftIncomplete` (when
   // given) tells whether cutting it back failed too, so a part stays. Call

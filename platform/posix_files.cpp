@@ -175,6 +175,22 @@ ReadStatus ReadWholeFile(const std::filesystem::path& path, std::size_t maxBytes
   return ReadStatus::Read;
 }
 
+ReadStatus ReadFileInPieces(const std::filesystem::path& path, std::size_t pieceBytes,
+                            const std::function<bool(std::string_view)>& take, int* errnum) {
+  Fd file(-1);
+  struct stat info {};
+  if (const ReadStatus status = OpenForReading(path, file, info, errnum); status != ReadStatus::Read) return status;
+  if (!S_ISREG(info.st_mode)) return Unreadable(errnum, EINVAL);
+  std::string piece(std::max<std::size_t>(pieceBytes, 1), '\0');
+  for (;;) {
+    const ssize_t n = ::read(file.fd, piece.data(), piece.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Unreadable(errnum, errno);
+    if (n == 0 || !take(std::string_view(piece.data(), static_cast<std::size_t>(n)))) break;
+  }
+  return ReadStatus::Read;
+}
+
 ReadStatus ReadFileStart(const std::filesystem::path& path, std::size_t maxBytes, int waitMs, std::string& out,
                          int* errnum) {
   out.clear();
@@ -383,16 +399,21 @@ int AppendFile::ReadAll(std::string& bytes) const {
   bytes.clear();
   std::uint64_t size = 0;
   if (const int failed = Size(size)) return failed;
-  bytes.resize(static_cast<std::size_t>(size));
+  return ReadAt(0, static_cast<std::size_t>(size), bytes);
+}
+
+int AppendFile::ReadAt(std::uint64_t offset, std::size_t maxBytes, std::string& bytes) const {
+  bytes.assign(maxBytes, '\0');
   std::size_t got = 0;
   while (got < bytes.size()) {
-    const ssize_t n = ::pread(static_cast<int>(handle_), bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
+    const ssize_t n = ::pread(static_cast<int>(handle_), bytes.data() + got, bytes.size() - got,
+                              static_cast<off_t>(offset + got));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       bytes.clear();
       return errno;
     }
-    if (n == 0) break;  // cut short meanwhile
+    if (n == 0) break;  // the file ends (or was cut short meanwhile)
     got += static_cast<std::size_t>(n);
   }
   bytes.resize(got);

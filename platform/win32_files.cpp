@@ -242,6 +242,21 @@ ReadStatus ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::string
   return ReadStatus::Read;
 }
 
+ReadStatus ReadFileInPieces(const fs::path& path, std::size_t pieceBytes,
+                            const std::function<bool(std::string_view)>& take, int* errnum) {
+  Handle file(INVALID_HANDLE_VALUE);
+  if (const ReadStatus status = OpenDiskFile(path, file, errnum); status != ReadStatus::Read) return status;
+  std::string piece(std::max<std::size_t>(std::min<std::size_t>(pieceBytes, 1u << 30), 1), '\0');
+  for (;;) {
+    DWORD n = 0;
+    if (!::ReadFile(file.h, piece.data(), static_cast<DWORD>(piece.size()), &n, nullptr)) {
+      return Unreadable(errnum, ::GetLastError());
+    }
+    if (n == 0 || !take(std::string_view(piece.data(), n))) break;
+  }
+  return ReadStatus::Read;
+}
+
 ReadStatus ReadFileStart(const fs::path& path, std::size_t maxBytes, int /*waitMs*/, std::string& out, int* errnum) {
   out.clear();
   const auto unreadable = [&](DWORD code) { return Unreadable(errnum, code); };
@@ -445,19 +460,24 @@ int AppendFile::ReadAll(std::string& bytes) const {
   bytes.clear();
   std::uint64_t size = 0;
   if (const int failed = Size(size)) return failed;
-  bytes.resize(static_cast<std::size_t>(size));
+  return ReadAt(0, static_cast<std::size_t>(size), bytes);
+}
+
+int AppendFile::ReadAt(std::uint64_t offset, std::size_t maxBytes, std::string& bytes) const {
+  bytes.assign(maxBytes, '\0');
   std::size_t got = 0;
   while (got < bytes.size()) {
     // Each read names its offset, so the handle's own position (which the
     // appends do not use) never matters.
+    const std::uint64_t from = offset + got;
     OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(got);
-    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(got) >> 32);
+    at.Offset = static_cast<DWORD>(from);
+    at.OffsetHigh = static_cast<DWORD>(from >> 32);
     DWORD n = 0;
     const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - got, 1u << 30));
     if (!::ReadFile(AsHandle(handle_), bytes.data() + got, want, &n, &at)) {
       const DWORD error = ::GetLastError();
-      if (error == ERROR_HANDLE_EOF) break;  // cut short meanwhile
+      if (error == ERROR_HANDLE_EOF) break;  // the file ends (or was cut short meanwhile)
       bytes.clear();
       return static_cast<int>(error);
     }

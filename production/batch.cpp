@@ -419,7 +419,39 @@ void Batch::ServePort(const BatchPort& port, std::function<void()> arriveAndWait
   line->Close();
 }
 
+// Journals the run's start or end (a line of its own, which no modem
+// counts on); a journal that cannot take it ends the run.
+void Batch::Mark(JournalRecord mark) {
+  const std::string message = mark.message;
+  if (Record(mark, Verdict::Ok, ResultSkipped, message) == Verdict::StoreFailed) {
+    const std::lock_guard<std::mutex> guard(state_);
+    verdict_ = Verdict::StoreFailed;
+    finished_ = true;
+  }
+}
+
+// Why the run ended, as its end line says.
+std::string Batch::EndReason() const {
+  const int stops = steps_.StopRequests();
+  if (stops >= AbandonWhileWaiting) return "stopped twice: the modems in hand were abandoned";
+  if (stops > 0) return "stopped";
+  if (verdict_ == Verdict::StoreFailed) {
+    return registryLostSaid_ ? "the registry was lost" : "the journal could not be written";
+  }
+  if (settings_.count != 0 && done_ >= settings_.count) return std::to_string(settings_.count) + " modem(s) done";
+  if (pool_.Next() > MaxAddress) return "no address left in the network";
+  return "no port left to serve";
+}
+
 BatchResult Batch::Run() {
+  {
+    std::string what = std::string(NetworkName(settings_.network)) + " network, from address " +
+                       std::to_string(settings_.start) +
+                       (settings_.count ? ", " + std::to_string(settings_.count) + " modem(s)" : ", until stopped") +
+                       (settings_.keyGiven ? ", with a key" : ", without a key") + ", ports";
+    for (const BatchPort& port : settings_.ports) what += " " + port.path;
+    Mark(RunMark(OperationRunStart, "batch", what));
+  }
   std::latch allOpen(static_cast<std::ptrdiff_t>(settings_.ports.size()));
   const auto arrive = [&allOpen] { allOpen.arrive_and_wait(); };
   if (settings_.ports.size() == 1) {
@@ -442,6 +474,12 @@ BatchResult Batch::Run() {
     }
     for (std::thread& worker : workers) worker.join();
   }
+  std::string reason;
+  {
+    const std::lock_guard<std::mutex> guard(state_);
+    reason = EndReason();
+  }
+  Mark(RunMark(OperationRunEnd, "batch", reason));
   const std::lock_guard<std::mutex> guard(state_);
   return {verdict_, CountersLocked()};
 }

@@ -183,6 +183,8 @@ class Batch {
   Verdict Record(JournalRecord& entry, Verdict verdict, std::string_view result, const std::string& message);
   void LoseRegistry(const std::string& error);
   void GiveBack(int address);
+  void Mark(JournalRecord mark);
+  std::string EndReason() const;  // under state_
   // False when the modem could not be told apart yet (nothing was done).
   // `failures`: how often the modem on the port has failed without leaving
   // it; updated.

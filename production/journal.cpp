@@ -20,6 +20,9 @@ std::string SystemError(const std::string& what, const std::filesystem::path& fi
   return what + " " + platform::Utf8FromPath(file) + ": " + platform::SystemErrorText(code);
 }
 
+// How much of a journal's end (and start) is searched for its last header.
+constexpr std::uint64_t HeaderSearchBytes = 64 * 1024;
+
 // The last line of `text` that starts with "time," (a header), without its
 // line end; empty when there is none.
 std::string_view LastHeader(std::string_view text) {
@@ -81,20 +84,10 @@ std::string CsvLine(const std::vector<std::string>& fields, char separator) {
   return line;
 }
 
-std::vector<std::vector<std::string>> ParseCsv(std::string_view text) {
-  std::vector<std::vector<std::string>> records;
-  std::vector<std::string> record;
+bool ParseCsvRecord(std::string_view text, std::vector<std::string>& fields) {
+  fields.clear();
   std::string field;
-  bool quoted = false, fieldStarted = false;
-  const auto endRecord = [&] {
-    if (fieldStarted || !record.empty()) {
-      record.push_back(std::move(field));
-      records.push_back(std::move(record));
-    }
-    record.clear();
-    field.clear();
-    fieldStarted = false;
-  };
+  bool quoted = false;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
     if (quoted) {
@@ -107,21 +100,36 @@ std::vector<std::vector<std::string>> ParseCsv(std::string_view text) {
         quoted = false;
       }
     } else if (c == '"') {
-      quoted = fieldStarted = true;
+      quoted = true;
     } else if (c == ',') {
-      record.push_back(std::move(field));
+      fields.push_back(std::move(field));
       field.clear();
-      fieldStarted = true;
-    } else if (c == '\n') {
-      endRecord();
-    } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-      // the LF ends the record
+    } else if (c == '\r' && (i + 1 == text.size() || text[i + 1] == '\n')) {
+      // the line's end
     } else {
       field += c;
-      fieldStarted = true;
     }
   }
-  endRecord();
+  fields.push_back(std::move(field));
+  return !quoted;
+}
+
+std::vector<std::vector<std::string>> ParseCsv(std::string_view text) {
+  std::vector<std::vector<std::string>> records;
+  std::vector<std::string> fields;
+  std::string pending;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    pending += text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    const bool whole = ParseCsvRecord(pending, fields);
+    if (!whole && !text.empty()) {
+      pending += '\n';
+      continue;
+    }
+    if (pending != "" && pending != "\r") records.push_back(std::move(fields));
+    pending.clear();
+  }
   return records;
 }
 
@@ -152,19 +160,33 @@ bool Journal::Open(const std::filesystem::path& file, std::string* error) {
   }
   othersMayRead_ = appendFile_.OthersMayRead();
   // The lock keeps a second program from writing a second header while this
-  // one reads the file.
+  // one reads the file. Only its end (and, where that holds no header, its
+  // start) is read: the journal may be large.
   appendFile_.Lock();
-  std::string text;
+  std::string head, tail;
+  std::uint64_t size = 0;
+  int failed = appendFile_.Size(size);
+  const std::uint64_t tailStart = size > HeaderSearchBytes ? size - HeaderSearchBytes : 0;
+  if (!failed) failed = appendFile_.ReadAt(tailStart, HeaderSearchBytes, tail);
+  std::string_view last;
+  if (!failed) {
+    std::string_view lines = tail;
+    if (tailStart > 0) lines.remove_prefix(std::min(lines.size(), lines.find('\n') + 1));  // a line cut by the window
+    last = LastHeader(lines);
+    if (last.empty() && tailStart > 0 && !(failed = appendFile_.ReadAt(0, HeaderSearchBytes, head))) {
+      last = LastHeader(head);
+    }
+  }
   bool ok = true;
-  if (const int failed = appendFile_.ReadAll(text)) {
+  if (failed) {
     *error = SystemError("cannot read the journal", file, failed);
     ok = false;
   }
   std::string header = CsvLine(CsvHeaderNames());
-  if (ok && LastHeader(text) != std::string_view(header).substr(0, header.size() - 2)) {
+  if (ok && last != std::string_view(header).substr(0, header.size() - 2)) {
     // A file that ends in a line without its end (written by hand, say)
     // gets one, so the header starts a line of its own.
-    if (!text.empty() && text.back() != '\n') header = "\r\n" + header;
+    if (!tail.empty() && tail.back() != '\n') header = "\r\n" + header;
     ok = WriteLine(header, error);
   }
   appendFile_.Unlock();
@@ -197,14 +219,144 @@ bool Journal::WriteLine(const std::string& line, std::string* error) {
   return true;
 }
 
-bool ReadJournalFile(const std::filesystem::path& file, std::string& text, std::string* error) {
+namespace {
+
+// The longest line or record a journal may hold; anything longer is not a
+// journal's and is skipped without keeping it.
+constexpr std::size_t MostRecordBytes = 64 * 1024;
+
+// A header names its columns in lower-case words, the time first and the
+// result among them; a line of a binary file that happens to start with
+// "time," is none.
+bool IsHeader(const std::vector<std::string>& fields) {
+  if (fields[0] != "time" || std::find(fields.begin(), fields.end(), "result") == fields.end()) return false;
+  return std::all_of(fields.begin(), fields.end(), [](const std::string& name) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) { return (c >= 'a' && c <= 'z') || c == '_'; });
+  });
+}
+
+}  // namespace
+
+void JournalReader::Feed(std::string_view piece) {
+  while (!piece.empty()) {
+    const std::size_t end = piece.find('\n');
+    const std::string_view part = piece.substr(0, end);
+    if (!lineTooLong_) {
+      if (line_.size() + part.size() > MostRecordBytes) {
+        lineTooLong_ = true;
+        line_.resize(std::min(line_.size(), MostRecordBytes));  // kept for the excerpt
+      } else {
+        line_ += part;
+      }
+    }
+    if (end == std::string_view::npos) return;
+    piece.remove_prefix(end + 1);
+    ++lineNumber_;
+    if (lineTooLong_) {
+      Skip(line_, lineNumber_);
+    } else {
+      Line(line_);
+    }
+    line_.clear();
+    lineTooLong_ = false;
+  }
+}
+
+void JournalReader::Finish() {
+  if (!line_.empty() || lineTooLong_) Feed("\n");
+  if (!pending_.empty()) {
+    Skip(pending_, pendingLine_);
+    pending_.clear();
+  }
+}
+
+// Whether `line` on its own is a header or a whole record of the header in
+// force: where a torn record ends.
+bool JournalReader::StartsRecord(std::string_view line) {
+  std::vector<std::string> fields;
+  if (!ParseCsvRecord(line, fields)) return false;
+  return IsHeader(fields) || (fields.size() == headerWidth_ && ParseTimestamp(fields[0]));
+}
+
+void JournalReader::Line(std::string_view line) {
+  if (!pending_.empty()) {
+    if (StartsRecord(line)) {
+      Skip(pending_, pendingLine_);
+      pending_.clear();
+    } else if (pending_.size() + line.size() > MostRecordBytes) {
+      Skip(pending_, pendingLine_);
+      pending_.clear();
+      return;  // this line belongs to the record dropped
+    } else {
+      pending_ += line;
+      std::vector<std::string> fields;
+      if (ParseCsvRecord(pending_, fields)) {
+        const std::string raw = std::move(pending_);
+        pending_.clear();
+        Take(fields, raw, pendingLine_);
+      } else {
+        pending_ += '\n';
+      }
+      return;
+    }
+  }
+  if (line.empty() || line == "\r") return;
+  reading_.empty = false;
+  std::vector<std::string> fields;
+  if (!ParseCsvRecord(line, fields)) {
+    pending_.assign(line);
+    pending_ += '\n';
+    pendingLine_ = lineNumber_;
+    return;
+  }
+  Take(fields, line, lineNumber_);
+}
+
+void JournalReader::Take(std::vector<std::string>& fields, std::string_view raw, long long number) {
+  if (IsHeader(fields)) {
+    reading_.headerSeen = true;
+    headerWidth_ = fields.size();
+    if (fields != CsvHeaderNames()) reading_.olderVersion = true;
+    columns_.clear();
+    for (std::size_t i = 0; i < fields.size(); ++i) columns_[fields[i]] = i;
+    return;
+  }
+  if (headerWidth_ != 0 && fields.size() == headerWidth_) {
+    ++reading_.records;
+    JournalRecord record = RecordFromCsv(fields, columns_);
+    visit_(record);
+    return;
+  }
+  Skip(raw, number);
+}
+
+void JournalReader::Skip(std::string_view raw, long long number) {
+  reading_.empty = false;
+  ++reading_.skipped;
+  if (reading_.skippedLines.size() >= 20) return;
+  while (!raw.empty() && (raw.back() == '\n' || raw.back() == '\r')) raw.remove_suffix(1);
+  std::string excerpt(raw.substr(0, 80));
+  if (raw.size() > 80) {
+    std::size_t cut = 80;
+    while (cut > 0 && (static_cast<unsigned char>(raw[cut]) & 0xC0) == 0x80) --cut;
+    excerpt = std::string(raw.substr(0, cut)) + "...";
+  }
+  reading_.skippedLines.push_back({number, std::move(excerpt)});
+}
+
+std::string NotAJournal(const std::string& name) { return name + " is not a journal: it holds no journal header"; }
+
+JournalFile ReadJournal(const std::filesystem::path& file, const std::function<void(JournalRecord&)>& visit,
+                        JournalReading& reading, std::string* error) {
+  JournalReader reader(visit);
   int failed = 0;
-  switch (platform::ReadWholeFile(file, std::numeric_limits<std::size_t>::max(), text, &failed)) {
-    case platform::ReadStatus::Read: return true;
-    case platform::ReadStatus::Missing:
-      *error = "cannot read the journal " + platform::Utf8FromPath(file) + ": " +
-               std::make_error_code(std::errc::no_such_file_or_directory).message();
-      return false;
+  switch (platform::ReadFileInPieces(file, 1 << 16, [&](std::string_view piece) { reader.Feed(piece); return true; },
+                                     &failed)) {
+    case platform::ReadStatus::Read:
+      reader.Finish();
+      reading = reader.Reading();
+      return JournalFile::Read;
+    case platform::ReadStatus::Missing: return JournalFile::Missing;
     case platform::ReadStatus::Unreadable: break;
     case platform::ReadStatus::TooLarge: failed = static_cast<int>(std::errc::file_too_large); break;
   }
@@ -214,40 +366,15 @@ bool ReadJournalFile(const std::filesystem::path& file, std::string& text, std::
   } else {
     *error = SystemError("cannot read the journal", file, failed);
   }
-  return false;
+  return JournalFile::Failed;
 }
 
 JournalContents ReadJournalText(std::string_view text) {
   JournalContents contents;
-  const std::vector<std::string> current = CsvHeaderNames();
-  std::map<std::string, std::size_t> columns;  // of the header in force
-  std::size_t headerWidth = 0;
-  long long number = 0;
-  for (const std::vector<std::string>& fields : ParseCsv(text)) {
-    ++number;
-    if (!fields.empty() && fields[0] == "time") {
-      headerWidth = fields.size();
-      if (fields != current) contents.olderVersion = true;
-      columns.clear();
-      for (std::size_t i = 0; i < fields.size(); ++i) columns[fields[i]] = i;
-      continue;
-    }
-    if (headerWidth != 0 && fields.size() == headerWidth) {
-      contents.records.push_back(RecordFromCsv(fields, columns));
-      continue;
-    }
-    ++contents.skipped;
-    if (contents.skippedLines.size() < 20) {
-      std::string excerpt = fields.empty() ? std::string() : fields[0];
-      for (std::size_t i = 1; i < fields.size() && excerpt.size() < 80; ++i) excerpt += "," + fields[i];
-      if (excerpt.size() > 80) {
-        std::size_t cut = 80;
-        while (cut > 0 && (static_cast<unsigned char>(excerpt[cut]) & 0xC0) == 0x80) --cut;
-        excerpt = excerpt.substr(0, cut) + "...";
-      }
-      contents.skippedLines.push_back({number, std::move(excerpt)});
-    }
-  }
+  JournalReader reader([&](JournalRecord& record) { contents.records.push_back(std::move(record)); });
+  reader.Feed(text);
+  reader.Finish();
+  static_cast<JournalReading&>(contents) = reader.Reading();
   return contents;
 }
 

@@ -13,6 +13,8 @@
 #include "production/journal_record.h"
 
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -40,6 +42,9 @@ std::string CsvLine(const std::vector<std::string>& fields, char separator = ','
 // The records of CSV text (quoted fields may span lines; CRLF or LF ends a
 // record; empty lines are skipped).
 std::vector<std::vector<std::string>> ParseCsv(std::string_view text);
+// The fields of one record's text (without its line end); false when a
+// quoted field is still open at its end.
+bool ParseCsvRecord(std::string_view text, std::vector<std::string>& fields);
 
 
 class Journal {
@@ -71,24 +76,70 @@ class Journal {
   bool othersMayRead_ = false;
 };
 
-// Reads a journal to summarize it: a regular file only, never blocking on
-// a FIFO. False with `error` set on failure.
-bool ReadJournalFile(const std::filesystem::path& file, std::string& text, std::string* error);
-
-// A journal's text as read: its records, under the columns of the header
-// each follows, and what could not be read. A line before any header, or
-// with another number of fields than its header (torn, or not a
-// journal's), is skipped, counted and named by its record's number and the
-// start of its text.
-struct JournalContents {
+// What reading a journal met besides its records: lines before any header
+// or with another number of fields than their header (torn, or not a
+// journal's) are skipped, counted and named by the number of the line they
+// start on and the start of their text.
+struct JournalReading {
   struct Skipped {
-    long long record = 0;
-    std::string excerpt;
+    long long line = 0;
+    std::string excerpt;  // raw bytes: escape them before showing them
   };
-  std::vector<JournalRecord> records;
+  long long records = 0;
   int skipped = 0;
   std::vector<Skipped> skippedLines;  // the first twenty
   bool olderVersion = false;          // some lines follow an earlier version's header
+  bool headerSeen = false;
+  bool empty = true;  // nothing but empty lines
+  // A file with text in it but no journal header anywhere (/etc/passwd, a
+  // binary file) is not a journal.
+  bool NotAJournal() const { return !empty && !headerSeen; }
+};
+
+// Reads journal text as it comes, in pieces of any size, handing each
+// record to `visit` under the columns of the header it follows. Memory stays
+// that of one line whatever the journal's size. A quoted field may span
+// lines; one left open (a torn line) ends where a header or a whole record
+// begins on a line of its own, or after 64 KiB, and is skipped there, so a
+// torn line never hides what follows it.
+class JournalReader {
+ public:
+  explicit JournalReader(std::function<void(JournalRecord&)> visit) : visit_(std::move(visit)) {}
+  void Feed(std::string_view piece);
+  // Reads what is left (a last line without its end); call once, at the end.
+  void Finish();
+  const JournalReading& Reading() const { return reading_; }
+
+ private:
+  void Line(std::string_view line);
+  bool StartsRecord(std::string_view line);
+  void Take(std::vector<std::string>& fields, std::string_view raw, long long number);
+  void Skip(std::string_view raw, long long number);
+
+  std::function<void(JournalRecord&)> visit_;
+  JournalReading reading_;
+  std::string line_;         // the current line, as far as it came
+  bool lineTooLong_ = false;  // the current line passed the limit: skipped to its end
+  std::string pending_;       // a record whose quoted field is still open
+  long long pendingLine_ = 0;
+  long long lineNumber_ = 0;
+  std::map<std::string, std::size_t> columns_;  // of the header in force
+  std::size_t headerWidth_ = 0;
+};
+
+// What is said of a file that is not a journal.
+std::string NotAJournal(const std::string& name);
+
+// How opening a journal to read it went.
+enum class JournalFile { Read, Missing, Failed };
+// Reads the journal at `file` through a JournalReader: a regular file only,
+// never blocking on a FIFO. Failed sets `error`.
+JournalFile ReadJournal(const std::filesystem::path& file, const std::function<void(JournalRecord&)>& visit,
+                        JournalReading& reading, std::string* error);
+
+// A journal's whole text read at once: its records and what could not be read.
+struct JournalContents : JournalReading {
+  std::vector<JournalRecord> records;
 };
 JournalContents ReadJournalText(std::string_view text);
 

@@ -173,41 +173,153 @@ Counted CountOf(std::string_view result) {
   return Counted::Failed;
 }
 
-std::vector<RunSummary> SummarizeRuns(const std::vector<JournalRecord>& records) {
-  std::vector<RunSummary> runs;
-  std::map<std::string, std::size_t> byId;
-  std::map<std::string, std::pair<long long, long long>> spans;  // earliest and latest time of each run
-  for (const JournalRecord& record : records) {
-    auto [slot, added] = byId.try_emplace(record.runId, runs.size());
-    if (added) {
-      RunSummary run;
-      run.runId = record.runId;
-      run.operatorName = record.operatorName;
-      run.host = record.host;
-      run.started = record.time;
-      runs.push_back(run);
-    }
-    RunSummary& run = runs[slot->second];
-    ++run.lines;
-    if (const auto time = ParseTimestamp(record.time)) {
-      auto [span, first] = spans.try_emplace(record.runId, *time, *time);
-      if (first || *time < span->second.first) run.started = record.time;
-      span->second.first = std::min(span->second.first, *time);
-      span->second.second = std::max(span->second.second, *time);
-      run.seconds = span->second.second - span->second.first;
-    }
-    switch (CountOf(record.result)) {
-      case Counted::Done:
-        ++run.done;
-        if (const auto address = Number(record.newAddress)) {
-          run.lowestAddress = run.lowestAddress < 0 ? *address : std::min(run.lowestAddress, *address);
-          run.highestAddress = std::max(run.highestAddress, *address);
-        }
+bool IsRunMark(const JournalRecord& record) {
+  return record.operation == OperationRunStart || record.operation == OperationRunEnd;
+}
+
+JournalRecord RunMark(std::string_view mark, std::string_view operation, const std::string& text) {
+  JournalRecord record;
+  record.operation = std::string(mark);
+  record.result = std::string(ResultSkipped);
+  record.message = std::string(operation) + ": " + text;
+  return record;
+}
+
+struct RunTally::Run {
+  RunSummary summary;
+  bool ended = false;
+  std::optional<long long> startMark, endMark, earliest, latest;
+  // Each modem's result (of its last line), by footprint; and per port the
+  // modem that failed last there, with the address it answered at.
+  std::vector<std::string> modems;
+  std::map<std::string, std::size_t> byFootprint;
+  struct Open {
+    std::size_t modem;
+    std::string oldAddress, oldNetwork, footprint;
+  };
+  std::map<std::string, Open> failedOnPort;
+
+  void Count(std::string_view result, int step) {
+    switch (CountOf(result)) {
+      case Counted::Done: summary.done += step; break;
+      case Counted::Skipped: summary.skipped += step; break;
+      case Counted::Failed:
+        summary.failed += step;
+        if (result == ResultRefused) summary.refused += step;
+        if (result == ResultInterrupted) summary.interrupted += step;
         break;
-      case Counted::Skipped: ++run.skipped; break;
-      case Counted::Failed: ++run.failed; break;
     }
   }
+
+  void Add(const JournalRecord& record) {
+    const auto time = ParseTimestamp(record.time);
+    if (summary.started.empty() && !startMark) summary.started = record.time;
+    if (record.operation == OperationRunStart) {
+      if (time) startMark = time;
+      summary.started = record.time;
+    } else if (record.operation == OperationRunEnd) {
+      if (time) endMark = time;
+      summary.ended = record.time;
+      summary.endReason = record.message;
+      ended = true;
+    } else {
+      ModemLine(record);
+    }
+    if (time) {
+      if (!startMark && (!earliest || *time < *earliest)) summary.started = record.time;
+      if (!endMark && (!latest || *time >= *latest)) summary.ended = record.time;
+      earliest = earliest ? std::min(*earliest, *time) : *time;
+      latest = latest ? std::max(*latest, *time) : *time;
+    }
+    const std::optional<long long> from = startMark ? startMark : earliest, to = endMark ? endMark : latest;
+    summary.seconds = from && to && *to > *from ? *to - *from : 0;
+  }
+
+  // A line with a footprint seen before is that modem's; a failure right
+  // after a failure on the same port from the same address, where at most
+  // one of the two has a footprint, is the same modem tried again. Anything
+  // else is a modem of its own.
+  void ModemLine(const JournalRecord& record) {
+    ++summary.lines;
+    const Counted counted = CountOf(record.result);
+    std::optional<std::size_t> modem;
+    if (!record.footprint.empty()) {
+      if (const auto found = byFootprint.find(record.footprint); found != byFootprint.end()) modem = found->second;
+    }
+    const auto open = failedOnPort.find(record.port);
+    if (!modem && counted == Counted::Failed && open != failedOnPort.end() &&
+        open->second.oldAddress == record.oldAddress && open->second.oldNetwork == record.oldNetwork &&
+        (record.footprint.empty() || open->second.footprint.empty())) {
+      modem = open->second.modem;
+    }
+    if (modem) {
+      Count(modems[*modem], -1);
+      modems[*modem] = record.result;
+    } else {
+      modem = modems.size();
+      modems.push_back(record.result);
+    }
+    Count(record.result, 1);
+    if (!record.footprint.empty()) byFootprint.emplace(record.footprint, *modem);
+    if (counted == Counted::Failed) {
+      std::string footprint = record.footprint;
+      if (footprint.empty() && open != failedOnPort.end() && open->second.modem == *modem) {
+        footprint = open->second.footprint;
+      }
+      failedOnPort[record.port] = {*modem, record.oldAddress, record.oldNetwork, footprint};
+    } else if (open != failedOnPort.end()) {
+      failedOnPort.erase(open);
+    }
+    // Only lines that wrote an address tell one (set-key leaves it).
+    if (counted == Counted::Done && (record.operation == "write" || record.operation == "batch")) {
+      if (const auto address = Number(record.newAddress)) {
+        summary.lowestAddress = summary.lowestAddress < 0 ? *address : std::min(summary.lowestAddress, *address);
+        summary.highestAddress = std::max(summary.highestAddress, *address);
+      }
+    }
+  }
+};
+
+RunTally::RunTally(std::function<void(const RunSummary&)> take) : take_(std::move(take)) {}
+RunTally::~RunTally() = default;
+
+void RunTally::Add(const JournalRecord& record) {
+  Run*& run = open_[record.runId];
+  if (!run) {
+    order_.push_back(std::make_unique<Run>());
+    run = order_.back().get();
+    run->summary.runId = record.runId;
+    run->summary.operatorName = record.operatorName;
+    run->summary.host = record.host;
+  }
+  run->Add(record);
+  // A single command journals one line in a run of its own.
+  if (record.operation == "write" || record.operation == "set-key") run->ended = true;
+  if (run->ended) {
+    // Its modems are forgotten; a line of it that comes later starts anew.
+    run->modems.clear();
+    run->byFootprint.clear();
+    run->failedOnPort.clear();
+    open_.erase(record.runId);
+    HandOn(false);
+  }
+}
+
+void RunTally::Finish() { HandOn(true); }
+
+void RunTally::HandOn(bool all) {
+  while (!order_.empty() && (all || order_.front()->ended)) {
+    take_(order_.front()->summary);
+    if (!order_.front()->ended) open_.erase(order_.front()->summary.runId);
+    order_.pop_front();
+  }
+}
+
+std::vector<RunSummary> SummarizeRuns(const std::vector<JournalRecord>& records) {
+  std::vector<RunSummary> runs;
+  RunTally tally([&](const RunSummary& run) { runs.push_back(run); });
+  for (const JournalRecord& record : records) tally.Add(record);
+  tally.Finish();
   return runs;
 }
 

@@ -6,7 +6,10 @@
 #pragma once
 
 #include <array>
+#include <deque>
+#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -106,19 +109,59 @@ std::optional<long long> ParseFilterTime(std::string_view text, bool endOfSpan);
 enum class Counted { Done, Failed, Skipped };
 Counted CountOf(std::string_view result);
 
-// What one run did, from its journal lines.
+// A run's start and end are journaled as lines of their own, with the
+// run's fifteen fields like any other: the operation says which, the result
+// is "skipped" (so a reader that knows no such lines counts them as nothing
+// done), the start's message says what the run was asked to do, the end's
+// why it ended. They touch no modem and are never counted as one.
+constexpr std::string_view OperationRunStart = "run-start";
+constexpr std::string_view OperationRunEnd = "run-end";
+bool IsRunMark(const JournalRecord& record);
+// The line itself, to stamp and write: `mark` is OperationRunStart or
+// OperationRunEnd, `text` what the run is to do or why it ended.
+JournalRecord RunMark(std::string_view mark, std::string_view operation, const std::string& text);
+
+// What one run did, from its journal lines. Modems are counted, not
+// attempts: a modem is told by its footprint, and a failure without one
+// that follows a failure on the same port from the same address is that
+// modem tried again; each modem counts by its last line's result.
 struct RunSummary {
   std::string runId;  // empty for lines of earlier journals, which have none
   std::string operatorName, host;
-  std::string started;    // time of its earliest line (of its first when none can be read)
-  long long seconds = 0;  // from its earliest line to its latest (0 when no time can be read)
-  int lines = 0;
-  int done = 0;
+  std::string started;    // its start line's time, else its earliest line's (its first's when none can be read)
+  std::string ended;      // its end line's time, else its latest line's
+  std::string endReason;  // what its end line says; empty without one
+  long long seconds = 0;  // from started to ended (0 when no time can be read)
+  int lines = 0;          // lines about modems (attempts)
+  int done = 0;           // modems
   int failed = 0;
+  int refused = 0, interrupted = 0;  // of the failed
   int skipped = 0;
-  int lowestAddress = -1, highestAddress = -1;  // of the modems done; -1: none
+  int lowestAddress = -1, highestAddress = -1;  // written to the modems done; -1: none
 };
-// The runs in the order their first lines come.
+
+// Counts runs from their lines as they come. A run is handed to `take`
+// once its end line is in and every run begun before it has been handed on,
+// so a journal of any length is summarized in the memory of its open runs;
+// Finish hands on the rest, in the order their first lines came.
+class RunTally {
+ public:
+  explicit RunTally(std::function<void(const RunSummary&)> take);
+  ~RunTally();
+  RunTally(const RunTally&) = delete;
+  RunTally& operator=(const RunTally&) = delete;
+  void Add(const JournalRecord& record);
+  void Finish();
+
+ private:
+  struct Run;
+  void HandOn(bool all);
+  std::function<void(const RunSummary&)> take_;
+  std::deque<std::unique_ptr<Run>> order_;
+  std::map<std::string, Run*> open_;
+};
+
+// The runs of the lines, in the order their first lines come.
 std::vector<RunSummary> SummarizeRuns(const std::vector<JournalRecord>& records);
 
 }  // namespace vorsal::production

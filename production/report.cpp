@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <system_error>
 
 namespace vorsal::production {
 
@@ -788,17 +789,24 @@ ReportLine ReportLineOf(JournalRecord record) {
   return line;
 }
 
-bool ReadJournalLines(const std::filesystem::path& file, ReportSource& source, std::string* error) {
-  std::string text;
-  if (!ReadJournalFile(file, text, error)) return false;
-  JournalContents contents = ReadJournalText(text);
-  text = std::string();
+bool ReadJournalLines(const std::filesystem::path& file, ReportSource& source, std::string* error, bool* missing) {
   source.name = platform::Utf8FromPath(file);
-  source.skipped = contents.skipped;
-  source.skippedLines = std::move(contents.skippedLines);
-  source.olderVersion = contents.olderVersion;
-  source.lines.reserve(contents.records.size());
-  for (JournalRecord& record : contents.records) source.lines.push_back(ReportLineOf(std::move(record)));
+  if (missing) *missing = false;
+  switch (ReadJournal(
+      file, [&source](JournalRecord& record) { source.lines.push_back(ReportLineOf(std::move(record))); }, source,
+      error)) {
+    case JournalFile::Read: break;
+    case JournalFile::Missing:
+      if (missing) return *missing = true;
+      *error = "cannot read the journal " + source.name + ": " +
+               std::make_error_code(std::errc::no_such_file_or_directory).message();
+      return false;
+    case JournalFile::Failed: return false;
+  }
+  if (source.NotAJournal()) {
+    *error = NotAJournal(source.name);
+    return false;
+  }
   return true;
 }
 
@@ -861,17 +869,30 @@ std::string BuildReport(const ReportSource& source, const std::vector<ReportLine
     if (!filter.runId.empty()) page.Add(" запуск " + HtmlText(filter.runId));
     if (!filter.station.empty()) page.Add(" станция " + HtmlText(filter.station));
   }
+  // The run's start and end lines touch no modem: only the runs' totals
+  // read them.
+  std::vector<ReportLine> withoutMarks;
+  const bool marks = std::any_of(lines.begin(), lines.end(), [](const ReportLine& line) { return IsRunMark(line); });
+  if (marks) {
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(withoutMarks),
+                 [](const ReportLine& line) { return !IsRunMark(line); });
+  }
+  const std::vector<ReportLine>& modemLines = marks ? withoutMarks : lines;
+  // Modems, counted as vorsal-cli journal counts them.
+  RunSummary all;
+  RunTally tally([&all](const RunSummary& run) {
+    all.lines += run.lines, all.done += run.done, all.failed += run.failed, all.skipped += run.skipped;
+    all.refused += run.refused, all.interrupted += run.interrupted;
+  });
   const ReportLine* first = nullptr;
   const ReportLine* last = nullptr;
-  Counts all;
-  std::set<std::string> modemsDone;
   for (const ReportLine& line : lines) {
-    all.Add(line);
-    if (OutcomeOf(line.result) == Outcome::Done && !line.footprint.empty()) modemsDone.insert(line.footprint);
+    tally.Add(line);
     if (!line.at) continue;
     if (!first || *line.at < *first->at) first = &line;
     if (!last || *line.at >= *last->at) last = &line;
   }
+  tally.Finish();
   if (first) page.Add("<br>Период: " + HtmlText(DisplayTime(*first)) + " — " + HtmlText(DisplayTime(*last)));
   page.Add("</p>\n");
   if (source.olderVersion) {
@@ -882,27 +903,32 @@ std::string BuildReport(const ReportSource& source, const std::vector<ReportLine
     page.Add("<p class=warn id=skipped>Пропущено повреждённых или чужих строк: " + Number(source.skipped) +
              ".</p>\n<ul class=skipped>");
     for (const auto& skipped : source.skippedLines) {
-      page.Add("<li>запись " + Number(skipped.record) + ": <code>" + HtmlText(skipped.excerpt) + "</code></li>");
+      page.Add("<li>строка " + Number(skipped.line) + ": <code>" + HtmlText(skipped.excerpt) + "</code></li>");
     }
     if (source.skippedLines.size() < static_cast<std::size_t>(source.skipped)) page.Add("<li>…</li>");
     page.Add("</ul>\n");
   }
-  if (lines.empty()) {
+  if (modemLines.empty()) {
     page.Add("<p class=warn id=empty>За выбранный период в журнале нет строк.</p>\n</body></html>\n");
     return page.html;
   }
-  page.Add("<table class=summary><tr><th>строк</th><th>готово</th><th>ошибка</th><th>отказ</th><th>прервано</th>"
-           "<th>пропущено</th><th>модемов готово (по отпечаткам)</th></tr>\n<tr>");
-  CountsCells(page, all);
-  page.Cell(Number(static_cast<long long>(modemsDone.size())), true);
-  page.Add("</tr></table>\n");
-  Totals(page, lines);
-  FailureReasons(page, lines);
-  ModemsPerHour(page, lines);
-  TimePerModem(page, lines);
-  FailureRatePerAdapter(page, lines);
-  AddressPlan(page, lines);
-  History(page, lines, historyLimit);
+  page.Add("<table class=summary><tr><th>строк о модемах</th><th>модемов готово</th><th>с ошибкой</th><th>отказ</th>"
+           "<th>прервано</th><th>пропущено</th></tr>\n<tr>");
+  page.Cell(Number(all.lines), true);
+  page.Cell(Number(all.done), true);
+  page.Cell(Number(all.failed - all.refused - all.interrupted), true);
+  page.Cell(Number(all.refused), true);
+  page.Cell(Number(all.interrupted), true);
+  page.Cell(Number(all.skipped), true);
+  page.Add("</tr></table>\n<p class=note>Модем считается один раз, по последней его строке; строки о нём — "
+           "это попытки.</p>\n");
+  Totals(page, modemLines);
+  FailureReasons(page, modemLines);
+  ModemsPerHour(page, modemLines);
+  TimePerModem(page, modemLines);
+  FailureRatePerAdapter(page, modemLines);
+  AddressPlan(page, modemLines);
+  History(page, modemLines, historyLimit);
   page.Add("</body></html>\n");
   return page.html;
 }

@@ -26,21 +26,20 @@ struct ReportLine : JournalRecord {
 };
 ReportLine ReportLineOf(JournalRecord record);
 
-// The lines of a journal or a registry, and what the reader could not use.
-struct ReportSource {
+// The lines of a journal or a registry, and what the reader could not use
+// (torn or foreign lines: how many, and the first few of them).
+struct ReportSource : JournalReading {
   std::string name;  // the journal's path or the registry's description
   bool fromRegistry = false;
   std::vector<ReportLine> lines;
-  // Torn or foreign lines: how many, and the first few of them.
-  int skipped = 0;
-  std::vector<JournalContents::Skipped> skippedLines;
-  bool olderVersion = false;              // some lines stand under an earlier version's header
 };
 
 // Reads a journal's lines for the report and for journal's filters and
-// exports, as ReadJournalText reads them. False with `error` set when the
-// file cannot be read.
-bool ReadJournalLines(const std::filesystem::path& file, ReportSource& source, std::string* error);
+// exports, through the journal's one reader. False with `error` set when the
+// file cannot be read or is not a journal; a missing file is one too, unless
+// `missing` is given: then true, with no lines, and *missing set.
+bool ReadJournalLines(const std::filesystem::path& file, ReportSource& source, std::string* error,
+                      bool* missing = nullptr);
 
 // The lines as a journal holds them: the current header, then one line
 // each. For a spreadsheet set to a Russian locale: a byte order mark,

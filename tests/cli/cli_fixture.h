@@ -135,7 +135,11 @@ class CliSimTest : public ::testing::Test {
     const std::string text = Journal();
     for (std::size_t start = text.find("\r\n"); start != std::string::npos && start + 2 < text.size();) {
       const std::size_t end = text.find("\r\n", start + 2);
-      lines.push_back(text.substr(start + 2, end - start - 2));
+      const std::string line = text.substr(start + 2, end - start - 2);
+      // The lines about modems, not the run's start and end.
+      if (line.find(",run-start,") == std::string::npos && line.find(",run-end,") == std::string::npos) {
+        lines.push_back(line);
+      }
       start = end;
     }
     return lines;

@@ -119,7 +119,8 @@ class FakeLine : public production::ModemLine {
   int lostReads_ = 0;
 };
 
-// The journal's lines after its headers, each as its fields by name.
+// The journal's lines about modems (not a run's start and end), each as its
+// fields by name.
 inline std::vector<std::map<std::string, std::string>> JournalFields(const std::filesystem::path& journal) {
   std::vector<std::map<std::string, std::string>> lines;
   std::vector<std::string> header;
@@ -130,7 +131,9 @@ inline std::vector<std::map<std::string, std::string>> JournalFields(const std::
     }
     std::map<std::string, std::string> fields;
     for (std::size_t i = 0; i < record.size() && i < header.size(); ++i) fields[header[i]] = record[i];
-    lines.push_back(fields);
+    if (fields["operation"] != production::OperationRunStart && fields["operation"] != production::OperationRunEnd) {
+      lines.push_back(fields);
+    }
   }
   return lines;
 }

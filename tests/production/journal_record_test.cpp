@@ -1,6 +1,7 @@
 #include "production/journal_record.h"
 
 #include "production/journal.h"
+#include "tests/support/temp_files.h"
 
 #include <gtest/gtest.h>
 
@@ -67,6 +68,8 @@ TEST(JournalRecord, BothSummariesCountALineWithoutAResultAsFailed) {
     JournalRecord r;
     r.runId = run;
     r.time = time;
+    r.operation = "batch";
+    r.port = address;  // a modem of its own
     r.result = result;
     r.newAddress = address;
     records.push_back(r);
@@ -98,6 +101,72 @@ TEST(JournalRecord, BothSummariesCountALineWithoutAResultAsFailed) {
   ASSERT_EQ(fromText.size(), 2u);
   EXPECT_EQ(fromText[0].failed, 2);
   EXPECT_EQ(fromText[0].seconds, 110);
+}
+
+// Opening a long journal reads its end (and start) for the last header:
+// the current one there is not written again; an earlier version's gets the
+// current one after it, once.
+TEST(Journal, OpeningFindsTheLastHeaderWithoutReadingTheWholeFile) {
+  test::TempDir dir;
+  const std::string header = CsvLine(CsvHeaderNames());
+  std::string lines;
+  while (lines.size() < 200 * 1024) lines += CsvLine(CsvFieldsOf(Distinct()));
+  test::WriteAll(dir / "current.csv", header + lines);
+  test::WriteAll(dir / "older.csv", "time,port,operation,result\r\n" + lines);
+  std::string error;
+  for (const char* name : {"current.csv", "older.csv", "older.csv"}) {
+    const std::string before = test::ReadAll(dir / name);
+    Journal journal;
+    ASSERT_TRUE(journal.Open(dir / name, &error)) << error;
+    const std::string after = test::ReadAll(dir / name);
+    const bool appended = after.size() == before.size() + header.size() && after.compare(0, before.size(), before) == 0;
+    const bool kept = after == before;
+    EXPECT_TRUE(before.find(header) == std::string::npos ? appended : kept) << name;
+  }
+}
+
+// Modems, not attempts; the run from its start line to its end line; the
+// addresses only of lines that wrote them.
+TEST(JournalRecord, RunsCountModemsAndSpanFromTheirStartToTheirEnd) {
+  std::vector<JournalRecord> records;
+  const auto add = [&](const char* run, const char* time, const char* operation, const char* port,
+                       const char* footprint, const char* result, const char* address) {
+    JournalRecord r;
+    r.runId = run, r.time = time, r.operation = operation, r.port = port, r.footprint = footprint;
+    r.result = result, r.oldAddress = "1", r.oldNetwork = "service", r.newAddress = address;
+    records.push_back(r);
+  };
+  JournalRecord start = RunMark(OperationRunStart, "batch", "from 10");
+  start.runId = "a", start.time = "2026-12-07T10:00:00+03:00";
+  records.push_back(start);
+  add("a", "2026-12-07T10:01:00+03:00", "batch", "A", "", "failed", "1");      // a flaky modem...
+  add("a", "2026-12-07T10:01:30+03:00", "batch", "A", "", "interrupted", "1");  // ...tried again
+  add("a", "2026-12-07T10:02:00+03:00", "batch", "A", "F1", "ok", "10");        // the next modem
+  add("a", "2026-12-07T10:03:00+03:00", "batch", "B", "F2", "failed", "1");
+  add("a", "2026-12-07T10:04:00+03:00", "batch", "B", "F2", "ok", "11");  // the same modem, by its footprint
+  add("k", "2026-12-07T10:04:30+03:00", "set-key", "C", "F3", "ok", "77");
+  JournalRecord end = RunMark(OperationRunEnd, "batch", "stopped");
+  end.runId = "a", end.time = "2026-12-07T10:10:00+03:00";
+  records.push_back(end);
+
+  std::vector<std::string> handedOn;
+  RunTally tally([&](const RunSummary& run) { handedOn.push_back(run.runId); });
+  for (const JournalRecord& record : records) tally.Add(record);
+  EXPECT_EQ(handedOn, (std::vector<std::string>{"a", "k"})) << "each ended run is handed on before the journal ends";
+
+  const std::vector<RunSummary> runs = SummarizeRuns(records);
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0].lines, 5);
+  EXPECT_EQ(runs[0].done, 2);
+  EXPECT_EQ(runs[0].failed, 1);
+  EXPECT_EQ(runs[0].interrupted, 1) << "a modem counts by its last line";
+  EXPECT_EQ(runs[0].started, "2026-12-07T10:00:00+03:00");
+  EXPECT_EQ(runs[0].seconds, 600);
+  EXPECT_EQ(runs[0].endReason, "batch: stopped");
+  EXPECT_EQ(runs[0].lowestAddress, 10);
+  EXPECT_EQ(runs[0].highestAddress, 11);
+  EXPECT_EQ(runs[1].done, 1);
+  EXPECT_EQ(runs[1].lowestAddress, -1) << "set-key writes no address";
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ Row MakeLine(const std::string& runId, int seq, const std::string& address, cons
   l.operation = "batch";
   l.newAddress = address;
   l.newNetwork = "3";
-  l.footprint = "A1B2C3";
+  l.footprint = "A1B2C" + std::to_string(seq);  // a modem each
   l.result = result;
   return production::RegistryRowOf(l);
 }
@@ -403,17 +403,17 @@ TEST_F(RegistryBatch, CsvLinesAreTheRegistryRowsColumnForColumn) {
   ASSERT_TRUE(sim.Start(VORSAL_SIM_EXE, {"--link", (dir / "m").string(), "--address", "3"})) << sim.Error();
   ASSERT_NE(batch->Wait(), -1);
 
-  std::string text, error;
-  ASSERT_TRUE(production::ReadJournalFile(dir / "a.csv", text, &error)) << error;
+  std::string error;
+  const std::string text = test::ReadAll(dir / "a.csv");
   const auto csv = production::ParseCsv(text);
-  ASSERT_EQ(csv.size(), 3u) << text;
+  ASSERT_EQ(csv.size(), 5u) << "the header, the run's start, two modems and its end: " << text;
   std::map<std::string, std::size_t> column;
   for (std::size_t i = 0; i < csv[0].size(); ++i) column[csv[0][i]] = i;
   Registry registry(production::RegistryColumns());
   ASSERT_EQ(registry.Connect(Target(), error), Status::Ok) << error;
   std::vector<Row> rows;
   ASSERT_EQ(registry.Lines(rows, error), Status::Ok) << error;
-  ASSERT_EQ(rows.size(), 2u);
+  ASSERT_EQ(rows.size(), 4u);
   const std::vector<std::string> names = registry.JournalColumns();
   for (std::size_t line = 0; line < rows.size(); ++line) {
     ASSERT_EQ(rows[line].size(), names.size());
@@ -425,26 +425,28 @@ TEST_F(RegistryBatch, CsvLinesAreTheRegistryRowsColumnForColumn) {
   }
   // And each column holds what it is named for.
   const auto field = [&](std::size_t line, const char* name) { return csv[line][column.at(name)]; };
-  EXPECT_EQ(field(1, "port"), (dir / "m").string());
-  EXPECT_EQ(field(1, "adapter"), "") << "a pseudo-terminal is no USB adapter";
-  EXPECT_EQ(field(1, "operation"), "batch");
-  EXPECT_EQ(field(1, "old_address"), "2");
-  EXPECT_EQ(field(1, "new_address"), "2") << "a modem whose key fails keeps its address";
-  EXPECT_EQ(field(1, "old_network"), "service");
-  EXPECT_EQ(field(1, "firmware"), "2.31");
-  EXPECT_EQ(field(1, "result"), "failed");
-  EXPECT_EQ(field(1, "message").rfind("key transfer: ", 0), 0u) << field(1, "message");
-  EXPECT_EQ(field(2, "old_address"), "3");
-  EXPECT_EQ(field(2, "new_address"), "7");
-  EXPECT_EQ(field(2, "new_network"), "working");
-  EXPECT_EQ(field(2, "result"), "ok");
-  EXPECT_EQ(field(2, "message"), "");
-  EXPECT_EQ(field(2, "footprint").size(), 11u) << field(2, "footprint");
-  EXPECT_NE(batch->Out().find("footprint " + field(2, "footprint")), std::string::npos) << batch->Out();
-  EXPECT_EQ(field(2, "run_id"), field(1, "run_id"));
-  EXPECT_EQ(field(2, "run_id").size(), 16u);
-  EXPECT_FALSE(field(2, "operator").empty());
-  EXPECT_NE(field(2, "time").find('T'), std::string::npos);
+  EXPECT_EQ(field(2, "port"), (dir / "m").string());
+  EXPECT_EQ(field(2, "adapter"), "") << "a pseudo-terminal is no USB adapter";
+  EXPECT_EQ(field(2, "operation"), "batch");
+  EXPECT_EQ(field(2, "old_address"), "2");
+  EXPECT_EQ(field(2, "new_address"), "2") << "a modem whose key fails keeps its address";
+  EXPECT_EQ(field(2, "old_network"), "service");
+  EXPECT_EQ(field(2, "firmware"), "2.31");
+  EXPECT_EQ(field(2, "result"), "failed");
+  EXPECT_EQ(field(2, "message").rfind("key transfer: ", 0), 0u) << field(2, "message");
+  EXPECT_EQ(field(3, "old_address"), "3");
+  EXPECT_EQ(field(3, "new_address"), "7");
+  EXPECT_EQ(field(3, "new_network"), "working");
+  EXPECT_EQ(field(3, "result"), "ok");
+  EXPECT_EQ(field(3, "message"), "");
+  EXPECT_EQ(field(3, "footprint").size(), 11u) << field(3, "footprint");
+  EXPECT_NE(batch->Out().find("footprint " + field(3, "footprint")), std::string::npos) << batch->Out();
+  EXPECT_EQ(field(3, "run_id"), field(2, "run_id"));
+  EXPECT_EQ(field(3, "run_id").size(), 16u);
+  EXPECT_FALSE(field(3, "operator").empty());
+  EXPECT_NE(field(3, "time").find('T'), std::string::npos);
+  EXPECT_EQ(field(1, "operation"), "run-start");
+  EXPECT_EQ(field(4, "operation"), "run-end");
 }
 
 // Two stations with two adapters each, all starting at address 1: twenty
