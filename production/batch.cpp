@@ -440,7 +440,7 @@ std::string Batch::EndReason() const {
   }
   if (settings_.count != 0 && done_ >= settings_.count) return std::to_string(settings_.count) + " modem(s) done";
   if (pool_.Next() > MaxAddress) return "no address left in the network";
-  return "no port left to serve";
+  return "ended; its last modem's line tells why";
 }
 
 BatchResult Batch::Run() {
