@@ -431,7 +431,7 @@ void Batch::Mark(JournalRecord mark) {
 }
 
 // Why the run ended, as its end line says.
-std::string Batch::EndReason() const {
+std::string Batch::RunEndReason() const {
   const int stops = steps_.StopRequests();
   if (stops >= AbandonWhileWaiting) return "stopped twice: the modems in hand were abandoned";
   if (stops > 0) return "stopped";
@@ -477,7 +477,7 @@ BatchResult Batch::Run() {
   std::string reason;
   {
     const std::lock_guard<std::mutex> guard(state_);
-    reason = EndReason();
+    reason = RunEndReason();
   }
   Mark(RunMark(OperationRunEnd, "batch", reason));
   const std::lock_guard<std::mutex> guard(state_);

@@ -184,7 +184,7 @@ class Batch {
   void LoseRegistry(const std::string& error);
   void GiveBack(int address);
   void Mark(JournalRecord mark);
-  std::string EndReason() const;  // under state_
+  std::string RunEndReason() const;  // under state_
   // False when the modem could not be told apart yet (nothing was done).
   // `failures`: how often the modem on the port has failed without leaving
   // it; updated.
