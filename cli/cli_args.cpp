@@ -312,6 +312,10 @@ std::string GeneralHelp() {
       "  journal                  sum up the journal per run: done, failed, addresses\n"
       "  report -o FILE.html      the production report: totals, charts, address plan\n";
   if (HaveRegistry) text += "  registry init            create (or check) the production registry's tables\n";
+  if (!HaveRegistry) {
+    text += "\nThis build has no production registry (--registry, registry init):\n" + std::string(wording::NoRegistry) +
+            ".\n";
+  }
   text += "\nOptions:\n";
   text += OptionHelp(Options(), 27, [](const OptionSpec& option) {
     return HaveRegistry || !(option.scope & RegistryOnly);

@@ -22,5 +22,7 @@ extern const std::string_view NoDataDirectory;
 extern const std::string_view DeviceMissing;
 // What stops the program besides Ctrl+C, as the exit status 130 names it.
 extern const std::string_view OtherStop;
+// Why a build has no production registry, for its help.
+extern const std::string_view NoRegistry;
 
 }  // namespace vorsal::cli::wording

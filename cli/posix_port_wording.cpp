@@ -12,5 +12,6 @@ const std::string_view NoDataDirectory = "no journal location: set XDG_DATA_HOME
 const std::string_view DeviceMissing =
     "the device does not exist: is the adapter plugged in? ('vorsal-cli ports' lists the ports)";
 const std::string_view OtherStop = "SIGTERM";
+const std::string_view NoRegistry = "it was built without libpq, PostgreSQL's client library";
 
 }  // namespace vorsal::cli::wording

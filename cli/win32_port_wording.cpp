@@ -13,5 +13,7 @@ const std::string_view NoDataDirectory = "no journal location: APPDATA is not se
 const std::string_view DeviceMissing =
     "no such COM port: is the adapter plugged in? ('vorsal-cli ports' and Device Manager list the ports)";
 const std::string_view OtherStop = "Ctrl+Break";
+// Only the 32-bit build goes without: no 32-bit libpq.dll is shipped.
+const std::string_view NoRegistry = "no 32-bit libpq.dll exists for it; the 64-bit vorsal-cli.exe has it";
 
 }  // namespace vorsal::cli::wording

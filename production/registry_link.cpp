@@ -36,6 +36,8 @@ bool RegistryLink::CheckTarget(const std::string& target, bool& holdsPassword, s
   return check.readable;
 }
 
+bool RegistryLink::Available(std::string& error) { return registry::Available(error); }
+
 bool RegistryLink::Open(const std::string& target, const std::filesystem::path& spool, Use use, int& sent,
                         std::string& error) {
   sent = 0;
@@ -153,6 +155,10 @@ bool RegistryLink::CheckTarget(const std::string&, bool& holdsPassword, std::str
   holdsPassword = false;
   error.clear();
   return true;
+}
+bool RegistryLink::Available(std::string& error) {
+  error = NotBuilt;
+  return false;
 }
 bool RegistryLink::Open(const std::string&, const std::filesystem::path&, Use, int& sent, std::string& error) {
   sent = 0;

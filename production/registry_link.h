@@ -28,6 +28,9 @@ class RegistryLink {
   // whether it holds a password (`holdsPassword`). Without the registry
   // built, every string reads.
   static bool CheckTarget(const std::string& target, bool& holdsPassword, std::string& error);
+  // Whether this program has the registry: built with it and, on Windows,
+  // its libpq.dll loaded (false with `error` naming what is missing).
+  static bool Available(std::string& error);
 
   // What the connection is for: creating the tables, reading them, or a
   // batch (whose user must be allowed to take addresses and store lines).

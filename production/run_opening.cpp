@@ -52,6 +52,11 @@ Opening OpenRegistryFor(RegistryLink& registry, const std::string& target, const
   if (target.empty()) return opening;
   bool holdsPassword = false;
   std::string problem;
+  if (!RegistryLink::Available(problem)) {
+    opening.failure = Opening::Failure::NotOpened;
+    opening.error = problem;
+    return opening;
+  }
   if (!RegistryLink::CheckTarget(target, holdsPassword, problem)) {
     opening.failure = Opening::Failure::Unreadable;
     opening.error = "the registry's connection string cannot be read: " + problem;

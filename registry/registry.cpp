@@ -1,7 +1,5 @@
 #include "registry/registry.h"
 
-#include <libpq-fe.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -11,7 +9,12 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/libpq.h"
+
 namespace vorsal::registry {
+
+using platform::Pq;
+using platform::PqOption;
 
 namespace {
 
@@ -73,8 +76,8 @@ std::string SelectLines(const std::vector<std::string>& columns) {
   return "SELECT " + ColumnList(columns) + " FROM vorsal_journal ORDER BY received_at, " + columns.front();
 }
 
-bool IsConnectionLoss(const PGresult* result) {
-  const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+bool IsConnectionLoss(const Pq* pq, const pg_result* result) {
+  const char* state = result ? pq->resultErrorField(result, Pq::DiagnosticSqlState) : nullptr;
   if (state == nullptr) return true;  // libpq's own failure: the connection
   const std::string_view code(state);
   // connection exceptions, and the server shutting down or starting up
@@ -96,10 +99,11 @@ std::string Trimmed(const char* text) {
 }  // namespace
 
 struct Registry::Connection {
-  PGconn* conn = nullptr;
+  const Pq* pq = nullptr;
+  pg_conn* conn = nullptr;
   std::function<int()> stopRequests;  // how many stops have come; none when empty
   ~Connection() {
-    if (conn) PQfinish(conn);
+    if (conn) pq->finish(conn);
   }
 
   // While a command runs, a stop that comes meanwhile cancels it on the
@@ -107,21 +111,21 @@ struct Registry::Connection {
   // the operator waiting. The watcher looks every 50 ms.
   class CancelOnStop {
    public:
-    CancelOnStop(PGconn* conn, const std::function<int()>& stops) {
+    CancelOnStop(const Pq* pq, pg_conn* conn, const std::function<int()>& stops) {
       if (!stops) return;
       const int before = stops();
-      watcher_ = std::thread([this, conn, stops, before] {
+      watcher_ = std::thread([this, pq, conn, stops, before] {
         std::unique_lock<std::mutex> lock(mutex_);
         while (!done_) {
           if (cv_.wait_for(lock, std::chrono::milliseconds(50), [this] { return done_; })) break;
           if (stops() <= before) continue;
           // Told before the cancel is sent: the command may end with it
-          // before PQcancel returns.
+          // before the cancel returns.
           cancelled_ = true;
-          if (PGcancel* cancel = PQgetCancel(conn)) {
+          if (pg_cancel* cancel = pq->getCancel(conn)) {
             char reason[256];
-            PQcancel(cancel, reason, sizeof reason);
-            PQfreeCancel(cancel);
+            pq->cancel(cancel, reason, sizeof reason);
+            pq->freeCancel(cancel);
           }
           break;
         }
@@ -148,24 +152,25 @@ struct Registry::Connection {
 
   // One command's result, cleared when it goes.
   struct Result {
-    PGresult* result = nullptr;
+    const Pq* pq = nullptr;  // set with the result
+    pg_result* result = nullptr;
     ~Result() {
-      if (result) PQclear(result);
+      if (result) pq->clear(result);
     }
-    int Rows() const { return PQntuples(result); }
-    bool IsNull(int row, int column) const { return PQgetisnull(result, row, column); }
-    std::string Text(int row, int column) const { return PQgetvalue(result, row, column); }
+    int Rows() const { return pq->ntuples(result); }
+    bool IsNull(int row, int column) const { return pq->getisnull(result, row, column); }
+    std::string Text(int row, int column) const { return pq->getvalue(result, row, column); }
     long long Number(int row, int column) const {
-      return IsNull(row, column) ? -1 : std::strtoll(PQgetvalue(result, row, column), nullptr, 10);
+      return IsNull(row, column) ? -1 : std::strtoll(pq->getvalue(result, row, column), nullptr, 10);
     }
   };
 
-  Status Fail(const PGresult* result, const std::string& what, std::string& error) {
-    const bool lost = PQstatus(conn) != CONNECTION_OK || IsConnectionLoss(result);
-    const char* message = result ? PQresultErrorMessage(result) : nullptr;
-    if (message == nullptr || *message == '\0') message = PQerrorMessage(conn);
+  Status Fail(const pg_result* result, const std::string& what, std::string& error) {
+    const bool lost = pq->status(conn) != Pq::ConnectionOk || IsConnectionLoss(pq, result);
+    const char* message = result ? pq->resultErrorMessage(result) : nullptr;
+    if (message == nullptr || *message == '\0') message = pq->errorMessage(conn);
     error = what + ": " + Trimmed(message);
-    if (!lost && PQtransactionStatus(conn) == PQTRANS_INERROR) PQclear(PQexec(conn, "ROLLBACK"));
+    if (!lost && pq->transactionStatus(conn) == Pq::TransactionInError) pq->clear(pq->exec(conn, "ROLLBACK"));
     return lost ? Status::Unreachable : Status::Failed;
   }
 
@@ -174,18 +179,19 @@ struct Registry::Connection {
     std::vector<const char*> values;
     values.reserve(params.size());
     for (const std::string& p : params) values.push_back(p.c_str());
-    if (out.result) PQclear(out.result);
+    if (out.result) pq->clear(out.result);
+    out.pq = pq;
     bool cancelled = false;
     {
-      const CancelOnStop watch(conn, stopRequests);
+      const CancelOnStop watch(pq, conn, stopRequests);
       // Without parameters the text may hold several commands (the schema).
-      out.result = values.empty() ? PQexec(conn, sql)
-                                  : PQexecParams(conn, sql, static_cast<int>(values.size()), nullptr, values.data(),
+      out.result = values.empty() ? pq->exec(conn, sql)
+                                  : pq->execParams(conn, sql, static_cast<int>(values.size()), nullptr, values.data(),
                                                  nullptr, nullptr, 0);
       cancelled = watch.Cancelled();
     }
-    const ExecStatusType status = out.result ? PQresultStatus(out.result) : PGRES_FATAL_ERROR;
-    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return Status::Ok;
+    const int status = out.result ? pq->resultStatus(out.result) : -1;
+    if (status == Pq::CommandOk || status == Pq::TuplesOk) return Status::Ok;
     const Status failed = Fail(out.result, what, error);
     if (cancelled) {
       error = what + ": stopped while waiting for the registry";
@@ -205,8 +211,8 @@ struct Registry::Connection {
     Status status = Run(what, "BEGIN", {}, error);
     if (status == Status::Ok) status = body();
     if (status == Status::Ok) return Run(what, "COMMIT", {}, error);
-    if (PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) != PQTRANS_IDLE) {
-      PQclear(PQexec(conn, "ROLLBACK"));
+    if (pq->status(conn) == Pq::ConnectionOk && pq->transactionStatus(conn) != Pq::TransactionIdle) {
+      pq->clear(pq->exec(conn, "ROLLBACK"));
     }
     return status;
   }
@@ -218,22 +224,29 @@ std::string RegistryTarget(const std::string& fromCommandLine) {
   return fromEnvironment ? fromEnvironment : "";
 }
 
+bool Available(std::string& error) { return platform::LoadPq(error) != nullptr; }
+
 TargetCheck CheckTarget(const std::string& target) {
   TargetCheck check;
+  const Pq* pq = platform::LoadPq(check.error);
+  if (pq == nullptr) {
+    check.readable = false;
+    return check;
+  }
   char* message = nullptr;
-  PQconninfoOption* options = PQconninfoParse(target.c_str(), &message);
+  PqOption* options = pq->conninfoParse(target.c_str(), &message);
   if (options == nullptr) {
     check.readable = false;
     check.error = message ? Trimmed(message) : "out of memory";
-    if (message) PQfreemem(message);
+    if (message) pq->freemem(message);
     return check;
   }
-  for (const PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
+  for (const PqOption* option = options; option->keyword != nullptr; ++option) {
     if (std::string_view(option->keyword) == "password" && option->val != nullptr && *option->val != '\0') {
       check.holdsPassword = true;
     }
   }
-  PQconninfoFree(options);
+  pq->conninfoFree(options);
   return check;
 }
 
@@ -245,19 +258,25 @@ void Registry::SetStopRequests(std::function<int()> stopRequests) {
   if (connection_) connection_->stopRequests = stopRequests_;
 }
 
-bool Registry::Connected() const { return connection_ && PQstatus(connection_->conn) == CONNECTION_OK; }
+bool Registry::Connected() const {
+  return connection_ && connection_->conn && connection_->pq->status(connection_->conn) == Pq::ConnectionOk;
+}
 
 std::string Registry::Describe() const {
   if (!connection_) return "no registry";
-  PGconn* conn = connection_->conn;
-  const char* host = PQhost(conn);
-  return std::string("database ") + PQdb(conn) + " on " + (host && *host ? host : "the local server") + " as " +
-         PQuser(conn);
+  if (!connection_->conn) return "no registry";
+  const Pq* pq = connection_->pq;
+  pg_conn* conn = connection_->conn;
+  const char* host = pq->host(conn);
+  return std::string("database ") + pq->db(conn) + " on " + (host && *host ? host : "the local server") + " as " +
+         pq->user(conn);
 }
 
 Status Registry::Connect(const std::string& target, std::string& error, bool forInit) {
   target_ = target;
   connection_ = std::make_unique<Connection>();
+  const Pq* pq = connection_->pq = platform::LoadPq(error);
+  if (pq == nullptr) return Status::Failed;
   // Defaults that the target may override: a dead server or network is
   // noticed within seconds rather than when the system gives up.
   // A statement that runs too long, or waits too long for a lock another
@@ -266,7 +285,7 @@ Status Registry::Connect(const std::string& target, std::string& error, bool for
                         "tcp_user_timeout", "application_name", "options", "dbname", nullptr};
   const char* values[] = {"5", "5", "2", "3", "10000", "vorsal-cli",
                           "-c statement_timeout=10000 -c lock_timeout=5000", target.c_str(), nullptr};
-  connection_->conn = PQconnectdbParams(keys, values, 1);
+  connection_->conn = pq->connectdbParams(keys, values, 1);
   connection_->stopRequests = stopRequests_;
   if (connection_->conn == nullptr) {
     error = "cannot reach the registry: out of memory";
@@ -274,13 +293,13 @@ Status Registry::Connect(const std::string& target, std::string& error, bool for
   }
   // The server's notices (a table already there, a shutdown under way) are
   // not the operator's business; failures come back as errors.
-  PQsetNoticeProcessor(connection_->conn, [](void*, const char*) {}, nullptr);
-  if (PQstatus(connection_->conn) != CONNECTION_OK) {
-    const std::string message = Trimmed(PQerrorMessage(connection_->conn));
+  pq->setNoticeProcessor(connection_->conn, [](void*, const char*) {}, nullptr);
+  if (pq->status(connection_->conn) != Pq::ConnectionOk) {
+    const std::string message = Trimmed(pq->errorMessage(connection_->conn));
     // A refused password, a missing database or role, or a user without
     // the right to connect is not cured by waiting: the server answered.
-    const bool reachable = PQconnectionNeedsPassword(connection_->conn) ||
-                           PQconnectionUsedPassword(connection_->conn) || message.find("FATAL:") != std::string::npos;
+    const bool reachable = pq->connectionNeedsPassword(connection_->conn) ||
+                           pq->connectionUsedPassword(connection_->conn) || message.find("FATAL:") != std::string::npos;
     error = (reachable ? "the registry refused the connection: " : "cannot reach the registry: ") + message;
     return reachable ? Status::Failed : Status::Unreachable;
   }
@@ -289,10 +308,11 @@ Status Registry::Connect(const std::string& target, std::string& error, bool for
 }
 
 Status Registry::Reconnect(std::string& error) {
-  if (!connection_) return Connect(target_, error);
-  PQreset(connection_->conn);
-  if (PQstatus(connection_->conn) != CONNECTION_OK) {
-    error = "cannot reach the registry: " + Trimmed(PQerrorMessage(connection_->conn));
+  if (!connection_ || !connection_->conn) return Connect(target_, error);
+  const Pq* pq = connection_->pq;
+  pq->reset(connection_->conn);
+  if (pq->status(connection_->conn) != Pq::ConnectionOk) {
+    error = "cannot reach the registry: " + Trimmed(pq->errorMessage(connection_->conn));
     return Status::Unreachable;
   }
   return CheckSchema(error);
@@ -431,7 +451,7 @@ Status Registry::Record(const std::vector<Row>& lines, int& added, std::string& 
       Connection::Result result;
       const Status s = c.Run(what, insert.c_str(), line, result, error);
       if (s != Status::Ok) return s;
-      stored += std::atoi(PQcmdTuples(result.result));
+      stored += std::atoi(c.pq->cmdTuples(result.result));
     }
     return Status::Ok;
   }, error);

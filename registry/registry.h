@@ -33,6 +33,10 @@ struct TargetCheck {
 };
 TargetCheck CheckTarget(const std::string& target);
 
+// Whether the PostgreSQL client library can be had (on Windows it is loaded
+// when first asked for); `error` says why not.
+bool Available(std::string& error);
+
 // Who takes an address: the run and the station it runs on.
 struct Claim {
   std::string runId;

@@ -2,7 +2,9 @@
 ; guide and the readme into Program Files\Vorsal, a Start-menu shortcut for
 ; every user, and an uninstaller that "Apps & features" lists. Optionally it
 ; puts a shortcut on every user's desktop (/DESKTOP on the command line of a
-; silent install, /S) and adds the folder to the system PATH (/PATH).
+; silent install, /S), adds the folder to the system PATH (/PATH), and on
+; 64-bit Windows puts the production registry's libpq.dll and its DLLs
+; beside the programs (/REGISTRY).
 ; Built by scripts/windows-installer, which defines:
 ;   VERSION     the program's version (3.2.0.0)
 ;   VI_VERSION  the same in four numbers, for the installer's own version
@@ -13,7 +15,8 @@
 ;               programs are the 64-bit ones on 64-bit Windows and the
 ;               32-bit ones elsewhere, which it holds where it defines
 ;               HAVE_32BIT (an installer without them refuses 32-bit
-;               Windows, saying so)
+;               Windows, saying so); and VorsalInstallLibpq, the
+;               registry's DLLs, which it holds where it defines HAVE_LIBPQ
 ;   ICON        the program's icon
 ;   OUTFILE     the installer to write
 ;   SIGN        (optional) the signing script: the uninstaller and the
@@ -297,10 +300,26 @@ Section "Vorsal (программа, справка)" SecProgram
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  Call WriteEstimatedSize
+SectionEnd
+
+; What the installed files take, for "Apps & features" and the uninstaller.
+Function WriteEstimatedSize
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   IntFmt $0 "0x%08X" $0
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" "$0"
+FunctionEnd
+
+!ifdef HAVE_LIBPQ
+; The registry's DLLs are 64-bit: 32-bit Windows cannot have this part
+; (.onInit makes it unavailable there).
+Section /o "Реестр производства (PostgreSQL)" SecRegistry
+  SetRegView 64
+  !insertmacro VorsalInstallLibpq
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "RegistryLibrary" 1
+  Call WriteEstimatedSize
 SectionEnd
+!endif
 
 Section /o "Ярлык на рабочем столе" SecDesktop
   SetShellVarContext all
@@ -319,6 +338,11 @@ SectionEnd
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} "Окно Vorsal, командная строка vorsal-cli, программа ключей vorsal-key, \
     руководство и ярлык в меню «Пуск». Нужны всегда."
+  !ifdef HAVE_LIBPQ
+    !insertmacro MUI_DESCRIPTION_TEXT ${SecRegistry} "Библиотека PostgreSQL libpq.dll и её DLL: общий реестр \
+      адресов и журнала для нескольких станций (vorsal-cli --registry). Нужен распространяемый пакет Microsoft \
+      Visual C++ 2015-2022 (x64). Только для 64-разрядной Windows."
+  !endif
   !insertmacro MUI_DESCRIPTION_TEXT ${SecDesktop} "Ярлык Vorsal на рабочем столе всех пользователей."
   !insertmacro MUI_DESCRIPTION_TEXT ${SecPath} "Команды vorsal-cli и vorsal-key будут доступны в командной строке \
     из любой папки."
@@ -332,6 +356,10 @@ Function .onInit
     StrCpy $Bits 64
   ${Else}
     StrCpy $Bits 32
+    !ifdef HAVE_LIBPQ
+      SectionSetText ${SecRegistry} "Реестр производства (только 64-разрядная Windows)"
+      SectionSetFlags ${SecRegistry} ${SF_RO}
+    !endif
     !ifndef HAVE_32BIT
       MessageBox MB_OK|MB_ICONSTOP "Этот установщик содержит только 64-разрядную версию Vorsal, а эта Windows \
         32-разрядная. Возьмите 32-разрядную версию: архив vorsal-${VERSION}-win32.zip." /SD IDOK
@@ -350,6 +378,14 @@ Function .onInit
   ${IfNot} ${Errors}
     !insertmacro SelectSection ${SecDesktop}
   ${EndIf}
+  !ifdef HAVE_LIBPQ
+    ClearErrors
+    ${GetOptions} $R0 "/REGISTRY" $R1
+    ${IfNot} ${Errors}
+    ${AndIf} $Bits == 64
+      !insertmacro SelectSection ${SecRegistry}
+    ${EndIf}
+  !endif
   ; An installation that added its folder to PATH, or put a shortcut on the
   ; desktop, keeps it when installed again.
   ClearErrors
@@ -364,6 +400,15 @@ Function .onInit
   ${AndIf} $R1 == 1
     !insertmacro SelectSection ${SecDesktop}
   ${EndIf}
+  !ifdef HAVE_LIBPQ
+    ClearErrors
+    ReadRegDWORD $R1 HKLM "${UNINSTALL_KEY}" "RegistryLibrary"
+    ${IfNot} ${Errors}
+    ${AndIf} $R1 == 1
+    ${AndIf} $Bits == 64
+      !insertmacro SelectSection ${SecRegistry}
+    ${EndIf}
+  !endif
 FunctionEnd
 
 

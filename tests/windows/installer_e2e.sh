@@ -76,8 +76,9 @@ rm -rf "$user_data" "$program_files"
 path_before=$(system_path)
 [ -n "$path_before" ] || fail "the prefix has no system PATH"
 
-wine "$setup" /S /PATH /DESKTOP || fail "the installer ended with $?"
-for file in vorsal.exe vorsal-cli.exe vorsal-key.exe Uninstall.exe Vorsal.html README.txt; do
+wine "$setup" /S /PATH /DESKTOP /REGISTRY || fail "the installer ended with $?"
+mapfile -t libpq_dlls <"$win/libpq-dlls.txt"
+for file in vorsal.exe vorsal-cli.exe vorsal-key.exe Uninstall.exe Vorsal.html README.txt "${libpq_dlls[@]}"; do
   [ -f "$program_files/$file" ] || fail "no $file installed: $(ls "$program_files")"
 done
 # 64-bit Windows gets the 64-bit programs (PE machine 8664).
@@ -118,6 +119,11 @@ wine "$setup" /S || fail "the installer ended with $? over an installation"
 
 out=$(wine "$program_files/vorsal-cli.exe" --version | tr -d '\r')
 [ "$(head -n 1 <<<"$out")" = "vorsal-cli (Vorsal) $version" ] || fail "vorsal-cli.exe --version: $out"
+# The registry's DLLs stayed with the upgrade and load: the program goes as
+# far as the (absent) server.
+out=$(wine "$program_files/vorsal-cli.exe" --journal 'C:\j.csv' --registry "host=127.0.0.1 port=1 user=v dbname=v" \
+      journal 2>&1 </dev/null | tr -d '\r') && fail "a registry on port 1 answered: $out"
+grep -qF "cannot reach the registry" <<<"$out" || fail "the installed registry: $out"
 
 # The window, on a display of its own, against the simulator on COM5.
 source "$(dirname "$0")/display.sh"
