@@ -26,6 +26,9 @@ windows_key=$(wine "$win/bin/vorsal-key.exe" test "Ключ №1" | tr -d '\r')
 start_modem --address 5
 map_com5
 journal="$work/journal.csv"
+# The 32-bit build has no registry, and its help says so.
+wine "$win/bin/vorsal-cli.exe" --help </dev/null | grep -qF "This build has no production registry" ||
+  fail "the help does not say that the registry is missing"
 run() { wine "$win/bin/vorsal-cli.exe" -p COM5 --journal "$(winepath -w "$journal")" "$@" </dev/null | tr -d '\r'; }
 grep -q "address: 5" <<<"$(run read)" || fail "read: $(run read)"
 run write --address 12 --network working >/dev/null

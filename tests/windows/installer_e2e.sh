@@ -191,4 +191,4 @@ wait "$setup_pid" || fail "the uninstaller's wizard ended with $?"
 for _ in $(seq 150); do [ -e "$program_files" ] || break; sleep 0.1; done
 [ ! -e "$program_files" ] || fail "the uninstaller's wizard left: $(ls -R "$program_files")"
 
-echo "installer_e2e: silent install with /PATH and /DESKTOP, shortcuts, uninstall key, vorsal.exe from the shortcut read COM5 and kept its key in %APPDATA%, silent uninstall, a long PATH left alone, the wizards' pages: ok"
+echo "installer_e2e: silent install with /PATH, /DESKTOP and /REGISTRY (its DLLs load), shortcuts, uninstall key, vorsal.exe from the shortcut read COM5 and kept its key in %APPDATA%, silent uninstall, a long PATH left alone, the wizards' pages: ok"
