@@ -77,9 +77,10 @@ journal="$work/journal.csv"
   --network working --start 20 --key-file key.txt --journal journal.csv >"$base/window.log" 2>&1) &
 window_pid=$!
 
-# The journal's lines without its header.
+# The journal's modem lines: without its header and the run's start and end.
 lines() {
-  if [ -f "$journal" ]; then tail -n +2 "$journal" | grep -c . || true; else echo 0; fi
+  if [ -f "$journal" ]; then tail -n +2 "$journal" | grep -v -e ',run-start,' -e ',run-end,' | grep -c . || true
+  else echo 0; fi
 }
 await_lines() {
   for _ in $(seq 1200); do [ "$(lines)" -ge "$1" ] && return 0; sleep 0.1; done
@@ -106,7 +107,8 @@ key=$("$linux/bin/vorsal-key" test "Ключ №1" | grep -F "Ключ №1" | c
   fail "Keys.ini: $(od -c "$work/Keys.ini")"
 python3 - "$journal" <<'PY' || fail "the journal is not what the run did"
 import csv, sys
-rows = list(csv.DictReader(open(sys.argv[1], encoding="utf-8")))
+rows = [r for r in csv.DictReader(open(sys.argv[1], encoding="utf-8"))
+        if r["operation"] not in ("run-start", "run-end")]
 sys.excepthook = lambda kind, error, trace: print(f"{error}", file=sys.stderr)
 assert len(rows) == 6, f"{len(rows)} lines"
 ok = [r for r in rows if r["result"] == "ok"]
