@@ -74,7 +74,11 @@ TEST_F(ProductionWindowTest, FiveModemsOnFourPortsOneReworkedAfterItsKeyFailed) 
   form.StartClick();
   ASSERT_TRUE(errors.empty()) << errors.front().toStdString();
 
-  ASSERT_TRUE(AwaitJournalLines(form, 4)) << test::ReadAll(dir / "journal.csv");
+  // Three modems done and the one whose key failed, in whatever order a
+  // loaded machine finishes them.
+  ASSERT_TRUE(test::WaitUntil(
+      [&] { return form.Model().Counters().done >= 3 && form.Model().Counters().failed >= 1; }, true, 120000))
+      << test::ReadAll(dir / "journal.csv");
   EXPECT_EQ(form.Model().Counters().failed, 1);
   // The failed modem is swapped back and reworked; a fifth takes the first port.
   Connect(1);
