@@ -6,6 +6,11 @@
 
 #include <windows.h>
 
+// Older SDK headers lack the message a DPI change sends.
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
+
 namespace vorsal {
 
 // Moves and sizes the dialog's own controls (not their children) from the

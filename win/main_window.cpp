@@ -27,9 +27,6 @@ constexpr UINT_PTR TimerReceive = 1;
 constexpr UINT_PTR TimerGauge = 2;
 constexpr UINT_PTR TimerStopSignals = 3;
 constexpr int TimerIntervalMs = 100;
-#ifndef WM_DPICHANGED
-constexpr UINT WM_DPICHANGED = 0x02E0;
-#endif
 
 
 }  // namespace

@@ -26,11 +26,8 @@ using platform::WideFromUtf8;
 constexpr UINT_PTR TimerDraw = 1;
 constexpr int DrawIntervalMs = 200;
 constexpr int TileColumns = 4;
-constexpr int TileGap = 6;
-constexpr int ProductionClientWidth = 640, ProductionClientHeight = 608;  // as the template designs it  // designed pixels between tiles
-#ifndef WM_DPICHANGED
-constexpr UINT WM_DPICHANGED = 0x02E0;
-#endif
+constexpr int TileGap = 6;  // designed pixels between tiles
+constexpr int ProductionClientWidth = 640, ProductionClientHeight = 608;  // as the template designs it
 // Where the settings are remembered, per user.
 constexpr wchar_t SettingsKey[] = L"Software\\Vorsal\\Production";
 
