@@ -137,16 +137,15 @@ void Batch::EndModem(Verdict verdict, std::string_view result, bool again) {
     const std::lock_guard<std::mutex> guard(state_);
     --inHand_;
     switch (CountOf(result)) {
-      case Counted::Done:
-        ++done_;
-        if (again) --failed_;  // the modem counted as failed is done after all
-        break;
+      case Counted::Done: ++done_; break;
+      case Counted::Skipped: break;
       case Counted::Failed:
-        if (!again) ++failed_;
+        ++failed_;
         verdict_ = verdict;
         break;
-      case Counted::Skipped: break;
     }
+    // The modem was counted as failed before: it counts once, by this outcome.
+    if (again) --failed_;
     if (verdict == Verdict::StoreFailed) {
       verdict_ = verdict;
       finished_ = true;  // nothing more without a journal
@@ -222,10 +221,13 @@ bool Batch::ConfigureModem(ModemLine& line, const BatchPort& port, const ModemPa
   JournalRecord entry = Entry("batch", port.path, port.adapter);
   SetOld(entry, current);
   EndReason reason;
+  // A modem that failed and never left its port is tried again: its line
+  // says so, and it counts once, by its last outcome.
+  const bool again = failures > 0;
   const auto finish = [&](Verdict verdict, std::string_view result, const std::string& message) {
-    verdict = Record(entry, verdict, result, message);
+    verdict = Record(entry, verdict, result, again ? std::string(RepeatMark) + message : message);
     listener_.Ended({port.path, current, entry, reason});
-    EndModem(verdict, result, failures > 0);
+    EndModem(verdict, result, again);
     failures = CountOf(result) == Counted::Failed ? failures + 1 : 0;
     return true;
   };

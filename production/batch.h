@@ -175,8 +175,8 @@ class Batch {
   bool AwaitModem(ModemLine& line, const BatchPort& port, ModemParams& params, int& silentPolls, int& failedOpens);
   bool AwaitDisconnect(ModemLine& line, int silentPolls);
   bool BeginModem();
-  // `again`: the modem failed on its port before and has not left it; its
-  // failure is counted once, as a modem, not as an attempt.
+  // `again`: the modem failed on its port before and has not left it; it
+  // is counted once, as a modem, by its last outcome.
   void EndModem(Verdict verdict, std::string_view result, bool again);
   BatchCounters CountersLocked() const;
   Seen SeenBefore(ModemLine& line, const BatchPort& port, const ModemParams& current);

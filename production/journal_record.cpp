@@ -185,14 +185,24 @@ JournalRecord RunMark(std::string_view mark, std::string_view operation, const s
   return record;
 }
 
+bool IsRepeat(const JournalRecord& record) { return record.message.rfind(RepeatMark, 0) == 0; }
+
+std::string_view WithoutRepeatMark(std::string_view message) {
+  if (message.substr(0, RepeatMark.size()) == RepeatMark) message.remove_prefix(RepeatMark.size());
+  return message;
+}
+
 struct RunTally::Run {
   RunSummary summary;
   bool ended = false;
   std::optional<long long> startMark, endMark, earliest, latest;
-  // Each modem's result (of its last line), by footprint; and per port the
-  // modem that failed last there, with the address it answered at.
+  // A start line says the run marks its repeats.
+  bool marksRepeats = false;
+  // Each modem's result (of its last line); per port the modem of its
+  // last line; and, for runs that mark no repeats, per port the modem that
+  // failed last there, with the address it answered at.
   std::vector<std::string> modems;
-  std::map<std::string, std::size_t> byFootprint;
+  std::map<std::string, std::size_t> lastOnPort;
   struct Open {
     std::size_t modem;
     std::string oldAddress, oldNetwork, footprint;
@@ -215,6 +225,7 @@ struct RunTally::Run {
     const auto time = ParseTimestamp(record.time);
     if (summary.started.empty() && !startMark) summary.started = record.time;
     if (record.operation == OperationRunStart) {
+      marksRepeats = true;
       if (time) startMark = time;
       summary.started = record.time;
     } else if (record.operation == OperationRunEnd) {
@@ -235,21 +246,17 @@ struct RunTally::Run {
     summary.seconds = from && to && *to > *from ? *to - *from : 0;
   }
 
-  // A line with a footprint seen before is that modem's; a failure right
-  // after a failure on the same port from the same address, where at most
-  // one of the two has a footprint, is the same modem tried again. Anything
-  // else is a modem of its own.
   void ModemLine(const JournalRecord& record) {
     ++summary.lines;
     const Counted counted = CountOf(record.result);
     std::optional<std::size_t> modem;
-    if (!record.footprint.empty()) {
-      if (const auto found = byFootprint.find(record.footprint); found != byFootprint.end()) modem = found->second;
-    }
+    const auto last = lastOnPort.find(record.port);
     const auto open = failedOnPort.find(record.port);
-    if (!modem && counted == Counted::Failed && open != failedOnPort.end() &&
-        open->second.oldAddress == record.oldAddress && open->second.oldNetwork == record.oldNetwork &&
-        (record.footprint.empty() || open->second.footprint.empty())) {
+    if (IsRepeat(record)) {
+      if (last != lastOnPort.end()) modem = last->second;
+    } else if (!marksRepeats && counted == Counted::Failed && open != failedOnPort.end() &&
+               open->second.oldAddress == record.oldAddress && open->second.oldNetwork == record.oldNetwork &&
+               (record.footprint.empty() || open->second.footprint.empty())) {
       modem = open->second.modem;
     }
     if (modem) {
@@ -260,8 +267,10 @@ struct RunTally::Run {
       modems.push_back(record.result);
     }
     Count(record.result, 1);
-    if (!record.footprint.empty()) byFootprint.emplace(record.footprint, *modem);
-    if (counted == Counted::Failed) {
+    lastOnPort[record.port] = *modem;
+    if (marksRepeats) {
+      // Its repeats are marked: nothing else joins two lines.
+    } else if (counted == Counted::Failed) {
       std::string footprint = record.footprint;
       if (footprint.empty() && open != failedOnPort.end() && open->second.modem == *modem) {
         footprint = open->second.footprint;
@@ -298,7 +307,7 @@ void RunTally::Add(const JournalRecord& record) {
   if (run->ended) {
     // Its modems are forgotten; a line of it that comes later starts anew.
     run->modems.clear();
-    run->byFootprint.clear();
+    run->lastOnPort.clear();
     run->failedOnPort.clear();
     open_.erase(record.runId);
     HandOn(false);

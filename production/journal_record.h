@@ -121,10 +121,22 @@ bool IsRunMark(const JournalRecord& record);
 // OperationRunEnd, `text` what the run is to do or why it ended.
 JournalRecord RunMark(std::string_view mark, std::string_view operation, const std::string& text);
 
+// A batch tries a modem that failed again when it stays on its port (it
+// answers at once, as it was); the line of such a try begins its message
+// with this mark, so a summary counts it with the port's modem before it.
+// Factory-default modems look alike and share the batch's key footprint:
+// nothing else in a line tells one modem from the next.
+constexpr std::string_view RepeatMark = "again: ";
+bool IsRepeat(const JournalRecord& record);
+// The message without the mark, for grouping the reasons of failures.
+std::string_view WithoutRepeatMark(std::string_view message);
+
 // What one run did, from its journal lines. Modems are counted, not
-// attempts: a modem is told by its footprint, and a failure without one
-// that follows a failure on the same port from the same address is that
-// modem tried again; each modem counts by its last line's result.
+// attempts, each by its last line's result: a line with the repeat mark is
+// the modem of the line before it on its port. Runs journaled without a
+// start line (by earlier versions, which marked no repeats) take a failure
+// that follows a failure on the same port from the same address, where at
+// most one of the two has a footprint, for that modem tried again.
 struct RunSummary {
   std::string runId;  // empty for lines of earlier journals, which have none
   std::string operatorName, host;

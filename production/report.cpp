@@ -334,7 +334,7 @@ void Totals(Page& page, const std::vector<ReportLine>& lines) {
 void FailureReasons(Page& page, const std::vector<ReportLine>& lines) {
   std::map<std::string, long long> reasons;
   for (const ReportLine& line : lines) {
-    if (IsFailure(OutcomeOf(line.result))) ++reasons[line.message];
+    if (IsFailure(OutcomeOf(line.result))) ++reasons[std::string(WithoutRepeatMark(line.message))];
   }
   page.Add("<h2>Причины неудач</h2>\n");
   if (reasons.empty()) {

@@ -167,6 +167,29 @@ TEST_F(CliBatch, AModemThatFailsTwiceWithoutLeavingIsToBeTakenAwayAndCountsOnce)
   EXPECT_EQ(lines[2].at("new_address"), "20");
 }
 
+// A modem that fails and is tried again on its port counts once, by its
+// last outcome, in the batch's own summary and in its journal's, which the
+// repeat's mark tells (the modems share the key's footprint and the factory
+// address).
+TEST_F(CliBatch, AModemReworkedOnItsPortCountsOnceInTheBatchAndInItsJournal) {
+  FakeModem flaky;
+  flaky.keyPartLost = 3;
+  FakeModem reworked;
+  reworked.silentBefore = 0;
+  ports["A"] = {FakeModem{}, flaky, reworked, FakeModem{}};
+  const CliRun run = Cli({"batch", "--start", "20", "--network", "service", "--key", "K"});
+  EXPECT_THAT(run.out, HasSubstr("done 3, failed 0, next address 23\n")) << run.err;
+  const auto lines = Lines();
+  ASSERT_EQ(lines.size(), 4u) << test::ReadAll(journal);
+  EXPECT_EQ(lines[1].at("result"), "failed");
+  EXPECT_THAT(lines[2].at("message"), ::testing::StartsWith("again: "));
+  const std::vector<production::RunSummary> runs = production::SummarizeJournal(test::ReadAll(journal));
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].lines, 4);
+  EXPECT_EQ(runs[0].done, 3);
+  EXPECT_EQ(runs[0].failed, 0);
+}
+
 // A journal shared through its group draws no warning; one that every
 // user may read does.
 TEST_F(CliBatch, OnlyAJournalOthersMayReadIsWarnedAbout) {

@@ -125,29 +125,36 @@ TEST(Journal, OpeningFindsTheLastHeaderWithoutReadingTheWholeFile) {
   }
 }
 
-// Modems, not attempts; the run from its start line to its end line; the
+// Modems, not attempts, each by its last line: a repeat is marked (every
+// modem of a batch with one key has the same footprint); runs of earlier
+// versions, without a start line, take a failure after a failure on a port
+// for one modem. The run from its start line to its end line; the
 // addresses only of lines that wrote them.
 TEST(JournalRecord, RunsCountModemsAndSpanFromTheirStartToTheirEnd) {
   std::vector<JournalRecord> records;
   const auto add = [&](const char* run, const char* time, const char* operation, const char* port,
-                       const char* footprint, const char* result, const char* address) {
+                       const char* footprint, const char* result, const char* address, const char* message = "") {
     JournalRecord r;
     r.runId = run, r.time = time, r.operation = operation, r.port = port, r.footprint = footprint;
-    r.result = result, r.oldAddress = "1", r.oldNetwork = "service", r.newAddress = address;
+    r.result = result, r.oldAddress = "1", r.oldNetwork = "service", r.newAddress = address, r.message = message;
     records.push_back(r);
   };
   JournalRecord start = RunMark(OperationRunStart, "batch", "from 10");
   start.runId = "a", start.time = "2026-12-07T10:00:00+03:00";
   records.push_back(start);
-  add("a", "2026-12-07T10:01:00+03:00", "batch", "A", "", "failed", "1");      // a flaky modem...
-  add("a", "2026-12-07T10:01:30+03:00", "batch", "A", "", "interrupted", "1");  // ...tried again
-  add("a", "2026-12-07T10:02:00+03:00", "batch", "A", "F1", "ok", "10");        // the next modem
-  add("a", "2026-12-07T10:03:00+03:00", "batch", "B", "F2", "failed", "1");
-  add("a", "2026-12-07T10:04:00+03:00", "batch", "B", "F2", "ok", "11");  // the same modem, by its footprint
+  add("a", "2026-12-07T10:01:00+03:00", "batch", "A", "", "failed", "1");                   // a flaky modem...
+  add("a", "2026-12-07T10:01:30+03:00", "batch", "A", "", "interrupted", "1", "again: x");  // ...tried again
+  add("a", "2026-12-07T10:02:00+03:00", "batch", "A", "F", "ok", "10");                     // the next modem
+  add("a", "2026-12-07T10:03:00+03:00", "batch", "B", "F", "failed", "1");
+  add("a", "2026-12-07T10:04:00+03:00", "batch", "B", "F", "ok", "11", "again: read back");  // reworked
+  add("a", "2026-12-07T10:04:10+03:00", "batch", "D", "", "failed", "1");
+  add("a", "2026-12-07T10:04:20+03:00", "batch", "D", "", "failed", "1");  // another modem, from the same address
   add("k", "2026-12-07T10:04:30+03:00", "set-key", "C", "F3", "ok", "77");
   JournalRecord end = RunMark(OperationRunEnd, "batch", "stopped");
   end.runId = "a", end.time = "2026-12-07T10:10:00+03:00";
   records.push_back(end);
+  add("", "2026-03-01T12:00:00Z", "batch", "A", "", "failed", "1");  // an earlier version's flaky modem
+  add("", "2026-03-01T12:00:30Z", "batch", "A", "", "failed", "1");
 
   std::vector<std::string> handedOn;
   RunTally tally([&](const RunSummary& run) { handedOn.push_back(run.runId); });
@@ -155,10 +162,10 @@ TEST(JournalRecord, RunsCountModemsAndSpanFromTheirStartToTheirEnd) {
   EXPECT_EQ(handedOn, (std::vector<std::string>{"a", "k"})) << "each ended run is handed on before the journal ends";
 
   const std::vector<RunSummary> runs = SummarizeRuns(records);
-  ASSERT_EQ(runs.size(), 2u);
-  EXPECT_EQ(runs[0].lines, 5);
+  ASSERT_EQ(runs.size(), 3u);
+  EXPECT_EQ(runs[0].lines, 7);
   EXPECT_EQ(runs[0].done, 2);
-  EXPECT_EQ(runs[0].failed, 1);
+  EXPECT_EQ(runs[0].failed, 3);
   EXPECT_EQ(runs[0].interrupted, 1) << "a modem counts by its last line";
   EXPECT_EQ(runs[0].started, "2026-12-07T10:00:00+03:00");
   EXPECT_EQ(runs[0].seconds, 600);
@@ -167,6 +174,8 @@ TEST(JournalRecord, RunsCountModemsAndSpanFromTheirStartToTheirEnd) {
   EXPECT_EQ(runs[0].highestAddress, 11);
   EXPECT_EQ(runs[1].done, 1);
   EXPECT_EQ(runs[1].lowestAddress, -1) << "set-key writes no address";
+  EXPECT_EQ(runs[2].lines, 2);
+  EXPECT_EQ(runs[2].failed, 1);
 }
 
 }  // namespace
