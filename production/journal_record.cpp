@@ -126,7 +126,12 @@ std::vector<std::string> CsvHeaderNames() {
 std::vector<std::string> CsvFieldsOf(const JournalRecord& record) {
   std::vector<std::string> fields(CsvColumnCount);
   for (const JournalField& field : JournalFields) {
-    if (field.csvColumn >= 0) fields[static_cast<std::size_t>(field.csvColumn)] = record.*field.member;
+    if (field.csvColumn < 0) continue;
+    std::string& text = fields[static_cast<std::size_t>(field.csvColumn)] = record.*field.member;
+    // A line break inside a field (an adapter's serial, a port's name) would
+    // put a line of its text on a line of its own, where a reader that
+    // recovers from torn lines may take it for a record: a space stands for it.
+    std::replace_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
   }
   return fields;
 }

@@ -80,7 +80,8 @@ inline constexpr std::array<JournalField, 16> JournalFields = {{
 }};
 
 // The CSV journal: its header's names and a record's fields, in the CSV
-// order; a record read back by the names of the header seen last (earlier
+// order (a line break in a field written as a space, so every line is one
+// line of text); a record read back by the names of the header seen last (earlier
 // journals have other columns; unknown names are passed over).
 std::vector<std::string> CsvHeaderNames();
 std::vector<std::string> CsvFieldsOf(const JournalRecord& record);

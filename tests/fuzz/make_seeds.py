@@ -175,3 +175,21 @@ for name, fields, text in [
     ("bad_lines", 2, b"\tempty id\nr:1\tunknown \\x\nr:2\tone\ttoo many\n\n"),
 ]:
     write("spool_fuzz", name, bytes([fields - 1]) + text)
+
+
+# journal_reader_fuzz: a byte that chooses how the text is cut, then the
+# text; its NUL-separated fields also make a journal of their own.
+JOURNAL_HEADER = (b"time,run_id,operator,host,port,adapter,operation,old_address,old_network,"
+                  b"new_address,new_network,firmware,footprint,result,message\r\n")
+JOURNAL_LINE = (b"2026-12-07T10:01:00+03:00,r1,op,st,/dev/ttyUSB0,0403:6001 serial A1,batch,1,service,"
+                b"20,working,2.31,0B.2A.E4.45,ok,\"read back, as written\"\r\n")
+write("journal_reader_fuzz", "journal", b"\x07" + JOURNAL_HEADER + JOURNAL_LINE + JOURNAL_LINE)
+write("journal_reader_fuzz", "torn_line", b"\x31" + JOURNAL_HEADER + JOURNAL_LINE[:120] + b"\"torn\r\n" +
+      JOURNAL_LINE)
+write("journal_reader_fuzz", "older_header",
+      b"\x02time,port,operation,result\r\n2026-03-01T12:00:00Z,/dev/ttyS0,write,ok\r\n" + JOURNAL_HEADER +
+      JOURNAL_LINE)
+write("journal_reader_fuzz", "line_breaks_in_a_field",
+      b"\x55" + JOURNAL_HEADER + JOURNAL_LINE[:-3] + b"\nsecond line\r\nthird\"\r\n")
+write("journal_reader_fuzz", "fields", b"\x00/dev/ttyUSB0\x00batch\x00x\"y\x00a,b\x00line\nbreak\x00\r\n")
+write("journal_reader_fuzz", "not_a_journal", b"\x10root:x:0:0:root:/root:/bin/bash\n\x00\x01\x02binary\n")

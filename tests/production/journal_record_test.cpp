@@ -125,6 +125,18 @@ TEST(Journal, OpeningFindsTheLastHeaderWithoutReadingTheWholeFile) {
   }
 }
 
+// A field's line break (a USB adapter's serial is whatever the device
+// says) is written as a space: on a line of its own, the text after it
+// could read as a forged record.
+TEST(Journal, ALineBreakInAFieldNeverReadsAsARecordOfItsOwn) {
+  JournalRecord r = Distinct();
+  r.adapter = "x\n" + CsvLine(CsvFieldsOf(Distinct())) + "y";
+  const JournalContents read = ReadJournalText(CsvLine(CsvHeaderNames()) + CsvLine(CsvFieldsOf(r)));
+  ASSERT_EQ(read.records.size(), 1u);
+  EXPECT_EQ(read.skipped, 0);
+  EXPECT_EQ(read.records[0].adapter.find('\n'), std::string::npos);
+}
+
 // Modems, not attempts, each by its last line: a repeat is marked (every
 // modem of a batch with one key has the same footprint); runs of earlier
 // versions, without a start line, take a failure after a failure on a port
