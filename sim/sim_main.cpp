@@ -9,13 +9,17 @@
 // looks at the master again whenever a client opens or closes it. The master
 // itself says whether any client is there at a given moment. A client that
 // closes and another that opens at once leave the master no moment without
-// a client, so the watch's open and close events are counted as well: a
-// close that leaves none open by that count ends the line's use just the
-// same. (The watch merges identical events that follow each other unread;
-// the master resets the count when no client is there.) When the last
-// client has gone, the simulator drops the replies nobody will read and
-// clears whatever that client left on the line (unread input, its claim of
-// exclusive use), before it reads what the next client sends.
+// a client the simulator could see, so the watch's open and close events
+// are counted as well: a close that leaves none open by that count ends the
+// line's use just the same. The count must be exact, and the watch merges
+// an event with an identical one queued unread just before it: two clients
+// opening back to back would be one open, and the second one's close would
+// be taken for the last. The device's directory is therefore watched too;
+// it reports every open and close of the device as well, between the
+// device's own events, so no two of those are ever adjacent in the queue.
+// When the last client has gone, the simulator drops the replies nobody
+// will read and clears whatever that client left on the line (unread input,
+// its claim of exclusive use), before it reads what the next client sends.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -104,6 +108,7 @@ class Frontend {
 
   bool CreatePty(std::string& error);
   bool ClientPresent() const;
+  void Watch();
   void ReadInput();
   bool ReadWatch();
   void LastClientLeft();
@@ -116,6 +121,7 @@ class Frontend {
   ModemModel model_;
   int master_ = -1;
   int watch_ = -1;
+  int deviceWatch_ = -1;    // the watch's descriptor of the device; its directory has another
   bool connected_ = false;  // some client has the slave open
   int clients_ = 0;         // clients open by the watch's events
   int ownOpens_ = 0;        // the simulator's own opens and closes of the slave, not clients'
@@ -138,14 +144,29 @@ Frontend::~Frontend() {
 
 bool Frontend::Open(std::string& error) {
   if (!CreatePty(error)) return false;
-  watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (watch_ < 0 || inotify_add_watch(watch_, devicePath_.c_str(), IN_OPEN | IN_CLOSE) < 0) {
+  Watch();
+  if (watch_ < 0) {
     std::fprintf(stderr, "vorsal-modem-sim: %s; looking for clients every %ld ms\n",
                  SystemError("inotify").c_str(), UnwatchedPollNs / 1000000);
-    if (watch_ >= 0) close(watch_);
-    watch_ = -1;
   }
   return true;
+}
+
+// A new watch of the device and of its directory. Without the directory's
+// watch (not readable), opens that follow each other unread may be counted
+// as one; the master still notices the last client's going.
+void Frontend::Watch() {
+  if (watch_ >= 0) close(watch_);
+  watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (watch_ < 0) return;
+  deviceWatch_ = inotify_add_watch(watch_, devicePath_.c_str(), IN_OPEN | IN_CLOSE);
+  if (deviceWatch_ < 0) {
+    close(watch_);
+    watch_ = -1;
+    return;
+  }
+  const std::string directory = devicePath_.substr(0, devicePath_.rfind('/') + 1);
+  inotify_add_watch(watch_, directory.c_str(), IN_OPEN | IN_CLOSE);
 }
 
 // A new pseudo-terminal whose slave is set up as the modem's line and then
@@ -269,7 +290,11 @@ bool Frontend::ReadWatch() {
       inotify_event event;
       std::memcpy(&event, buffer + at, sizeof event);
       at += static_cast<ssize_t>(sizeof event + event.len);
-      if (event.mask & IN_OPEN) {
+      if (event.mask & IN_Q_OVERFLOW) {
+        clients_ = ownOpens_ = ownCloses_ = 0;  // events lost: the master alone decides
+      } else if (event.wd != deviceWatch_) {
+        continue;  // the directory's events only keep the device's apart
+      } else if (event.mask & IN_OPEN) {
         if (ownOpens_ > 0) {
           --ownOpens_;
         } else {
@@ -284,9 +309,9 @@ bool Frontend::ReadWatch() {
       }
     }
   }
-  // Without a client the count is 0 whatever the events said (merged closes
-  // leave it too high). A client seen by the master before its open event
-  // is read is counted by that event, so the count is never raised here.
+  // Without a client the count is 0 whatever the events said (after lost
+  // events). A client seen by the master before its open event is read is
+  // counted by that event, so the count is never raised here.
   if (!ClientPresent()) clients_ = 0;
   return lastLeft;
 }
@@ -330,14 +355,7 @@ void Frontend::ReleaseLine() {
     if (CreatePty(error) && PlaceLink(args_.link, devicePath_, error)) {
       close(oldMaster);
       clients_ = ownOpens_ = ownCloses_ = 0;
-      if (watch_ >= 0) {
-        close(watch_);
-        watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (watch_ >= 0 && inotify_add_watch(watch_, devicePath_.c_str(), IN_OPEN | IN_CLOSE) < 0) {
-          close(watch_);
-          watch_ = -1;
-        }
-      }
+      if (watch_ >= 0) Watch();
       std::fprintf(stderr, "vorsal-modem-sim: a client left %s in exclusive use; now serving %s\n",
                    oldPath.c_str(), devicePath_.c_str());
     } else {

@@ -3,6 +3,7 @@
 // Log lines of --log serve as the points to wait for; nothing here sleeps.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -276,8 +277,20 @@ TEST_F(SimPty, NoGapBetweenClientsStillDiscardsUnreadReplies) {
 TEST_F(SimPty, OverlappingClientsAreEachServed) {
   Start({});
   const ModemFrame params = Stamped(BuildReadParams(), 0);
+  // Two clients open while the simulator is held still, so that it learns of
+  // both opens only afterwards, at once; the second one's close must then not
+  // be taken for the last one's and clear the reply the first has not read.
+  ASSERT_EQ(kill(sim_.Pid(), SIGSTOP), 0);
   auto first = std::make_unique<Client>(link_.string(), B600);
-  ASSERT_TRUE(first->ok());
+  auto early = std::make_unique<Client>(link_.string(), B600);
+  ASSERT_EQ(kill(sim_.Pid(), SIGCONT), 0);
+  ASSERT_TRUE(first->ok() && early->ok());
+  first->Write(params);
+  AwaitLog("tx");  // the reply waits unread on the line
+  early.reset();
+  first->Write(params);
+  AwaitLog("rx");  // the close was seen before this request was read
+  EXPECT_EQ(first->Read(2 * FrameSize).size(), 2 * FrameSize);
   for (int round = 0; round < 40; ++round) {
     Client other(link_.string(), B600);
     ASSERT_TRUE(other.ok());

@@ -23,6 +23,7 @@ class SimProcess {
   bool Start(const std::string& exe, const std::vector<std::string>& args, int timeoutMs = 10000);
 
   const std::string& DevicePath() const { return devicePath_; }
+  pid_t Pid() const { return pid_; }
   const std::string& Error() const { return error_; }
 
   // The next line of standard output without its newline; nullopt when none
