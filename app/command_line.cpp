@@ -28,12 +28,6 @@ std::optional<int> ParseWholeNumber(std::string_view text) {
   return value;
 }
 
-TypedOption SplitOption(const std::string& argument) {
-  const std::size_t equals = argument.find('=');
-  if (argument.rfind("--", 0) != 0 || equals == std::string::npos) return {argument, std::nullopt};
-  return {argument.substr(0, equals), argument.substr(equals + 1)};
-}
-
 std::optional<int> ParseWholeNumber(std::string_view text, int low, int high) {
   const std::optional<int> value = ParseWholeNumber(text);
   if (!value || *value < low || *value > high) return std::nullopt;

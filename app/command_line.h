@@ -20,12 +20,4 @@ std::optional<int> ParseWholeNumber(std::string_view text);
 // The same within [low, high].
 std::optional<int> ParseWholeNumber(std::string_view text, int low, int high);
 
-// An option as typed: "--name=value" is the name and its value; anything
-// else is all name (a value, if any, is the next argument).
-struct TypedOption {
-  std::string name;
-  std::optional<std::string> inlineValue;
-};
-TypedOption SplitOption(const std::string& argument);
-
 }  // namespace vorsal

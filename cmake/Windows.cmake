@@ -102,8 +102,9 @@ if(VORSAL_BUILD_TESTS)
     VORSAL_WINDOW_EXE="$<TARGET_FILE:vorsal>" VORSAL_KEY_TOOL_EXE="$<TARGET_FILE:vorsal-key>")
   # The guide's suite reads the sources (a compiler cache may make __FILE__ relative).
   target_compile_definitions(help_file_test PRIVATE VORSAL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-  # The simulator's switches are checked against its manual page.
+  # The simulator's switches and the window's options are checked against their manual pages.
   target_compile_definitions(sim_args_test PRIVATE VORSAL_SIM_MAN_PAGE="${PROJECT_SOURCE_DIR}/dist/man/vorsal-modem-sim.1")
+  target_compile_definitions(production_options_test PRIVATE VORSAL_WINDOW_MAN_PAGE="${PROJECT_SOURCE_DIR}/dist/man/vorsal.1")
 
   # The serial device against the simulator's COM port (cli_e2e.sh runs
   # it; ctest has no simulator).

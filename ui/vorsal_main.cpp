@@ -50,7 +50,8 @@ int main(int argc, char** argv) {
   vorsal::InitIdentity();
   if (!options.ok()) {
     // A bad command line opens nothing and starts nothing.
-    QMessageBox::critical(nullptr, QString::fromUtf8(vorsal::texts::ErrorBoxTitle), QString::fromStdString(options.error));
+    QMessageBox::critical(nullptr, QString::fromUtf8(vorsal::texts::ErrorBoxTitle),
+                          QString::fromStdString(vorsal::ProductionOptionsMessage(options)));
     return 2;
   }
   int result = 0;

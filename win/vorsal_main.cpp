@@ -22,7 +22,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   InitCommonControlsEx(&controls);
   const vorsal::ProductionOptions options = vorsal::ParseProductionOptions(vorsal::platform::ProgramArguments(__argc, __argv));
   if (!options.ok()) {
-    MessageBoxW(nullptr, vorsal::platform::WideFromUtf8(options.error).c_str(),
+    MessageBoxW(nullptr, vorsal::platform::WideFromUtf8(vorsal::ProductionOptionsMessage(options)).c_str(),
                 vorsal::platform::WideFromUtf8(vorsal::texts::ErrorBoxTitle).c_str(), MB_OK | MB_ICONERROR);
     return 2;
   }

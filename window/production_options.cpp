@@ -1,6 +1,7 @@
 #include "window/production_options.h"
 
 #include "app/command_line.h"
+#include "app/option_table.h"
 #include "keys/cp1251.h"
 #include "keys/key_name_input.h"
 #include "platform/files.h"
@@ -11,54 +12,51 @@
 #include "window/texts.h"
 
 #include <algorithm>
-#include <initializer_list>
 
 namespace vorsal {
 
 namespace {
 
-// The options and how many values each takes.
-struct Option {
-  std::string_view name;
-  bool takesValue;
-};
-constexpr Option Options[] = {
-    {"--production", false}, {"--run", false},   {"-p", true},       {"--port", true},     {"--network", true},
-    {"--start", true},       {"--count", true},  {"--key-file", true}, {"--registry", true}, {"--journal", true},
-};
+enum class Id { Production, Run, Port, Network, Start, Count, KeyFile, Registry, Journal };
 
-const Option* FindOption(std::string_view name) {
-  const auto found = std::find_if(std::begin(Options), std::end(Options), [&](const Option& o) { return o.name == name; });
-  return found == std::end(Options) ? nullptr : found;
+// How an option stands in the usage line.
+constexpr unsigned Required = 1;  // without brackets
+constexpr unsigned Repeated = 2;  // may be given several times
+
+// Every option of the window program, declared once: the parser and the
+// usage line read this table, the manual page is checked against it.
+const OptionTable& Options() {
+  static const OptionTable options = {
+      {int(Id::Production), "", "--production", "", 0, -1, {}, Required},
+      {int(Id::Run), "", "--run", ""},
+      {int(Id::Port), "-p", "--port", "ПОРТ", 0, -1, {}, Repeated},
+      {int(Id::Network), "", "--network", "service|working"},
+      {int(Id::Start), "", "--start", "N", MinAddress, MaxAddress},
+      {int(Id::Count), "", "--count", "K", production::MinBatchCount, production::MaxBatchCount},
+      {int(Id::KeyFile), "", "--key-file", "ФАЙЛ"},
+      {int(Id::Registry), "", "--registry", "URL"},
+      {int(Id::Journal), "", "--journal", "ФАЙЛ"},
+  };
+  return options;
 }
 
 class Parser {
  public:
-  explicit Parser(const std::vector<std::string>& args) : args_(args) {}
+  explicit Parser(const std::vector<std::string>& args)
+      : scanner_(Options(), args, {.attachedValues = true, .endMark = false}) {}
 
   ProductionOptions Run() {
     std::string firstOption;
-    for (index_ = 0; index_ < args_.size() && result_.ok(); ++index_) {
-      const std::string& arg = args_[index_];
-      auto [name, inlineValue] = SplitOption(arg);
-      const Option* option = FindOption(name);
-      if (option == nullptr) {
-        if (name == "--key") Fail(texts::OptionKeyOnCommandLine);
-        else if (arg.empty() || arg[0] != '-') Fail(texts::Worded(texts::OptionUnexpected, {QuotedArgument(arg)}));
-        else Fail(texts::Worded(texts::OptionUnknown, {QuotedArgument(name)}));
-        break;
+    for (ScannedArgument arg; result_.ok() && scanner_.Next(arg);) {
+      if (arg.kind == ScannedArgument::Kind::Operand) {
+        Fail(texts::Worded(texts::OptionUnexpected, {QuotedArgument(arg.text)}));
+      } else if (arg.kind == ScannedArgument::Kind::Unknown) {
+        Fail(arg.name == "--key" ? std::string(texts::OptionKeyOnCommandLine)
+                                 : texts::Worded(texts::OptionUnknown, {QuotedArgument(arg.name)}));
+      } else {
+        if (firstOption.empty() && Id(arg.option->id) != Id::Production) firstOption = arg.name;
+        Take(arg);
       }
-      if (firstOption.empty() && name != "--production") firstOption = name;
-      if (!option->takesValue) {
-        (name == "--run" ? result_.run : result_.production) = true;
-        continue;
-      }
-      if (!inlineValue && index_ + 1 < args_.size()) inlineValue = args_[++index_];
-      if (!inlineValue || inlineValue->empty()) {
-        Fail(texts::Worded(texts::OptionNeedsValue, {name}));
-        break;
-      }
-      Take(name, *inlineValue);
     }
     if (!result_.ok()) return result_;
     if (!result_.production && !firstOption.empty()) return Failed(texts::Worded(texts::OptionWithoutProduction, {firstOption}));
@@ -84,33 +82,46 @@ class Parser {
     if (result_.ok()) result_.error = message;
   }
 
-  std::optional<int> Number(const std::string& name, const std::string& value, int low, int high) {
-    const std::optional<int> number = ParseWholeNumber(value);
-    if (number && *number >= low && *number <= high) return number;
-    Fail(texts::Worded(texts::OptionNumber, {name, std::to_string(low), std::to_string(high), QuotedArgument(value)}));
-    return std::nullopt;
-  }
-
-  void Take(const std::string& name, const std::string& value) {
-    if (name == "-p" || name == "--port") {
-      // The same port named twice (COM3 and \\.\COM3) is served once.
-      const std::string path = ComPortDevicePath(value);
-      const bool named = std::any_of(result_.ports.begin(), result_.ports.end(),
-                                     [&](const std::string& port) { return ComPortDevicePath(port) == path; });
-      if (!named) result_.ports.push_back(value);
-    } else if (name == "--network") {
-      result_.network = production::NetworkFromName(value);
-      if (!result_.network) Fail(texts::Worded(texts::OptionNetwork, {QuotedArgument(value)}));
-    } else if (name == "--start") {
-      result_.start = Number(name, value, MinAddress, MaxAddress);
-    } else if (name == "--count") {
-      result_.count = Number(name, value, production::MinBatchCount, production::MaxBatchCount);
-    } else if (name == "--key-file") {
-      keyFile_ = value;
-    } else if (name == "--registry") {
-      result_.registry = value;
-    } else if (name == "--journal") {
-      result_.journal = value;
+  void Take(const ScannedArgument& arg) {
+    const OptionSpec& option = *arg.option;
+    const std::string& name = arg.name;
+    if (option.value.empty()) {
+      // "--run=no" must not start a run.
+      if (arg.attached) return Fail(texts::Worded(texts::OptionTakesNoValue, {name}));
+      (Id(option.id) == Id::Run ? result_.run : result_.production) = true;
+      return;
+    }
+    const std::optional<std::string> given = scanner_.Value(arg);
+    if (!given || given->empty()) return Fail(texts::Worded(texts::OptionNeedsValue, {name}));
+    const std::string& value = *given;
+    std::optional<int> number;
+    if (option.number()) {
+      number = ParseWholeNumber(value, option.low, option.high);
+      if (!number) {
+        return Fail(texts::Worded(texts::OptionNumber, {name, std::to_string(option.low),
+                                                        std::to_string(option.high), QuotedArgument(value)}));
+      }
+    }
+    switch (Id(option.id)) {
+      case Id::Port: {
+        // The same port named twice (COM3 and \\.\COM3) is served once.
+        const std::string path = ComPortDevicePath(value);
+        const bool named = std::any_of(result_.ports.begin(), result_.ports.end(),
+                                       [&](const std::string& port) { return ComPortDevicePath(port) == path; });
+        if (!named) result_.ports.push_back(value);
+        break;
+      }
+      case Id::Network:
+        result_.network = production::NetworkFromName(value);
+        if (!result_.network) Fail(texts::Worded(texts::OptionNetwork, {QuotedArgument(value)}));
+        break;
+      case Id::Start: result_.start = number; break;
+      case Id::Count: result_.count = number; break;
+      case Id::KeyFile: keyFile_ = value; break;
+      case Id::Registry: result_.registry = value; break;
+      case Id::Journal: result_.journal = value; break;
+      case Id::Production:
+      case Id::Run: break;
     }
   }
 
@@ -127,15 +138,32 @@ class Parser {
     result_.keyName = Cp1251ToUtf8(*name);
   }
 
-  const std::vector<std::string>& args_;
-  std::size_t index_ = 0;
+  ArgumentScanner scanner_;
   std::string keyFile_;
   ProductionOptions result_;
 };
 
+// The whole line as the program takes it, from the table.
+std::string ProductionUsage() {
+  std::string line = "vorsal";
+  for (const OptionSpec& option : Options()) {
+    std::string word = option.shortName.empty() ? std::string(option.longName) : std::string(option.shortName);
+    if (!option.value.empty()) word += " " + std::string(option.value);
+    line += " " + ((option.scope & Required) ? word : "[" + word + "]");
+    if (option.scope & Repeated) line += "...";
+  }
+  return texts::Worded(texts::OptionUsage, {line});
+}
+
 }  // namespace
 
 ProductionOptions ParseProductionOptions(const std::vector<std::string>& args) { return Parser(args).Run(); }
+
+const OptionTable& ProductionOptionTable() { return Options(); }
+
+std::string ProductionOptionsMessage(const ProductionOptions& options) {
+  return options.error + "\n\n" + ProductionUsage();
+}
 
 void ApplyProductionOptions(const ProductionOptions& options, ProductionSettings& settings) {
   if (!options.ports.empty()) {

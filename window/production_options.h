@@ -6,6 +6,7 @@
 // window's box, and then nothing opens or starts.
 #pragma once
 
+#include "app/option_table.h"
 #include "window/production_model.h"
 
 #include <optional>
@@ -31,6 +32,14 @@ struct ProductionOptions {
 // requires them. The key name file is read only when everything else is
 // right.
 ProductionOptions ParseProductionOptions(const std::vector<std::string>& args);
+
+// The options it takes, each declared once (the manual page is checked
+// against them).
+const OptionTable& ProductionOptionTable();
+
+// What the box says about a bad line: the reason, then the whole line as
+// the program takes it ("vorsal --production [--run] [-p ПОРТ]... ...").
+std::string ProductionOptionsMessage(const ProductionOptions& options);
 
 // Lays what the command line gave over `settings` (the remembered ones):
 // -p ports replace "all USB adapters", the rest replaces what it names.

@@ -137,6 +137,7 @@ inline constexpr char OptionKeyOnCommandLine[] =
 inline constexpr char OptionUnexpected[] = "Лишний аргумент командной строки %1.";
 inline constexpr char OptionWithoutProduction[] = "Параметр %1 действует только вместе с --production.";
 inline constexpr char OptionNeedsValue[] = "Параметру %1 нужно значение.";
+inline constexpr char OptionTakesNoValue[] = "Параметр %1 не принимает значения.";
 inline constexpr char OptionNumber[] = "Параметр %1 принимает целое число от %2 до %3, а не %4.";
 inline constexpr char OptionNetwork[] =
     "Неизвестная сетка %1: допустимы service (технологическая) и working (рабочая).";
@@ -147,6 +148,7 @@ inline constexpr char OptionKeyFileStdin[] =
     "У окна нет стандартного ввода: укажите в --key-file файл с именем ключа.";
 inline constexpr char OptionKeyFileUnread[] = "Имя ключа не прочитано из файла %1: %2.";
 inline constexpr char OptionKeyFileEmpty[] = "В файле %1 нет имени ключа: его первая строка пуста.";
+inline constexpr char OptionUsage[] = "Командная строка окна производства:\n%1";
 inline constexpr char MenuHelp[] = "Помощь";
 inline constexpr char MenuHelpGetHelp[] = "Чтобы получить помощь нажмите F1";
 inline constexpr char ErrorBoxTitle[] = "Error";

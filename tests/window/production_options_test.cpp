@@ -1,8 +1,11 @@
 #include "window/production_options.h"
 
+#include "support/man_page.h"
 #include "tests/support/temp_files.h"
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 namespace vorsal {
 namespace {
@@ -62,6 +65,30 @@ TEST(ProductionOptions, ABadLineIsOneRussianTextAndStartsNothing) {
   // A key name typed on the command line would be seen by every user.
   EXPECT_EQ(Parse({"--production", "--key", "secret"}).error,
             "Имя ключа в командной строке видят все пользователи компьютера. Задайте его файлом: --key-file ФАЙЛ.");
+  EXPECT_EQ(Parse({"--production", "--key=secret"}).error, Parse({"--production", "--key", "secret"}).error);
+  // A switch given a value is refused rather than read as on: "no" would start a run.
+  EXPECT_EQ(Parse({"--production", "--run=no", "--network", "working", "--start", "1"}).error,
+            "Параметр --run не принимает значения.");
+}
+
+// The box shows the reason and then the line as the program takes it; the
+// manual page lists exactly the options the parser takes.
+TEST(ProductionOptions, TheBoxAndTheManualPageShowTheOptionsTheParserTakes) {
+  EXPECT_EQ(ProductionOptionsMessage(Parse({"--production", "--run"})),
+            "Для --run нужны --start и --network.\n\n"
+            "Командная строка окна производства:\n"
+            "vorsal --production [--run] [-p ПОРТ]... [--network service|working] [--start N] [--count K] "
+            "[--key-file ФАЙЛ] [--registry URL] [--journal ФАЙЛ]");
+  const std::set<std::string> documented = test::ManPageOptions(VORSAL_WINDOW_MAN_PAGE, {"OPTIONS"});
+  std::set<std::string> taken;
+  for (const OptionSpec& option : ProductionOptionTable()) {
+    for (const std::string_view name : {option.shortName, option.longName}) {
+      if (name.empty()) continue;
+      taken.emplace(name);
+      EXPECT_TRUE(documented.count(std::string(name))) << name << " lacks a manual entry";
+    }
+  }
+  for (const std::string& name : documented) EXPECT_TRUE(taken.count(name)) << name << " is in the manual page only";
 }
 
 TEST(ProductionOptions, TheKeyFileIsReadOnlyFromALineThatIsOtherwiseRight) {
