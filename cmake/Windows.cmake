@@ -8,16 +8,6 @@ include(cmake/VorsalLibrary.cmake)
 # Windows headers without the min/max macros and with the Unicode API.
 add_compile_definitions(NOMINMAX WIN32_LEAN_AND_MEAN UNICODE _UNICODE _WIN32_WINNT=0x0601)
 
-# The production registry: the programs load libpq.dll at run time, from
-# their own folder, when a registry is named. The 64-bit build ships the
-# DLLs (cmake/WindowsLibpq.cmake); no 32-bit libpq is to be had, so the
-# 32-bit build has no registry.
-set(registry_default OFF)
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(registry_default ON)
-endif()
-option(VORSAL_WITH_REGISTRY "Build the PostgreSQL production registry" ${registry_default})
-
 add_subdirectory(platform)
 target_link_libraries(vorsal_platform PUBLIC setupapi advapi32 version)
 add_subdirectory(protocol)

@@ -59,15 +59,16 @@ class Parser {
       }
     }
     if (!result_.ok()) return result_;
-    if (!result_.production && !firstOption.empty()) return Failed(texts::Worded(texts::OptionWithoutProduction, {firstOption}));
+    if (!result_.production && !firstOption.empty())
+      return Failed(texts::Worded(texts::OptionWithoutProduction, {firstOption}));
     if (result_.run && (!result_.start || !result_.network)) return Failed(texts::OptionRunNeeds);
     // The start address belongs to the network it is given with.
     if (result_.start && result_.network && !AddressAllowed(*result_.start, *result_.network)) {
       const int network = *result_.network;
       return Failed(texts::Worded(texts::OptionStartNotInNetwork,
-                           {std::to_string(*result_.start),
-                            network == NetworkWorking ? texts::NetworkWorkingName : texts::NetworkServiceName,
-                            std::to_string(LowestAddress(network)), std::to_string(MaxAddress)}));
+                                  {std::to_string(*result_.start),
+                                   network == NetworkWorking ? texts::NetworkWorkingName : texts::NetworkServiceName,
+                                   std::to_string(LowestAddress(network)), std::to_string(MaxAddress)}));
     }
     if (!keyFile_.empty()) ReadKeyName();
     return result_;
@@ -98,8 +99,8 @@ class Parser {
     if (option.number()) {
       number = ParseWholeNumber(value, option.low, option.high);
       if (!number) {
-        return Fail(texts::Worded(texts::OptionNumber, {name, std::to_string(option.low),
-                                                        std::to_string(option.high), QuotedArgument(value)}));
+        return Fail(texts::Worded(texts::OptionNumber, {name, std::to_string(option.low), std::to_string(option.high),
+                                                        QuotedArgument(value)}));
       }
     }
     switch (Id(option.id)) {

@@ -285,7 +285,7 @@ TEST_F(MainWindowModelTest, FailedOpenShowsBoxClearsChoiceAndHidesPanels) {
 // that belongs to an earlier open is ignored.
 TEST_F(MainWindowModelTest, LostDeviceLeavesTheStateOfAFailedOpenAndSaysSo) {
   OpenLine();
-  model.PortError(1u << ceIO);
+  model.PortError(ErrorBit(ceIO));
   model.PortSelected(line.SlavePath());  // reopened before the report is handled
   model.PortError(1u << ceFrame);
   surface.RunPosted();
@@ -296,7 +296,7 @@ TEST_F(MainWindowModelTest, LostDeviceLeavesTheStateOfAFailedOpenAndSaysSo) {
   ASSERT_TRUE(surface.shown[WindowPanel::Bottom]);
   model.ReadFootprintClick();
   ASSERT_TRUE(surface.gaugeTimer);
-  model.PortError(1u << ceIO);
+  model.PortError(ErrorBit(ceIO));
   surface.RunPosted();
   ExpectFailedOpenState();
   EXPECT_EQ(surface.Displays(), ClearedDisplays);
