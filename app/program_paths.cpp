@@ -85,12 +85,14 @@ std::string HelpFileText() {
 
 std::string VersionText(std::string_view program) {
   // The identity the executable carries (Windows: its version resource),
-  // the build's own values where it can't be read.
+  // the build's own values where it can't be read. The version is the text
+  // users read everywhere (the window's title, the installer): the product
+  // version, not the file's four numbers.
   const TQSVersionInfo info;
-  const bool known = info.FileVersion() != kInfoNotAvailable && !info.FileVersion().empty();
+  const bool known = info.ProductVersion() != kInfoNotAvailable && !info.ProductVersion().empty();
   std::string text(program);
   text += " (" + (known ? info.ProductName() : std::string(VORSAL_PRODUCT_NAME)) + ") " +
-          (known ? info.FileVersion() : std::string(VORSAL_FILE_VERSION)) + "\n";
+          (known ? info.ProductVersion() : std::string(VORSAL_PRODUCT_VERSION)) + "\n";
   text += VORSAL_LEGAL_COPYRIGHT ".\n";
   return text;
 }

@@ -25,7 +25,6 @@ add_subdirectory(window)
 
 # Each executable carries the version resource that TQSVersionInfo reads.
 set(VORSAL_VERSION_COMMAS "${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},${PROJECT_VERSION_TWEAK}")
-string(REPLACE "." "," VORSAL_PRODUCT_VERSION_COMMAS "${VORSAL_PRODUCT_VERSION}")
 # The values are those of the Linux build's version block, so that both
 # builds print the same identity, and besides each program's own description
 # and file name.
@@ -35,10 +34,11 @@ function(vorsal_version_resource target description)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${CMAKE_BINARY_DIR}/rc/${target}.rc @ONLY)
   target_sources(${target} PRIVATE ${CMAKE_BINARY_DIR}/rc/${target}.rc)
 endfunction()
-# The installer's identity (scripts/windows-installer): the same publisher
-# and copyright as the programs'.
+# The installer's identity (scripts/windows-installer): the same publisher,
+# copyright and version text as the programs'.
 file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/identity.nsh CONTENT
-  "!define PUBLISHER \"@VORSAL_COMPANY_NAME@\"\n!define COPYRIGHT \"@VORSAL_LEGAL_COPYRIGHT@\"\n" @ONLY)
+  "!define PUBLISHER \"@VORSAL_COMPANY_NAME@\"\n!define COPYRIGHT \"@VORSAL_LEGAL_COPYRIGHT@\"\n\
+!define PRODUCT_VERSION \"@VORSAL_PRODUCT_VERSION@\"\n" @ONLY)
 enable_language(RC)
 vorsal_version_resource(vorsal-cli "Vorsal command line: modem settings, keys and the journal")
 vorsal_version_resource(vorsal-key "Vorsal key tool: derives and stores modem keys")

@@ -6,9 +6,11 @@
 ; 64-bit Windows puts the production registry's libpq.dll and its DLLs
 ; beside the programs (/REGISTRY).
 ; Built by scripts/windows-installer, which defines:
-;   VERSION     the program's version (3.2.0.0)
+;   VERSION     the version in the names of the released files (3.2.0.0)
 ;   VI_VERSION  the same in four numbers, for the installer's own version
-;   IDENTITY    an include with the build's PUBLISHER and COPYRIGHT
+;   IDENTITY    an include with the build's PUBLISHER, COPYRIGHT and
+;               PRODUCT_VERSION, the version text users read (3.2), as the
+;               programs' title, --version and ProductVersion say it
 ;   FILES       an include with the macros VorsalInstallFiles and
 ;               VorsalUninstallFiles: the files by name, so that the
 ;               uninstaller removes exactly what was installed; the
@@ -63,18 +65,18 @@ Var Bits          ; "64" or "32": the programs this Windows gets
 Var SystemPath    ; the system PATH as stored, variables unexpanded
 Var PathReadable  ; "1" when SystemPath holds the whole of it
 
-Name "Vorsal ${VERSION}"
+Name "Vorsal ${PRODUCT_VERSION}"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\Vorsal"
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
-BrandingText "Vorsal ${VERSION}"
+BrandingText "Vorsal ${PRODUCT_VERSION}"
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
 ; Every page shows the window's own title (see ShowTitle).
 !define MUI_PAGE_CUSTOMFUNCTION_SHOW ShowTitle
-!define MUI_WELCOMEPAGE_TEXT "Программа установит Vorsal ${VERSION} ($Bits-разрядную версию, для этой Windows): \
+!define MUI_WELCOMEPAGE_TEXT "Программа установит Vorsal ${PRODUCT_VERSION} ($Bits-разрядную версию, для этой Windows): \
   окно настройки модемов закрытой сети, командную строку vorsal-cli и программу ключей vorsal-key.$\r$\n$\r$\nЗакройте запущенные программы Vorsal \
   перед установкой.$\r$\n$\r$\nНажмите «Далее», чтобы продолжить."
 !insertmacro MUI_PAGE_WELCOME
@@ -85,7 +87,7 @@ BrandingText "Vorsal ${VERSION}"
 !define MUI_PAGE_CUSTOMFUNCTION_SHOW ShowTitle
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_PAGE_CUSTOMFUNCTION_SHOW ShowTitle
-!define MUI_FINISHPAGE_TEXT "Vorsal ${VERSION} установлен в папку $INSTDIR.$\r$\n$\r$\nПрограмма запускается из меню «Пуск». \
+!define MUI_FINISHPAGE_TEXT "Vorsal ${PRODUCT_VERSION} установлен в папку $INSTDIR.$\r$\n$\r$\nПрограмма запускается из меню «Пуск». \
   Ключи и журнал хранятся в папке %APPDATA%\Vorsal.$\r$\n$\r$\nНажмите «Готово», чтобы закрыть установщик."
 !insertmacro MUI_PAGE_FINISH
 !define MUI_PAGE_CUSTOMFUNCTION_SHOW un.ShowTitle
@@ -99,8 +101,8 @@ BrandingText "Vorsal ${VERSION}"
 ; The window titles. The pages of the modern interface add a subtitle of one
 ; blank, which would leave the title ending in a space: each page puts the
 ; title back when it shows, and the progress pages once their work is done.
-!define TITLE "Установка Vorsal ${VERSION}"
-!define UNTITLE "Удаление Vorsal ${VERSION}"
+!define TITLE "Установка Vorsal ${PRODUCT_VERSION}"
+!define UNTITLE "Удаление Vorsal ${PRODUCT_VERSION}"
 Caption "${TITLE}"
 UninstallCaption "${UNTITLE}"
 Function ShowTitle
@@ -112,8 +114,8 @@ FunctionEnd
 
 VIProductVersion "${VI_VERSION}"
 VIAddVersionKey /LANG=${LANG_RUSSIAN} "ProductName" "Vorsal"
-VIAddVersionKey /LANG=${LANG_RUSSIAN} "ProductVersion" "${VERSION}"
-VIAddVersionKey /LANG=${LANG_RUSSIAN} "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_RUSSIAN} "ProductVersion" "${PRODUCT_VERSION}"
+VIAddVersionKey /LANG=${LANG_RUSSIAN} "FileVersion" "${VI_VERSION}"
 VIAddVersionKey /LANG=${LANG_RUSSIAN} "FileDescription" "Установка Vorsal"
 VIAddVersionKey /LANG=${LANG_RUSSIAN} "CompanyName" "${PUBLISHER}"
 VIAddVersionKey /LANG=${LANG_RUSSIAN} "LegalCopyright" "${COPYRIGHT}"
@@ -292,7 +294,7 @@ Section "Vorsal (программа, справка)" SecProgram
     "Настройка модемов закрытой сети"
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Vorsal"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${PRODUCT_VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\vorsal.exe,0"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"

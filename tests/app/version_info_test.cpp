@@ -47,9 +47,10 @@ std::vector<std::string> Properties(const TQSVersionInfo& i) {
           i.Comments(),         i.MajorVersion(),    i.MinorVersion(),   i.Release(),          i.Build()};
 }
 
-// One version for the file and the product.
+// The file's four numbers, and the product version as users read it: the
+// short version that the window's title shows.
 const std::vector<std::string> kOwnProperties = {"Vorsal developers", "", "3.2.0.0", "3.2", "",
-                                                 "Copyright (C) 2026 the Vorsal developers", "", "", "Vorsal", "3.2.0.0",
+                                                 "Copyright (C) 2026 the Vorsal developers", "", "", "Vorsal", "3.2",
                                                  "", "3", "2", "0", "0"};
 #ifdef _WIN32
 // A Windows program's resource adds its own description and file name.
@@ -79,6 +80,10 @@ TEST(ShortVersion, DropsSingleZeroPartsAndMarksBuilds) {
   };
   for (const auto& [version, expected] : cases) EXPECT_EQ(ShortVersion(version), expected) << version;
 }
+
+// The build words the product version (installer, ProductVersion, --version)
+// by the rule the window words its title with: the two must not drift apart.
+TEST(ShortVersion, IsTheBuildsProductVersion) { EXPECT_EQ(ShortVersion(VORSAL_FILE_VERSION), VORSAL_PRODUCT_VERSION); }
 
 TEST(SplitFileVersion, FourPartsAtDotsOrCommas) {
   struct Case {

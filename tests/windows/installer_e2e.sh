@@ -9,6 +9,8 @@
 # installer to change safely leaves PATH alone. Then the wizard as a user
 # walks it: welcome, components with their size, folder, finish, and the
 # uninstaller telling the size it frees, every title without a stray blank.
+# Wherever a user reads the version (--version, the window's title, the
+# Add/Remove entry, the wizards' titles) it is the same text.
 # Usage: installer_e2e.sh WINDOWS-BUILD LINUX-BUILD (WINEPREFIX set by the
 # caller; the installer built by scripts/windows-installer)
 set -euo pipefail
@@ -20,6 +22,9 @@ export WINEDEBUG=-all LC_ALL=C.UTF-8
 : "${WINEPREFIX:?the caller sets WINEPREFIX}"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win/CMakeCache.txt")
 setup="$win/vorsal-$version-setup.exe"
+# The version as users read it, as the built program prints it; the
+# installed one and the installer must say the same.
+shown=$(wine "$win/bin/vorsal-cli.exe" --version | tr -d '\r' | sed -n '1s/^vorsal-cli (Vorsal) //p')
 
 program_files="$WINEPREFIX/drive_c/Program Files/Vorsal"
 shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Vorsal.lnk"
@@ -48,6 +53,7 @@ fail() {
   exit 1
 }
 [ -f "$setup" ] || fail "no $setup (scripts/windows-installer builds it)"
+[[ $shown =~ ^[0-9]+\.[0-9]+ ]] || fail "vorsal-cli.exe --version gives no version: '$shown'"
 
 # The uninstaller starts a copy of itself and returns at once: wait until
 # the folder is gone (or keeps only what the installer did not put there).
@@ -99,7 +105,7 @@ target=$(lnk_target "$shortcut")
 [ -f "$desktop_shortcut" ] || fail "no desktop shortcut"
 [ "$(lnk_target "$desktop_shortcut")" = "$target" ] || fail "the desktop shortcut points at '$(lnk_target "$desktop_shortcut")'"
 entry=$(wine reg query "$uninstall_key" /reg:64 | tr -d '\r')
-for value in "DisplayName *REG_SZ *Vorsal\$" "DisplayVersion *REG_SZ *$version\$" "Publisher *REG_SZ *." \
+for value in "DisplayName *REG_SZ *Vorsal\$" "DisplayVersion *REG_SZ *${shown//./\\.}\$" "Publisher *REG_SZ *." \
     'DisplayIcon *REG_SZ *C:\\Program Files\\Vorsal\\vorsal.exe,0$' 'InstallLocation *REG_SZ *C:\\Program Files\\Vorsal$' \
     'QuietUninstallString *REG_SZ *"C:\\Program Files\\Vorsal\\Uninstall.exe" /S$' 'NoModify *REG_DWORD *0x1$'; do
   grep -qE "^ *$value" <<<"$entry" || fail "uninstall key: no '$value' in $entry"
@@ -118,7 +124,7 @@ wine "$setup" /S || fail "the installer ended with $? over an installation"
 [ -f "$desktop_shortcut" ] || fail "the desktop shortcut went with an upgrade"
 
 out=$(wine "$program_files/vorsal-cli.exe" --version | tr -d '\r')
-[ "$(head -n 1 <<<"$out")" = "vorsal-cli (Vorsal) $version" ] || fail "vorsal-cli.exe --version: $out"
+[ "$(head -n 1 <<<"$out")" = "vorsal-cli (Vorsal) $shown" ] || fail "vorsal-cli.exe --version: $out"
 # The registry's DLLs stayed with the upgrade and load: the program goes as
 # far as the (absent) server.
 out=$(wine "$program_files/vorsal-cli.exe" --journal 'C:\j.csv' --registry "host=127.0.0.1 port=1 user=v dbname=v" \
@@ -134,7 +140,7 @@ map_com5
 (cd "$program_files" && LD_PRELOAD="$shim" exec wine "$target" >"$base/window.log" 2>&1) &
 window_pid=$!
 drive() { wine "$win/bin/window_driver.exe" window "$@" || fail "step failed: $*"; }
-drive port COM5 status 1 "COM-порт открыт." click 1018 expect 1014 5 status 2 OK
+drive port COM5 title "Vorsal v.$shown [COM5]" status 1 "COM-порт открыт." click 1018 expect 1014 5 status 2 OK
 drive set 1035 "Ключ №1" click 1036 modal status 2 OK
 # While the program runs the uninstaller refuses (error level 2), removing
 # nothing; run in place (_?=) so that its error level comes back.
@@ -175,7 +181,7 @@ uninstall
 probe() { wine "$win/bin/dialog_probe.exe" "$@" || fail "wizard step failed: $*"; }
 wine "$setup" &
 setup_pid=$!
-title="Установка Vorsal $version"
+title="Установка Vorsal $shown"
 probe window "$title" title "$title" shows "Нажмите «Далее»" click 1 \
   title "$title" shows "Мбайт" click 1 \
   title "$title" shows 'C:\Program Files\Vorsal' click 1 \
@@ -184,7 +190,7 @@ wait "$setup_pid" || fail "the installer's wizard ended with $?"
 [ -f "$program_files/vorsal.exe" ] && [ ! -e "$desktop_shortcut" ] || fail "the wizard's defaults: $(ls "$program_files")"
 wine 'C:\Program Files\Vorsal\Uninstall.exe' &
 setup_pid=$!
-title="Удаление Vorsal $version"
+title="Удаление Vorsal $shown"
 probe window "$title" title "$title" click 1 shows "Мбайт" title "$title" click 1 shows "Удаление завершено" \
   click 1 gone
 wait "$setup_pid" || fail "the uninstaller's wizard ended with $?"
