@@ -2,7 +2,10 @@
 // this program alone, its line set through the DCB, reads that return at
 // once (ReadIntervalTimeout MAXDWORD), writes waited for with a limit, and
 // an overlapped WaitCommEvent that another thread ends with SetCommMask(0)
-// (CancelIo can leave such a wait pending for ever under Wine).
+// (CancelIo can leave such a wait pending for ever under Wine). The device is
+// lost only when the system says it went, or a wait keeps failing: the event
+// wait under Wine on a loaded machine fails a wait now and then, sets its
+// event early and misses bytes, none of which is a lost device.
 #include "platform/serial_device.h"
 #include "platform/win32_text.h"
 
@@ -21,6 +24,21 @@ constexpr DWORD kLineSampleMs = 100;
 
 // Aborted waits in a row that still count as no failure.
 constexpr int kMaxAborts = 100;
+
+// A wait that fails with a code that does not say the device went away is
+// tried again after a pause (Wine on a loaded machine fails one now and then
+// with ERROR_NOT_READY on a port that works on); failing this many times in
+// a row, about a second, the device fails for good.
+constexpr int kMaxFailures = 20;
+constexpr DWORD kFailurePauseMs = 50;
+
+// How often a pending wait is looked at once its event was seen set while
+// the wait went on (Wine on a loaded machine sets it early).
+constexpr DWORD kWaitPollMs = 10;
+
+// How often the input queue is looked at while a wait is pending: Wine on a
+// loaded machine now and then lets bytes arrive without ending the wait.
+constexpr DWORD kQueueLookMs = 200;
 
 constexpr DWORD kDataMask = EV_RXCHAR | EV_ERR | EV_BREAK;
 constexpr DWORD kLineMask = EV_RING | EV_CTS | EV_DSR | EV_RLSD;
@@ -115,6 +133,8 @@ struct SerialDevice::State {
   DWORD lineStatus = 0;        // the sampled modem status
   bool sampling = false;       // lines sampled because the device can't report them
   int aborts = 0;              // waits aborted in a row
+  int failures = 0;            // waits failed in a row, the device not gone
+  bool pollWait = false;       // the pending wait's event can't be trusted: poll it
   unsigned rate = 9600;
   // Line errors that a queue query cleared outside the event wait, for the
   // wait to report.
@@ -347,6 +367,9 @@ int SerialDevice::BeginEvents(bool sampleLines) {
   s.lost = false;
   s.sampling = false;
   s.waitPending = false;
+  s.pollWait = false;
+  s.aborts = 0;
+  s.failures = 0;
   s.stopping = false;
   s.mask = kDataMask | (sampleLines ? kLineMask : 0);
   s.stopEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -405,38 +428,64 @@ SerialWakeup SerialDevice::WaitEvents() {
       } else if ((error = ::GetLastError()) == ERROR_IO_PENDING) {
         s.waitPending = true;
         error = 0;
+        // Bytes that came after the last look and before the wait began
+        // raise no event under Wine: look once more, now that it waits.
+        COMSTAT queue{};
+        if (QueueStatus(s.port, s.clearedErrors, queue) && queue.cbInQue > 0) {
+          wakeup.events |= SerialWakeup::RxChar;
+          wakeup.waiting = static_cast<int>(queue.cbInQue);
+          return wakeup;
+        }
       }
     }
     if (!found && error == 0) {
       const HANDLE handles[3] = {s.stopEvent, s.txEvent, s.wait.hEvent};
       const DWORD count = s.waitPending ? 3 : 2;
-      const DWORD timeout = s.sampling && !s.lost ? kLineSampleMs : INFINITE;
+      const bool polling = s.pollWait && s.waitPending;
+      const DWORD timeout = polling                 ? kWaitPollMs
+                            : s.sampling && !s.lost ? kLineSampleMs
+                            : s.waitPending         ? kQueueLookMs
+                                                    : INFINITE;
       const DWORD which = ::WaitForMultipleObjects(count, handles, FALSE, timeout);
       if (which == WAIT_OBJECT_0) continue;  // stopping
       if (which == WAIT_OBJECT_0 + 1) {
         wakeup.events |= SerialWakeup::TxEmpty;
         return wakeup;
       }
-      if (which == WAIT_TIMEOUT) {
+      const bool waitEnded =
+          which == WAIT_OBJECT_0 + 2 || (which == WAIT_TIMEOUT && polling && HasOverlappedIoCompleted(&s.wait));
+      if (which == WAIT_TIMEOUT && !waitEnded) {
         DWORD lines = 0;
-        if (::GetCommModemStatus(s.port, &lines)) {
+        if (s.sampling && !s.lost && ::GetCommModemStatus(s.port, &lines)) {
           wakeup.events |= LineChanges(s.lineStatus, lines);
           s.lineStatus = lines;
+        }
+        COMSTAT queue{};
+        if (s.waitPending && QueueStatus(s.port, s.clearedErrors, queue) && queue.cbInQue > 0) {
+          wakeup.events |= SerialWakeup::RxChar;
+          wakeup.waiting = static_cast<int>(queue.cbInQue);
         }
         if (wakeup.events != 0) return wakeup;
         continue;
       }
-      if (which != WAIT_OBJECT_0 + 2) {
+      if (!waitEnded) {
         wakeup.stopped = true;
         return wakeup;
       }
       DWORD unused = 0;
-      s.waitPending = false;
       if (::GetOverlappedResult(s.port, &s.wait, &unused, FALSE)) {
         found = true;
-      } else {
-        error = ::GetLastError();
+      } else if ((error = ::GetLastError()) == ERROR_IO_INCOMPLETE) {
+        // The event was set but the wait goes on (Wine, loaded, sets it
+        // before the wait has ended): no event yet. Its end is looked for
+        // every few milliseconds from now on, in case the event that really
+        // ends it came before this reset.
+        ::ResetEvent(s.wait.hEvent);
+        s.pollWait = true;
+        continue;
       }
+      s.waitPending = false;
+      s.pollWait = false;
     }
     if (s.stopping) continue;
     // A wait can be aborted without the device failing (Wine aborts it when
@@ -448,6 +497,13 @@ SerialWakeup SerialDevice::WaitEvents() {
       s.waitMask = 0;
     } else if (error == 0) {
       s.aborts = 0;
+      s.failures = 0;
+    } else if (!DeviceGone(static_cast<int>(error)) && !NoModemLines(error) && ++s.failures < kMaxFailures) {
+      // No sign that the device went: after a pause (ended early by a stop)
+      // the same look at the input queue, then a new wait.
+      ::WaitForSingleObject(s.stopEvent, kFailurePauseMs);
+      error = 0;
+      s.waitMask = 0;
     }
     if (error != 0) {
       if (NoModemLines(error) && (s.mask & kLineMask) != 0) {
