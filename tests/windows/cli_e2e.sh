@@ -5,16 +5,10 @@
 # (HKLM\Software\Wine\Ports, read when the Wine server starts), and the
 # modem-line shim lets Wine treat the pty as a port with modem lines.
 # Usage: cli_e2e.sh WINDOWS-BUILD LINUX-BUILD (WINEPREFIX set by the caller)
-set -euo pipefail
-win=$(realpath "$1")
-linux=$(realpath "$2")
-source "$(dirname "$0")/com5.sh"
-# Wine converts arguments and file names by the Unix locale.
-export WINEDEBUG=-all LC_ALL=C.UTF-8
+source "$(dirname "$0")/e2e_common.sh"
 
 # The programs run from a folder whose name Windows' code pages can't all
 # show: paths must go through as UTF-16.
-base=$(mktemp -d)
 work="$base/Рабочая папка"
 mkdir "$work"
 cleanup() {
@@ -27,11 +21,7 @@ trap cleanup EXIT
 cp "$win/bin/vorsal-cli.exe" "$win/bin/vorsal-key.exe" "$work/"
 cli="$work/vorsal-cli.exe"
 
-fail() {
-  echo "cli_e2e: $*" >&2
-  [ -f "$work/stderr" ] && cat "$work/stderr" >&2
-  exit 1
-}
+fail_file="$work/stderr"
 
 # Expects the program's output to hold the text.
 expect() {

@@ -6,18 +6,9 @@
 # shim: the port watches the data alone (the key transfer, which needs the
 # modem lines, is cli_e2e.sh's, run with the 64-bit build).
 # Usage: cli_proof.sh WINDOWS-BUILD LINUX-BUILD (WINEPREFIX set by the caller)
-set -euo pipefail
-win=$(realpath "$1")
-linux=$(realpath "$2")
-source "$(dirname "$0")/com5.sh"
-export WINEDEBUG=-all LC_ALL=C.UTF-8
-base=$(mktemp -d)
+source "$(dirname "$0")/e2e_common.sh"
 work=$base
 trap 'stop_modem; rm -rf "$base"' EXIT
-fail() {
-  echo "cli_proof: $*" >&2
-  exit 1
-}
 
 linux_key=$("$linux/bin/vorsal-key" test "Ключ №1")
 windows_key=$(wine "$win/bin/vorsal-key.exe" test "Ключ №1" | tr -d '\r')

@@ -13,13 +13,8 @@
 # Add/Remove entry, the wizards' titles) it is the same text.
 # Usage: installer_e2e.sh WINDOWS-BUILD LINUX-BUILD (WINEPREFIX set by the
 # caller; the installer built by scripts/windows-installer)
-set -euo pipefail
-win=$(realpath "$1")
-linux=$(realpath "$2")
+source "$(dirname "$0")/e2e_common.sh"
 repo=$(realpath "$(dirname "$0")/../..")
-source "$(dirname "$0")/com5.sh"
-export WINEDEBUG=-all LC_ALL=C.UTF-8
-: "${WINEPREFIX:?the caller sets WINEPREFIX}"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win/CMakeCache.txt")
 setup="$win/vorsal-$version-setup.exe"
 # The version as users read it, as the built program prints it; the
@@ -34,7 +29,6 @@ uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vorsal'
 # is the 32-bit reg.exe, which sees the 32-bit view of HKLM\Software.
 environment_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
 
-base=$(mktemp -d)
 work=$base
 xvfb_pid= window_pid= path_before=
 system_path() { wine reg query "$environment_key" /v Path | tr -d '\r' | sed -n 's/^ *Path *REG_EXPAND_SZ *//p'; }
@@ -48,10 +42,6 @@ cleanup() {
   rm -rf "$base"
 }
 trap cleanup EXIT
-fail() {
-  echo "installer_e2e: $*" >&2
-  exit 1
-}
 [ -f "$setup" ] || fail "no $setup (scripts/windows-installer builds it)"
 [[ $shown =~ ^[0-9]+\.[0-9]+ ]] || fail "vorsal-cli.exe --version gives no version: '$shown'"
 

@@ -7,17 +7,11 @@
 # derived and stored first. A screenshot of the window goes
 # to WINDOWS-BUILD/production-e2e/.
 # Usage: production_e2e.sh WINDOWS-BUILD LINUX-BUILD (WINEPREFIX set by the caller)
-set -euo pipefail
-win=$(realpath "$1")
-linux=$(realpath "$2")
-source "$(dirname "$0")/com5.sh"
-export WINEDEBUG=-all LC_ALL=C.UTF-8
-: "${WINEPREFIX:?the caller sets WINEPREFIX}"
+source "$(dirname "$0")/e2e_common.sh"
 shots="$win/production-e2e"
 rm -rf "$shots"
 mkdir -p "$shots"
 
-base=$(mktemp -d)
 work="$base/station"
 mkdir "$work"
 xvfb_pid= window_pid=
@@ -33,11 +27,7 @@ cleanup() {
   rm -rf "$base"
 }
 trap cleanup EXIT
-fail() {
-  echo "production_e2e: $*" >&2
-  [ -f "$work/journal.csv" ] && cat "$work/journal.csv" >&2
-  exit 1
-}
+fail_file="$work/journal.csv"
 
 # A modem on COMn: the simulator serves a pseudo-terminal behind the link
 # $work/modemN, which the port names. A modem swapped for another is a new
@@ -77,14 +67,9 @@ journal="$work/journal.csv"
   --network working --start 20 --key-file key.txt --journal journal.csv >"$base/window.log" 2>&1) &
 window_pid=$!
 
-# The journal's modem lines: without its header and the run's start and end.
-lines() {
-  if [ -f "$journal" ]; then tail -n +2 "$journal" | grep -v -e ',run-start,' -e ',run-end,' | grep -c . || true
-  else echo 0; fi
-}
 await_lines() {
-  for _ in $(seq 1200); do [ "$(lines)" -ge "$1" ] && return 0; sleep 0.1; done
-  fail "the journal has $(lines) line(s), not $1"
+  for _ in $(seq 1200); do [ "$(modem_lines "$journal")" -ge "$1" ] && return 0; sleep 0.1; done
+  fail "the journal has $(modem_lines "$journal") modem line(s), not $1"
 }
 await_lines 4
 grep -q 'COM6,.*,failed,' "$journal" || fail "the key transfer on COM6 did not fail first"

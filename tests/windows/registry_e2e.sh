@@ -7,13 +7,8 @@
 # one network from the same registry, in turns and at once: none is given
 # twice.
 # Usage: registry_e2e.sh WINDOWS-BUILD LINUX-BUILD (WINEPREFIX set by the caller)
-set -euo pipefail
-win=$(realpath "$1")
-linux=$(realpath "$2")
-source "$(dirname "$0")/com5.sh"
-export WINEDEBUG=-all LC_ALL=C.UTF-8
+source "$(dirname "$0")/e2e_common.sh"
 
-base=$(mktemp -d)
 work="$base/work"
 mkdir "$work"
 pg_bin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)
@@ -28,11 +23,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() {
-  echo "registry_e2e: $*" >&2
-  [ -f "$work/stderr" ] && cat "$work/stderr" >&2
-  exit 1
-}
+fail_file="$work/stderr"
 expect() {
   grep -qF -- "$1" <<<"$2" || fail "expected '$1' in: $2"
 }

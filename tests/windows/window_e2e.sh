@@ -6,17 +6,11 @@
 # at 120, 144 and 192 DPI: the layout and the address 4095. Screenshots of
 # the steps go to WINDOWS-BUILD/window-e2e/.
 # Usage: window_e2e.sh WINDOWS-BUILD LINUX-BUILD (WINEPREFIX set by the caller)
-set -euo pipefail
-win=$(realpath "$1")
-linux=$(realpath "$2")
-source "$(dirname "$0")/com5.sh"
-export WINEDEBUG=-all LC_ALL=C.UTF-8
-: "${WINEPREFIX:?the caller sets WINEPREFIX}"
+source "$(dirname "$0")/e2e_common.sh"
 shots="$win/window-e2e"
 rm -rf "$shots"
 mkdir -p "$shots"
 
-base=$(mktemp -d)
 work="$base/Рабочая папка"
 mkdir "$work"
 xvfb_pid= window_pid=
@@ -31,10 +25,6 @@ cleanup() {
   rm -rf "$base"
 }
 trap cleanup EXIT
-fail() {
-  echo "window_e2e: $*" >&2
-  exit 1
-}
 
 source "$(dirname "$0")/display.sh"
 # The DPI Wine draws at, from the next start of the Wine server.
