@@ -5,6 +5,7 @@
 #pragma once
 
 #include "support/sim_process.h"
+#include "tests/production/journal_lines.h"
 #include "tests/support/temp_files.h"
 
 #include <gtest/gtest.h>
@@ -129,19 +130,10 @@ class CliSimTest : public ::testing::Test {
     return {status, process->Out(), process->Err()};
   }
   std::string Journal() const { return test::ReadAll(xdg / "vorsal" / "journal.csv"); }
-  // The journal's lines after the header, without their CRLF.
+  // The journal's lines about modems, without their CRLF.
   std::vector<std::string> JournalLines() const {
     std::vector<std::string> lines;
-    const std::string text = Journal();
-    for (std::size_t start = text.find("\r\n"); start != std::string::npos && start + 2 < text.size();) {
-      const std::size_t end = text.find("\r\n", start + 2);
-      const std::string line = text.substr(start + 2, end - start - 2);
-      // The lines about modems, not the run's start and end.
-      if (line.find(",run-start,") == std::string::npos && line.find(",run-end,") == std::string::npos) {
-        lines.push_back(line);
-      }
-      start = end;
-    }
+    for (ModemJournalLine& line : ModemJournalLines(xdg / "vorsal" / "journal.csv")) lines.push_back(std::move(line.text));
     return lines;
   }
   // Command bytes of the requests the modem logged so far (waits briefly

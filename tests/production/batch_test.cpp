@@ -23,6 +23,7 @@
 #include <deque>
 #include <map>
 #include <numeric>
+#include <optional>
 #include <set>
 #include <mutex>
 #include <sstream>
@@ -340,31 +341,43 @@ std::vector<std::string> KeyEvents(int upTo) {
   return events;
 }
 
+// A batch on stand-in lines, with no journal open and no registry: its
+// listener alone hears of the lines; `stops` counts the stop requests.
+struct StandInBatch {
+  StandInBatch(std::vector<production::BatchPort> ports, int start) {
+    settings.ports = std::move(ports);
+    settings.start = start;
+    environment.sleep = [](int) {};
+    environment.stopRequests = [this] { return stops.load(); };
+  }
+  production::BatchResult Run(production::BatchListener& listener) {
+    batch.emplace(settings, environment, journal, registry, production::CurrentRun(), listener);
+    return batch->Run();
+  }
+  std::atomic<int> stops{0};
+  production::BatchSettings settings;
+  production::BatchEnvironment environment;
+  production::Journal journal;
+  production::RegistryLink registry;
+  std::optional<production::Batch> batch;  // from Run on
+};
+
 // The first stop lets the modem in hand finish and ends the batch; the
 // second abandons the modem in hand, which is still journaled.
 TEST(ProductionBatch, ReportsEveryStepAsAValueAndStopsInTwoSteps) {
   for (const int stopsAtPartFour : {1, 2}) {
     SCOPED_TRACE(stopsAtPartFour);
-    std::atomic<int> stops{0};
+    StandInBatch run({{"/dev/ttyUSB0", "0403:6001 serial A1"}}, 20);
     FakeModem last;
     last.onKeyPart = [&](int acknowledged) {
-      if (acknowledged == 4) stops += stopsAtPartFour;
+      if (acknowledged == 4) run.stops += stopsAtPartFour;
     };
     std::deque<FakeModem> modems = {FakeModem{}, last};
-    production::BatchSettings settings;
-    settings.ports = {{"/dev/ttyUSB0", "0403:6001 serial A1"}};
-    settings.start = 20;
-    settings.keyGiven = true;
-    settings.key.fill(0x55);
-    production::BatchEnvironment environment;
-    environment.openLine = [&](const std::string&) { return std::make_unique<FakeLine>(&modems); };
-    environment.sleep = [](int) {};
-    environment.stopRequests = [&] { return stops.load(); };
-    production::Journal journal;  // not open: the listener alone hears of the lines
-    production::RegistryLink registry;
+    run.settings.keyGiven = true;
+    run.settings.key.fill(0x55);
+    run.environment.openLine = [&](const std::string&) { return std::make_unique<FakeLine>(&modems); };
     RecordingListener listener;
-    production::Batch batch(settings, environment, journal, registry, production::CurrentRun(), listener);
-    const production::BatchResult result = batch.Run();
+    const production::BatchResult result = run.Run(listener);
 
     std::vector<std::string> expected = {"waiting, next 20"};
     for (const std::string& e : KeyEvents(8)) expected.push_back(e);
@@ -392,42 +405,31 @@ TEST(ProductionBatch, ReportsEveryStepAsAValueAndStopsInTwoSteps) {
 
 // An adapter plugged in during the run joins it and draws on the same pool.
 TEST(ProductionBatch, APortThatJoinsDuringTheRunTakesTheNextAddressOfTheSamePool) {
-  std::atomic<int> stops{0};
+  StandInBatch run({{"/dev/ttyUSB0", ""}}, 20);
   std::map<std::string, std::deque<FakeModem>> modems;
   modems["/dev/ttyUSB0"] = {FakeModem{}};
   modems["/dev/ttyUSB1"] = {FakeModem{}, FakeModem{}};
-  production::Batch* running = nullptr;
   std::atomic<bool> joined{false};
-  production::BatchSettings settings;
-  settings.ports = {{"/dev/ttyUSB0", ""}};
-  settings.start = 20;
-  production::BatchEnvironment environment;
-  environment.openLine = [&](const std::string& path) {
+  run.environment.openLine = [&](const std::string& path) {
     return std::make_unique<FakeLine>(&modems.at(path), [&, path] {
       // The first port has run out of modems: the second adapter is
       // plugged in; once it has run out too, the operator stops.
       if (path == "/dev/ttyUSB0" && !joined.exchange(true)) {
-        EXPECT_TRUE(running->Join({"/dev/ttyUSB1", "0403:6001 serial B"}));
+        EXPECT_TRUE(run.batch->Join({"/dev/ttyUSB1", "0403:6001 serial B"}));
       } else if (path == "/dev/ttyUSB1") {
-        stops = 1;
+        run.stops = 1;
       }
     });
   };
-  environment.sleep = [](int) {};
-  environment.stopRequests = [&] { return stops.load(); };
-  production::Journal journal;
-  production::RegistryLink registry;
   RecordingListener listener;
-  production::Batch batch(settings, environment, journal, registry, production::CurrentRun(), listener);
-  running = &batch;
-  const production::BatchResult result = batch.Run();
+  const production::BatchResult result = run.Run(listener);
   EXPECT_EQ(result.counters.done, 3);
   std::set<std::string> addresses;
   for (const production::ModemEnded& modem : listener.ended) addresses.insert(modem.record.newAddress);
   EXPECT_EQ(addresses, (std::set<std::string>{"20", "21", "22"}));
   ASSERT_EQ(listener.ended.size(), 3u);
   EXPECT_EQ(listener.ended[2].record.adapter, "0403:6001 serial B");
-  EXPECT_FALSE(batch.Join({"/dev/ttyUSB2", ""})) << "nothing joins a batch that has ended";
+  EXPECT_FALSE(run.batch->Join({"/dev/ttyUSB2", ""})) << "nothing joins a batch that has ended";
 }
 
 // Two ports meet the last address at once: the modem left without one is
@@ -444,7 +446,8 @@ TEST(ProductionBatch, AModemForWhichNoAddressIsLeftGetsNoKey) {
     std::condition_variable changed;
     int count = 0;
   } listener;
-  std::atomic<int> stops{0}, idle{0};
+  StandInBatch run({{"A", ""}, {"B", ""}}, MaxAddress);
+  std::atomic<int> idle{0};
   FakeModem modem;
   // The first key transfer waits until the other port's modem has ended.
   modem.onKeyPart = [&](int part) {
@@ -452,23 +455,14 @@ TEST(ProductionBatch, AModemForWhichNoAddressIsLeftGetsNoKey) {
     if (part == 1) listener.changed.wait_for(lock, std::chrono::seconds(20), [&] { return listener.count > 0; });
   };
   std::map<std::string, std::deque<FakeModem>> modems = {{"A", {modem}}, {"B", {modem}}};
-  production::BatchSettings settings;
-  settings.ports = {{"A", ""}, {"B", ""}};
-  settings.start = MaxAddress;
-  settings.keyGiven = true;
-  settings.key.fill(0x55);
-  production::BatchEnvironment environment;
-  environment.openLine = [&](const std::string& path) {
+  run.settings.keyGiven = true;
+  run.settings.key.fill(0x55);
+  run.environment.openLine = [&](const std::string& path) {
     return std::make_unique<FakeLine>(&modems.at(path), [&, idled = false]() mutable {
-      if (!idled && (idled = true) && ++idle == 2) stops = 1;
+      if (!idled && (idled = true) && ++idle == 2) run.stops = 1;
     });
   };
-  environment.sleep = [](int) {};
-  environment.stopRequests = [&] { return stops.load(); };
-  production::Journal journal;
-  production::RegistryLink registry;
-  production::Batch batch(settings, environment, journal, registry, production::CurrentRun(), listener);
-  batch.Run();
+  run.Run(listener);
   ASSERT_EQ(listener.ended.size(), 2u);
   const production::JournalRecord& refused = listener.ended[0].record;
   EXPECT_EQ(refused.result, "refused");
@@ -483,24 +477,15 @@ TEST(ProductionBatch, AModemForWhichNoAddressIsLeftGetsNoKey) {
 // one that goes away during the run; a link and the device it names are
 // one port.
 TEST(ProductionBatch, AnAdapterMissingAtTheStartIsWaitedForAndALinkIsItsDevice) {
-  std::atomic<int> stops{0};
+  StandInBatch run({{"/dev/ttyUSB0", ""}}, 20);
   std::deque<FakeModem> modems = {FakeModem{}};
-  production::BatchSettings settings;
-  settings.ports = {{"/dev/ttyUSB0", ""}};
-  settings.start = 20;
-  production::BatchEnvironment environment;
-  environment.openLine = [&](const std::string&) {
-    auto line = std::make_unique<FakeLine>(&modems, [&] { stops = 1; });
+  run.environment.openLine = [&](const std::string&) {
+    auto line = std::make_unique<FakeLine>(&modems, [&] { run.stops = 1; });
     line->absentOpens = 30;
     return line;
   };
-  environment.sleep = [](int) {};
-  environment.stopRequests = [&] { return stops.load(); };
-  production::Journal journal;
-  production::RegistryLink registry;
   RecordingListener listener;
-  production::Batch batch(settings, environment, journal, registry, production::CurrentRun(), listener);
-  const production::BatchResult result = batch.Run();
+  const production::BatchResult result = run.Run(listener);
   EXPECT_EQ(result.counters.done, 1);
   EXPECT_EQ(result.verdict, production::Verdict::Ok);
   ASSERT_FALSE(listener.events.empty());

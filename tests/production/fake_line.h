@@ -1,10 +1,11 @@
 // Stand-in modems for the production batch (each port's modems arrive in
-// turn, with the faults a modem can show), and the journal it writes read
-// back as fields.
+// turn, with the faults a modem can show); the journal it writes is read
+// back with tests/production/journal_lines.h.
 #pragma once
 
 #include "production/journal.h"
 #include "production/modem_steps.h"
+#include "tests/production/journal_lines.h"
 #include "tests/support/temp_files.h"
 #include "sim/modem_model.h"
 
@@ -118,24 +119,5 @@ class FakeLine : public production::ModemLine {
   int readsSinceChange_ = 0;
   int lostReads_ = 0;
 };
-
-// The journal's lines about modems (not a run's start and end), each as its
-// fields by name.
-inline std::vector<std::map<std::string, std::string>> JournalFields(const std::filesystem::path& journal) {
-  std::vector<std::map<std::string, std::string>> lines;
-  std::vector<std::string> header;
-  for (const std::vector<std::string>& record : production::ParseCsv(test::ReadAll(journal))) {
-    if (record[0] == "time") {
-      header = record;
-      continue;
-    }
-    std::map<std::string, std::string> fields;
-    for (std::size_t i = 0; i < record.size() && i < header.size(); ++i) fields[header[i]] = record[i];
-    if (fields["operation"] != production::OperationRunStart && fields["operation"] != production::OperationRunEnd) {
-      lines.push_back(fields);
-    }
-  }
-  return lines;
-}
 
 }  // namespace vorsal::testing
