@@ -162,7 +162,10 @@ bool Journal::Open(const std::filesystem::path& file, std::string* error) {
   // The lock keeps a second program from writing a second header while this
   // one reads the file. Only its end (and, where that holds no header, its
   // start) is read: the journal may be large.
-  appendFile_.Lock();
+  if (const int failed = appendFile_.Lock()) {
+    *error = SystemError("cannot lock the journal", file, failed);
+    return false;
+  }
   std::string head, tail;
   std::uint64_t size = 0;
   int failed = appendFile_.Size(size);
@@ -196,7 +199,12 @@ bool Journal::Open(const std::filesystem::path& file, std::string* error) {
 bool Journal::Append(const JournalRecord& record, std::string* error) {
   const std::string line = CsvLine(CsvFieldsOf(record));
   const std::lock_guard<std::mutex> guard(mutex_);
-  appendFile_.Lock();
+  // Without the lock another program's line could interleave with this
+  // one, so the line is not written and the failure is the caller's to report.
+  if (const int failed = appendFile_.Lock()) {
+    *error = SystemError("cannot lock the journal", file_, failed);
+    return false;
+  }
   const bool ok = WriteLine(line, error);
   appendFile_.Unlock();
   return ok;
