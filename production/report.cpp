@@ -607,19 +607,17 @@ void FailureRatePerAdapter(Page& page, const std::vector<ReportLine>& lines) {
 // ---- The address plan --------------------------------------------------------
 
 void AddressPlan(Page& page, const std::vector<ReportLine>& lines) {
-  // network -> address -> the modems given it: footprints, or the line's
-  // place where a line has none (a modem without a footprint cannot be told
-  // from another).
-  std::map<std::string, std::map<int, std::set<std::string>>> networks;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    const ReportLine& line = lines[i];
+  // network -> address -> the lines that gave it. Each such line is a modem
+  // of its own: modems of one key share its footprint, and a factory-default
+  // modem has nothing else that tells it from the next.
+  std::map<std::string, std::map<int, std::vector<const ReportLine*>>> networks;
+  for (const ReportLine& line : lines) {
     if (OutcomeOf(line.result) != Outcome::Done) continue;
     const auto address = AddressOf(line.newAddress);
     if (!address || line.newNetwork.empty()) continue;
     // A line that left a modem's address as it was gives no address.
-    if (line.footprint.empty() && line.oldAddress == line.newAddress && line.oldNetwork == line.newNetwork) continue;
-    networks[line.newNetwork][*address].insert(line.footprint.empty() ? "#" + Number(static_cast<long long>(i))
-                                                                      : line.footprint);
+    if (line.oldAddress == line.newAddress && line.oldNetwork == line.newNetwork) continue;
+    networks[line.newNetwork][*address].push_back(&line);
   }
   page.Add("<h2>План адресов</h2>\n");
   if (networks.empty()) {
@@ -633,7 +631,7 @@ void AddressPlan(Page& page, const std::vector<ReportLine>& lines) {
   constexpr int Cell = 8, Columns = 64;
   for (const auto& [network, taken] : networks) {
     const int highest = taken.rbegin()->first;
-    std::vector<std::pair<int, const std::set<std::string>*>> doubles;
+    std::vector<std::pair<int, const std::vector<const ReportLine*>*>> doubles;
     page.Add("<h3>Сеть: " + NetworkWord(network) + "</h3>\n<p>Выдано адресов: " +
              Number(static_cast<long long>(taken.size())) + ", наибольший: " + Number(highest) + ".</p>\n");
     page.Add("<svg class=\"plan\" xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " + Number(Cell * Columns + 40) +
@@ -673,17 +671,17 @@ void AddressPlan(Page& page, const std::vector<ReportLine>& lines) {
       continue;
     }
     page.Add("<p class=bad>Адреса, выданные нескольким модемам: " + Number(static_cast<long long>(doubles.size())) +
-             "</p>\n<table class=doubles><tr><th>адрес</th><th>модемы (отпечатки)</th></tr>\n");
+             "</p>\n<table class=doubles><tr><th>адрес</th><th>выдан (время, станция, порт)</th></tr>\n");
     for (const auto& [address, modems] : doubles) {
       page.Add("<tr class=bad><td class=n>" + Number(address) + "</td><td>");
       std::size_t listed = 0;
-      for (const std::string& modem : *modems) {
+      for (const ReportLine* modem : *modems) {
         if (listed == 6) {
           page.Add(" и ещё " + Number(static_cast<long long>(modems->size() - listed)));
           break;
         }
-        if (listed++ > 0) page.Add(", ");
-        page.Text(modem[0] == '#' ? "(без отпечатка)" : Shortened(modem));
+        if (listed++ > 0) page.Add("; ");
+        page.Text(DisplayTime(*modem) + " " + modem->host + " " + Shortened(modem->port));
       }
       page.Add("</td></tr>\n");
     }
@@ -694,15 +692,17 @@ void AddressPlan(Page& page, const std::vector<ReportLine>& lines) {
 // ---- Each modem's history ----------------------------------------------------
 
 void History(Page& page, const std::vector<ReportLine>& lines, std::size_t limit) {
-  // A modem is its footprint; a line without one is placed by its address.
+  // A modem is placed by the address it was given or kept; a line with the
+  // repeat mark joins the modem of the line before it on its run's port.
+  // (Footprints tell no modems apart: every modem of one key has the same.)
   std::map<std::string, std::vector<const ReportLine*>> modems;
-  std::vector<std::string> order;  // by their last line, newest first
+  std::map<std::pair<std::string, std::string>, std::string> lastOnPort;  // run and port -> modem
   for (const ReportLine& line : lines) {
-    std::string key = !line.footprint.empty() ? "f" + line.footprint
-                                              : "a" + line.newNetwork + " " +
-                                                    (line.newAddress.empty() ? line.oldAddress : line.newAddress);
-    auto [slot, added] = modems.try_emplace(key);
-    slot->second.push_back(&line);
+    std::string& last = lastOnPort[{line.runId, line.port}];
+    if (!IsRepeat(line) || last.empty()) {
+      last = line.newNetwork + " " + (line.newAddress.empty() ? line.oldAddress : line.newAddress);
+    }
+    modems[last].push_back(&line);
   }
   std::vector<std::pair<long long, std::string>> byLast;
   for (const auto& [key, modemLines] : modems) {
@@ -719,12 +719,9 @@ void History(Page& page, const std::vector<ReportLine>& lines, std::size_t limit
     ++modemsShown;
     shown += modemLines.size();
     page.Add("<tr class=modem><th colspan=8>");
-    if (key[0] == 'f') {
-      page.Add("Отпечаток ");
-      page.Text(key.substr(1));
-    } else {
+    {
       const ReportLine& line = *modemLines.front();
-      page.Add("Без отпечатка, адрес ");
+      page.Add("Адрес ");
       page.Text(line.newAddress.empty() ? line.oldAddress : line.newAddress);
       if (!line.newNetwork.empty()) page.Add(" (" + NetworkWord(line.newNetwork) + ")");
     }
