@@ -135,6 +135,7 @@ int RunBatch(CommandContext& c) {
   Batch batch(std::move(settings), std::move(environment), c.journal, c.registry, c.run, printer);
   const BatchResult result = batch.Run();
   if (c.StopCount() > 0) c.output.Say("stopped");
+  for (const std::string& notice : c.registry.TakeNotices()) c.output.Say("warning: " + notice);
   const BatchCounters& counters = result.counters;
   if (counters.fromRegistry) {
     // The next address is the registry's to give, whoever asks next.

@@ -153,9 +153,16 @@ class AppendFile {
   // given) tells whether cutting it back failed too, so a part stays. Call
   // it under the lock, or another writer's line may be cut with it.
   int Append(std::string_view bytes, bool* leftIncomplete = nullptr);
+  // Cuts the file to nothing; call it under the lock.
+  int Truncate();
   // True when users outside the file's owner and group may read it (a
   // journal shared through its group is meant to be read there).
   bool OthersMayRead() const;
+  // True when the file belongs to the user this program runs as (on
+  // Windows: its owner is the user, or the owner the user's new files
+  // get, such as the administrators' group for an elevated program). A
+  // file another user made in its place may hold whatever that user wrote.
+  bool OwnedByThisUser() const;
   bool IsOpen() const { return handle_ >= 0; }
 
  private:

@@ -441,6 +441,18 @@ int AppendFile::Append(std::string_view bytes, bool* leftIncomplete) {
   return 0;
 }
 
+int AppendFile::Truncate() {
+  while (::ftruncate(static_cast<int>(handle_), 0) != 0) {
+    if (errno != EINTR) return errno;
+  }
+  return 0;
+}
+
+bool AppendFile::OwnedByThisUser() const {
+  struct stat info {};
+  return ::fstat(static_cast<int>(handle_), &info) == 0 && info.st_uid == ::geteuid();
+}
+
 bool AppendFile::OthersMayRead() const {
   struct stat info {};
   return ::fstat(static_cast<int>(handle_), &info) == 0 && (info.st_mode & S_IROTH) != 0;

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
 #include <sddl.h>
 // <windows.h> names ReplaceFileW so; this file defines the layer's own.
 #undef ReplaceFile
@@ -149,17 +150,24 @@ DWORD LinkCount(const fs::path& path) {
   return file.Valid() && ::GetFileInformationByHandle(file.h, &info) ? info.nNumberOfLinks : 1;
 }
 
+// The user's token's entry of `kind` (TOKEN_USER, TOKEN_OWNER), in
+// `buffer`; false when the system cannot tell.
+bool TokenEntry(TOKEN_INFORMATION_CLASS kind, std::string& buffer) {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  Handle owner(token);
+  DWORD size = 0;
+  ::GetTokenInformation(token, kind, nullptr, 0, &size);
+  buffer.assign(size, '\0');
+  return size != 0 && ::GetTokenInformation(token, kind, buffer.data(), size, &size);
+}
+
 // The security identifier of the user the program runs as, in its text
 // form; empty when the system cannot tell.
 std::wstring UserSid() {
-  HANDLE token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
-  Handle owner(token);
-  DWORD size = 0;
-  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  std::string buffer(size, '\0');
+  std::string buffer;
   wchar_t* text = nullptr;
-  if (size == 0 || !::GetTokenInformation(token, TokenUser, buffer.data(), size, &size) ||
+  if (!TokenEntry(TokenUser, buffer) ||
       !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
     return {};
   }
@@ -519,6 +527,34 @@ int AppendFile::Append(std::string_view bytes, bool* leftIncomplete) {
     done += written;
   }
   return 0;
+}
+
+int AppendFile::Truncate() {
+  FILE_END_OF_FILE_INFO end{};
+  if (!::SetFileInformationByHandle(AsHandle(handle_), FileEndOfFileInfo, &end, sizeof end)) {
+    return static_cast<int>(::GetLastError());
+  }
+  return 0;
+}
+
+// The file's owner against the token's user and the owner the token gives
+// new files (an elevated administrator's files belong to the
+// administrators' group).
+bool AppendFile::OwnedByThisUser() const {
+  PSID fileOwner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetSecurityInfo(AsHandle(handle_), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &fileOwner, nullptr, nullptr,
+                        nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  std::string user, owner;
+  const bool mine =
+      fileOwner != nullptr &&
+      ((TokenEntry(TokenUser, user) && ::EqualSid(fileOwner, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid)) ||
+       (TokenEntry(TokenOwner, owner) &&
+        ::EqualSid(fileOwner, reinterpret_cast<TOKEN_OWNER*>(owner.data())->Owner)));
+  ::LocalFree(descriptor);
+  return mine;
 }
 
 // Windows files carry access lists rather than an owner's and others'

@@ -5,7 +5,9 @@
 #ifdef VORSAL_HAVE_REGISTRY
 #include <atomic>
 #include <mutex>
+#include <utility>
 
+#include "platform/files.h"
 #include "registry/registry.h"
 #include "registry/spool.h"
 #endif
@@ -20,6 +22,7 @@ struct RegistryLink::State {
   std::unique_ptr<registry::Spool> spool;
   std::atomic<int> sequence{0};
   bool lost = false;
+  std::vector<std::string> notices;  // said by TakeNotices
 };
 
 RegistryLink::RegistryLink() : state_(std::make_unique<State>()) {}
@@ -46,17 +49,38 @@ bool RegistryLink::Open(const std::string& target, const std::filesystem::path& 
   if (use == Use::Batch && state_->registry.CheckPrivileges(error) != registry::Status::Ok) return false;
   active_ = true;
   if (use == Use::Init) return true;
-  state_->spool = std::make_unique<registry::Spool>(spool);
-  int unreadable = 0;
-  if (state_->spool->Send(state_->registry, sent, unreadable, error) != registry::Status::Ok) {
+  // Lines kept before lines named their registry were kept by a batch of
+  // this station: they go to the registry its batches use, never to one a
+  // supervisor only reads.
+  state_->spool = std::make_unique<registry::Spool>(spool, use == Use::Batch);
+  registry::SendReport report;
+  if (state_->spool->Send(state_->registry, report, error) != registry::Status::Ok) {
     active_ = false;
     return false;
   }
-  if (unreadable > 0) {
-    error = std::to_string(unreadable) + " damaged line(s) of " + spool.string() +
-            " could not be sent (they are in the local journal)";
+  sent = report.sent;
+  std::vector<std::string>& notices = state_->notices;
+  if (!error.empty()) notices.push_back(error);  // the lines went, but the file could not be rewritten
+  error.clear();
+  if (report.unreadable > 0) {
+    notices.push_back(std::to_string(report.unreadable) + " damaged line(s) of " + platform::Utf8FromPath(spool) +
+                      " could not be sent (they are in the local journal)");
+  }
+  if (std::string notice = registry::SetAsideNotice(report, *state_->spool); !notice.empty()) {
+    notices.push_back(std::move(notice));
+  }
+  for (const auto& [id, waiting] : report.waiting) {
+    const std::string lines = std::to_string(waiting.count) + " journal line(s) in " + platform::Utf8FromPath(spool);
+    notices.push_back(id.empty() ? lines + " wait for this station's next batch, to go to its registry"
+                                 : lines + " wait for another registry, " +
+                                       (waiting.name.empty() ? "" : waiting.name + ", ") + "of identity " + id);
   }
   return true;
+}
+
+std::vector<std::string> RegistryLink::TakeNotices() {
+  const std::lock_guard<std::mutex> guard(state_->mutex);
+  return std::exchange(state_->notices, {});
 }
 
 void RegistryLink::SetStopRequests(std::function<int()> stopRequests) {
@@ -99,13 +123,17 @@ bool RegistryLink::Record(const JournalRecord& record, std::string& error) {
   const registry::Row line = RegistryRowOf(numbered);
   const std::lock_guard<std::mutex> guard(state_->mutex);
   if (!state_->lost) {
-    const registry::Status status = registry::RecordOrKeep(state_->registry, *state_->spool, line, error);
+    registry::SendReport report;
+    const registry::Status status = registry::RecordOrKeep(state_->registry, *state_->spool, line, report, error);
+    if (std::string notice = registry::SetAsideNotice(report, *state_->spool); !notice.empty()) {
+      state_->notices.push_back(std::move(notice));
+    }
     if (status == registry::Status::Ok) return true;
     state_->lost = true;
     if (status == registry::Status::Unreachable) return false;  // kept by RecordOrKeep
   }
   std::string reason;
-  if (!state_->spool->Keep(line, reason)) error += (error.empty() ? "" : "; ") + reason;
+  if (!state_->spool->Keep(state_->registry, line, reason)) error += (error.empty() ? "" : "; ") + reason;
   if (error.empty()) error = "the registry was lost earlier in this run";
   return false;
 }
@@ -191,6 +219,7 @@ bool RegistryLink::Records(std::vector<JournalRecord>&, std::string& error) {
 }
 
 std::string RegistryLink::Describe() const { return {}; }
+std::vector<std::string> RegistryLink::TakeNotices() { return {}; }
 
 #endif
 

@@ -57,6 +57,8 @@ class RegistryLink {
   void Release(int network, int address, const RunIdentity& run);
   // Stores the stamped journal line under the run's next line id; when the
   // registry cannot take it, keeps it for the next run and returns false.
+  // A line the registry refuses for what it holds is set aside (see
+  // TakeNotices) and the run goes on: true.
   bool Record(const JournalRecord& record, std::string& error);
 
   // Creates or checks the tables; `description` names the database.
@@ -67,6 +69,11 @@ class RegistryLink {
   bool Records(std::vector<JournalRecord>& records, std::string& error);
   // "database NAME on HOST as USER", never the password; empty when not open.
   std::string Describe() const;
+  // What the link has to tell that stops nothing, each once: lines kept
+  // for other registries, lines set aside because the registry refused
+  // them, a damaged spool. Open leaves its own here, Record adds the lines
+  // it set aside.
+  std::vector<std::string> TakeNotices();
 
  private:
   struct State;

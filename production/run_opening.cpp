@@ -80,7 +80,9 @@ Opening OpenRegistryFor(RegistryLink& registry, const std::string& target, const
     opening.error = error;
     return opening;
   }
-  if (!error.empty()) Noted(opening, OpeningNote::Kind::RegistryWarning, "warning: " + error).detail = error;
+  for (const std::string& notice : registry.TakeNotices()) {
+    Noted(opening, OpeningNote::Kind::RegistryWarning, "warning: " + notice).detail = notice;
+  }
   if (sent > 0) {
     Noted(opening, OpeningNote::Kind::SentEarlier,
           "sent " + std::to_string(sent) + " journal line(s) of an earlier run to the registry")

@@ -3,9 +3,11 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <mutex>
+#include <random>
 #include <string_view>
 #include <thread>
 
@@ -34,6 +36,8 @@ CREATE TABLE IF NOT EXISTS vorsal_address (
   port text NOT NULL,
   taken_at timestamptz NOT NULL DEFAULT now(),
   PRIMARY KEY (network, address));
+CREATE TABLE IF NOT EXISTS vorsal_registry (id text PRIMARY KEY);
+GRANT SELECT ON vorsal_registry TO PUBLIC;
 )sql";
 
 // The lowest address from $2 on that is not taken in network $1: $2 itself,
@@ -76,12 +80,36 @@ std::string SelectLines(const std::vector<std::string>& columns) {
   return "SELECT " + ColumnList(columns) + " FROM vorsal_journal ORDER BY received_at, " + columns.front();
 }
 
+// A registry's identity: 128 random bits in hex, drawn once when its
+// tables are made (or brought up to a version that has it).
+std::string NewIdentity() {
+  std::random_device random;
+  std::string id;
+  for (int i = 0; i < 4; ++i) {
+    char part[9];
+    std::snprintf(part, sizeof part, "%08x", static_cast<unsigned>(random()));
+    id += part;
+  }
+  return id;
+}
+
 bool IsConnectionLoss(const Pq* pq, const pg_result* result) {
   const char* state = result ? pq->resultErrorField(result, Pq::DiagnosticSqlState) : nullptr;
   if (state == nullptr) return true;  // libpq's own failure: the connection
   const std::string_view code(state);
   // connection exceptions, and the server shutting down or starting up
   return code.starts_with("08") || code == "57P01" || code == "57P02" || code == "57P03";
+}
+
+// Whether the server refused a line for what it holds: a datum it cannot
+// take (class 22: bad encoding, a NUL, ...), a constraint (23), or a limit
+// such as an index entry's size (54). Privileges, time-outs and the like
+// concern every line alike.
+bool IsLineFault(const Pq* pq, const pg_result* result) {
+  const char* state = result ? pq->resultErrorField(result, Pq::DiagnosticSqlState) : nullptr;
+  if (state == nullptr) return false;
+  const std::string_view code(state);
+  return code.starts_with("22") || code.starts_with("23") || code.starts_with("54");
 }
 
 // libpq's message on one line: its continuation lines joined by spaces.
@@ -319,14 +347,28 @@ Status Registry::Reconnect(std::string& error) {
 }
 
 Status Registry::CheckSchema(std::string& error) {
+  id_.clear();
   Connection::Result result;
-  const Status status = connection_->Run("cannot read the registry's schema",
-                                         "SELECT max(version) FROM vorsal_schema", {}, result, error);
-  if (status == Status::Ok && !result.IsNull(0, 0) && result.Number(0, 0) == SchemaVersion) return Status::Ok;
-  if (status == Status::Unreachable) return status;
-  if (status == Status::Ok && !result.IsNull(0, 0) && result.Number(0, 0) > SchemaVersion) {
+  Status status = connection_->Run("cannot read the registry's schema", "SELECT max(version) FROM vorsal_schema", {},
+                                   result, error);
+  if (status == Status::Unreachable || status == Status::Stopped) return status;
+  const long long version = status == Status::Ok && !result.IsNull(0, 0) ? result.Number(0, 0) : -1;
+  if (version == SchemaVersion) {
+    Connection::Result id;
+    status = connection_->Run("cannot read the registry's identity", "SELECT min(id) FROM vorsal_registry", {}, id,
+                              error);
+    if (status != Status::Ok) return status;
+    if (!id.IsNull(0, 0) && !id.Text(0, 0).empty()) {
+      id_ = id.Text(0, 0);
+      return Status::Ok;
+    }
+    error = "the registry " + Describe() + " has no identity: give it one with `vorsal-cli registry init`";
+  } else if (version > SchemaVersion) {
     error = "the registry's tables are of version " + result.Text(0, 0) + ", newer than this program's (" +
             std::to_string(SchemaVersion) + "): update vorsal-cli";
+  } else if (version >= 0) {
+    error = "the registry's tables are of version " + result.Text(0, 0) + ", older than this program's (" +
+            std::to_string(SchemaVersion) + "): bring them up to date with `vorsal-cli registry init`";
   } else {
     const std::string reason = error.empty() ? "" : " (" + error + ")";
     error = "the registry " + Describe() + " has no tables of this program" + reason +
@@ -375,6 +417,13 @@ Status Registry::Init(std::string& error) {
       const std::string add = "ALTER TABLE vorsal_journal ADD COLUMN IF NOT EXISTS " + columns_[i] +
                               " text NOT NULL DEFAULT ''";
       s = c.Run("cannot bring the registry's tables up to date", add.c_str(), {}, error);
+    }
+    // One identity for the registry's life: stations tell by it which
+    // registry a line they kept is meant for.
+    if (s == Status::Ok) {
+      s = c.Run("cannot give the registry its identity",
+                "INSERT INTO vorsal_registry (id) SELECT $1 WHERE NOT EXISTS (SELECT 1 FROM vorsal_registry)",
+                {NewIdentity()}, error);
     }
     Connection::Result version;
     if (s == Status::Ok) {
@@ -431,12 +480,36 @@ Status Registry::ReleaseAddress(int network, int address, const std::string& run
                           {std::to_string(network), std::to_string(address), runId}, error);
 }
 
-Status Registry::Record(const std::vector<Row>& lines, int& added, std::string& error) {
+Status Registry::Record(const std::vector<Row>& lines, int& added, std::string& error,
+                        std::vector<Refusal>* refused) {
   added = 0;
+  if (refused) refused->clear();
   if (!Connected()) {
     error = "the registry cannot be reached";
     return Status::Unreachable;
   }
+  bool lineFault = false;
+  const Status status = RecordTogether(lines, added, lineFault, error);
+  if (status != Status::Failed || !lineFault || refused == nullptr) return status;
+  // One line spoilt the transaction: each line on its own, so the others
+  // are stored and only the spoilt ones told.
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    int one = 0;
+    const Status alone = RecordTogether({lines[i]}, one, lineFault, error);
+    added += one;
+    if (alone == Status::Failed && lineFault) {
+      refused->push_back({i, error});
+      continue;
+    }
+    if (alone != Status::Ok) return alone;
+  }
+  error.clear();
+  return Status::Ok;
+}
+
+Status Registry::RecordTogether(const std::vector<Row>& lines, int& added, bool& lineFault, std::string& error) {
+  added = 0;
+  lineFault = false;
   Connection& c = *connection_;
   const std::string what = "cannot write the journal into the registry";
   const std::string insert = InsertLine(columns_);
@@ -446,10 +519,12 @@ Status Registry::Record(const std::vector<Row>& lines, int& added, std::string& 
       if (line.size() != columns_.size()) {
         error = what + ": a line of " + std::to_string(line.size()) + " fields for " +
                 std::to_string(columns_.size()) + " columns";
+        lineFault = true;
         return Status::Failed;
       }
       Connection::Result result;
       const Status s = c.Run(what, insert.c_str(), line, result, error);
+      if (s == Status::Failed) lineFault = IsLineFault(c.pq, result.result);
       if (s != Status::Ok) return s;
       stored += std::atoi(c.pq->cmdTuples(result.result));
     }

@@ -17,7 +17,8 @@
 namespace vorsal::registry {
 
 // The version of the tables this program reads and writes.
-constexpr int SchemaVersion = 1;
+// Version 2 gave each registry its identity.
+constexpr int SchemaVersion = 2;
 
 // The connection string from the command line, else from the environment
 // variable VORSAL_REGISTRY; empty when neither gives one.
@@ -85,12 +86,17 @@ class Registry {
   bool Connected() const;
   // "database NAME on HOST as USER", never the password.
   std::string Describe() const;
+  // The registry's identity, drawn at `registry init` and read when the
+  // schema is checked: the same for every station and connection string
+  // that reaches this registry, different for every other one. Empty until
+  // a connection's schema is checked.
+  const std::string& Id() const { return id_; }
 
   // Creates the tables when they are missing and records their version;
   // checks the version when they are there. Safe to run from several
   // stations at once. Tables of an older version (0 included) are brought
-  // up to this one: missing tables and journal columns are added and the
-  // version recorded.
+  // up to this one: missing tables and journal columns are added, the
+  // registry gets its identity and the version is recorded.
   Status Init(std::string& error);
 
   // Takes the lowest address in [from, last] of `network` that no one has
@@ -100,9 +106,20 @@ class Registry {
   // Gives back an address this run took but did not write into a modem.
   Status ReleaseAddress(int network, int address, const std::string& runId, std::string& error);
 
+  // A line the server refused for what it holds (a byte that is not UTF-8,
+  // a field too long for its index, ...), not for the connection or the
+  // user's rights: its index among the lines and the server's reason.
+  struct Refusal {
+    std::size_t line = 0;
+    std::string reason;
+  };
   // Stores the lines in one transaction; a line whose id is already there
-  // is left as it is. `added` counts the lines stored now.
-  Status Record(const std::vector<Row>& lines, int& added, std::string& error);
+  // is left as it is. `added` counts the lines stored now. With `refused`
+  // given, lines the server refuses for what they hold are left out and
+  // told there, and the others are stored; without it, one such line fails
+  // them all.
+  Status Record(const std::vector<Row>& lines, int& added, std::string& error,
+                std::vector<Refusal>* refused = nullptr);
 
   // Every journal line of every station, in the order they were received.
   Status Lines(std::vector<Row>& lines, std::string& error);
@@ -110,9 +127,13 @@ class Registry {
  private:
   struct Connection;
   Status CheckSchema(std::string& error);
+  // The lines in one transaction; `lineFault` tells a refusal for what a
+  // line holds.
+  Status RecordTogether(const std::vector<Row>& lines, int& added, bool& lineFault, std::string& error);
   std::unique_ptr<Connection> connection_;
   std::function<int()> stopRequests_;
   std::string target_;
+  std::string id_;
   std::vector<std::string> columns_;
 };
 

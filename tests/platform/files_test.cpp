@@ -12,6 +12,10 @@
 #include <string>
 #include <thread>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 using namespace vorsal;
 namespace fs = std::filesystem;
 
@@ -97,6 +101,31 @@ TEST(PlatformFiles, AppendsOfTwoWritersFollowEachOther) {
   platform::AppendFile folder;
   EXPECT_EQ(folder.Open(dir.path()), platform::AppendFile::NotRegularFile);
   EXPECT_FALSE(folder.IsOpen());
+}
+
+// A file of this user's own is told from another user's (whose lines a
+// program must not take for its own), and is cut to nothing under its lock.
+TEST(PlatformFiles, AnAppendFileKnowsItsOwnerAndIsCutToNothing) {
+  test::TempDir dir;
+  const fs::path file = dir / "pending.tsv";
+  platform::AppendFile own;
+  ASSERT_EQ(own.Open(file), 0);
+  ASSERT_EQ(own.Append("line\n"), 0);
+  EXPECT_TRUE(own.OwnedByThisUser());
+  ASSERT_EQ(own.Truncate(), 0);
+  std::string bytes = "x";
+  ASSERT_EQ(own.ReadAll(bytes), 0);
+  EXPECT_EQ(bytes, "");
+  ASSERT_EQ(own.Append("again\n"), 0);
+  ASSERT_EQ(own.ReadAll(bytes), 0);
+  EXPECT_EQ(bytes, "again\n");
+#ifndef _WIN32
+  if (::geteuid() != 0) GTEST_SKIP() << "making another user's file needs root";
+  ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
+  platform::AppendFile planted;
+  ASSERT_EQ(planted.Open(file), 0);
+  EXPECT_FALSE(planted.OwnedByThisUser());
+#endif
 }
 
 }  // namespace

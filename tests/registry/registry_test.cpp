@@ -2,6 +2,7 @@
 #include "registry/registry.h"
 
 #include <libpq-fe.h>
+#include <unistd.h>
 #include <gmock/gmock.h>
 
 #include <gtest/gtest.h>
@@ -17,7 +18,9 @@
 #include "platform/files.h"
 #include "production/journal.h"
 #include "production/journal_record.h"
+#include "production/registry_link.h"
 #include "registry/spool.h"
+#include "support/permission_cases.h"
 #include "support/postgres_server.h"
 #include "support/temp_files.h"
 #include "tests/cli/cli_fixture.h"
@@ -54,22 +57,29 @@ TEST(RegistrySpool, LinesComeBackFieldForFieldAndACutLineIsLeftOut) {
   JournalRecord odd = RecordOf(MakeLine("run\t1", 1, "7", "failed"));
   odd.message = "no reply\r\nretry \\ later, \"port\"";
   odd.operatorName = "Иванов";
-  const std::string text = EncodeLine(production::RegistryRowOf(odd)) + EncodeLine(MakeLine("r", 2, "8", "ok"));
+  const KeptLine named{"1f2e", "database prod on db\tone as clerk", production::RegistryRowOf(odd)};
+  const KeptLine unnamed{"", "", MakeLine("r", 2, "8", "ok")};
+  const std::string text = EncodeLine(named) + EncodeLine(unnamed);
   int unreadable = -1;
   const std::size_t width = production::RegistryColumns().size();
   const auto lines = DecodeLines(text + "r:3\tr\tcut\n" + "r:4\t\t\n" + "r:5\tr\tcut", width, unreadable);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(unreadable, 3);
-  EXPECT_EQ(RecordOf(lines[0]).message, odd.message);
-  EXPECT_EQ(RecordOf(lines[0]).operatorName, odd.operatorName);
-  EXPECT_EQ(RecordOf(lines[0]).lineId, "run\t1:1");
-  EXPECT_EQ(RecordOf(lines[1]).newAddress, "8");
-  // One field short or one too many is no line either.
+  EXPECT_EQ(lines[0], named);
+  EXPECT_EQ(lines[1], unnamed);
+  EXPECT_EQ(RecordOf(lines[0].fields).message, odd.message);
+  EXPECT_EQ(RecordOf(lines[0].fields).lineId, "run\t1:1");
+  // One field short or one too many is no line either, named or not; nor
+  // is a line naming a registry without its identity.
   Row shortRow = MakeLine("r", 6, "9", "ok"), longRow = shortRow;
   shortRow.pop_back();
   longRow.push_back("extra");
-  EXPECT_TRUE(DecodeLines(EncodeLine(shortRow) + EncodeLine(longRow), width, unreadable).empty());
-  EXPECT_EQ(unreadable, 2);
+  EXPECT_TRUE(DecodeLines(EncodeLine({"", "", shortRow}) + EncodeLine({"", "", longRow}) +
+                              EncodeLine({"1f2e", "", shortRow}) + EncodeLine({"1f2e", "", longRow}) + "@ x\t" +
+                              EncodeLine({"", "", unnamed.fields}),
+                          width, unreadable)
+                  .empty());
+  EXPECT_EQ(unreadable, 5);
 }
 
 TEST(RegistryTarget, APasswordInsideIsToldAndAnUnreadableStringRefused) {
@@ -127,9 +137,40 @@ TEST_F(RegistryServer, SchemaIsCreatedOnceAndAnUnknownOneIsRefused) {
   ASSERT_EQ(registry.Connect(Target(), error, true), Status::Ok) << error;
   ASSERT_EQ(registry.Init(error), Status::Ok) << error;
   EXPECT_EQ(registry.Connect(Target(), error), Status::Ok) << error;
-  ASSERT_TRUE(server_->Sql(database_, "UPDATE vorsal_schema SET version = 2"));
+  const std::string next = std::to_string(SchemaVersion + 1);
+  ASSERT_TRUE(server_->Sql(database_, "UPDATE vorsal_schema SET version = " + next));
   EXPECT_EQ(registry.Connect(Target(), error), Status::Failed);
   EXPECT_NE(error.find("newer"), std::string::npos) << error;
+}
+
+// Every registry has an identity of its own, the same for every connection
+// and kept by init; a registry made before identities gets one from init.
+TEST_F(RegistryServer, EachRegistryHasItsOwnIdentityAndAnOlderOneGetsItsByInit) {
+  std::string error;
+  Registry first(production::RegistryColumns()), again(production::RegistryColumns());
+  ASSERT_EQ(first.Connect(Target(), error, true), Status::Ok) << error;
+  ASSERT_EQ(first.Init(error), Status::Ok) << error;
+  ASSERT_EQ(again.Connect(Target(), error, true), Status::Ok) << error;
+  ASSERT_EQ(again.Init(error), Status::Ok) << error;
+  EXPECT_EQ(first.Id().size(), 32u) << first.Id();
+  EXPECT_EQ(again.Id(), first.Id());
+  const std::string other = database_ + "b";
+  ASSERT_TRUE(server_->CreateDatabase(other));
+  Registry second(production::RegistryColumns());
+  ASSERT_EQ(second.Connect(server_->ConnectionString(other), error, true), Status::Ok) << error;
+  ASSERT_EQ(second.Init(error), Status::Ok) << error;
+  EXPECT_NE(second.Id(), first.Id());
+
+  // The tables as version 1 made them: no identity.
+  ASSERT_TRUE(server_->Sql(database_, "DROP TABLE vorsal_registry; UPDATE vorsal_schema SET version = 1"));
+  Registry old(production::RegistryColumns());
+  EXPECT_EQ(old.Connect(Target(), error), Status::Failed);
+  EXPECT_NE(error.find("older than this program's"), std::string::npos) << error;
+  EXPECT_NE(error.find("vorsal-cli registry init"), std::string::npos) << error;
+  ASSERT_EQ(old.Connect(Target(), error, true), Status::Ok) << error;
+  ASSERT_EQ(old.Init(error), Status::Ok) << error;
+  EXPECT_EQ(old.Id().size(), 32u);
+  ASSERT_EQ(old.Connect(Target(), error), Status::Ok) << error;
 }
 
 TEST_F(RegistryServer, StationsRacingThroughOneNetworkNeverShareAnAddress) {
@@ -178,15 +219,16 @@ TEST_F(RegistryServer, ServerLostMidRunLosesNoLineAndStoresNoneTwice) {
   test::TempDir dir;
   Spool spool(dir / "registry-pending");
   auto registry = Ready();
+  SendReport report;
   int address = -1;
   ASSERT_EQ(registry->TakeAddress(3, 1, 4095, {"r", "h", "o", "p"}, address, error), Status::Ok);
-  ASSERT_EQ(RecordOrKeep(*registry, spool, MakeLine("r", 1, "1", "ok"), error), Status::Ok) << error;
+  ASSERT_EQ(RecordOrKeep(*registry, spool, MakeLine("r", 1, "1", "ok"), report, error), Status::Ok) << error;
 
   ASSERT_TRUE(server_->Stop());
   EXPECT_EQ(registry->TakeAddress(3, 1, 4095, {"r", "h", "o", "p"}, address, error), Status::Unreachable);
   EXPECT_EQ(address, 1);
-  EXPECT_EQ(RecordOrKeep(*registry, spool, MakeLine("r", 2, "", "failed"), error), Status::Unreachable);
-  EXPECT_EQ(RecordOrKeep(*registry, spool, MakeLine("r", 3, "", "interrupted"), error), Status::Unreachable);
+  EXPECT_EQ(RecordOrKeep(*registry, spool, MakeLine("r", 2, "", "failed"), report, error), Status::Unreachable);
+  EXPECT_EQ(RecordOrKeep(*registry, spool, MakeLine("r", 3, "", "interrupted"), report, error), Status::Unreachable);
   EXPECT_EQ(platform::FileMode(spool.File()) & 077, 0u) << "kept lines are for this user alone";
   EXPECT_EQ(registry->Reconnect(error), Status::Unreachable);
   ASSERT_TRUE(server_->Resume());
@@ -194,12 +236,11 @@ TEST_F(RegistryServer, ServerLostMidRunLosesNoLineAndStoresNoneTwice) {
   ASSERT_EQ(registry->Reconnect(error), Status::Ok) << error;
   ASSERT_EQ(registry->TakeAddress(3, 1, 4095, {"r", "h", "o", "p"}, address, error), Status::Ok);
   EXPECT_EQ(address, 2);
-  ASSERT_EQ(RecordOrKeep(*registry, spool, MakeLine("r", 4, "2", "ok"), error), Status::Ok) << error;
+  ASSERT_EQ(RecordOrKeep(*registry, spool, MakeLine("r", 4, "2", "ok"), report, error), Status::Ok) << error;
   // A crash between sending and forgetting sends the kept lines again.
-  ASSERT_TRUE(spool.Keep(MakeLine("r", 2, "", "failed"), error));
-  int sent = 0, unreadable = 0;
-  ASSERT_EQ(spool.Send(*registry, sent, unreadable, error), Status::Ok);
-  EXPECT_EQ(sent, 1);
+  ASSERT_TRUE(spool.Keep(*registry, MakeLine("r", 2, "", "failed"), error));
+  ASSERT_EQ(spool.Send(*registry, report, error), Status::Ok);
+  EXPECT_EQ(report.sent, 1);
 
   std::vector<Row> rows;
   ASSERT_EQ(registry->Lines(rows, error), Status::Ok) << error;
@@ -502,6 +543,116 @@ TEST_F(RegistryBatch, ServerLostMidBatchWritesNoUnregisteredAddressAndLosesNoLin
     EXPECT_EQ(summary.second.find("sent") != std::string::npos, run == 0) << summary.second;
     EXPECT_NE(summary.second.find("done 1, failed 1, skipped 0, addresses 7-7"), std::string::npos) << summary.second;
   }
+}
+
+// Lines kept for the production registry wait there while a supervisor
+// reads a test registry (told once how many wait, for which registry); a
+// line kept before lines named their registry goes only to a batch's
+// registry; the production registry then gets each line once.
+TEST_F(RegistryBatch, KeptLinesGoOnlyToTheirOwnRegistry) {
+  const std::string testreg = database_ + "test";
+  ASSERT_TRUE(server_->CreateDatabase(testreg));
+  const std::string testTarget = server_->ConnectionString(testreg);
+  std::string error;
+  {
+    Registry r(production::RegistryColumns());
+    ASSERT_EQ(r.Connect(testTarget, error, true), Status::Ok) << error;
+    ASSERT_EQ(r.Init(error), Status::Ok) << error;
+  }
+  auto production = Ready();
+  Spool spool(dir / "registry-pending.tsv");
+  ASSERT_TRUE(spool.Keep(*production, MakeLine("p", 1, "7", "ok"), error)) << error;
+  ASSERT_TRUE(spool.Keep(*production, MakeLine("p", 2, "8", "ok"), error)) << error;
+  // As a station of the version before kept it: no registry named.
+  test::WriteAll(dir / "registry-pending.tsv",
+                 test::ReadAll(dir / "registry-pending.tsv") + EncodeLine({"", "", MakeLine("old", 1, "9", "ok")}));
+
+  testing::CliProcess read(exe_, {"journal", "--journal", (dir / "a.csv").string(), "--registry", testTarget}, {},
+                           dir / "out", dir / "err");
+  EXPECT_EQ(read.Wait(), 0) << read.Err();
+  EXPECT_TRUE(server_->Sql(testreg, "SELECT 1 / (count(*) = 0)::int FROM vorsal_journal")) << "sent to testreg";
+  EXPECT_THAT(read.Err(), ::testing::HasSubstr("2 journal line(s) in " + (dir / "registry-pending.tsv").string() +
+                                               " wait for another registry, database " + database_));
+  EXPECT_THAT(read.Err(), ::testing::HasSubstr("1 journal line(s) in " + (dir / "registry-pending.tsv").string() +
+                                               " wait for this station's next batch"));
+
+  // A reading of the production registry takes its own lines, and only a
+  // batch's connection the unnamed one.
+  production::RegistryLink reader, batch;
+  int sent = 0;
+  ASSERT_TRUE(reader.Open(Target(), dir / "registry-pending.tsv", production::RegistryLink::Use::Read, sent, error))
+      << error;
+  EXPECT_EQ(sent, 2);
+  EXPECT_TRUE(server_->Sql(database_, "SELECT 1 / (count(*) = 2)::int FROM vorsal_journal"));
+  ASSERT_TRUE(batch.Open(Target(), dir / "registry-pending.tsv", production::RegistryLink::Use::Batch, sent, error))
+      << error;
+  EXPECT_EQ(sent, 1);
+  EXPECT_TRUE(batch.TakeNotices().empty());
+  EXPECT_EQ(test::ReadAll(dir / "registry-pending.tsv"), "");
+  EXPECT_TRUE(server_->Sql(database_, "SELECT 1 / (count(*) = 3)::int FROM vorsal_journal"));
+  EXPECT_TRUE(server_->Sql(testreg, "SELECT 1 / (count(*) = 0)::int FROM vorsal_journal"));
+}
+
+// A kept line the registry refuses for what it holds (a port name that is
+// not UTF-8) is set aside with its reason, the others are sent, and the
+// next reading is not held up by it.
+TEST_F(RegistryBatch, ALineTheRegistryRefusesIsSetAsideAndTheRestGoesOn) {
+  auto registry = Ready();
+  Spool spool(dir / "registry-pending.tsv");
+  std::string error;
+  JournalRecord bad = RecordOf(MakeLine("r", 2, "8", "ok"));
+  bad.port = "/dev/tty\xff";
+  ASSERT_TRUE(spool.Keep(*registry, MakeLine("r", 1, "7", "ok"), error)) << error;
+  ASSERT_TRUE(spool.Keep(*registry, production::RegistryRowOf(bad), error)) << error;
+  ASSERT_TRUE(spool.Keep(*registry, MakeLine("r", 3, "9", "ok"), error)) << error;
+  for (int run = 0; run < 2; ++run) {
+    testing::CliProcess read(exe_, {"journal", "--journal", (dir / "a.csv").string(), "--registry", Target()}, {},
+                             dir / "out", dir / "err");
+    EXPECT_EQ(read.Wait(), 0) << read.Err();
+    EXPECT_EQ(read.Err().find("set aside 1 line: ") != std::string::npos, run == 0) << read.Err();
+    EXPECT_THAT(read.Err(), ::testing::Not(::testing::HasSubstr("reach")));
+  }
+  EXPECT_TRUE(server_->Sql(database_, "SELECT 1 / (count(*) = 2)::int FROM vorsal_journal"));
+  const std::string aside = test::ReadAll(spool.SetAsideFile());
+  EXPECT_THAT(aside, ::testing::HasSubstr("UTF8"));
+  EXPECT_THAT(aside, ::testing::HasSubstr("/dev/tty\xff"));
+  EXPECT_EQ(platform::FileMode(spool.SetAsideFile()) & 077, 0u);
+  EXPECT_EQ(test::ReadAll(spool.File()), "");
+
+  // A line refused as it is recorded is set aside too, and the call succeeds.
+  SendReport report;
+  bad.lineId = "r:4";
+  EXPECT_EQ(RecordOrKeep(*registry, spool, production::RegistryRowOf(bad), report, error), Status::Ok) << error;
+  EXPECT_EQ(report.setAside, 1);
+  EXPECT_EQ(test::ReadAll(spool.File()), "");
+}
+
+// Another user's file in the spool's place could feed forged lines, sent
+// as this station's: refused, and the file is left as it is.
+TEST_F(RegistryServer, ASpoolFileOfAnotherUserIsRefused) {
+  VORSAL_SKIP_UNLESS_ROOT();
+  std::string error;
+  { Registry r(production::RegistryColumns()); r.Connect(Target(), error, true); ASSERT_EQ(r.Init(error), Status::Ok) << error; }
+  auto registry = Ready();
+  test::TempDir dir;
+  Spool spool(dir / "registry-pending.tsv");
+  JournalRecord forged = RecordOf(MakeLine("r", 1, "7", "ok"));
+  forged.host = "station-7";
+  const std::string planted = EncodeLine({registry->Id(), "", production::RegistryRowOf(forged)});
+  test::WriteAll(spool.File(), planted);
+  ASSERT_EQ(::chown(spool.File().c_str(), test::OtherUserId, test::OtherGroupId), 0);
+  SendReport report;
+  EXPECT_EQ(spool.Send(*registry, report, error), Status::Failed);
+  EXPECT_THAT(error, ::testing::HasSubstr("belongs to another user"));
+  EXPECT_FALSE(spool.Keep(*registry, MakeLine("r", 2, "8", "ok"), error));
+  EXPECT_EQ(test::ReadAll(spool.File()), planted);
+  EXPECT_TRUE(server_->Sql(database_, "SELECT 1 / (count(*) = 0)::int FROM vorsal_journal"));
+  // Nor is a link another user made followed.
+  std::filesystem::remove(spool.File());
+  std::filesystem::create_symlink(dir / "victim", spool.File());
+  ASSERT_EQ(::lchown(spool.File().c_str(), test::OtherUserId, test::OtherGroupId), 0);
+  EXPECT_FALSE(spool.Keep(*registry, MakeLine("r", 2, "8", "ok"), error));
+  EXPECT_FALSE(std::filesystem::exists(dir / "victim"));
 }
 
 // Two stations' lines in the registry, one address given to two modems:
