@@ -173,6 +173,7 @@ for name, fields, text in [
     ("escapes", 2, b"r:1\ta\\\\b\\rc\\td\n"),
     ("cut_short", 2, b"r:1\tok\nr:2\tcut"),
     ("bad_lines", 2, b"\tempty id\nr:1\tunknown \\x\nr:2\tone\ttoo many\n\n"),
+    ("named", 2, b"@1f2e database prod on db as clerk\tr:1\tok\nr:2\tunnamed\n@\tr:3\tno id\n@1f2e\t\tno line id\n"),
 ]:
     write("spool_fuzz", name, bytes([fields - 1]) + text)
 
