@@ -52,26 +52,45 @@ std::string Reason(const std::string& what, const std::filesystem::path& file, i
          (code == platform::AppendFile::NotRegularFile ? "not a regular file" : platform::SystemErrorText(code));
 }
 
-// Opens one of the spool's files by the journal's rules, locked: never
-// through a link another user made, only a regular file, and only a file
-// of this user's own (another user's file could feed forged lines).
-bool OpenOwn(const std::filesystem::path& path, platform::AppendFile& file, const std::string& what,
-             std::string& reason) {
-  std::filesystem::path target;
-  std::string why;
-  if (!platform::ResolveForWrite(path, target, why)) {
-    reason = what + " " + platform::Utf8FromPath(path) + ": " + why;
-    return false;
+// One of the spool's files, opened by the journal's rules and locked until
+// it goes: never through a link another user made, only a regular file,
+// and only a file of this user's own (another user's file could feed
+// forged lines). A new one is created for this user alone: the lines say
+// who worked on which modem.
+class OwnFile {
+ public:
+  OwnFile() = default;
+  OwnFile(const OwnFile&) = delete;
+  OwnFile& operator=(const OwnFile&) = delete;
+  ~OwnFile() {
+    if (locked_) file_.Unlock();
   }
-  int code = file.Open(target);
-  if (code == 0 && !file.OwnedByThisUser()) {
-    reason = what + " " + platform::Utf8FromPath(path) + ": it belongs to another user";
-    return false;
+  bool Open(const std::filesystem::path& path, const std::string& what, std::string& reason) {
+    std::error_code ignored;
+    // A batch without a local journal may not have made its directory.
+    if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ignored);
+    std::filesystem::path target;
+    std::string why;
+    if (!platform::ResolveForWrite(path, target, why)) {
+      reason = what + " " + platform::Utf8FromPath(path) + ": " + why;
+      return false;
+    }
+    int code = file_.Open(target);
+    if (code == 0 && !file_.OwnedByThisUser()) {
+      reason = what + " " + platform::Utf8FromPath(path) + ": it belongs to another user";
+      return false;
+    }
+    if (code == 0) code = file_.Lock();
+    locked_ = code == 0;
+    if (code != 0) reason = Reason(what, path, code);
+    return locked_;
   }
-  if (code == 0) code = file.Lock();
-  if (code != 0) reason = Reason(what, path, code);
-  return code == 0;
-}
+  platform::AppendFile* operator->() { return &file_; }
+
+ private:
+  platform::AppendFile file_;
+  bool locked_ = false;
+};
 
 KeptLine KeptFor(const Registry& registry, const Row& line) { return {registry.Id(), registry.Describe(), line}; }
 
@@ -132,27 +151,23 @@ std::filesystem::path Spool::SetAsideFile() const {
 }
 
 bool Spool::Keep(const Registry& registry, const Row& line, std::string& reason) {
-  std::error_code ignored;
-  // A batch without a local journal may not have made its directory.
-  if (file_.has_parent_path()) std::filesystem::create_directories(file_.parent_path(), ignored);
-  platform::AppendFile file;
-  // Created for this user alone: the lines say who worked on which modem.
+  OwnFile file;
   const std::string what = "cannot keep the journal line for the registry in";
-  if (!OpenOwn(file_, file, what, reason)) return false;
-  const int code = file.Append(EncodeLine(KeptFor(registry, line)));
+  if (!file.Open(file_, what, reason)) return false;
+  const int code = file->Append(EncodeLine(KeptFor(registry, line)));
   if (code != 0) reason = Reason(what, file_, code);
   return code == 0;
 }
 
 bool Spool::SetAside(const Registry& registry, const Row& line, const std::string& reason, std::string& error) {
-  platform::AppendFile file;
+  OwnFile file;
   const std::string what = "cannot set aside the journal line the registry refused in";
   const std::filesystem::path aside = SetAsideFile();
-  if (!OpenOwn(aside, file, what, error)) return false;
+  if (!file.Open(aside, what, error)) return false;
   // The reason first, then the line as the spool keeps it.
   std::string text;
   Escape(reason, text);
-  const int code = file.Append(text + "\t" + EncodeLine(KeptFor(registry, line)));
+  const int code = file->Append(text + "\t" + EncodeLine(KeptFor(registry, line)));
   if (code != 0) error = Reason(what, aside, code);
   return code == 0;
 }
@@ -161,11 +176,11 @@ Status Spool::Send(Registry& registry, SendReport& report, std::string& error) {
   report = SendReport();
   std::error_code ec;
   if (!std::filesystem::exists(std::filesystem::symlink_status(file_, ec))) return Status::Ok;
-  platform::AppendFile file;
+  OwnFile file;
   const std::string what = "cannot read the journal lines kept for the registry in";
-  if (!OpenOwn(file_, file, what, error)) return Status::Failed;
+  if (!file.Open(file_, what, error)) return Status::Failed;
   std::string text;
-  if (const int code = file.ReadAll(text)) {
+  if (const int code = file->ReadAll(text)) {
     error = Reason(what, file_, code);
     return Status::Failed;
   }
@@ -205,8 +220,8 @@ Status Spool::Send(Registry& registry, SendReport& report, std::string& error) {
   // the lines for other registries stay.
   std::string rest;
   for (const KeptLine& line : others) rest += EncodeLine(line);
-  int code = file.Truncate();
-  if (code == 0 && !rest.empty()) code = file.Append(rest);
+  int code = file->Truncate();
+  if (code == 0 && !rest.empty()) code = file->Append(rest);
   if (code != 0) {
     // The registry has its lines; sending them again later stores nothing twice.
     error = Reason("cannot rewrite", file_, code);
@@ -220,12 +235,7 @@ Status RecordOrKeep(Registry& registry, Spool& spool, const Row& line, SendRepor
   std::vector<Registry::Refusal> refused;
   if (status == Status::Ok) status = registry.Record({line}, added, error, &refused);
   if (status == Status::Ok && !refused.empty()) {
-    if (!spool.SetAside(registry, line, refused.front().reason, error)) {
-      // Kept for a later send rather than lost.
-      std::string reason;
-      if (!spool.Keep(registry, line, reason)) error += "; " + reason;
-      return Status::Failed;
-    }
+    if (!spool.SetAside(registry, line, refused.front().reason, error)) return Status::Failed;
     if (report.setAside++ == 0) report.setAsideReason = refused.front().reason;
   }
   if (status == Status::Unreachable) {

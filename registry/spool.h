@@ -87,7 +87,8 @@ class Spool {
 // Sends the kept lines first (so the registry receives lines in order),
 // then `line`. When the registry cannot be reached, `line` is kept for
 // later and the result says so; when the registry refuses it for what it
-// holds, it is set aside (counted in `report`) and the result is Ok.
+// holds, it is set aside (counted in `report`) and the result is Ok, or
+// Failed when it cannot be set aside (then it is neither kept nor stored).
 Status RecordOrKeep(Registry& registry, Spool& spool, const Row& line, SendReport& report, std::string& error);
 
 // "set aside N line(s): REASON; see FILE", or empty when none was.
