@@ -101,6 +101,13 @@ ProductionRun::~ProductionRun() {
 
 void ProductionRun::Join() {
   if (worker_.joinable()) worker_.join();
+  // What the registry said during the run (lines it refused and that were
+  // set aside) is shown once the run has ended, with the opening's notes.
+  if (resources_) {
+    for (const std::string& notice : resources_->registry.TakeNotices()) {
+      notes_.push_back(Said(texts::NoteRegistryWarning, notice));
+    }
+  }
   resources_.reset();
 }
 
