@@ -114,25 +114,6 @@ bool ParseCsvRecord(std::string_view text, std::vector<std::string>& fields) {
   return !quoted;
 }
 
-std::vector<std::vector<std::string>> ParseCsv(std::string_view text) {
-  std::vector<std::vector<std::string>> records;
-  std::vector<std::string> fields;
-  std::string pending;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    pending += text.substr(0, end);
-    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    const bool whole = ParseCsvRecord(pending, fields);
-    if (!whole && !text.empty()) {
-      pending += '\n';
-      continue;
-    }
-    if (pending != "" && pending != "\r") records.push_back(std::move(fields));
-    pending.clear();
-  }
-  return records;
-}
-
 bool Journal::Open(const std::filesystem::path& file, std::string* error) {
   file_ = file;
   std::error_code ec;

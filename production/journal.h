@@ -39,9 +39,6 @@ void Stamp(JournalRecord& record, const RunIdentity& run);
 std::string CsvField(std::string_view text, char separator = ',');
 // The fields joined by the separator, ending in CRLF.
 std::string CsvLine(const std::vector<std::string>& fields, char separator = ',');
-// The records of CSV text (quoted fields may span lines; CRLF or LF ends a
-// record; empty lines are skipped).
-std::vector<std::vector<std::string>> ParseCsv(std::string_view text);
 // The fields of one record's text (without its line end); false when a
 // quoted field is still open at its end.
 bool ParseCsvRecord(std::string_view text, std::vector<std::string>& fields);

@@ -190,10 +190,10 @@ JournalRecord RunMark(std::string_view mark, std::string_view operation, const s
   return record;
 }
 
-bool IsRepeat(const JournalRecord& record) { return record.message.rfind(RepeatMark, 0) == 0; }
+bool IsRepeat(const JournalRecord& record) { return record.message.starts_with(RepeatMark); }
 
 std::string_view WithoutRepeatMark(std::string_view message) {
-  if (message.substr(0, RepeatMark.size()) == RepeatMark) message.remove_prefix(RepeatMark.size());
+  if (message.starts_with(RepeatMark)) message.remove_prefix(RepeatMark.size());
   return message;
 }
 

@@ -7,6 +7,7 @@
 #include "production/batch.h"
 #include "production/journal.h"
 #include "sim/modem_model.h"
+#include "tests/production/journal_lines.h"
 #include "tests/support/permission_cases.h"
 #include "tests/support/temp_files.h"
 
@@ -269,7 +270,7 @@ TEST_F(CliBatch, TheJournalIsARegularFileAndALineIsWrittenWholeOrNotAtAll) {
   EXPECT_FALSE(appended);
   EXPECT_EQ(test::ReadAll(journal), before) << "no torn line for the next one to be glued to";
   ASSERT_TRUE(file.Append({}, &error)) << error;
-  EXPECT_EQ(production::ParseCsv(test::ReadAll(journal)).size(), 2u) << "the header and the one line";
+  EXPECT_EQ(JournalRecords(test::ReadAll(journal)).size(), 2u) << "the header and the one line";
 }
 
 TEST_F(CliBatch, EarlierJournalsAreSummarizedWithNewRuns) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vorsal::testing {
@@ -18,17 +19,26 @@ struct ModemJournalLine {
 };
 
 // Every line the writer makes is one line of text (a field's line break is
-// written as a space), so the journal is read line by line.
-inline std::vector<ModemJournalLine> ModemJournalLines(const std::filesystem::path& journal) {
-  std::vector<ModemJournalLine> lines;
-  std::vector<std::string> header, fields;
-  const std::string text = test::ReadAll(journal);
+// written as a space), so the journal is read line by line: each whole
+// record, headers and a run's own lines too, as its text and its fields.
+inline std::vector<std::pair<std::string, std::vector<std::string>>> JournalRecords(const std::string& text) {
+  std::vector<std::pair<std::string, std::vector<std::string>>> records;
+  std::vector<std::string> fields;
   for (std::size_t start = 0; start < text.size();) {
     std::size_t end = text.find("\r\n", start);
     if (end == std::string::npos) end = text.size();
-    ModemJournalLine line{text.substr(start, end - start), {}};
+    std::string line = text.substr(start, end - start);
     start = end + 2;
-    if (line.text.empty() || !production::ParseCsvRecord(line.text, fields)) continue;
+    if (!line.empty() && production::ParseCsvRecord(line, fields)) records.emplace_back(std::move(line), fields);
+  }
+  return records;
+}
+
+inline std::vector<ModemJournalLine> ModemJournalLines(const std::filesystem::path& journal) {
+  std::vector<ModemJournalLine> lines;
+  std::vector<std::string> header;
+  for (auto& [text, fields] : JournalRecords(test::ReadAll(journal))) {
+    ModemJournalLine line{std::move(text), {}};
     if (fields[0] == "time") {
       header = fields;
       continue;

@@ -446,7 +446,8 @@ TEST_F(RegistryBatch, CsvLinesAreTheRegistryRowsColumnForColumn) {
 
   std::string error;
   const std::string text = test::ReadAll(dir / "a.csv");
-  const auto csv = production::ParseCsv(text);
+  std::vector<std::vector<std::string>> csv;
+  for (auto& record : testing::JournalRecords(text)) csv.push_back(std::move(record.second));
   ASSERT_EQ(csv.size(), 5u) << "the header, the run's start, two modems and its end: " << text;
   std::map<std::string, std::size_t> column;
   for (std::size_t i = 0; i < csv[0].size(); ++i) column[csv[0][i]] = i;
