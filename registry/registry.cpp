@@ -93,8 +93,13 @@ std::string NewIdentity() {
   return id;
 }
 
+// The SQLSTATE of a failed command; null when libpq itself failed.
+const char* SqlState(const Pq* pq, const pg_result* result) {
+  return result ? pq->resultErrorField(result, Pq::DiagnosticSqlState) : nullptr;
+}
+
 bool IsConnectionLoss(const Pq* pq, const pg_result* result) {
-  const char* state = result ? pq->resultErrorField(result, Pq::DiagnosticSqlState) : nullptr;
+  const char* state = SqlState(pq, result);
   if (state == nullptr) return true;  // libpq's own failure: the connection
   const std::string_view code(state);
   // connection exceptions, and the server shutting down or starting up
@@ -106,7 +111,7 @@ bool IsConnectionLoss(const Pq* pq, const pg_result* result) {
 // such as an index entry's size (54). Privileges, time-outs and the like
 // concern every line alike.
 bool IsLineFault(const Pq* pq, const pg_result* result) {
-  const char* state = result ? pq->resultErrorField(result, Pq::DiagnosticSqlState) : nullptr;
+  const char* state = SqlState(pq, result);
   if (state == nullptr) return false;
   const std::string_view code(state);
   return code.starts_with("22") || code.starts_with("23") || code.starts_with("54");
@@ -291,8 +296,7 @@ bool Registry::Connected() const {
 }
 
 std::string Registry::Describe() const {
-  if (!connection_) return "no registry";
-  if (!connection_->conn) return "no registry";
+  if (!connection_ || !connection_->conn) return "no registry";
   const Pq* pq = connection_->pq;
   pg_conn* conn = connection_->conn;
   const char* host = pq->host(conn);
