@@ -413,6 +413,15 @@ void SerialDevice::EndEvents() {
 SerialWakeup SerialDevice::WaitEvents() {
   State& s = *state_;
   SerialWakeup wakeup;
+  // Bytes in the input queue that raised no event (Wine, loaded): told as
+  // if they had.
+  const auto queuedUnannounced = [&] {
+    COMSTAT queue{};
+    if (!QueueStatus(s.port, s.clearedErrors, queue) || queue.cbInQue == 0) return false;
+    wakeup.events |= SerialWakeup::RxChar;
+    wakeup.waiting = static_cast<int>(queue.cbInQue);
+    return true;
+  };
   for (;;) {
     if (s.stopping) {
       wakeup.stopped = true;
@@ -430,12 +439,7 @@ SerialWakeup SerialDevice::WaitEvents() {
         error = 0;
         // Bytes that came after the last look and before the wait began
         // raise no event under Wine: look once more, now that it waits.
-        COMSTAT queue{};
-        if (QueueStatus(s.port, s.clearedErrors, queue) && queue.cbInQue > 0) {
-          wakeup.events |= SerialWakeup::RxChar;
-          wakeup.waiting = static_cast<int>(queue.cbInQue);
-          return wakeup;
-        }
+        if (queuedUnannounced()) return wakeup;
       }
     }
     if (!found && error == 0) {
@@ -460,11 +464,7 @@ SerialWakeup SerialDevice::WaitEvents() {
           wakeup.events |= LineChanges(s.lineStatus, lines);
           s.lineStatus = lines;
         }
-        COMSTAT queue{};
-        if (s.waitPending && QueueStatus(s.port, s.clearedErrors, queue) && queue.cbInQue > 0) {
-          wakeup.events |= SerialWakeup::RxChar;
-          wakeup.waiting = static_cast<int>(queue.cbInQue);
-        }
+        if (s.waitPending) queuedUnannounced();
         if (wakeup.events != 0) return wakeup;
         continue;
       }
